@@ -1,0 +1,25 @@
+// What one camera press turns into: fixed hotkeys, the user's own key
+// combinations, or a joystick click.
+#pragma once
+#include <windows.h>
+
+// Shared by the alternating modes: 0 sends the first hotkey next.
+extern LONG HotkeyToggle;
+
+// Index of the combination the next Sequential press sends, and when the
+// last Sequential press sent one (timeGetTime).
+extern LONG SequencePosition;
+extern DWORD LastSendTime;
+
+struct KeyCombo;
+
+void PerformAction();
+void SendCustomKeys();
+void SendKeyCombo(KeyCombo combo);
+
+// Clock and pause used by the custom sequences; tests replace them to control
+// time without waiting for it.
+typedef DWORD (*ClockFn)();
+typedef void (*PauseFn)(DWORD ms);
+extern ClockFn CustomKeysClock;
+extern PauseFn CustomKeysPause;

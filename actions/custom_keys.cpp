@@ -1,0 +1,84 @@
+// The user's own key combinations: one per press in turn, or all at once.
+#include "actions/actions.h"
+#include "actions/key_output.h"
+#include "settings/custom_settings.h"
+#include <mmsystem.h>
+
+LONG SequencePosition = 0;
+DWORD LastSendTime = 0;
+
+static DWORD SystemClock()
+{
+    return timeGetTime();
+}
+
+static void SystemPause(DWORD ms)
+{
+    Sleep(ms);
+}
+
+ClockFn CustomKeysClock = SystemClock;
+PauseFn CustomKeysPause = SystemPause;
+
+void SendKeyCombo(KeyCombo combo)
+{
+    // Modifiers are let go in the order they were pressed, which is what the
+    // imaging programs have always been sent.
+    if (combo.alt)
+        PressKey(VK_MENU);
+    if (combo.control)
+        PressKey(VK_CONTROL);
+    if (combo.shift)
+        PressKey(VK_SHIFT);
+    PressKey(static_cast<BYTE>(combo.k));
+    ReleaseKey(static_cast<BYTE>(combo.k));
+    if (combo.alt)
+        ReleaseKey(VK_MENU);
+    if (combo.control)
+        ReleaseKey(VK_CONTROL);
+    if (combo.shift)
+        ReleaseKey(VK_SHIFT);
+}
+
+static void SendNextInSequence(LONG restartAfter)
+{
+    DWORD now = CustomKeysClock();
+    if (SequencePosition != 0) {
+        // Modulo 2^32, read as signed: the counter's wrap after 49.7 days
+        // does not restart the sequence.
+        LONG elapsed = static_cast<LONG>(now - LastSendTime);
+        if (SequencePosition >= 3 || elapsed > restartAfter)
+            SequencePosition = 0;
+    }
+    if (CustomSettings.keys[SequencePosition].k == 0) {
+        SequencePosition = 0;
+        if (CustomSettings.keys[0].k == 0)
+            return;
+    }
+    SendKeyCombo(CustomSettings.keys[SequencePosition]);
+    LastSendTime = now;
+    if (++SequencePosition >= 3)
+        SequencePosition = 0;
+}
+
+static void SendAllCombos(LONG interval)
+{
+    // A negative interval can only come from a hand-edited registry; as an
+    // unsigned pause it would block for weeks, so it means no pause.
+    DWORD pause = interval < 0 ? 0 : static_cast<DWORD>(interval);
+    for (int i = 0; i < 3 && CustomSettings.keys[i].k != 0; ++i) {
+        if (i > 0)
+            CustomKeysPause(pause);
+        SendKeyCombo(CustomSettings.keys[i]);
+    }
+}
+
+void SendCustomKeys()
+{
+    LONG mode = CustomSettings.mode;
+    LONG time = CustomSettings.time;
+    if (mode == Sequential)
+        SendNextInSequence(time);
+    else if (mode == SendAll)
+        SendAllCombos(time);
+}

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Lumo2 and its stand-ins, and runs every
+# test under Wine.
+set -euo pipefail
+source "$(dirname "$0")/testbed.sh"
+
+bash "$REPO_DIR/scripts/install-deps.sh"
+build_project
+start_testbed
+cd "$BUILD_DIR"
+ctest --output-on-failure --timeout 120 "$@"

@@ -1,0 +1,55 @@
+# Sourced by the scripts that run Windows code here: builds the project and
+# brings up a throw-away 32-bit Wine prefix with its own Xvfb display.
+# Everything started is ended again by stop_testbed, by PID or by this
+# prefix's own wineserver.
+
+REPO_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$REPO_DIR/build}
+BIN_DIR=$BUILD_DIR/bin
+
+build_project() {
+    cmake -S "$REPO_DIR" -B "$BUILD_DIR" \
+        -DCMAKE_TOOLCHAIN_FILE="$REPO_DIR/cmake/i686-mingw32.cmake" >/dev/null
+    cmake --build "$BUILD_DIR" -j "$(nproc)"
+}
+
+XVFB_PID=""
+
+start_testbed() {
+    export WINEPREFIX=$BUILD_DIR/wineprefix
+    export WINEARCH=win32
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+
+    local display=99
+    while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+        display=$((display + 1))
+    done
+    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$display"
+    trap stop_testbed EXIT
+
+    # The server must exist before any test runner starts a Wine process, or
+    # it inherits the runner's output pipes and the runner never finishes.
+    wineserver -p </dev/null >/dev/null 2>&1
+    wineboot -i </dev/null >/dev/null 2>&1
+    # Wine's desktop window appears with the first GUI process; let it settle
+    # now rather than inside a timed test.
+    # A crashing test should fail, not sit in Wine's debugger until timeout.
+    wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f \
+        </dev/null >/dev/null 2>&1 || true
+}
+
+stop_testbed() {
+    if [ -n "${WINEPREFIX:-}" ]; then
+        wineserver -k </dev/null >/dev/null 2>&1 || true
+    fi
+    if [ -n "$XVFB_PID" ]; then
+        kill "$XVFB_PID" 2>/dev/null || true
+        wait "$XVFB_PID" 2>/dev/null || true
+        XVFB_PID=""
+    fi
+}

@@ -1,0 +1,77 @@
+// Registry store of the custom key settings.
+#include "settings/custom_settings.h"
+#include "app/action_mode.h"
+#include <stddef.h>
+#include <string.h>
+
+CustomKeySettings CustomSettings;
+
+namespace {
+
+struct StoredValue {
+    const char* name;
+    DWORD type;
+    DWORD width;
+    size_t offset;
+};
+
+#define COMBO_VALUES(n)                                                                     \
+    {"key" #n "_alt", REG_BINARY, 1, offsetof(CustomKeySettings, keys[n - 1].alt)},         \
+        {"key" #n "_control", REG_BINARY, 1, offsetof(CustomKeySettings, keys[n - 1].control)}, \
+        {"key" #n "_shift", REG_BINARY, 1, offsetof(CustomKeySettings, keys[n - 1].shift)}, \
+        {"key" #n "_k", REG_DWORD, 4, offsetof(CustomKeySettings, keys[n - 1].k)}
+
+// Every routine reads and writes the values in this order.
+const StoredValue StoredValues[] = {
+    {"mode", REG_DWORD, 4, offsetof(CustomKeySettings, mode)},
+    {"time", REG_DWORD, 4, offsetof(CustomKeySettings, time)},
+    COMBO_VALUES(1),
+    COMBO_VALUES(2),
+    COMBO_VALUES(3),
+};
+
+#undef COMBO_VALUES
+
+BYTE* FieldOf(const StoredValue& value)
+{
+    return reinterpret_cast<BYTE*>(&CustomSettings) + value.offset;
+}
+
+}  // namespace
+
+bool ReadRegistryField(HKEY key, const char* name, void* field, DWORD width)
+{
+    // Windows leaves the buffer undefined when a value does not fit, so read
+    // into a copy and keep the field as it was unless the read succeeded.
+    BYTE buffer[4];
+    if (width > sizeof(buffer))
+        return false;
+    memcpy(buffer, field, width);
+    DWORD size = width;
+    if (RegQueryValueExA(key, name, NULL, NULL, buffer, &size) != ERROR_SUCCESS)
+        return false;
+    memcpy(field, buffer, size < width ? size : width);
+    return true;
+}
+
+void LoadCustomKeySettings()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    for (const StoredValue& value : StoredValues)
+        ReadRegistryField(key, value.name, FieldOf(value), value.width);
+    RegCloseKey(key);
+}
+
+void SaveCustomKeySettings()
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, NULL, &key, NULL) == ERROR_SUCCESS) {
+        for (const StoredValue& value : StoredValues)
+            RegSetValueExA(key, value.name, 0, value.type, FieldOf(value), value.width);
+        RegCloseKey(key);
+    }
+    ActionMode = ModeCustom;
+}

@@ -1,0 +1,35 @@
+// The user's three key combinations, the send mode and the time, and their
+// fourteen registry values beside "key".
+#pragma once
+#include <windows.h>
+
+#pragma pack(push, 1)
+struct KeyCombo {
+    BYTE alt;
+    BYTE control;
+    BYTE shift;
+    DWORD k;  // virtual-key code; 0 means no combination
+};
+#pragma pack(pop)
+static_assert(sizeof(KeyCombo) == 7, "KeyCombo is packed");
+
+enum SendMode : LONG {
+    Sequential = 0,
+    SendAll = 1,
+};
+
+struct CustomKeySettings {
+    LONG mode;  // a SendMode; other values only from a hand-edited registry
+    LONG time;  // milliseconds
+    KeyCombo keys[3];
+};
+
+extern CustomKeySettings CustomSettings;
+
+void LoadCustomKeySettings();
+void SaveCustomKeySettings();
+
+// Reads a value straight into a field of the given width, whatever its stored
+// type. A shorter value replaces only the field's low bytes; a missing or
+// longer value leaves the field untouched. Returns whether it read anything.
+bool ReadRegistryField(HKEY key, const char* name, void* field, DWORD width);

@@ -1,0 +1,233 @@
+// The user's combinations: Sequential turns and restarts, Send All pauses.
+#include "actions/actions.h"
+#include "app/action_mode.h"
+#include "settings/custom_settings.h"
+#include "tests/key_recorder.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+typedef std::vector<KeyEvent> Events;
+
+DWORD FakeNow;
+std::vector<DWORD> Pauses;
+DWORD FakeClock() { return FakeNow; }
+void RecordPause(DWORD ms) { Pauses.push_back(ms); }
+
+const KeyCombo None = {0, 0, 0, 0};
+const KeyCombo CtrlA = {0, 1, 0, 'A'};
+const KeyCombo AltShiftB = {1, 0, 1, 'B'};
+const KeyCombo PlainC = {0, 0, 0, 'C'};
+
+Events EventsOf(const KeyCombo& combo)
+{
+    KeyRecorder recorder;
+    SendKeyCombo(combo);
+    return recorder.Take();
+}
+
+class CustomKeysTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CustomKeysClock = FakeClock;
+        CustomKeysPause = RecordPause;
+        FakeNow = 100000;
+        Pauses.clear();
+        SequencePosition = 0;
+        LastSendTime = 0;
+        ActionMode = ModeCustom;
+        CustomSettings = CustomKeySettings();
+    }
+
+    void TearDown() override
+    {
+        CustomSettings = CustomKeySettings();
+    }
+
+    void Use(LONG mode, LONG time, KeyCombo a, KeyCombo b, KeyCombo c)
+    {
+        CustomSettings.mode = mode;
+        CustomSettings.time = time;
+        CustomSettings.keys[0] = a;
+        CustomSettings.keys[1] = b;
+        CustomSettings.keys[2] = c;
+    }
+
+    // Presses the button after the given pause and says which combination
+    // went out: 1, 2 or 3, 0 for nothing, -1 for anything else.
+    int PressAfter(DWORD pause)
+    {
+        FakeNow += pause;
+        KeyRecorder recorder;
+        PerformAction();
+        Events sent = recorder.Take();
+        if (sent.empty())
+            return 0;
+        for (int i = 0; i < 3; ++i)
+            if (CustomSettings.keys[i].k != 0 && sent == EventsOf(CustomSettings.keys[i]))
+                return i + 1;
+        return -1;
+    }
+
+    std::vector<int> PressesEvery(DWORD pause, int count)
+    {
+        std::vector<int> sent;
+        for (int i = 0; i < count; ++i)
+            sent.push_back(PressAfter(pause));
+        return sent;
+    }
+};
+
+TEST(SendKeyComboTest, ModifiersWrapTheKeyAndAreReleasedInPressOrder)
+{
+    struct {
+        KeyCombo combo;
+        Events events;
+    } cases[] = {
+        {PlainC, {Down('C'), Up('C')}},
+        {CtrlA, {Down(VK_CONTROL), Down('A'), Up('A'), Up(VK_CONTROL)}},
+        {{1, 1, 1, VK_F5},
+         {Down(VK_MENU), Down(VK_CONTROL), Down(VK_SHIFT), Down(VK_F5), Up(VK_F5), Up(VK_MENU),
+          Up(VK_CONTROL), Up(VK_SHIFT)}},
+        // Any non-zero flag counts; only the low byte of the code is sent.
+        {{7, 0, 0x80, 0x1253}, {Down(VK_MENU), Down(VK_SHIFT), Down(0x53), Up(0x53), Up(VK_MENU),
+                                Up(VK_SHIFT)}},
+        {{0, 0, 0, 0x100}, {Down(0), Up(0)}},
+    };
+    for (const auto& c : cases) {
+        Events sent = EventsOf(c.combo);
+        EXPECT_EQ(Describe(c.events), Describe(sent));
+        EXPECT_TRUE(KeysBalanced(sent));
+    }
+}
+
+TEST_F(CustomKeysTest, SequentialSendsOneCombinationPerPressInTurn)
+{
+    struct {
+        const char* name;
+        KeyCombo a, b, c;
+        std::vector<int> expected;
+    } cases[] = {
+        {"three set", CtrlA, AltShiftB, PlainC, {1, 2, 3, 1, 2, 3}},
+        {"third empty", CtrlA, AltShiftB, None, {1, 2, 1, 2, 1}},
+        {"second empty hides the third", CtrlA, None, PlainC, {1, 1, 1, 1}},
+        {"first empty sends nothing", None, AltShiftB, PlainC, {0, 0, 0}},
+        {"only first", CtrlA, None, None, {1, 1, 1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SequencePosition = 0;
+        Use(Sequential, 1000, c.a, c.b, c.c);
+        EXPECT_EQ(c.expected, PressesEvery(200, int(c.expected.size())));
+    }
+}
+
+TEST_F(CustomKeysTest, SequentialRestartsOnlyAfterAPauseLongerThanTheTime)
+{
+    Use(Sequential, 1000, CtrlA, AltShiftB, PlainC);
+    EXPECT_EQ(1, PressAfter(0));
+    EXPECT_EQ(2, PressAfter(1000));  // exactly the time continues
+    EXPECT_EQ(1, PressAfter(1001));
+    EXPECT_EQ(2, PressAfter(999));
+    EXPECT_EQ(3, PressAfter(1000));
+    EXPECT_EQ(1, PressAfter(5));  // after the third comes the first anyway
+}
+
+TEST_F(CustomKeysTest, SequentialTimeZeroOrNegativeAlwaysSendsTheFirst)
+{
+    for (LONG time : {0L, -1L, -100000L, LONG(0x80000000)}) {
+        SCOPED_TRACE(time);
+        SequencePosition = 0;
+        Use(Sequential, time, CtrlA, AltShiftB, PlainC);
+        EXPECT_EQ(std::vector<int>({1, 1, 1}), PressesEvery(100, 3));
+    }
+}
+
+TEST_F(CustomKeysTest, SequentialElapsedTimeIsSignedAndWrapSafe)
+{
+    struct {
+        DWORD lastSend;
+        DWORD now;
+        int expected;
+    } cases[] = {
+        {0xFFFFFF00, 0x00000100, 2},  // the counter wrapped 512 ms later
+        {0, 0x80000000, 2},           // 2^31 ms reads as negative
+        {0, 0xFFFFFFFF, 2},           // 2^32 - 1 ms reads as -1
+        {0, 0x7FFFFFFF, 1},           // the longest positive pause restarts
+        {0x10000, 0x10000 + 1001, 1},
+    };
+    Use(Sequential, 1000, CtrlA, AltShiftB, PlainC);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.lastSend << " -> " << c.now);
+        SequencePosition = 1;
+        LastSendTime = c.lastSend;
+        FakeNow = c.now;
+        EXPECT_EQ(c.expected, PressAfter(0));
+        EXPECT_EQ(c.now, LastSendTime);
+    }
+}
+
+TEST_F(CustomKeysTest, SequentialNothingSentKeepsTheLastSendTime)
+{
+    Use(Sequential, 1000, None, PlainC, PlainC);
+    LastSendTime = 1234;
+    EXPECT_EQ(0, PressAfter(10));
+    EXPECT_EQ(1234u, LastSendTime);
+    EXPECT_EQ(0, SequencePosition);
+}
+
+TEST_F(CustomKeysTest, SequentialPicksUpNewCombinationsAtTheCurrentPosition)
+{
+    Use(Sequential, 1000, CtrlA, AltShiftB, None);
+    EXPECT_EQ(std::vector<int>({1, 2}), PressesEvery(100, 2));
+    CustomSettings.keys[2] = PlainC;
+    EXPECT_EQ(3, PressAfter(100));
+}
+
+TEST_F(CustomKeysTest, SendAllSendsLeadingCombinationsWithPausesBetween)
+{
+    struct {
+        const char* name;
+        KeyCombo a, b, c;
+        LONG time;
+        int sent;
+        std::vector<DWORD> pauses;
+    } cases[] = {
+        {"three", CtrlA, AltShiftB, PlainC, 250, 3, {250, 250}},
+        {"two", CtrlA, AltShiftB, None, 250, 2, {250}},
+        {"one", CtrlA, None, None, 250, 1, {}},
+        {"gap stops", CtrlA, None, PlainC, 250, 1, {}},
+        {"first empty", None, AltShiftB, PlainC, 250, 0, {}},
+        {"zero time", CtrlA, AltShiftB, PlainC, 0, 3, {0, 0}},
+        {"negative time means no pause", CtrlA, AltShiftB, PlainC, -1, 3, {0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Use(SendAll, c.time, c.a, c.b, c.c);
+        Pauses.clear();
+        KeyRecorder recorder;
+        PerformAction();
+        Events expected;
+        for (int i = 0; i < c.sent; ++i) {
+            Events one = EventsOf(CustomSettings.keys[i]);
+            expected.insert(expected.end(), one.begin(), one.end());
+        }
+        EXPECT_EQ(Describe(expected), Describe(recorder.Take()));
+        EXPECT_EQ(c.pauses, Pauses);
+        EXPECT_EQ(0, SequencePosition);
+        EXPECT_EQ(0u, LastSendTime);
+    }
+}
+
+TEST_F(CustomKeysTest, UnknownSendModeSendsNothing)
+{
+    for (LONG mode : {2L, -1L, 100L}) {
+        Use(mode, 100, CtrlA, AltShiftB, PlainC);
+        EXPECT_EQ(0, PressAfter(10));
+        EXPECT_EQ(0, SequencePosition);
+        EXPECT_TRUE(Pauses.empty());
+    }
+}
+
+}  // namespace

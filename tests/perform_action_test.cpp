@@ -1,0 +1,112 @@
+// What one press sends in each fixed mode, and the alternation they share.
+#include "actions/actions.h"
+#include "app/action_mode.h"
+#include "tests/key_recorder.h"
+#include <gtest/gtest.h>
+
+namespace {
+
+typedef std::vector<KeyEvent> Events;
+
+const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
+const Events Enter = {Down(VK_RETURN), Up(VK_RETURN)};
+const Events F5 = {Down(VK_F5), Up(VK_F5)};
+const Events AltF = {Down(VK_MENU), Down('F'), Up('F'), Up(VK_MENU)};
+const Events AltT = {Down(VK_MENU), Down('T'), Up('T'), Up(VK_MENU)};
+const Events AltS = {Down(VK_MENU), Down('S'), Up('S'), Up(VK_MENU)};
+const Events ShiftF12 = {Down(VK_SHIFT), Down(VK_F12), Up(VK_F12), Up(VK_SHIFT)};
+const Events CtrlShiftV = {Down(VK_SHIFT), Down(VK_CONTROL), Down('V'),
+                           Up('V'),        Up(VK_CONTROL),   Up(VK_SHIFT)};
+
+class PerformActionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        HotkeyToggle = 0;
+        ActionMode = ModeSpace;
+    }
+
+    Events Press(LONG mode)
+    {
+        ActionMode = mode;
+        PerformAction();
+        return recorder.Take();
+    }
+
+    KeyRecorder recorder;
+};
+
+struct FixedModeCase {
+    LONG mode;
+    LONG toggleBefore;
+    Events events;
+    LONG toggleAfter;
+};
+
+const FixedModeCase FixedModeCases[] = {
+    {ModeSpace, 0, Space, 0},         {ModeSpace, 1, Space, 1},
+    {ModeEnter, 0, Enter, 0},         {ModeEnter, 1, Enter, 1},
+    {ModeSchick, 0, AltF, 1},         {ModeSchick, 1, AltT, 0},
+    {ModeKodak, 0, F5, 0},            {ModeKodak, 1, F5, 1},
+    {ModeSidexis, 0, ShiftF12, 1},    {ModeSidexis, 1, CtrlShiftV, 0},
+    {ModeAltFAltS, 0, AltF, 1},       {ModeAltFAltS, 1, AltS, 0},
+    {ModeCdxView, 0, AltS, 0},        {ModeCdxView, 1, AltS, 0},
+};
+
+TEST_F(PerformActionTest, FixedModesSendExactlyTheirEventsAndMoveTheToggle)
+{
+    for (const FixedModeCase& c : FixedModeCases) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", toggle " << c.toggleBefore);
+        HotkeyToggle = c.toggleBefore;
+        Events sent = Press(c.mode);
+        EXPECT_EQ(Describe(c.events), Describe(sent));
+        EXPECT_TRUE(KeysBalanced(sent));
+        EXPECT_EQ(c.toggleAfter, HotkeyToggle);
+    }
+}
+
+TEST_F(PerformActionTest, AlternatingModeSendsSecondHotkeyAfterFirst)
+{
+    EXPECT_EQ(Describe(AltF), Describe(Press(ModeAltFAltS)));
+    EXPECT_EQ(Describe(AltS), Describe(Press(ModeAltFAltS)));
+    EXPECT_EQ(Describe(AltF), Describe(Press(ModeAltFAltS)));
+}
+
+struct SequenceCase {
+    const char* name;
+    std::vector<LONG> modes;
+    std::vector<Events> expected;
+};
+
+TEST_F(PerformActionTest, OneToggleIsSharedByTheAlternatingModes)
+{
+    const SequenceCase cases[] = {
+        {"Schick then SIDEXIS", {ModeSchick, ModeSidexis}, {AltF, CtrlShiftV}},
+        {"CDX View resets", {ModeSchick, ModeCdxView, ModeSchick}, {AltF, AltS, AltF}},
+        {"CDX View resets for mode 7", {ModeAltFAltS, ModeCdxView, ModeAltFAltS}, {AltF, AltS, AltF}},
+        {"plain keys leave it", {ModeSchick, ModeSpace, ModeSchick}, {AltF, Space, AltT}},
+        {"Enter and F5 leave it", {ModeSidexis, ModeEnter, ModeKodak, ModeSidexis},
+         {ShiftF12, Enter, F5, CtrlShiftV}},
+    };
+    for (const SequenceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        HotkeyToggle = 0;
+        for (size_t i = 0; i < c.modes.size(); ++i)
+            EXPECT_EQ(Describe(c.expected[i]), Describe(Press(c.modes[i]))) << "press " << i;
+    }
+}
+
+TEST_F(PerformActionTest, ModesOutsideTheMenuSendNothingAndKeepTheToggle)
+{
+    const LONG modes[] = {0, 1, 11, 12, -1, -8, LONG(0x80000000), 0x7FFFFFFF, 0x7FFFFFF0 + 2};
+    for (LONG mode : modes) {
+        for (LONG toggle : {0, 1}) {
+            SCOPED_TRACE(testing::Message() << "mode " << mode);
+            HotkeyToggle = toggle;
+            EXPECT_TRUE(Press(mode).empty());
+            EXPECT_EQ(toggle, HotkeyToggle);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,32 @@
+#include "tests/registry_scratch.h"
+
+StoredData ReadStored(const char* name)
+{
+    StoredData stored = {false, 0, {}};
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return stored;
+    BYTE buffer[1024];
+    DWORD size = sizeof(buffer);
+    if (RegQueryValueExA(key, name, NULL, &stored.type, buffer, &size) == ERROR_SUCCESS) {
+        stored.present = true;
+        stored.bytes.assign(buffer, buffer + size);
+    }
+    RegCloseKey(key);
+    return stored;
+}
+
+void Store(const char* name, DWORD type, const void* data, DWORD size)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, 0,
+                                             KEY_ALL_ACCESS, NULL, &key, NULL));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size));
+    RegCloseKey(key);
+}
+
+void StoreDword(const char* name, DWORD value)
+{
+    Store(name, REG_DWORD, &value, sizeof(value));
+}
