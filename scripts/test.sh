@@ -7,5 +7,6 @@ source "$(dirname "$0")/testbed.sh"
 bash "$REPO_DIR/scripts/install-deps.sh"
 build_project
 start_testbed
+bash "$REPO_DIR/scripts/install-standins.sh" "$BIN_DIR"
 cd "$BUILD_DIR"
 ctest --output-on-failure --timeout 120 "$@"

@@ -1,0 +1,165 @@
+#include "camera/device_lookup.h"
+#include <string.h>
+#include <uuids.h>
+
+const char* const KnownCameraNames[16] = {
+    "USB 2800 Video",  "USB 2801 Video",  "USB 2700 Camera", "USB 2701 Camera",
+    "USB 2840 Video",  "USB 2841 Video",  "USB 2820 Video",  "USB 2821 Video",
+    "USB 2710 Camera", "USB 2711 Camera", "USB 2860 Video",  "USB 2861 Video",
+    "USB 2880 Video",  "USB 2881 Video",  "USB 2750 Camera", "USB 2751 Camera",
+};
+
+const char DefaultCameraName[] = "USB 2820 Video";
+
+static const char TwainKeyPath[] = "Software\\USB2800\\TwainDS";
+const DWORD TwainNameSize = 256;
+const int FriendlyNameSize = 260;
+
+// A COM reference released when it goes out of scope, for the loop that walks
+// monikers and property bags with an exit on every step.
+template <class T> class ComRef {
+public:
+    ComRef() : p_(NULL) {}
+    ~ComRef() { Reset(); }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    T** operator&() { return &p_; }
+    T* operator->() const { return p_; }
+    T* Get() const { return p_; }
+    void Reset()
+    {
+        if (p_) {
+            p_->Release();
+            p_ = NULL;
+        }
+    }
+
+private:
+    T* p_;
+};
+
+IDriverProperties* OpenVideoDevice(VideoDevice* device)
+{
+    char wanted[TwainNameSize + 1];
+    if (!ReadTwainSourceName(wanted, NULL))
+        strcpy(wanted, DefaultCameraName);
+    IDriverProperties* driver = AttachDriverInterface(device, wanted);
+    GetDriverProperty(device, Property4135, &device->property4135);
+    GetDriverProperty(device, Property4136, &device->property4136);
+    return driver;
+}
+
+int ReadTwainSourceName(char* ansiName, WCHAR* wideName)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, TwainKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    // One byte more than the registry may fill, so that a name stored without
+    // its terminator still ends inside the buffer.
+    char name[TwainNameSize + 1] = {0};
+    DWORD size = TwainNameSize;
+    LONG result = RegQueryValueExA(key, "RealDSName", NULL, NULL, reinterpret_cast<BYTE*>(name), &size);
+    if (result != ERROR_SUCCESS) {
+        size = TwainNameSize;
+        result = RegQueryValueExA(key, "DSName", NULL, NULL, reinterpret_cast<BYTE*>(name), &size);
+    }
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS)
+        return 0;
+    name[size < TwainNameSize ? size : TwainNameSize] = '\0';
+    if (ansiName)
+        memcpy(ansiName, name, TwainNameSize + 1);
+    if (wideName) {
+        int count = MultiByteToWideChar(CP_ACP, 0, name, size, wideName, FriendlyNameSize - 1);
+        wideName[count] = L'\0';
+    }
+    return 1;
+}
+
+IDriverProperties* AttachDriverInterface(VideoDevice* device, const char* wanted)
+{
+    IBaseFilter* filter = FindVideoInputDevice(device, wanted);
+    if (!filter)
+        filter = FindKnownCamera(device);
+    if (!filter)
+        return NULL;
+    device->lastResult = filter->QueryInterface(IID_IDriverProperties,
+                                                reinterpret_cast<void**>(&device->driverInterface));
+    filter->Release();
+    if (FAILED(device->lastResult) || !device->driverInterface)
+        return NULL;
+    return device->driverInterface;
+}
+
+IBaseFilter* FindKnownCamera(VideoDevice* device)
+{
+    for (const char* name : KnownCameraNames) {
+        if (IBaseFilter* filter = FindVideoInputDevice(device, name))
+            return filter;
+    }
+    return NULL;
+}
+
+IBaseFilter* FindVideoInputDevice(VideoDevice* device, const char* wanted)
+{
+    return FindDeviceFilter(device, CLSID_VideoInputDeviceCategory, wanted);
+}
+
+// Reads a device's "FriendlyName" as ANSI text; false when it has none.
+static bool ReadFriendlyName(VideoDevice* device, IMoniker* moniker, char* name)
+{
+    ComRef<IPropertyBag> bag;
+    device->lastResult = moniker->BindToStorage(NULL, NULL, IID_IPropertyBag,
+                                                reinterpret_cast<void**>(&bag));
+    if (FAILED(device->lastResult) || !bag.Get())
+        return false;
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BSTR;
+    device->lastResult = bag->Read(L"FriendlyName", &value, NULL);
+    if (device->lastResult != S_OK)
+        return false;
+    bool converted = value.vt == VT_BSTR && value.bstrVal != NULL &&
+                     WideCharToMultiByte(CP_ACP, 0, value.bstrVal, -1, name, FriendlyNameSize, NULL,
+                                         NULL) > 0;
+    VariantClear(&value);
+    return converted;
+}
+
+IBaseFilter* FindDeviceFilter(VideoDevice* device, REFCLSID category, const char* wanted)
+{
+    IEnumMoniker* monikers = NULL;
+    {
+        ComRef<ICreateDevEnum> devices;
+        device->lastResult = CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
+                                              IID_ICreateDevEnum, reinterpret_cast<void**>(&devices));
+        if (FAILED(device->lastResult) || !devices.Get())
+            return NULL;
+        // S_FALSE with no enumerator is an empty category.
+        device->lastResult = devices->CreateClassEnumerator(category, &monikers, 0);
+    }
+    if (FAILED(device->lastResult) || !monikers)
+        return NULL;
+
+    IBaseFilter* result = NULL;
+    size_t wantedLength = strlen(wanted);
+    monikers->Reset();
+    for (;;) {
+        ComRef<IMoniker> moniker;
+        if (monikers->Next(1, &moniker, NULL) != S_OK || !moniker.Get())
+            break;
+        char friendly[FriendlyNameSize] = {0};
+        if (!ReadFriendlyName(device, moniker.Get(), friendly))
+            continue;
+        // The wanted name is a prefix: drivers append numbers to it.
+        if (strncmp(wanted, friendly, wantedLength) != 0)
+            continue;
+        device->lastResult = moniker->BindToObject(NULL, NULL, IID_IBaseFilter,
+                                                   reinterpret_cast<void**>(&result));
+        if (SUCCEEDED(device->lastResult) && result)
+            break;
+        result = NULL;
+    }
+    monikers->Release();
+    return result;
+}

@@ -1,0 +1,40 @@
+#include "standins/sim_state/sim_state.h"
+#include <dbt.h>
+
+SimState* OpenSimState()
+{
+    static SimState* state;
+    if (state)
+        return state;
+    char path[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH - 32, path);
+    if (length == 0 || length >= MAX_PATH - 32)
+        return NULL;
+    lstrcatA(path, "lumo2-camera-sim.bin");
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return NULL;
+    HANDLE mapping = CreateFileMappingA(file, NULL, PAGE_READWRITE, 0, sizeof(SimState), NULL);
+    CloseHandle(file);
+    if (!mapping)
+        return NULL;
+    state = static_cast<SimState*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(SimState)));
+    CloseHandle(mapping);
+    return state;
+}
+
+void AnnounceDeviceChange()
+{
+    DWORD_PTR ignored;
+    SendMessageTimeoutA(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG,
+                        2000, &ignored);
+}
+
+CLSID SimCameraClsid(int index)
+{
+    // {4C554D4F-5349-4D43-414D-4552410000xx}: "LUMOSIMCAMERA" and the slot.
+    CLSID clsid = {0x4C554D4F, 0x5349, 0x4D43, {0x41, 0x4D, 0x45, 0x52, 0x41, 0x00, 0x00, 0x00}};
+    clsid.Data4[7] = static_cast<BYTE>(index);
+    return clsid;
+}

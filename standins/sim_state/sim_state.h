@@ -1,0 +1,40 @@
+// The simulated camera, shared by the stand-in libraries loaded into Lumo2,
+// the camsim command and the tests. It lives in a small file mapped by every
+// process of the Wine prefix, so it outlasts any one of them.
+#pragma once
+#include <windows.h>
+
+struct SimState {
+    // Extension-unit route: what isConnectedEVA answers (0 = no camera there),
+    // whether the button is down, and how often each export was called.
+    LONG euConnectedResult;
+    LONG euButtonDown;
+    LONG euIsConnectedCalls;
+    LONG euCommandCalls;
+    LONG euReleaseCalls;
+
+    // Capture-driver route: the camera chip's registers, failures to inject,
+    // and what the driver's property interface has seen.
+    BYTE registers[256];
+    LONG failSelect;     // HRESULT for the next selects, 0 for none
+    LONG failTransfer;   // HRESULT for the next transfers, 0 for none
+    LONG propertyCalls;
+    LONG registerWrites;
+    LONG filtersCreated; // filter objects ever made, in any process
+};
+
+// Maps the shared state, creating it zeroed the first time; null on failure.
+SimState* OpenSimState();
+
+// Broadcasts the message Windows sends to top-level windows when a device
+// comes or goes.
+void AnnounceDeviceChange();
+
+// Capture-driver devices registered by the stand-in filter library: each has
+// an index that picks its class identifier.
+const int SimCameraSlots = 64;
+CLSID SimCameraClsid(int index);
+
+// Flags stored with a registered device.
+const DWORD SimCameraNoDriverInterface = 1;  // the filter lacks the private interface
+const DWORD SimCameraFailCreate = 2;         // binding the moniker fails

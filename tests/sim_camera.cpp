@@ -1,0 +1,70 @@
+#include "tests/sim_camera.h"
+#include <string.h>
+
+typedef HRESULT (*RegisterCameraFn)(int, const char*, DWORD);
+typedef void (*UnregisterAllFn)();
+typedef HRESULT (*UnregisterCameraFn)(int);
+typedef LONG (*LiveFiltersFn)();
+
+template <class Fn> static Fn Export(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+SimCamera::SimCamera() : module_(LoadLibraryA("lumo2_sim_camera.dll")), state_(OpenSimState())
+{
+    EXPECT_NE(nullptr, module_) << "lumo2_sim_camera.dll beside the test";
+    EXPECT_NE(nullptr, state_);
+    RemoveAll();
+}
+
+SimCamera::~SimCamera()
+{
+    RemoveAll();
+}
+
+void SimCamera::Add(int slot, const char* friendlyName, DWORD flags)
+{
+    ASSERT_NE(nullptr, module_);
+    auto registerCamera = Export<RegisterCameraFn>(module_, "SimRegisterCamera");
+    ASSERT_EQ(S_OK, registerCamera(slot, friendlyName, flags)) << friendlyName;
+}
+
+LONG SimCamera::LiveFilters() const
+{
+    return module_ ? Export<LiveFiltersFn>(module_, "SimLiveFilters")() : -1;
+}
+
+void SimCamera::Remove(int slot)
+{
+    ASSERT_NE(nullptr, module_);
+    EXPECT_EQ(S_OK, Export<UnregisterCameraFn>(module_, "SimUnregisterCamera")(slot));
+}
+
+void SimCamera::RemoveAll()
+{
+    if (module_)
+        Export<UnregisterAllFn>(module_, "SimUnregisterAllCameras")();
+    if (state_) {
+        ZeroMemory(state_->registers, sizeof(state_->registers));
+        state_->euConnectedResult = 0;
+        state_->euButtonDown = 0;
+        state_->failSelect = 0;
+        state_->failTransfer = 0;
+    }
+    DeleteTwainNames();
+}
+
+void SetTwainName(const char* value, const void* data, DWORD size, DWORD type)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\USB2800\\TwainDS", 0, NULL,
+                                             0, KEY_ALL_ACCESS, NULL, &key, NULL));
+    RegSetValueExA(key, value, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+void DeleteTwainNames()
+{
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\USB2800");
+}
