@@ -1,0 +1,98 @@
+// Start-up of the shell: window classes, the hidden windows, the poll timer,
+// and the message loop with its key-field diversion.
+#include "app/shell.h"
+#include "actions/joystick.h"
+#include "app/action_mode.h"
+#include "res/resource.h"
+#include "settings/custom_settings.h"
+#include "settings/settings_window.h"
+
+HINSTANCE AppInstance;
+char TrayClassName[100];
+HWND SettingsWindowHandle;
+
+static const char SettingsClassName[] = "Custom";
+const int SettingsWidth = 300;
+const int SettingsHeight = 250;
+
+void RegisterWindowClasses(HINSTANCE instance)
+{
+    WNDCLASSEXA settingsClass = {};
+    settingsClass.cbSize = sizeof(settingsClass);
+    settingsClass.style = CS_HREDRAW | CS_VREDRAW;
+    settingsClass.lpfnWndProc = SettingsWindowProc;
+    settingsClass.hInstance = instance;
+    settingsClass.hIcon = LoadIconA(NULL, IDI_APPLICATION);
+    settingsClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALL));
+    settingsClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
+    settingsClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    settingsClass.lpszClassName = SettingsClassName;
+    if (!RegisterClassExA(&settingsClass))
+        MessageBoxA(NULL, "Reg Error", NULL, MB_OK);
+
+    WNDCLASSEXA trayClass = settingsClass;
+    trayClass.lpfnWndProc = TrayWindowProc;
+    trayClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_LARGE));
+    trayClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    trayClass.lpszClassName = TrayClassName;
+    // A failure shows up as the tray window's creation failing.
+    RegisterClassExA(&trayClass);
+}
+
+static void ReadActionMode()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    if (!ReadRegistryField(key, "key", &ActionMode, sizeof(ActionMode))) {
+        ActionMode = ModeSpace;
+    } else if (ActionMode == ModeCustom) {
+        LoadCustomKeySettings();
+    } else if (ActionMode == ModeJoystick) {
+        OpenJoystick();
+    }
+    RegCloseKey(key);
+}
+
+int InitializeShell(HINSTANCE instance)
+{
+    ReadActionMode();
+    AppInstance = instance;
+    HWND tray = CreateWindowExA(0, TrayClassName, NULL, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                                CW_USEDEFAULT, 0, NULL, NULL, instance, NULL);
+    if (!tray)
+        return 0;
+    SetTimer(tray, PollTimerId, PollIntervalMs, NULL);
+
+    // Truncating signed division, so a screen narrower than the window gives
+    // 0, not -1.
+    int x = (GetSystemMetrics(SM_CXMAXIMIZED) - SettingsWidth) / 2;
+    int y = (GetSystemMetrics(SM_CYMAXIMIZED) - SettingsHeight) / 2;
+    SettingsWindowHandle = CreateWindowExA(0, SettingsClassName, "Custom Settings", WS_CAPTION, x, y,
+                                           SettingsWidth, SettingsHeight, NULL, NULL, instance, NULL);
+    if (!SettingsWindowHandle)
+        MessageBoxA(NULL, "Create Error", NULL, MB_OK);
+    return 1;
+}
+
+static bool IsKeyField(HWND window)
+{
+    return window != NULL && (window == KeyField1 || window == KeyField2 || window == KeyField3);
+}
+
+int RunMessageLoop()
+{
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        // Key-downs in a key field are captured, never typed or handled by
+        // the system, so Alt+F4, Tab and Esc can be captured like any key.
+        HWND focus = GetFocus();
+        if (IsKeyField(focus) && (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN)) {
+            CaptureKeyCombo(focus, static_cast<DWORD>(msg.wParam));
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}

@@ -1,0 +1,210 @@
+// The Custom Settings window, built in code, and the capture of key
+// combinations from the key fields.
+#include "settings/settings_window.h"
+#include "app/shell.h"
+#include "res/resource.h"
+#include "settings/custom_settings.h"
+#include "settings/key_names.h"
+#include <limits.h>
+#include <string.h>
+
+HWND SequentialRadio, SendAllRadio, TimeLabel, TimeField;
+HWND KeyField1, KeyField2, KeyField3;
+static HWND ClearButton1, ClearButton2, ClearButton3, SaveButton, CancelButton;
+static HWND KeyLabel1, KeyLabel2, KeyLabel3;
+static HFONT SettingsFont;
+
+static const char InitialTimeText[] = "initial time(ms)";
+static const char IntervalTimeText[] = "interval time(ms)";
+
+LONG ParseTimeText(const char* text)
+{
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        ++text;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+    long long value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 + (*text - '0');
+        if (value > INT_MAX + 1LL)
+            value = INT_MAX + 1LL;  // stays above either limit from here on
+    }
+    if (negative)
+        return value > INT_MAX ? INT_MIN : static_cast<LONG>(-value);
+    return value > INT_MAX ? INT_MAX : static_cast<LONG>(value);
+}
+
+struct ControlSpec {
+    HWND* handle;
+    const char* className;
+    const char* text;
+    DWORD style;
+    int x, y, width, height;
+    int id;
+};
+
+static const DWORD ChildStyle = WS_CHILD | WS_VISIBLE;
+static const DWORD RadioStyle = ChildStyle | BS_AUTORADIOBUTTON;
+static const DWORD KeyFieldStyle = ChildStyle | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL;
+
+static const ControlSpec Controls[] = {
+    {&SequentialRadio, "button", "Sequential", RadioStyle, 5, 10, 90, 20, IDC_SEQUENTIAL},
+    {&SendAllRadio, "button", "Send All", RadioStyle, 150, 10, 90, 20, IDC_SEND_ALL},
+    {&TimeLabel, "static", NULL, ChildStyle, 5, 35, 120, 20, -1},
+    {&TimeField, "edit", "1000", ChildStyle | WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL | ES_RIGHT,
+     150, 35, 120, 20, 0},
+    {&KeyLabel1, "static", "Key1", ChildStyle, 5, 68, 35, 20, -1},
+    {&KeyField1, "edit", "", KeyFieldStyle, 50, 65, 165, 20, 0},
+    {&ClearButton1, "button", "Clear", ChildStyle, 225, 65, 60, 20, IDC_CLEAR_KEY1},
+    {&KeyLabel2, "static", "Key2", ChildStyle, 5, 107, 35, 20, -1},
+    {&KeyField2, "edit", "", KeyFieldStyle, 50, 105, 165, 20, 0},
+    {&ClearButton2, "button", "Clear", ChildStyle, 225, 105, 60, 20, IDC_CLEAR_KEY2},
+    {&KeyLabel3, "static", "Key3", ChildStyle, 5, 149, 35, 20, -1},
+    {&KeyField3, "edit", "", KeyFieldStyle, 50, 145, 165, 20, 0},
+    {&ClearButton3, "button", "Clear", ChildStyle, 225, 148, 60, 20, IDC_CLEAR_KEY3},
+    {&SaveButton, "button", "Save", ChildStyle, 25, 180, 80, 30, IDC_SAVE},
+    {&CancelButton, "button", "Cancel", ChildStyle, 185, 180, 80, 30, IDC_CANCEL},
+};
+
+static void CreateControls(HWND window)
+{
+    SettingsFont = CreateFontA(12, 0, 0, 0, FW_DONTCARE, 0, 0, 0, HANGUL_CHARSET, OUT_STROKE_PRECIS,
+                               CLIP_STROKE_PRECIS, DRAFT_QUALITY, VARIABLE_PITCH | FF_ROMAN, "GULIM");
+    for (const ControlSpec& c : Controls) {
+        *c.handle = CreateWindowExA(0, c.className, c.text, c.style, c.x, c.y, c.width, c.height, window,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), AppInstance, NULL);
+    }
+    for (const ControlSpec& c : Controls)
+        SendMessageA(*c.handle, WM_SETFONT, reinterpret_cast<WPARAM>(SettingsFont), 0);
+}
+
+static KeyCombo* ComboOfField(HWND field)
+{
+    if (field == KeyField1)
+        return &CustomSettings.keys[0];
+    if (field == KeyField2)
+        return &CustomSettings.keys[1];
+    if (field == KeyField3)
+        return &CustomSettings.keys[2];
+    return NULL;
+}
+
+static void ClearKey(HWND field)
+{
+    SetWindowTextA(field, "");
+    KeyCombo* combo = ComboOfField(field);
+    *combo = KeyCombo();
+}
+
+// Save: the time from its field, then the record to the registry.
+static void SaveSettings()
+{
+    char text[100];
+    memset(text, 0, sizeof(text));
+    GetWindowTextA(TimeField, text, sizeof(text));
+    CustomSettings.time = ParseTimeText(text);
+    SaveCustomKeySettings();
+    ShowWindow(SettingsWindowHandle, SW_HIDE);
+}
+
+static void SelectSendMode(LONG mode)
+{
+    SetWindowTextA(TimeLabel, mode == Sequential ? InitialTimeText : IntervalTimeText);
+    CustomSettings.mode = mode;
+}
+
+static LRESULT OnSettingsCommand(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    switch (LOWORD(wParam)) {
+    case IDC_CLEAR_KEY1: ClearKey(KeyField1); return 0;
+    case IDC_CLEAR_KEY2: ClearKey(KeyField2); return 0;
+    case IDC_CLEAR_KEY3: ClearKey(KeyField3); return 0;
+    case IDC_SAVE: SaveSettings(); return 0;
+    case IDC_CANCEL: ShowWindow(SettingsWindowHandle, SW_HIDE); return 0;
+    case IDC_SEQUENTIAL: SelectSendMode(Sequential); return 0;
+    case IDC_SEND_ALL: SelectSendMode(SendAll); return 0;
+    }
+    return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
+}
+
+LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        CreateControls(window);
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        BeginPaint(window, &paint);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    case WM_COMMAND:
+        return OnSettingsCommand(window, wParam, lParam);
+    case WM_CLOSE:
+    case WM_DESTROY:
+        // The window lives as long as the program; closing only hides it.
+        ShowWindow(SettingsWindowHandle, SW_HIDE);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void ShowCustomKeySettings()
+{
+    LoadCustomKeySettings();
+    if (CustomSettings.mode == Sequential) {
+        CheckRadioButton(SettingsWindowHandle, IDC_SEQUENTIAL, IDC_SEND_ALL, IDC_SEQUENTIAL);
+        SetWindowTextA(TimeLabel, InitialTimeText);
+    } else if (CustomSettings.mode == SendAll) {
+        CheckRadioButton(SettingsWindowHandle, IDC_SEQUENTIAL, IDC_SEND_ALL, IDC_SEND_ALL);
+        SetWindowTextA(TimeLabel, IntervalTimeText);
+    }
+    char number[1024];
+    wsprintfA(number, "%d", CustomSettings.time);
+    SetWindowTextA(TimeField, number);
+
+    HWND fields[3] = {KeyField1, KeyField2, KeyField3};
+    for (int i = 0; i < 3; ++i) {
+        char text[100];
+        memset(text, 0, sizeof(text));
+        FormatKeyCombo(text, CustomSettings.keys[i]);
+        SetWindowTextA(fields[i], text);
+    }
+}
+
+void CaptureKeyCombo(HWND field, DWORD key)
+{
+    char text[256];
+    memset(text, 0, sizeof(text));
+    GetWindowTextA(field, text, sizeof(text));
+    // A field showing a combination keeps it until "Clear"; this also makes
+    // the repeats of a held key do nothing.
+    if (text[0] != '\0')
+        return;
+
+    char combo[256];
+    memset(combo, 0, sizeof(combo));
+    KeyCombo captured = KeyCombo();
+    if (GetKeyState(VK_MENU) & 0xFF00) {
+        strcat_s(combo, sizeof(combo), "ALT + ");
+        captured.alt = 1;
+    }
+    if (GetKeyState(VK_CONTROL) & 0xFF00) {
+        strcat_s(combo, sizeof(combo), "CTRL + ");
+        captured.control = 1;
+    }
+    if (GetKeyState(VK_SHIFT) & 0xFF00) {
+        strcat_s(combo, sizeof(combo), "SHIFT + ");
+        captured.shift = 1;
+    }
+    // A modifier alone is not a combination; wait for the key it modifies.
+    if (key == VK_SHIFT || key == VK_CONTROL || key == VK_MENU || key == VK_HANJA)
+        return;
+    strcat_s(combo, sizeof(combo), KeyName(key));
+    captured.k = key;
+    SetWindowTextA(field, combo);
+    if (KeyCombo* target = ComboOfField(field))
+        *target = captured;
+}

@@ -1,0 +1,16 @@
+// The "Custom Settings" window: send mode, time and three captured key
+// combinations.
+#pragma once
+#include <windows.h>
+
+extern HWND SequentialRadio, SendAllRadio, TimeLabel, TimeField;
+extern HWND KeyField1, KeyField2, KeyField3;
+
+LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void ShowCustomKeySettings();
+void CaptureKeyCombo(HWND field, DWORD key);
+
+// The time field's digits as a number; beyond the int range it saturates
+// rather than wrapping. Leading blanks and a sign are taken, the rest from
+// the first non-digit on is ignored.
+LONG ParseTimeText(const char* text);

@@ -1,0 +1,196 @@
+#include "tests/app/lumo_process.h"
+#include "app/action_mode.h"
+#include "res/resource.h"
+#include "tests/keyboard_hook.h"
+#include <stdio.h>
+#include <string.h>
+
+static std::string BesideThisProgram(const char* name)
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, MAX_PATH);
+    char* slash = strrchr(path, '\\');
+    if (slash)
+        slash[1] = '\0';
+    return std::string(path) + name;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    const char* className;
+    const char* title;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char className[64];
+    if (pid != search->processId || !GetClassNameA(window, className, sizeof(className)))
+        return TRUE;
+    if (strcmp(className, search->className) != 0)
+        return TRUE;
+    if (search->title && WindowText(window) != search->title)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND FindProcessWindow(DWORD processId, const char* className, const char* title)
+{
+    WindowSearch search = {processId, className, title, NULL};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::string WindowText(HWND window)
+{
+    char text[512] = {0};
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_BLOCK,
+                        2000, &result);
+    return text;
+}
+
+LumoProcess::~LumoProcess()
+{
+    if (info_.hProcess) {
+        if (Running()) {
+            PostMessageA(tray_, WM_COMMAND, IDM_EXIT, 0);
+            if (WaitForSingleObject(info_.hProcess, 5000) != WAIT_OBJECT_0)
+                TerminateProcess(info_.hProcess, 1);
+        }
+        CloseHandle(info_.hProcess);
+        CloseHandle(info_.hThread);
+    }
+}
+
+bool LumoProcess::Start()
+{
+    std::string exe = BesideThisProgram("Lumo2.exe");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    if (!CreateProcessA(exe.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info_))
+        return false;
+    for (int i = 0; i < 200 && !tray_; ++i) {
+        PumpMessagesFor(50);
+        tray_ = FindProcessWindow(info_.dwProcessId, "Lumo");
+        if (!Running())
+            return false;
+    }
+    // The settings window comes right after the tray window.
+    for (int i = 0; i < 100 && !Settings(); ++i)
+        PumpMessagesFor(20);
+    return tray_ != NULL;
+}
+
+DWORD LumoProcess::RunSecondCopy(DWORD timeoutMs)
+{
+    std::string exe = BesideThisProgram("Lumo2.exe");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info;
+    if (!CreateProcessA(exe.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+        return DWORD(-1);
+    DWORD code = DWORD(-1);
+    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(info.hProcess, &code);
+    else
+        TerminateProcess(info.hProcess, 1);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    return code;
+}
+
+HWND LumoProcess::Settings() const
+{
+    return FindProcessWindow(info_.dwProcessId, "Custom", "Custom Settings");
+}
+
+void LumoProcess::Command(WORD id) const
+{
+    DWORD_PTR result;
+    SendMessageTimeoutA(tray_, WM_COMMAND, id, 0, SMTO_NORMAL, 10000, &result);
+}
+
+DWORD LumoProcess::WaitForExit(DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (Running() && GetTickCount() - start < timeoutMs)
+        PumpMessagesFor(20);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+}
+
+bool LumoProcess::Running() const
+{
+    return info_.hProcess && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool LumoProcess::HasTrayIcon() const
+{
+    // Modifying an icon succeeds only while it is there.
+    NOTIFYICONDATAA data = {};
+    data.cbSize = sizeof(data);
+    data.hWnd = tray_;
+    data.uID = 0;
+    data.uFlags = NIF_TIP;
+    lstrcpyA(data.szTip, "Lumo2");
+    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
+}
+
+bool SaveScreenshot(HWND window, const char* name)
+{
+    RECT rect;
+    if (!GetWindowRect(window, &rect))
+        return false;
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = NULL;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    GdiFlush();
+    SelectObject(memory, old);
+
+    std::string dir = BesideThisProgram("..\\screenshots");
+    CreateDirectoryA(dir.c_str(), NULL);
+    std::string path = dir + "\\" + name + ".bmp";
+    DWORD stride = (width * 3 + 3) & ~3;
+    DWORD imageSize = stride * height;
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof(header) + sizeof(info.bmiHeader);
+    header.bfSize = header.bfOffBits + imageSize;
+    info.bmiHeader.biSizeImage = imageSize;
+    bool saved = false;
+    if (FILE* file = fopen(path.c_str(), "wb")) {
+        saved = fwrite(&header, sizeof(header), 1, file) == 1 &&
+                fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, file) == 1 &&
+                fwrite(bits, imageSize, 1, file) == 1;
+        fclose(file);
+    }
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return saved;
+}
+
+LONG StoredActionMode(LONG def)
+{
+    LONG value = def;
+    DWORD size = sizeof(value);
+    if (RegGetValueA(HKEY_CURRENT_USER, ProgramKeyPath, "key", RRF_RT_ANY, NULL, &value, &size) != ERROR_SUCCESS)
+        return def;
+    return value;
+}

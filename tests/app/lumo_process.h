@@ -1,0 +1,41 @@
+// Runs the real Lumo2.exe as a separate process and finds its windows.
+#pragma once
+#include <windows.h>
+#include <string>
+
+class LumoProcess {
+public:
+    ~LumoProcess();
+    // Starts Lumo2.exe from beside the test and waits for its tray window.
+    bool Start();
+    // Starts another copy and waits for it to end; its exit code, or -1.
+    static DWORD RunSecondCopy(DWORD timeoutMs);
+
+    HWND Tray() const { return tray_; }
+    HWND Settings() const;
+    DWORD ProcessId() const { return info_.dwProcessId; }
+
+    // Sends a tray menu command as the menu does and waits until it is done.
+    void Command(WORD id) const;
+    // Waits for the process to end; its exit code, or STILL_ACTIVE.
+    DWORD WaitForExit(DWORD timeoutMs);
+    bool Running() const;
+    // Whether the notification area holds the tray window's icon.
+    bool HasTrayIcon() const;
+
+private:
+    PROCESS_INFORMATION info_ = {};
+    HWND tray_ = NULL;
+};
+
+// A top-level window of the given class belonging to the process, or null.
+HWND FindProcessWindow(DWORD processId, const char* className, const char* title = NULL);
+
+std::string WindowText(HWND window);
+
+// Writes what the screen shows of the window as a BMP in the build tree's
+// screenshots folder; the test script turns them into PNG files.
+bool SaveScreenshot(HWND window, const char* name);
+
+// Lumo2.exe's registry value "key", or def when it is missing.
+LONG StoredActionMode(LONG def);

@@ -1,0 +1,247 @@
+// The Custom Settings window of the running program: what it shows, real
+// clicks and key presses captured as combinations, Save and Cancel.
+#include "app/action_mode.h"
+#include "res/resource.h"
+#include "settings/custom_settings.h"
+#include "tests/app/lumo_process.h"
+#include "tests/keyboard_hook.h"
+#include "tests/registry_scratch.h"
+#include "tests/sim_camera.h"
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+// Child controls of the settings window, in creation order.
+std::vector<HWND> Children(HWND parent)
+{
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    return children;
+}
+
+enum Control { SequentialRadio, SendAllRadio, TimeLabel, TimeField, Key1 = 5, Key2 = 8, Key3 = 11 };
+
+class SettingsWindowTest : public RegistryTest {
+protected:
+    void SetUp() override
+    {
+        RegistryTest::SetUp();
+        sim = camera.State();
+        sim->euConnectedResult = 1;
+    }
+
+    void Open()
+    {
+        lumo.Command(IDM_CUSTOM_SETTINGS);
+        window = lumo.Settings();
+        ASSERT_NE(nullptr, window);
+        controls = Children(window);
+        ASSERT_EQ(15u, controls.size());
+        PumpMessagesFor(200);
+    }
+
+    std::string Text(int control) { return WindowText(controls[control]); }
+    bool Checked(int control)
+    {
+        DWORD_PTR state = 0;
+        SendMessageTimeoutA(controls[control], BM_GETCHECK, 0, 0, SMTO_BLOCK, 2000, &state);
+        return state == BST_CHECKED;
+    }
+
+    void Click(int control) { ClickWindow(controls[control]); }
+
+    // A real left click in the middle of a window, through the input system.
+    void ClickWindow(HWND target)
+    {
+        SetForegroundWindow(window);
+        RECT rect;
+        GetWindowRect(target, &rect);
+        SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        INPUT input[2] = {};
+        input[0].type = input[1].type = INPUT_MOUSE;
+        input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, input, sizeof(INPUT));
+        PumpMessagesFor(200);
+    }
+
+    // Real key presses: modifiers held around one key.
+    void Type(std::vector<BYTE> modifiers, BYTE key)
+    {
+        for (BYTE m : modifiers)
+            keybd_event(m, 0, 0, 0);
+        keybd_event(key, 0, 0, 0);
+        keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+        for (auto m = modifiers.rbegin(); m != modifiers.rend(); ++m)
+            keybd_event(*m, 0, KEYEVENTF_KEYUP, 0);
+        PumpMessagesFor(300);
+    }
+
+    void Command(WORD id)
+    {
+        DWORD_PTR result;
+        SendMessageTimeoutA(window, WM_COMMAND, id, 0, SMTO_NORMAL, 5000, &result);
+    }
+
+    StoredData Stored(const char* name) { return ReadStored(name); }
+
+    SimCamera camera;
+    SimState* sim = nullptr;
+    LumoProcess lumo;
+    HWND window = NULL;
+    std::vector<HWND> controls;
+};
+
+TEST_F(SettingsWindowTest, FirstOpeningShowsSequentialZeroAndEmptyKeys)
+{
+    ASSERT_TRUE(lumo.Start());
+    EXPECT_FALSE(IsWindowVisible(lumo.Settings())) << "hidden until opened";
+    Open();
+    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_TRUE(Checked(SequentialRadio));
+    EXPECT_FALSE(Checked(SendAllRadio));
+    EXPECT_EQ("initial time(ms)", Text(TimeLabel));
+    EXPECT_EQ("0", Text(TimeField));
+    EXPECT_EQ("", Text(Key1));
+    EXPECT_EQ("", Text(Key2));
+    EXPECT_EQ("", Text(Key3));
+    EXPECT_EQ(LONG(ModeSpace), StoredActionMode(-1)) << "the menu command stores the mode it leaves alone";
+}
+
+TEST_F(SettingsWindowTest, OpeningShowsTheStoredValues)
+{
+    CustomSettings = {SendAll, -250, {{1, 0, 1, VK_F5}, {0, 1, 0, 'S'}, {0, 0, 0, 0x6C}}};
+    SaveCustomKeySettings();
+    ASSERT_TRUE(lumo.Start());
+    Open();
+    EXPECT_TRUE(Checked(SendAllRadio));
+    EXPECT_FALSE(Checked(SequentialRadio));
+    EXPECT_EQ("interval time(ms)", Text(TimeLabel));
+    EXPECT_EQ("-250", Text(TimeField));
+    EXPECT_EQ("ALT + SHIFT + F5", Text(Key1));
+    EXPECT_EQ("CTRL + S", Text(Key2));
+    EXPECT_EQ("", Text(Key3));
+    RECT rect;
+    GetWindowRect(window, &rect);
+    EXPECT_EQ(300, rect.right - rect.left);
+    EXPECT_EQ(250, rect.bottom - rect.top);
+    EXPECT_TRUE(SaveScreenshot(window, "custom-settings"));
+}
+
+TEST_F(SettingsWindowTest, UnknownStoredSendModeLeavesTheRadioButtonsAlone)
+{
+    StoreDword("mode", 2);
+    ASSERT_TRUE(lumo.Start());
+    Open();
+    EXPECT_FALSE(Checked(SequentialRadio));
+    EXPECT_FALSE(Checked(SendAllRadio));
+    EXPECT_EQ("", Text(TimeLabel));
+}
+
+TEST_F(SettingsWindowTest, KeysPressedInAKeyFieldAreCapturedNotTyped)
+{
+    ASSERT_TRUE(lumo.Start());
+    Open();
+    Click(Key1);
+    Type({}, VK_CONTROL);  // Ctrl alone does nothing
+    EXPECT_EQ("", Text(Key1));
+    Type({VK_CONTROL}, 'S');
+    EXPECT_EQ("CTRL + S", Text(Key1));
+    Type({VK_SHIFT}, 'X');
+    EXPECT_EQ("CTRL + S", Text(Key1)) << "a shown combination stays until Clear";
+
+    Click(Key2);
+    Type({VK_MENU}, VK_F4);
+    EXPECT_EQ("ALT + F4", Text(Key2));
+    EXPECT_TRUE(IsWindowVisible(window)) << "Alt+F4 in a key field closes nothing";
+    EXPECT_TRUE(lumo.Running());
+
+    Click(Key3);
+    Type({}, VK_TAB);
+    EXPECT_EQ("Tab", Text(Key3));
+
+    Command(IDC_CLEAR_KEY3);
+    EXPECT_EQ("", Text(Key3));
+    Click(Key3);
+    Type({}, VK_F10);
+    EXPECT_EQ("F10", Text(Key3));
+
+    Click(TimeField);
+    SendMessageTimeoutA(controls[TimeField], EM_SETSEL, 0, -1, SMTO_BLOCK, 2000, NULL);
+    Type({}, '0');
+    Type({}, '2');
+    Type({}, '5');
+    Type({}, '0');
+    EXPECT_EQ("0250", Text(TimeField)) << "the time field takes typing as usual";
+
+    Click(SendAllRadio);
+    EXPECT_EQ("interval time(ms)", Text(TimeLabel));
+    EXPECT_TRUE(SaveScreenshot(window, "custom-settings-captured"));
+
+    Command(IDC_SAVE);
+    EXPECT_FALSE(IsWindowVisible(window));
+    const struct {
+        const char* name;
+        DWORD type;
+        std::vector<BYTE> bytes;
+    } expected[] = {
+        {"mode", REG_DWORD, {1, 0, 0, 0}},     {"time", REG_DWORD, {250, 0, 0, 0}},
+        {"key1_alt", REG_BINARY, {0}},         {"key1_control", REG_BINARY, {1}},
+        {"key1_shift", REG_BINARY, {0}},       {"key1_k", REG_DWORD, {'S', 0, 0, 0}},
+        {"key2_alt", REG_BINARY, {1}},         {"key2_control", REG_BINARY, {0}},
+        {"key2_shift", REG_BINARY, {0}},       {"key2_k", REG_DWORD, {VK_F4, 0, 0, 0}},
+        {"key3_alt", REG_BINARY, {0}},         {"key3_control", REG_BINARY, {0}},
+        {"key3_shift", REG_BINARY, {0}},       {"key3_k", REG_DWORD, {VK_F10, 0, 0, 0}},
+    };
+    for (const auto& value : expected) {
+        SCOPED_TRACE(value.name);
+        StoredData stored = Stored(value.name);
+        ASSERT_TRUE(stored.present);
+        EXPECT_EQ(value.type, stored.type);
+        EXPECT_EQ(value.bytes, stored.bytes);
+    }
+    EXPECT_EQ(LONG(ModeSpace), StoredActionMode(-1)) << "Save leaves \"key\" to the next menu command";
+
+    // The next press sends all three, 250 ms apart.
+    KeyboardHook hook;
+    sim->euButtonDown = 1;
+    std::vector<KeyEvent> sent = hook.WaitFor(12, 4000);
+    sim->euButtonDown = 0;
+    std::vector<KeyEvent> all = {Down(VK_CONTROL), Down('S'),   Up('S'),      Up(VK_CONTROL),
+                                 Down(VK_MENU),    Down(VK_F4), Up(VK_F4),    Up(VK_MENU),
+                                 Down(VK_F10),     Up(VK_F10)};
+    EXPECT_EQ(Describe(all), Describe(sent));
+
+    lumo.Command(IDM_EXIT);
+    EXPECT_EQ(0u, lumo.WaitForExit(5000));
+    EXPECT_EQ(LONG(ModeCustom), StoredActionMode(-1));
+}
+
+TEST_F(SettingsWindowTest, CancelKeepsChangesInMemoryUntilTheWindowReopens)
+{
+    CustomSettings = {Sequential, 1000, {{0, 0, 0, 'A'}, {}, {}}};
+    SaveCustomKeySettings();
+    StoreDword("key", ModeCustom);
+    ASSERT_TRUE(lumo.Start());
+    Open();
+    Command(IDC_CLEAR_KEY1);
+    Click(Key1);
+    Type({}, 'B');
+    Command(IDC_CANCEL);
+    EXPECT_FALSE(IsWindowVisible(window));
+    EXPECT_EQ(std::vector<BYTE>({'A', 0, 0, 0}), Stored("key1_k").bytes);
+
+    {
+        KeyboardHook hook;
+        sim->euButtonDown = 1;
+        EXPECT_EQ(Describe({Down('B'), Up('B')}), Describe(hook.WaitFor(2, 3000)));
+        sim->euButtonDown = 0;
+        hook.CollectFor(250);
+    }
+    Open();
+    EXPECT_EQ("A", Text(Key1)) << "reopening shows the stored combination again";
+}
+
+}  // namespace
