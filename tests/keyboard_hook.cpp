@@ -2,6 +2,7 @@
 
 static std::vector<KeyEvent> HookedEvents;
 static int HookedNotInjected;
+static LONGLONG HookedCounter;
 
 BYTE FoldModifier(BYTE vk)
 {
@@ -17,6 +18,9 @@ static LRESULT CALLBACK LowLevelKeyboardProc(int code, WPARAM wParam, LPARAM lPa
 {
     if (code != HC_ACTION)
         return CallNextHookEx(NULL, code, wParam, lParam);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    HookedCounter = now.QuadPart;
     const KBDLLHOOKSTRUCT* info = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
     bool down = wParam == WM_KEYDOWN || wParam == WM_SYSKEYDOWN;
     HookedEvents.push_back({FoldModifier(static_cast<BYTE>(info->vkCode)), down});
@@ -67,6 +71,11 @@ std::vector<KeyEvent> KeyboardHook::CollectFor(DWORD ms)
     std::vector<KeyEvent> events;
     events.swap(HookedEvents);
     return events;
+}
+
+LONGLONG KeyboardHook::LastEventCounter() const
+{
+    return HookedCounter;
 }
 
 int KeyboardHook::NotInjected() const

@@ -17,6 +17,8 @@ public:
     std::vector<KeyEvent> CollectFor(DWORD ms);
     // Events that arrived without the injected flag.
     int NotInjected() const;
+    // QueryPerformanceCounter reading when the latest event arrived.
+    LONGLONG LastEventCounter() const;
 
 private:
     HHOOK hook_;

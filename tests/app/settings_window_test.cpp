@@ -127,6 +127,9 @@ TEST_F(SettingsWindowTest, OpeningShowsTheStoredValues)
     GetWindowRect(window, &rect);
     EXPECT_EQ(300, rect.right - rect.left);
     EXPECT_EQ(250, rect.bottom - rect.top);
+    EXPECT_EQ((GetSystemMetrics(SM_CXMAXIMIZED) - 300) / 2, rect.left);
+    EXPECT_EQ((GetSystemMetrics(SM_CYMAXIMIZED) - 250) / 2, rect.top);
+    EXPECT_EQ(LONG(WS_CAPTION), GetWindowLongA(window, GWL_STYLE) & (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME));
     EXPECT_TRUE(SaveScreenshot(window, "custom-settings"));
 }
 

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Prints what Lumo2 costs: camera polls and connects, press latency, and
+# start-up, memory, idle CPU and size beside a minimal tray program.
+#   bash scripts/bench.sh [presses] [idle seconds]
+set -euo pipefail
+source "$(dirname "$0")/testbed.sh"
+
+bash "$REPO_DIR/scripts/install-deps.sh"
+build_project >/dev/null
+start_testbed
+bash "$REPO_DIR/scripts/install-standins.sh" "$BIN_DIR"
+cd "$BIN_DIR"
+wine camera_bench.exe </dev/null
+echo
+wine app_bench.exe "${1:-200}" "${2:-60}" </dev/null

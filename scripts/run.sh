@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# A first run: builds Lumo2.exe, starts it under Wine with a simulated camera
+# in front of Wine's Notepad, presses the camera button three times, and
+# shows what Notepad received. Ends everything it started.
+set -euo pipefail
+source "$(dirname "$0")/testbed.sh"
+
+bash "$REPO_DIR/scripts/install-deps.sh"
+build_project >/dev/null
+echo "Built $BIN_DIR/Lumo2.exe ($(stat -c %s "$BIN_DIR/Lumo2.exe") bytes)"
+start_testbed
+bash "$REPO_DIR/scripts/install-standins.sh" "$BIN_DIR"
+
+reg() { wine reg add 'HKCU\Software\Kestrova' /v "$1" /t "$2" /d "$3" /f </dev/null >/dev/null 2>&1; }
+# Custom Settings, "Send All" with no pause: Shift+H, I, Shift+1 types "Hi!".
+reg key REG_DWORD 10
+reg mode REG_DWORD 1
+reg time REG_DWORD 0
+reg key1_alt REG_BINARY 00; reg key1_control REG_BINARY 00; reg key1_shift REG_BINARY 01; reg key1_k REG_DWORD 0x48
+reg key2_alt REG_BINARY 00; reg key2_control REG_BINARY 00; reg key2_shift REG_BINARY 00; reg key2_k REG_DWORD 0x49
+reg key3_alt REG_BINARY 00; reg key3_control REG_BINARY 00; reg key3_shift REG_BINARY 01; reg key3_k REG_DWORD 0x31
+
+camsim() { wine "$BIN_DIR/camsim.exe" "$@" </dev/null; }
+camsim attach driver "USB 2820 Video"
+echo "Simulated camera attached as the capture device \"USB 2820 Video\"."
+
+wine notepad </dev/null >/dev/null 2>&1 &
+sleep 3
+(cd "$BIN_DIR" && wine Lumo2.exe </dev/null >/dev/null 2>&1) &
+sleep 3
+echo "Lumo2 is running in the notification area, mode \"Custom Settings\" (Send All: Shift+H, I, Shift+1)."
+
+for press in 1 2 3; do
+    echo "Pressing the camera button ($press)..."
+    camsim press 200
+    sleep 1
+done
+
+received=$(wine "$BIN_DIR/windowtext.exe" Notepad </dev/null 2>/dev/null | tr -d '\r')
+mkdir -p "$BUILD_DIR/screenshots"
+shot="$BUILD_DIR/screenshots/first-run-notepad.png"
+import -display "$DISPLAY" -window root "$shot" 2>/dev/null || shot="(no screenshot: ImageMagick's import failed)"
+echo
+echo "Notepad received: \"$received\""
+echo "Screenshot: $shot"
+[ "$received" = "Hi!Hi!Hi!" ] || { echo "Expected \"Hi!Hi!Hi!\"." >&2; exit 1; }

@@ -1,0 +1,214 @@
+// The shell's plain pieces: the command table, the menu resource and its
+// mark, the time parsing and the key capture, without a running program.
+#include "app/action_mode.h"
+#include "app/shell.h"
+#include "res/resource.h"
+#include "settings/custom_settings.h"
+#include "settings/settings_window.h"
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <string>
+
+namespace {
+
+TEST(ShellTest, CommandsMapToModesByTableNotByNumber)
+{
+    const struct {
+        WORD command;
+        LONG mode;
+    } cases[] = {
+        {IDM_SPACE, 2},   {IDM_ENTER, 3},        {IDM_SCHICK, 4},   {IDM_KODAK, 5},
+        {IDM_SIDEXIS, 6}, {IDM_ALT_F_ALT_S, 7},  {IDM_CDX_VIEW, 8}, {IDM_JOYSTICK, 9},
+        {IDM_ABOUT, 0},   {IDM_CUSTOM_SETTINGS, 0}, {IDM_EXIT, 0},  {32779, 0},
+        {32782, 0},       {0, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.mode, ModeForCommand(c.command)) << c.command;
+}
+
+class MenuResourceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        module = LoadLibraryExA("Lumo2.exe", NULL, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(nullptr, module) << "Lumo2.exe beside the test";
+        menu = LoadMenuA(module, MAKEINTRESOURCEA(IDM_TRAY_MENU));
+        ASSERT_NE(nullptr, menu);
+        popup = GetSubMenu(menu, 0);
+        ASSERT_NE(nullptr, popup);
+    }
+    void TearDown() override
+    {
+        if (menu)
+            DestroyMenu(menu);
+        if (module)
+            FreeLibrary(module);
+    }
+
+    HMODULE module = NULL;
+    HMENU menu = NULL;
+    HMENU popup = NULL;
+};
+
+TEST_F(MenuResourceTest, PopupHoldsTheItemsAtTheirPositions)
+{
+    const struct {
+        const char* text;
+        UINT id;
+    } items[] = {
+        {"About", IDM_ABOUT},   {"", 0},
+        {"Space", IDM_SPACE},   {"Enter", IDM_ENTER},
+        {"Schick(Alt+F, Alt+T)", IDM_SCHICK}, {"Kodak(F5)", IDM_KODAK},
+        {"SIDEXIS", IDM_SIDEXIS}, {"Alt+F, Alt+S", IDM_ALT_F_ALT_S},
+        {"CDX View", IDM_CDX_VIEW}, {"JOYSTICK", IDM_JOYSTICK},
+        {"Custom Settings", IDM_CUSTOM_SETTINGS}, {"", 0},
+        {"Exit", IDM_EXIT},
+    };
+    ASSERT_EQ(13, GetMenuItemCount(popup));
+    for (int position = 0; position < 13; ++position) {
+        char text[64] = {0};
+        GetMenuStringA(popup, position, text, sizeof(text), MF_BYPOSITION);
+        EXPECT_STREQ(items[position].text, text) << position;
+        UINT state = GetMenuState(popup, position, MF_BYPOSITION);
+        if (items[position].id == 0) {
+            EXPECT_TRUE(state & MF_SEPARATOR) << position;
+        } else {
+            EXPECT_EQ(items[position].id, GetMenuItemID(popup, position));
+            EXPECT_EQ(0u, state & (MF_CHECKED | MF_GRAYED | MF_DISABLED)) << position;
+        }
+    }
+    // Every mode command sits at the position equal to its mode.
+    for (int position = 2; position <= 9; ++position)
+        EXPECT_EQ(position, ModeForCommand(WORD(GetMenuItemID(popup, position))));
+}
+
+TEST_F(MenuResourceTest, MarkGoesOnTheItemAtTheModesPositionOnly)
+{
+    for (LONG mode : {2L, 7L, 9L, 10L, 0L, 1L, 11L, -1L}) {
+        SCOPED_TRACE(mode);
+        HMENU fresh = LoadMenuA(module, MAKEINTRESOURCEA(IDM_TRAY_MENU));
+        HMENU items = GetSubMenu(fresh, 0);
+        ActionMode = mode;
+        MarkActionMode(items);
+        for (int position = 0; position < 13; ++position) {
+            bool marked = (GetMenuState(items, position, MF_BYPOSITION) & MF_CHECKED) != 0;
+            bool inMenu = mode >= ModeSpace && mode <= ModeCustom;
+            EXPECT_EQ(inMenu && position == mode, marked) << "position " << position;
+        }
+        DestroyMenu(fresh);
+    }
+    ActionMode = ModeSpace;
+}
+
+TEST_F(MenuResourceTest, StringTableNamesTheTrayClass)
+{
+    char name[100] = {0};
+    EXPECT_EQ(4, LoadStringA(module, IDS_TRAY_CLASS, name, sizeof(name)));
+    EXPECT_STREQ("Lumo", name);
+}
+
+TEST(TimeTextTest, DigitsBecomeTheTimeAndOverlongNumbersSaturate)
+{
+    const struct {
+        const char* text;
+        LONG time;
+    } cases[] = {
+        {"0250", 250},        {"", 0},
+        {"abc", 0},           {"12abc", 12},
+        {"  42", 42},         {"1000", 1000},
+        {"2147483647", INT_MAX}, {"2147483648", INT_MAX},
+        {"99999999999999999999999999999999", INT_MAX},
+        {"-5", -5},           {"-2147483648", INT_MIN},
+        {"-99999999999", INT_MIN}, {"+7", 7},
+        {"0000000000000000000000000000000000000000000012", 12},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.time, ParseTimeText(c.text)) << '"' << c.text << '"';
+}
+
+class CaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CustomSettings = CustomKeySettings();
+        KeyField1 = CreateWindowExA(0, "edit", "", WS_POPUP | ES_READONLY, 0, 0, 100, 20, NULL, NULL,
+                                    GetModuleHandleA(NULL), NULL);
+        ASSERT_NE(nullptr, KeyField1);
+    }
+    void TearDown() override
+    {
+        DestroyWindow(KeyField1);
+        KeyField1 = NULL;
+        HoldModifiers({});
+    }
+
+    // What GetKeyState reports for the message being handled.
+    void HoldModifiers(std::initializer_list<BYTE> held)
+    {
+        BYTE state[256] = {0};
+        for (BYTE vk : held)
+            state[vk] = 0x80;
+        SetKeyboardState(state);
+    }
+
+    std::string FieldText()
+    {
+        char text[256] = {0};
+        GetWindowTextA(KeyField1, text, sizeof(text));
+        return text;
+    }
+};
+
+TEST_F(CaptureTest, KeyDownWithHeldModifiersBecomesTheCombination)
+{
+    const struct {
+        std::initializer_list<BYTE> held;
+        DWORD key;
+        const char* text;
+        KeyCombo combo;
+    } cases[] = {
+        {{VK_CONTROL}, 'S', "CTRL + S", {0, 1, 0, 'S'}},
+        {{VK_SHIFT, VK_MENU}, VK_F5, "ALT + SHIFT + F5", {1, 0, 1, VK_F5}},
+        {{}, VK_ESCAPE, "ESC", {0, 0, 0, VK_ESCAPE}},
+        {{}, VK_RETURN, "Enter", {0, 0, 0, VK_RETURN}},
+        {{VK_CONTROL}, 0x6C, "CTRL + ", {0, 1, 0, 0x6C}},
+        {{}, VK_CLEAR, "", {0, 0, 0, VK_CLEAR}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        SetWindowTextA(KeyField1, "");
+        CustomSettings.keys[0] = KeyCombo();
+        HoldModifiers(c.held);
+        CaptureKeyCombo(KeyField1, c.key);
+        EXPECT_EQ(c.text, FieldText());
+        EXPECT_EQ(0, memcmp(&c.combo, &CustomSettings.keys[0], sizeof(KeyCombo)));
+    }
+}
+
+TEST_F(CaptureTest, ModifiersAloneAndSecondKeysChangeNothing)
+{
+    HoldModifiers({VK_CONTROL});
+    for (DWORD modifier : {DWORD(VK_SHIFT), DWORD(VK_CONTROL), DWORD(VK_MENU), DWORD(VK_HANJA)}) {
+        CaptureKeyCombo(KeyField1, modifier);
+        EXPECT_EQ("", FieldText());
+        EXPECT_EQ(0u, CustomSettings.keys[0].k);
+    }
+    CaptureKeyCombo(KeyField1, 'S');
+    HoldModifiers({VK_MENU});
+    CaptureKeyCombo(KeyField1, 'X');
+    EXPECT_EQ("CTRL + S", FieldText());
+    EXPECT_EQ(DWORD('S'), CustomSettings.keys[0].k);
+    EXPECT_EQ(0, CustomSettings.keys[0].alt);
+}
+
+TEST_F(CaptureTest, AKeyWithoutANameLeavesTheFieldReadyToCaptureAgain)
+{
+    HoldModifiers({});
+    CaptureKeyCombo(KeyField1, VK_CLEAR);
+    EXPECT_EQ(DWORD(VK_CLEAR), CustomSettings.keys[0].k);
+    CaptureKeyCombo(KeyField1, 'A');
+    EXPECT_EQ("A", FieldText());
+    EXPECT_EQ(DWORD('A'), CustomSettings.keys[0].k);
+}
+
+}  // namespace
