@@ -32,6 +32,9 @@ void MarkActionMode(HMENU popup)
     CheckMenuRadioItem(popup, ModeSpace, ModeCustom, ActionMode, MF_BYPOSITION);
 }
 
+// The complete ANSI structure, up to and including the balloon icon.
+static_assert(sizeof(NOTIFYICONDATAA) == 508, "NOTIFYICONDATAA as of Vista");
+
 static void FillIconData(NOTIFYICONDATAA* data, HWND window)
 {
     ZeroMemory(data, sizeof(*data));
