@@ -75,6 +75,13 @@ int InitializeShell(HINSTANCE instance)
     return 1;
 }
 
+void PaintNothing(HWND window)
+{
+    PAINTSTRUCT paint;
+    BeginPaint(window, &paint);
+    EndPaint(window, &paint);
+}
+
 static bool IsKeyField(HWND window)
 {
     return window != NULL && (window == KeyField1 || window == KeyField2 || window == KeyField3);

@@ -19,6 +19,9 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 void ShowTrayMenu(HWND window);
 void SaveActionMode();
 
+// Validates the window's update region; neither window draws anything.
+void PaintNothing(HWND window);
+
 // The mode a tray command selects, or 0 for a command that selects none.
 LONG ModeForCommand(WORD command);
 // Puts the radio mark on the item whose position equals the action mode.

@@ -150,12 +150,9 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         PostQuitMessage(0);
         KillTimer(window, PollTimerId);
         return 0;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        BeginPaint(window, &paint);
-        EndPaint(window, &paint);
+    case WM_PAINT:
+        PaintNothing(window);
         return 0;
-    }
     case WM_TIMER:
         OnPollTimer(wParam);
         return 0;

@@ -134,12 +134,9 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_CREATE:
         CreateControls(window);
         return 0;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        BeginPaint(window, &paint);
-        EndPaint(window, &paint);
+    case WM_PAINT:
+        PaintNothing(window);
         return 0;
-    }
     case WM_COMMAND:
         return OnSettingsCommand(window, wParam, lParam);
     case WM_CLOSE:

@@ -17,17 +17,11 @@ protected:
 
 const CustomKeySettings Sample = {SendAll, 250, {{1, 0, 1, 'F'}, {0, 1, 0, VK_F5}, {0, 0, 0, 0}}};
 
-struct ExpectedValue {
-    const char* name;
-    DWORD type;
-    std::vector<BYTE> bytes;
-};
-
 TEST_F(CustomSettingsTest, SaveWritesAllFourteenValuesWithTheirTypesAndSizes)
 {
     CustomSettings = Sample;
     SaveCustomKeySettings();
-    const ExpectedValue expected[] = {
+    ExpectStoredValues({
         {"mode", REG_DWORD, {1, 0, 0, 0}},        {"time", REG_DWORD, {250, 0, 0, 0}},
         {"key1_alt", REG_BINARY, {1}},            {"key1_control", REG_BINARY, {0}},
         {"key1_shift", REG_BINARY, {1}},          {"key1_k", REG_DWORD, {'F', 0, 0, 0}},
@@ -35,14 +29,7 @@ TEST_F(CustomSettingsTest, SaveWritesAllFourteenValuesWithTheirTypesAndSizes)
         {"key2_shift", REG_BINARY, {0}},          {"key2_k", REG_DWORD, {VK_F5, 0, 0, 0}},
         {"key3_alt", REG_BINARY, {0}},            {"key3_control", REG_BINARY, {0}},
         {"key3_shift", REG_BINARY, {0}},          {"key3_k", REG_DWORD, {0, 0, 0, 0}},
-    };
-    for (const ExpectedValue& value : expected) {
-        SCOPED_TRACE(value.name);
-        StoredData stored = ReadStored(value.name);
-        ASSERT_TRUE(stored.present);
-        EXPECT_EQ(value.type, stored.type);
-        EXPECT_EQ(value.bytes, stored.bytes);
-    }
+    });
     EXPECT_FALSE(ReadStored("key").present) << "saving the custom keys never writes the mode";
     EXPECT_EQ(ModeCustom, ActionMode);
 }

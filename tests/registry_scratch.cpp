@@ -30,3 +30,14 @@ void StoreDword(const char* name, DWORD value)
 {
     Store(name, REG_DWORD, &value, sizeof(value));
 }
+
+void ExpectStoredValues(const std::vector<ExpectedValue>& values)
+{
+    for (const ExpectedValue& value : values) {
+        SCOPED_TRACE(value.name);
+        StoredData stored = ReadStored(value.name);
+        ASSERT_TRUE(stored.present);
+        EXPECT_EQ(value.type, stored.type);
+        EXPECT_EQ(value.bytes, stored.bytes);
+    }
+}

@@ -19,5 +19,14 @@ struct StoredData {
 };
 
 StoredData ReadStored(const char* name);
+
+struct ExpectedValue {
+    const char* name;
+    DWORD type;
+    std::vector<BYTE> bytes;
+};
+
+// Each value is stored with exactly this type and these bytes.
+void ExpectStoredValues(const std::vector<ExpectedValue>& values);
 void Store(const char* name, DWORD type, const void* data, DWORD size);
 void StoreDword(const char* name, DWORD value);

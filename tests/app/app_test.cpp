@@ -55,6 +55,10 @@ TEST_F(AppTest, FirstStartUsesSpaceAndSecondCopyExitsQuietly)
     EXPECT_EQ(Describe(Space), Describe(Press(2)));
     EXPECT_EQ(0u, LumoProcess::RunSecondCopy(10000));
     EXPECT_TRUE(lumo.Running());
+    int trayWindows = 0;
+    for (HWND w = FindWindowExA(NULL, NULL, "Lumo", NULL); w; w = FindWindowExA(NULL, w, "Lumo", NULL))
+        ++trayWindows;
+    EXPECT_EQ(1, trayWindows);
     EXPECT_TRUE(lumo.HasTrayIcon());
     EXPECT_EQ(LONG(-12345), StoredActionMode(-12345)) << "starting writes nothing";
 }
@@ -232,6 +236,14 @@ TEST_F(AppTest, DeviceChangeReconnectsToTheCaptureDriver)
     EXPECT_EQ(Describe(Space), Describe(hook.WaitFor(2, 3000)));
     EXPECT_EQ(0x00, sim->registers[0x0C]) << "the latch was cleared";
     EXPECT_TRUE(hook.CollectFor(300).empty()) << "one latch, one press";
+
+    // A storm of device changes leaves one working connection.
+    for (int i = 0; i < 40; ++i)
+        PostMessageA(lumo.Tray(), WM_DEVICECHANGE, i % 3 == 0 ? 0x8000 : 0x0007, 0);
+    lumo.Command(IDM_SPACE);  // handled after the storm
+    sim->registers[0x0C] = 0x20;
+    EXPECT_EQ(Describe(Space), Describe(hook.WaitFor(2, 3000)));
+    EXPECT_TRUE(hook.CollectFor(300).empty());
 }
 
 }  // namespace

@@ -85,8 +85,6 @@ protected:
         SendMessageTimeoutA(window, WM_COMMAND, id, 0, SMTO_NORMAL, 5000, &result);
     }
 
-    StoredData Stored(const char* name) { return ReadStored(name); }
-
     SimCamera camera;
     SimState* sim = nullptr;
     LumoProcess lumo;
@@ -185,11 +183,7 @@ TEST_F(SettingsWindowTest, KeysPressedInAKeyFieldAreCapturedNotTyped)
 
     Command(IDC_SAVE);
     EXPECT_FALSE(IsWindowVisible(window));
-    const struct {
-        const char* name;
-        DWORD type;
-        std::vector<BYTE> bytes;
-    } expected[] = {
+    ExpectStoredValues({
         {"mode", REG_DWORD, {1, 0, 0, 0}},     {"time", REG_DWORD, {250, 0, 0, 0}},
         {"key1_alt", REG_BINARY, {0}},         {"key1_control", REG_BINARY, {1}},
         {"key1_shift", REG_BINARY, {0}},       {"key1_k", REG_DWORD, {'S', 0, 0, 0}},
@@ -197,14 +191,7 @@ TEST_F(SettingsWindowTest, KeysPressedInAKeyFieldAreCapturedNotTyped)
         {"key2_shift", REG_BINARY, {0}},       {"key2_k", REG_DWORD, {VK_F4, 0, 0, 0}},
         {"key3_alt", REG_BINARY, {0}},         {"key3_control", REG_BINARY, {0}},
         {"key3_shift", REG_BINARY, {0}},       {"key3_k", REG_DWORD, {VK_F10, 0, 0, 0}},
-    };
-    for (const auto& value : expected) {
-        SCOPED_TRACE(value.name);
-        StoredData stored = Stored(value.name);
-        ASSERT_TRUE(stored.present);
-        EXPECT_EQ(value.type, stored.type);
-        EXPECT_EQ(value.bytes, stored.bytes);
-    }
+    });
     EXPECT_EQ(LONG(ModeSpace), StoredActionMode(-1)) << "Save leaves \"key\" to the next menu command";
 
     // The next press sends all three, 250 ms apart.
@@ -234,7 +221,7 @@ TEST_F(SettingsWindowTest, CancelKeepsChangesInMemoryUntilTheWindowReopens)
     Type({}, 'B');
     Command(IDC_CANCEL);
     EXPECT_FALSE(IsWindowVisible(window));
-    EXPECT_EQ(std::vector<BYTE>({'A', 0, 0, 0}), Stored("key1_k").bytes);
+    EXPECT_EQ(std::vector<BYTE>({'A', 0, 0, 0}), ReadStored("key1_k").bytes);
 
     {
         KeyboardHook hook;
