@@ -49,8 +49,6 @@ void SimCamera::RemoveAll()
         ZeroMemory(state_->registers, sizeof(state_->registers));
         state_->euConnectedResult = 0;
         state_->euButtonDown = 0;
-        state_->failSelect = 0;
-        state_->failTransfer = 0;
     }
     DeleteTwainNames();
 }

@@ -12,7 +12,6 @@
 #include <wchar.h>
 
 static HMODULE ThisModule;
-static LONG LockCount;
 static LONG LiveFilters;  // in this process
 
 static bool SlotOf(REFCLSID clsid, int* slot)
@@ -116,24 +115,18 @@ public:
     STDMETHODIMP SetProperty(ULONG id, void* data) override
     {
         SimState* sim = OpenSimState();
-        InterlockedIncrement(&sim->propertyCalls);
         if (id == PropertySelectRegister) {
             const RegisterAccess* access = static_cast<const RegisterAccess*>(data);
-            if (access->selector != 0 && sim->failSelect != 0)
-                return sim->failSelect;
             selected_ = (access->selector >> 8) & 0xFF;
             selectedCount_ = access->selector & 0xFF;
             return S_OK;
         }
         if (id == PropertyRegisterData) {
-            if (sim->failTransfer != 0)
-                return sim->failTransfer;
             if (selectedCount_ == 0)
                 return E_UNEXPECTED;
             const BYTE* bytes = static_cast<const BYTE*>(data);
             for (DWORD i = 0; i < selectedCount_; ++i)
                 sim->registers[(selected_ + i) & 0xFF] = bytes[i];
-            InterlockedIncrement(&sim->registerWrites);
             return S_OK;
         }
         return E_INVALIDARG;
@@ -142,11 +135,8 @@ public:
     STDMETHODIMP GetProperty(ULONG id, void* data) override
     {
         SimState* sim = OpenSimState();
-        InterlockedIncrement(&sim->propertyCalls);
         switch (id) {
         case PropertyRegisterData: {
-            if (sim->failTransfer != 0)
-                return sim->failTransfer;
             if (selectedCount_ == 0)
                 return E_UNEXPECTED;
             BYTE* bytes = static_cast<BYTE*>(data);
@@ -206,14 +196,8 @@ public:
         filter->Release();
         return hr;
     }
-    STDMETHODIMP LockServer(BOOL lock) override
-    {
-        if (lock)
-            InterlockedIncrement(&LockCount);
-        else
-            InterlockedDecrement(&LockCount);
-        return S_OK;
-    }
+    // The library never unloads (DllCanUnloadNow), so there is nothing to lock.
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
 private:
     LONG refs_;

@@ -37,7 +37,6 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp)
 {
     (void)device;
     InterlockedIncrement((LONG*)&Log.openHandles);
-    InterlockedIncrement((LONG*)&Log.opens);
     return Complete(irp, STATUS_SUCCESS, 0);
 }
 

@@ -6,21 +6,15 @@
 
 struct SimState {
     // Extension-unit route: what isConnectedEVA answers (0 = no camera there),
-    // whether the button is down, and how often each export was called.
+    // whether the button is down, and how often releaseEVA was called.
     LONG euConnectedResult;
     LONG euButtonDown;
-    LONG euIsConnectedCalls;
-    LONG euCommandCalls;
     LONG euReleaseCalls;
 
-    // Capture-driver route: the camera chip's registers, failures to inject,
-    // and what the driver's property interface has seen.
+    // Capture-driver route: the camera chip's registers, and how many filter
+    // objects were ever made, in any process.
     BYTE registers[256];
-    LONG failSelect;     // HRESULT for the next selects, 0 for none
-    LONG failTransfer;   // HRESULT for the next transfers, 0 for none
-    LONG propertyCalls;
-    LONG registerWrites;
-    LONG filtersCreated; // filter objects ever made, in any process
+    LONG filtersCreated;
 };
 
 // Maps the shared state, creating it zeroed the first time; null on failure.

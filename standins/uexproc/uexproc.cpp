@@ -8,19 +8,13 @@ extern "C" {
 __declspec(dllexport) int __cdecl isConnectedEVA(void)
 {
     SimState* sim = OpenSimState();
-    if (!sim)
-        return 0;
-    InterlockedIncrement(&sim->euIsConnectedCalls);
-    return sim->euConnectedResult;
+    return sim ? sim->euConnectedResult : 0;
 }
 
 __declspec(dllexport) int __cdecl sendExtensionUnitCommand(int command, int arg, void* data, int length)
 {
     SimState* sim = OpenSimState();
-    if (!sim)
-        return 0;
-    InterlockedIncrement(&sim->euCommandCalls);
-    if (command != 13 || arg != 0 || sim->euConnectedResult <= 0)
+    if (!sim || command != 13 || arg != 0 || sim->euConnectedResult <= 0)
         return 0;
     int down = sim->euButtonDown ? 1 : 0;
     if (data && length >= 4)
