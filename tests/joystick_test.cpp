@@ -77,10 +77,14 @@ TEST_F(JoystickTest, WithoutTheDeviceAPressStillPausesAndSendsNothing)
     OpenJoystick();
     CloseHandle(JoystickHandle);
     JoystickHandle = INVALID_HANDLE_VALUE;  // as a failed open leaves it
-    DWORD start = GetTickCount();
+    // GetTickCount moves in coarse steps under Wine; the counter does not.
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
     PerformAction();
-    DWORD elapsed = GetTickCount() - start;
-    EXPECT_GE(elapsed, 90u);
+    QueryPerformanceCounter(&end);
+    double elapsedMs = (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+    EXPECT_GE(elapsedMs, 95.0);
     EXPECT_EQ(0u, ReadJoystickLog().count);
     EXPECT_EQ(0, JoystickState.buttons[0]);
 }
