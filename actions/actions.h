@@ -17,6 +17,11 @@ void PerformAction();
 void SendCustomKeys();
 void SendKeyCombo(KeyCombo combo);
 
+// The Send All pause for a stored time: never negative and never longer than
+// LongestSendAllPause. The Sequential restart time is not bounded.
+const DWORD LongestSendAllPause = 10000;
+DWORD SendAllPause(LONG interval);
+
 // Clock and pause used by the custom sequences; tests replace them to control
 // time without waiting for it.
 typedef DWORD (*ClockFn)();

@@ -61,11 +61,21 @@ static void SendNextInSequence(LONG restartAfter)
         SequencePosition = 0;
 }
 
+DWORD SendAllPause(LONG interval)
+{
+    // The pause blocks the one GUI thread, so the tray menu and "Exit" wait
+    // for it; a typed or hand-edited 99999999 would hold them for 28 hours.
+    // A negative interval (hand-edited registry only) means no pause.
+    if (interval < 0)
+        return 0;
+    if (static_cast<DWORD>(interval) > LongestSendAllPause)
+        return LongestSendAllPause;
+    return static_cast<DWORD>(interval);
+}
+
 static void SendAllCombos(LONG interval)
 {
-    // A negative interval can only come from a hand-edited registry; as an
-    // unsigned pause it would block for weeks, so it means no pause.
-    DWORD pause = interval < 0 ? 0 : static_cast<DWORD>(interval);
+    DWORD pause = SendAllPause(interval);
     for (int i = 0; i < 3 && CustomSettings.keys[i].k != 0; ++i) {
         if (i > 0)
             CustomKeysPause(pause);

@@ -1,4 +1,33 @@
 #include "app/action_mode.h"
+#include "settings/custom_settings.h"
 
 LONG ActionMode = ModeSpace;
 const char ProgramKeyPath[] = "Software\\Kestrova";
+
+bool ReadActionMode()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return false;
+    bool read = ReadRegistryField(key, "key", &ActionMode, sizeof(ActionMode));
+    if (!read)
+        ActionMode = ModeSpace;
+    RegCloseKey(key);
+    return read;
+}
+
+void SaveActionMode()
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, "key", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ActionMode),
+                   sizeof(ActionMode));
+    RegCloseKey(key);
+}
+
+bool ModeSendsKeys(LONG mode)
+{
+    return mode >= ModeSpace && mode <= ModeCustom && mode != ModeJoystick;
+}

@@ -20,3 +20,14 @@ extern LONG ActionMode;
 
 // HKEY_CURRENT_USER subkey that holds "key" and the custom key settings.
 extern const char ProgramKeyPath[];
+
+// Reads "key" into the action mode: unchanged without the key, 2 when the
+// value is missing or longer than 4 bytes, otherwise whatever it holds.
+// Whether a value was read.
+bool ReadActionMode();
+// Writes the action mode to "key"; failures are ignored.
+void SaveActionMode();
+
+// Whether a press in this mode types keys (the joystick mode and values
+// outside 2..10 do not).
+bool ModeSendsKeys(LONG mode);

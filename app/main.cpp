@@ -8,8 +8,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     LoadStringA(instance, IDS_TRAY_CLASS, TrayClassName, sizeof(TrayClassName));
     RegisterWindowClasses(instance);
-    CreateMutexA(NULL, FALSE, "Lumo2");
-    if (GetLastError() == ERROR_ALREADY_EXISTS)
+    // The handle is never closed: the mutex marks this copy until it ends.
+    HANDLE mutex = CreateMutexA(NULL, FALSE, "Lumo2");
+    if (AnotherCopyRuns(mutex, GetLastError()))
         return 0;
     if (!InitializeShell(instance))
         return 0;

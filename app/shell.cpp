@@ -39,24 +39,27 @@ void RegisterWindowClasses(HINSTANCE instance)
     RegisterClassExA(&trayClass);
 }
 
-static void ReadActionMode()
+void ReadStartUpSettings()
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    if (!ReadActionMode())
         return;
-    if (!ReadRegistryField(key, "key", &ActionMode, sizeof(ActionMode))) {
-        ActionMode = ModeSpace;
-    } else if (ActionMode == ModeCustom) {
+    if (ActionMode == ModeCustom)
         LoadCustomKeySettings();
-    } else if (ActionMode == ModeJoystick) {
+    else if (ActionMode == ModeJoystick)
         OpenJoystick();
-    }
-    RegCloseKey(key);
+}
+
+bool AnotherCopyRuns(HANDLE mutex, DWORD lastError)
+{
+    if (lastError == ERROR_ALREADY_EXISTS)
+        return true;
+    // Any other failure lets this copy run: better two than none.
+    return mutex == NULL && lastError == ERROR_ACCESS_DENIED;
 }
 
 int InitializeShell(HINSTANCE instance)
 {
-    ReadActionMode();
+    ReadStartUpSettings();
     AppInstance = instance;
     HWND tray = CreateWindowExA(0, TrayClassName, NULL, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                 CW_USEDEFAULT, 0, NULL, NULL, instance, NULL);

@@ -1,28 +1,26 @@
-// The application shell: start-up, the hidden tray window and its menu.
+// The application shell: start-up, the single-instance guard and the message
+// loop.
 #pragma once
 #include <windows.h>
-
-const UINT WM_TRAY_CALLBACK = WM_APP + 100;
-const UINT_PTR PollTimerId = 0;
-const UINT PollIntervalMs = 100;
+// Start-up registers the tray window's class; kept here as well for the code
+// that reached the tray window's names through this header.
+#include "app/tray_window.h"
 
 extern HINSTANCE AppInstance;
 extern char TrayClassName[100];
 extern HWND SettingsWindowHandle;
 
 void RegisterWindowClasses(HINSTANCE instance);
+// Reads "key" into the action mode and loads what that mode needs before any
+// window exists: the custom key settings for 10, the joystick for 9.
+void ReadStartUpSettings();
 int InitializeShell(HINSTANCE instance);
 int RunMessageLoop();
 
-LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-void ShowTrayMenu(HWND window);
-void SaveActionMode();
+// Whether the outcome of creating the mutex "Lumo2" means another copy runs.
+// A copy started as administrator holds a mutex that an ordinary start may
+// not open: that is access denied, and it runs all the same.
+bool AnotherCopyRuns(HANDLE mutex, DWORD lastError);
 
 // Validates the window's update region; neither window draws anything.
 void PaintNothing(HWND window);
-
-// The mode a tray command selects, or 0 for a command that selects none.
-LONG ModeForCommand(WORD command);
-// Puts the radio mark on the item whose position equals the action mode.
-void MarkActionMode(HMENU popup);

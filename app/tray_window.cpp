@@ -3,7 +3,9 @@
 #include "actions/actions.h"
 #include "actions/joystick.h"
 #include "app/action_mode.h"
+#include "app/elevation.h"
 #include "app/shell.h"
+#include "app/tray_window.h"
 #include "camera/button_source.h"
 #include "res/resource.h"
 #include "settings/settings_window.h"
@@ -35,6 +37,23 @@ void MarkActionMode(HMENU popup)
 // The complete ANSI structure, up to and including the balloon icon.
 static_assert(sizeof(NOTIFYICONDATAA) == 508, "NOTIFYICONDATAA as of Vista");
 
+static BOOL NotifyShell(DWORD message, NOTIFYICONDATAA* data)
+{
+    return Shell_NotifyIconA(message, data);
+}
+
+TrayNotifyFn TrayNotify = NotifyShell;
+bool TrayIconShown = false;
+
+// Explorer sends this registered message to every top-level window when it
+// (re)starts; the icons it held before are gone.
+static UINT TaskbarCreatedMessage;
+
+const char BlockedKeysTitle[] = "Lumo2";
+const char BlockedKeysText[] =
+    "The program in front runs as administrator, so Windows blocks the keys Lumo2 sends to it. "
+    "Start Lumo2 as administrator too.";
+
 static void FillIconData(NOTIFYICONDATAA* data, HWND window)
 {
     ZeroMemory(data, sizeof(*data));
@@ -43,7 +62,10 @@ static void FillIconData(NOTIFYICONDATAA* data, HWND window)
     data->uID = 0;
 }
 
-static void AddTrayIcon(HWND window)
+// Whether the icon is there afterwards. The shell refuses a second icon with
+// the same window and ID, so when adding fails because it is still there,
+// modifying it succeeds and nothing is doubled.
+static bool AddTrayIcon(HWND window)
 {
     NOTIFYICONDATAA data;
     FillIconData(&data, window);
@@ -51,25 +73,38 @@ static void AddTrayIcon(HWND window)
     data.uCallbackMessage = WM_TRAY_CALLBACK;
     data.hIcon = LoadIconA(AppInstance, MAKEINTRESOURCEA(IDI_TRAY));
     lstrcpyA(data.szTip, "Lumo2");
-    Shell_NotifyIconA(NIM_ADD, &data);
+    if (TrayNotify(NIM_ADD, &data))
+        return true;
+    return TrayNotify(NIM_MODIFY, &data) != FALSE;
 }
 
 static void RemoveTrayIcon(HWND window)
 {
     NOTIFYICONDATAA data;
     FillIconData(&data, window);
-    Shell_NotifyIconA(NIM_DELETE, &data);
+    TrayNotify(NIM_DELETE, &data);
+    TrayIconShown = false;
 }
 
-void SaveActionMode()
+static void ShowBlockedKeysBalloon(HWND window)
 {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(key, "key", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ActionMode),
-                   sizeof(ActionMode));
-    RegCloseKey(key);
+    NOTIFYICONDATAA data;
+    FillIconData(&data, window);
+    data.uFlags = NIF_INFO;
+    lstrcpynA(data.szInfoTitle, BlockedKeysTitle, sizeof(data.szInfoTitle));
+    lstrcpynA(data.szInfo, BlockedKeysText, sizeof(data.szInfo));
+    data.dwInfoFlags = NIIF_WARNING;
+    TrayNotify(NIM_MODIFY, &data);
+}
+
+static void OnCreate(HWND window)
+{
+    TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    // Started as administrator, the program would otherwise never hear from
+    // an ordinary Explorer: Windows filters messages from lower levels.
+    ChangeWindowMessageFilterEx(window, TaskbarCreatedMessage, MSGFLT_ALLOW, NULL);
+    ChangeWindowMessageFilterEx(window, WM_TRAY_CALLBACK, MSGFLT_ALLOW, NULL);
+    TrayIconShown = AddTrayIcon(window);
 }
 
 void ShowTrayMenu(HWND window)
@@ -131,19 +166,26 @@ static bool OnTrayCommand(HWND window, WORD command)
     return false;
 }
 
-static void OnPollTimer(WPARAM timerId)
+static void OnPollTimer(HWND window, WPARAM timerId)
 {
     if (timerId != PollTimerId)
         return;
-    if (PollCameraButton())
-        PerformAction();
+    // At logon the shell may not take icons yet; keep asking until it does.
+    if (!TrayIconShown)
+        TrayIconShown = AddTrayIcon(window);
+    if (!PollCameraButton())
+        return;
+    // Keys are still sent: the warning may be wrong, and then they arrive.
+    if (ModeSendsKeys(ActionMode) && TakeBlockedKeysWarning())
+        ShowBlockedKeysBalloon(window);
+    PerformAction();
 }
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_CREATE:
-        AddTrayIcon(window);
+        OnCreate(window);
         return 0;
     case WM_DESTROY:
         RemoveTrayIcon(window);
@@ -154,7 +196,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         PaintNothing(window);
         return 0;
     case WM_TIMER:
-        OnPollTimer(wParam);
+        OnPollTimer(window, wParam);
         return 0;
     case WM_DEVICECHANGE:
         ConnectCamera();
@@ -164,9 +206,16 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             break;
         SaveActionMode();
         return 0;
-    default:
-        if (message == WM_TRAY_CALLBACK && (lParam == WM_LBUTTONDOWN || lParam == WM_RBUTTONDOWN))
+    case WM_TRAY_CALLBACK:
+        if (lParam == WM_LBUTTONDOWN || lParam == WM_RBUTTONDOWN)
             ShowTrayMenu(window);
+        break;
+    default:
+        // A registered message has no fixed number, so it cannot be a case.
+        if (message == TaskbarCreatedMessage && message != 0) {
+            TrayIconShown = AddTrayIcon(window);
+            return 0;
+        }
         break;
     }
     return DefWindowProcA(window, message, wParam, lParam);

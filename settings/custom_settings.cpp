@@ -64,14 +64,22 @@ void LoadCustomKeySettings()
     RegCloseKey(key);
 }
 
-void SaveCustomKeySettings()
+bool SaveCustomKeySettings()
 {
+    bool saved = false;
     HKEY key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS, NULL, &key, NULL) == ERROR_SUCCESS) {
-        for (const StoredValue& value : StoredValues)
-            RegSetValueExA(key, value.name, 0, value.type, FieldOf(value), value.width);
+        saved = true;
+        // Every value is tried even after one fails, so as much as possible
+        // of the user's record survives.
+        for (const StoredValue& value : StoredValues) {
+            if (RegSetValueExA(key, value.name, 0, value.type, FieldOf(value), value.width) != ERROR_SUCCESS)
+                saved = false;
+        }
         RegCloseKey(key);
     }
+    // The record stays in effect for this run whether or not it was stored.
     ActionMode = ModeCustom;
+    return saved;
 }

@@ -27,7 +27,9 @@ struct CustomKeySettings {
 extern CustomKeySettings CustomSettings;
 
 void LoadCustomKeySettings();
-void SaveCustomKeySettings();
+// Writes all fourteen values and makes the action mode 10, also when writing
+// fails. Whether the key could be opened and every value was written.
+bool SaveCustomKeySettings();
 
 // Reads a value straight into a field of the given width, whatever its stored
 // type. A shorter value replaces only the field's low bytes; a missing or

@@ -16,6 +16,9 @@ static HFONT SettingsFont;
 
 static const char InitialTimeText[] = "initial time(ms)";
 static const char IntervalTimeText[] = "interval time(ms)";
+const char SaveFailedText[] =
+    "The settings could not be saved, so Lumo2 will not have them at its next start. "
+    "They are in effect until Lumo2 ends.";
 
 LONG ParseTimeText(const char* text)
 {
@@ -35,7 +38,7 @@ LONG ParseTimeText(const char* text)
     return value > INT_MAX ? INT_MAX : static_cast<LONG>(value);
 }
 
-struct ControlSpec {
+struct ChildControl {
     HWND* handle;
     const char* className;
     const char* text;
@@ -48,7 +51,7 @@ static const DWORD ChildStyle = WS_CHILD | WS_VISIBLE;
 static const DWORD RadioStyle = ChildStyle | BS_AUTORADIOBUTTON;
 static const DWORD KeyFieldStyle = ChildStyle | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL;
 
-static const ControlSpec Controls[] = {
+static const ChildControl Controls[] = {
     {&SequentialRadio, "button", "Sequential", RadioStyle, 5, 10, 90, 20, IDC_SEQUENTIAL},
     {&SendAllRadio, "button", "Send All", RadioStyle, 150, 10, 90, 20, IDC_SEND_ALL},
     {&TimeLabel, "static", NULL, ChildStyle, 5, 35, 120, 20, -1},
@@ -71,11 +74,11 @@ static void CreateControls(HWND window)
 {
     SettingsFont = CreateFontA(12, 0, 0, 0, FW_DONTCARE, 0, 0, 0, HANGUL_CHARSET, OUT_STROKE_PRECIS,
                                CLIP_STROKE_PRECIS, DRAFT_QUALITY, VARIABLE_PITCH | FF_ROMAN, "GULIM");
-    for (const ControlSpec& c : Controls) {
+    for (const ChildControl& c : Controls) {
         *c.handle = CreateWindowExA(0, c.className, c.text, c.style, c.x, c.y, c.width, c.height, window,
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), AppInstance, NULL);
     }
-    for (const ControlSpec& c : Controls)
+    for (const ChildControl& c : Controls)
         SendMessageA(*c.handle, WM_SETFONT, reinterpret_cast<WPARAM>(SettingsFont), 0);
 }
 
@@ -104,7 +107,13 @@ static void SaveSettings()
     memset(text, 0, sizeof(text));
     GetWindowTextA(TimeField, text, sizeof(text));
     CustomSettings.time = ParseTimeText(text);
-    SaveCustomKeySettings();
+    if (!SaveCustomKeySettings()) {
+        // Closing would look like success, and the combinations would be gone
+        // at the next start; the window keeps the user's values for another
+        // try or "Cancel".
+        MessageBoxA(SettingsWindowHandle, SaveFailedText, "Lumo2", MB_OK | MB_ICONWARNING);
+        return;
+    }
     ShowWindow(SettingsWindowHandle, SW_HIDE);
 }
 

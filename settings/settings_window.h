@@ -10,6 +10,9 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
 void ShowCustomKeySettings();
 void CaptureKeyCombo(HWND field, DWORD key);
 
+// What "Save" says, from the settings window, when the registry refused.
+extern const char SaveFailedText[];
+
 // The time field's digits as a number; beyond the int range it saturates
 // rather than wrapping. Leading blanks and a sign are taken, the rest from
 // the first non-digit on is ignored.

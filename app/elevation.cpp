@@ -1,0 +1,107 @@
+#include "app/elevation.h"
+
+ForegroundTargetFn LookUpForegroundTarget = LookUpForegroundTargetOfSystem;
+OwnIntegrityFn LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
+
+// Enough for the programs a clinic PC runs in front in one session; an
+// older one forgotten is warned about once more, which is harmless.
+const int RememberedTargets = 16;
+static ForegroundTarget WarnedTargets[RememberedTargets];
+static int NextWarnedSlot;
+
+static DWORD TokenIntegrity(HANDLE token)
+{
+    BYTE buffer[64];
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof(buffer), &size))
+        return 0;
+    PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+    UCHAR count = *GetSidSubAuthorityCount(sid);
+    if (count == 0)
+        return 0;
+    return *GetSidSubAuthority(sid, count - 1);
+}
+
+DWORD LookUpOwnIntegrityOfSystem()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return 0;
+    DWORD integrity = TokenIntegrity(token);
+    CloseHandle(token);
+    return integrity;
+}
+
+static HANDLE OpenForQuery(DWORD processId)
+{
+    // The limited right is what an ordinary process may still get for an
+    // elevated one; the full right is tried after it because some systems
+    // grant the token only with that.
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process)
+        process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
+    return process;
+}
+
+void LookUpForegroundTargetOfSystem(ForegroundTarget* target)
+{
+    target->processId = 0;
+    target->startTime = 0;
+    target->integrity = 0;
+    HWND window = GetForegroundWindow();
+    if (!window || !GetWindowThreadProcessId(window, &target->processId))
+        return;
+    HANDLE process = OpenForQuery(target->processId);
+    if (!process) {
+        if (GetLastError() == ERROR_ACCESS_DENIED)
+            target->integrity = IntegrityDenied;
+        else
+            target->processId = 0;  // gone meanwhile: nothing to warn about
+        return;
+    }
+    FILETIME created, exited, kernel, user;
+    if (GetProcessTimes(process, &created, &exited, &kernel, &user))
+        target->startTime = (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    HANDLE token;
+    if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        target->integrity = TokenIntegrity(token);
+        CloseHandle(token);
+    } else if (GetLastError() == ERROR_ACCESS_DENIED) {
+        target->integrity = IntegrityDenied;
+    }
+    CloseHandle(process);
+}
+
+bool KeysWillBeBlocked(const ForegroundTarget& target, DWORD ownIntegrity)
+{
+    if (target.processId == 0 || target.processId == GetCurrentProcessId())
+        return false;
+    return target.integrity == IntegrityDenied || target.integrity > ownIntegrity;
+}
+
+static bool AlreadyWarned(const ForegroundTarget& target)
+{
+    for (int i = 0; i < RememberedTargets; ++i) {
+        const ForegroundTarget& warned = WarnedTargets[i];
+        if (warned.processId == target.processId && warned.startTime == target.startTime)
+            return true;
+    }
+    return false;
+}
+
+bool TakeBlockedKeysWarning()
+{
+    ForegroundTarget target;
+    LookUpForegroundTarget(&target);
+    if (!KeysWillBeBlocked(target, LookUpOwnIntegrity()) || AlreadyWarned(target))
+        return false;
+    WarnedTargets[NextWarnedSlot] = target;
+    NextWarnedSlot = (NextWarnedSlot + 1) % RememberedTargets;
+    return true;
+}
+
+void ForgetBlockedKeysWarnings()
+{
+    ZeroMemory(WarnedTargets, sizeof(WarnedTargets));
+    NextWarnedSlot = 0;
+}

@@ -1,0 +1,31 @@
+// The hidden tray window: poll timer, device changes, the notification icon
+// with its popup menu, and the About box.
+#pragma once
+#include <windows.h>
+
+const UINT WM_TRAY_CALLBACK = WM_APP + 100;
+const UINT_PTR PollTimerId = 0;
+const UINT PollIntervalMs = 100;
+
+LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+void ShowTrayMenu(HWND window);
+
+// The mode a tray command selects, or 0 for a command that selects none.
+LONG ModeForCommand(WORD command);
+// Puts the radio mark on the item whose position equals the action mode.
+void MarkActionMode(HMENU popup);
+
+// Every call to the notification area goes through here, so a test can play
+// a shell that is not ready yet or one that has just restarted.
+typedef BOOL (*TrayNotifyFn)(DWORD message, NOTIFYICONDATAA* data);
+extern TrayNotifyFn TrayNotify;
+
+// Whether the notification area holds the icon as far as the program knows;
+// while it does not, every poll tick tries to add it again.
+extern bool TrayIconShown;
+
+// The text of the balloon shown when the program in front runs with higher
+// rights than Lumo2, so Windows discards the keys sent to it.
+extern const char BlockedKeysTitle[];
+extern const char BlockedKeysText[];
