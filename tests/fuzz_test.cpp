@@ -1,0 +1,320 @@
+// Generated cases instead of chosen ones: the fifteen stored values in every
+// shape a damaged or hand-edited registry can give them, read through the
+// program's own load path, and presses of every mode and setting, with every
+// key sent recorded. The seed is printed so a failure replays exactly
+// (LUMO2_FUZZ_SEED=<seed>).
+#include "actions/actions.h"
+#include "actions/joystick.h"
+#include "app/action_mode.h"
+#include "app/shell.h"
+#include "settings/custom_settings.h"
+#include "settings/key_names.h"
+#include "tests/key_recorder.h"
+#include "tests/registry_scratch.h"
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <random>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <vector>
+
+namespace {
+
+unsigned EnvNumber(const char* name, unsigned def)
+{
+    const char* text = getenv(name);
+    return text && *text ? static_cast<unsigned>(strtoul(text, NULL, 10)) : def;
+}
+
+const unsigned DefaultSeed = 20261207;
+
+std::vector<DWORD>* Pauses;
+void RecordPause(DWORD ms) { Pauses->push_back(ms); }
+DWORD FakeNow;
+DWORD FakeClock() { return FakeNow; }
+
+// Records pauses and plays the clock for the whole test.
+class PressTest : public RegistryTest {
+protected:
+    void SetUp() override
+    {
+        RegistryTest::SetUp();
+        Pauses = &pauses;
+        previousPause = CustomKeysPause;
+        previousClock = CustomKeysClock;
+        CustomKeysPause = RecordPause;
+        CustomKeysClock = FakeClock;
+        seed = EnvNumber("LUMO2_FUZZ_SEED", DefaultSeed);
+        rng.seed(seed);
+    }
+    void TearDown() override
+    {
+        CustomKeysPause = previousPause;
+        CustomKeysClock = previousClock;
+        if (JoystickHandle != NULL && JoystickHandle != INVALID_HANDLE_VALUE)
+            CloseHandle(JoystickHandle);
+        JoystickHandle = NULL;
+        RegistryTest::TearDown();
+    }
+    DWORD Pick(DWORD n) { return static_cast<DWORD>(rng() % n); }
+
+    std::vector<DWORD> pauses;
+    PauseFn previousPause = NULL;
+    ClockFn previousClock = NULL;
+    unsigned seed = 0;
+    std::mt19937 rng;
+};
+
+// Checks what presses typed against a keyboard that holds what is pressed.
+struct KeyboardModel {
+    int held[256] = {};
+    long long downs = 0;
+    std::string fault;
+
+    // Events of one press: each key released as often as pressed, never
+    // before, and nothing held afterwards.
+    void Take(const std::vector<KeyEvent>& events)
+    {
+        int count[256] = {};
+        for (const KeyEvent& e : events) {
+            if (e.down) {
+                ++count[e.vk];
+                ++held[e.vk];
+                ++downs;
+            } else {
+                if (--count[e.vk] < 0 && fault.empty())
+                    fault = "released before pressed: " + Describe(events);
+                --held[e.vk];
+            }
+        }
+        for (int vk = 0; vk < 256; ++vk)
+            if (count[vk] != 0 && fault.empty())
+                fault = "left down: " + Describe(events);
+    }
+    bool NothingHeld() const
+    {
+        for (int h : held)
+            if (h != 0)
+                return false;
+        return true;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Registry fuzz
+
+struct Field {
+    const char* name;
+    DWORD width;
+    BYTE* (*address)();
+};
+
+BYTE* ModeField() { return reinterpret_cast<BYTE*>(&CustomSettings.mode); }
+BYTE* TimeField() { return reinterpret_cast<BYTE*>(&CustomSettings.time); }
+#define COMBO_FIELDS(n)                                                                            \
+    {"key" #n "_alt", 1, [] { return &CustomSettings.keys[n - 1].alt; }},                            \
+        {"key" #n "_control", 1, [] { return &CustomSettings.keys[n - 1].control; }},                \
+        {"key" #n "_shift", 1, [] { return &CustomSettings.keys[n - 1].shift; }},                    \
+        {"key" #n "_k", 4, [] { return reinterpret_cast<BYTE*>(&CustomSettings.keys[n - 1].k); }}
+const Field CustomFields[] = {
+    {"mode", 4, ModeField}, {"time", 4, TimeField}, COMBO_FIELDS(1), COMBO_FIELDS(2), COMBO_FIELDS(3),
+};
+#undef COMBO_FIELDS
+
+const DWORD RegistryTypes[] = {
+    REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_LINK, REG_MULTI_SZ,
+    REG_RESOURCE_LIST, REG_FULL_RESOURCE_DESCRIPTOR, REG_RESOURCE_REQUIREMENTS_LIST, REG_QWORD, 0x7777,
+};
+const LONG ExtremeNumbers[] = {
+    0, 1, -1, 2, 9, 10, 11, 16, 17, 18, 0x19, 'Q', 255, 256, 0x1FF, 0xFFFF, 10000, 10001, 99999999,
+    INT_MAX, INT_MIN, INT_MIN + 1,
+};
+
+class RegistryFuzzTest : public PressTest {
+protected:
+    // Stores one generated shape of the value, or nothing.
+    void StoreGenerated(HKEY key, const char* name, bool isKey)
+    {
+        if (Pick(5) == 0)
+            return;  // missing
+        if (isKey && Pick(2) == 0) {
+            DWORD custom = ModeCustom;  // half the starts load the custom values
+            RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&custom), 4);
+            return;
+        }
+        DWORD type = RegistryTypes[Pick(sizeof(RegistryTypes) / sizeof(RegistryTypes[0]))];
+        DWORD size;
+        switch (Pick(3)) {
+        case 0: size = Pick(9); break;
+        case 1: size = Pick(301); break;
+        default: size = Pick(2) ? 4 : 1; break;
+        }
+        std::vector<BYTE> data(size + 1);
+        switch (Pick(3)) {
+        case 0: {  // an extreme number, cut or padded to the size
+            LONG n = ExtremeNumbers[Pick(sizeof(ExtremeNumbers) / sizeof(ExtremeNumbers[0]))];
+            for (DWORD i = 0; i < size; ++i)
+                data[i] = i < 4 ? BYTE(n >> (8 * i)) : BYTE(rng());
+            break;
+        }
+        case 1:  // text without its terminator
+            for (DWORD i = 0; i < size; ++i)
+                data[i] = BYTE('0' + Pick(75));
+            break;
+        default:
+            for (DWORD i = 0; i < size; ++i)
+                data[i] = BYTE(rng());
+        }
+        RegSetValueExA(key, name, 0, type, size ? data.data() : NULL, size);
+    }
+
+    // What the load must leave in a field: a stored value that fits replaces
+    // the field's low bytes, anything else leaves the field as it was.
+    static void Expect(HKEY key, const char* name, BYTE* field, DWORD width, bool* fits)
+    {
+        BYTE stored[4096];
+        DWORD size = sizeof(stored);
+        *fits = RegQueryValueExA(key, name, NULL, NULL, stored, &size) == ERROR_SUCCESS && size <= width;
+        if (*fits)
+            memcpy(field, stored, size);
+    }
+};
+
+TEST_F(RegistryFuzzTest, GeneratedStoredValuesLoadIntoTheirFieldsOrLeaveThem)
+{
+    const unsigned cases = EnvNumber("LUMO2_FUZZ_CASES", 10000);
+    printf("registry fuzz: seed %u, %u cases (LUMO2_FUZZ_SEED / LUMO2_FUZZ_CASES to replay)\n", seed, cases);
+    KeyboardModel keyboard;
+    unsigned customStarts = 0, pressesTyping = 0, fitted = 0, kept = 0;
+    DWORD start = GetTickCount();
+    for (unsigned n = 0; n < cases; ++n) {
+        RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, 0,
+                                                 KEY_ALL_ACCESS, NULL, &key, NULL));
+        StoreGenerated(key, "key", true);
+        for (const Field& f : CustomFields)
+            StoreGenerated(key, f.name, false);
+
+        // The record as an earlier load left it, random down to the byte.
+        CustomKeySettings before;
+        for (size_t i = 0; i < sizeof(before); ++i)
+            reinterpret_cast<BYTE*>(&before)[i] = BYTE(rng());
+        CustomSettings = before;
+        ActionMode = ModeSpace;  // as at process start
+
+        LONG expectedMode = ModeSpace;
+        bool fits;
+        Expect(key, "key", reinterpret_cast<BYTE*>(&expectedMode), 4, &fits);
+        CustomKeySettings expected = before;
+        for (const Field& f : CustomFields) {
+            BYTE* field = reinterpret_cast<BYTE*>(&expected) + (f.address() - reinterpret_cast<BYTE*>(&CustomSettings));
+            Expect(key, f.name, field, f.width, &fits);
+            fits ? ++fitted : ++kept;
+        }
+        RegCloseKey(key);
+
+        ReadStartUpSettings();
+        ASSERT_EQ(expectedMode, ActionMode) << "case " << n << ", seed " << seed;
+        if (ActionMode != ModeCustom) {
+            ASSERT_EQ(0, memcmp(&before, &CustomSettings, sizeof(before))) << "case " << n << ": loaded unasked";
+            LoadCustomKeySettings();  // as opening the settings window does
+        } else {
+            ++customStarts;
+        }
+        for (const Field& f : CustomFields) {
+            const BYTE* want = reinterpret_cast<const BYTE*>(&expected) + (f.address() - reinterpret_cast<BYTE*>(&CustomSettings));
+            ASSERT_EQ(0, memcmp(want, f.address(), f.width)) << "case " << n << ", value " << f.name << ", seed " << seed;
+        }
+        // The text of any loaded combination stays inside its buffer.
+        for (const KeyCombo& combo : CustomSettings.keys) {
+            char text[100];
+            memset(text, 0, sizeof(text));
+            FormatKeyCombo(text, combo);
+            ASSERT_LE(strlen(text), 31u) << "case " << n;
+        }
+
+        // One press with what was loaded.
+        if (ActionMode == ModeJoystick)
+            continue;  // clicks the joystick, types nothing
+        KeyRecorder recorder;
+        FakeNow += 1 + Pick(3000);
+        pauses.clear();
+        PerformAction();
+        std::vector<KeyEvent> events = recorder.Take();
+        pressesTyping += !events.empty();
+        keyboard.Take(events);
+        ASSERT_TRUE(keyboard.fault.empty()) << "case " << n << ": " << keyboard.fault;
+        for (DWORD p : pauses)
+            ASSERT_LE(p, LongestSendAllPause) << "case " << n;
+    }
+    EXPECT_TRUE(keyboard.NothingHeld());
+    printf("registry fuzz: %u cases in %lu ms; %u started in Custom mode; %u values fitted their field, "
+           "%u left it unchanged; %u presses typed %lld key-downs, all released\n",
+           cases, GetTickCount() - start, customStarts, fitted, kept, pressesTyping, keyboard.downs);
+}
+
+// ---------------------------------------------------------------------------
+// No stuck keys
+
+class StuckKeysTest : public PressTest {
+protected:
+    KeyCombo GenerateCombo()
+    {
+        static const DWORD keys[] = {0, VK_MENU, VK_CONTROL, VK_SHIFT, 'A', VK_F5, VK_SPACE, 0xFF,
+                                     0x100, 0x1FF, 0x12345, 0xFFFFFFFF, 0x80000041};
+        KeyCombo combo;
+        BYTE flagValues[] = {0, 1, 0xFF, 0x80};
+        combo.alt = flagValues[Pick(4)];
+        combo.control = flagValues[Pick(4)];
+        combo.shift = flagValues[Pick(4)];
+        combo.k = Pick(4) == 0 ? DWORD(rng()) : keys[Pick(sizeof(keys) / sizeof(keys[0]))];
+        if (Pick(4) == 0)
+            combo.k = 0;  // modifiers only, or nothing at all
+        return combo;
+    }
+};
+
+TEST_F(StuckKeysTest, EveryGeneratedPressReleasesEveryKeyItPressed)
+{
+    const unsigned presses = EnvNumber("LUMO2_STUCK_KEY_PRESSES", 100000);
+    printf("stuck keys: seed %u, %u presses\n", seed, presses);
+    static const LONG modes[] = {ModeSpace, ModeEnter, ModeSchick, ModeKodak, ModeSidexis,
+                                 ModeAltFAltS, ModeCdxView, ModeCustom, ModeCustom, ModeCustom,
+                                 0, 11, -1};
+    static const LONG sendModes[] = {Sequential, Sequential, SendAll, SendAll, 2, -1};
+    static const LONG times[] = {0, 1, 100, 1000, 10000, 99999999, -5, INT_MIN, INT_MAX};
+    KeyboardModel keyboard;
+    DWORD longestPause = 0;
+    unsigned typing = 0;
+    DWORD start = GetTickCount();
+    KeyRecorder recorder;
+    for (unsigned n = 0; n < presses; ++n) {
+        if (Pick(5) == 0) {
+            CustomSettings.mode = sendModes[Pick(sizeof(sendModes) / sizeof(sendModes[0]))];
+            CustomSettings.time = times[Pick(sizeof(times) / sizeof(times[0]))];
+            for (KeyCombo& combo : CustomSettings.keys)
+                combo = GenerateCombo();
+        }
+        if (Pick(3) == 0)
+            ActionMode = modes[Pick(sizeof(modes) / sizeof(modes[0]))];
+        FakeNow += Pick(8) == 0 ? DWORD(rng()) : 100 + Pick(2000);
+        pauses.clear();
+        PerformAction();
+        std::vector<KeyEvent> events = recorder.Take();
+        typing += !events.empty();
+        keyboard.Take(events);
+        ASSERT_TRUE(keyboard.fault.empty()) << "press " << n << ", seed " << seed << ": " << keyboard.fault;
+        for (DWORD p : pauses) {
+            ASSERT_LE(p, LongestSendAllPause) << "press " << n;
+            longestPause = p > longestPause ? p : longestPause;
+        }
+    }
+    EXPECT_TRUE(keyboard.NothingHeld());
+    printf("stuck keys: %u presses (%u typing) in %lu ms, %lld key-downs each released, longest pause "
+           "%lu ms, nothing held at the end\n",
+           presses, typing, GetTickCount() - start, keyboard.downs, longestPause);
+}
+
+}  // namespace
