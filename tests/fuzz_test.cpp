@@ -11,6 +11,7 @@
 #include "settings/key_names.h"
 #include "tests/key_recorder.h"
 #include "tests/registry_scratch.h"
+#include "tests/stored_value_fuzz.h"
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <random>
@@ -122,53 +123,8 @@ const Field CustomFields[] = {
 };
 #undef COMBO_FIELDS
 
-const DWORD RegistryTypes[] = {
-    REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_LINK, REG_MULTI_SZ,
-    REG_RESOURCE_LIST, REG_FULL_RESOURCE_DESCRIPTOR, REG_RESOURCE_REQUIREMENTS_LIST, REG_QWORD, 0x7777,
-};
-const LONG ExtremeNumbers[] = {
-    0, 1, -1, 2, 9, 10, 11, 16, 17, 18, 0x19, 'Q', 255, 256, 0x1FF, 0xFFFF, 10000, 10001, 99999999,
-    INT_MAX, INT_MIN, INT_MIN + 1,
-};
-
 class RegistryFuzzTest : public PressTest {
 protected:
-    // Stores one generated shape of the value, or nothing.
-    void StoreGenerated(HKEY key, const char* name, bool isKey)
-    {
-        if (Pick(5) == 0)
-            return;  // missing
-        if (isKey && Pick(2) == 0) {
-            DWORD custom = ModeCustom;  // half the starts load the custom values
-            RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&custom), 4);
-            return;
-        }
-        DWORD type = RegistryTypes[Pick(sizeof(RegistryTypes) / sizeof(RegistryTypes[0]))];
-        DWORD size;
-        switch (Pick(3)) {
-        case 0: size = Pick(9); break;
-        case 1: size = Pick(301); break;
-        default: size = Pick(2) ? 4 : 1; break;
-        }
-        std::vector<BYTE> data(size + 1);
-        switch (Pick(3)) {
-        case 0: {  // an extreme number, cut or padded to the size
-            LONG n = ExtremeNumbers[Pick(sizeof(ExtremeNumbers) / sizeof(ExtremeNumbers[0]))];
-            for (DWORD i = 0; i < size; ++i)
-                data[i] = i < 4 ? BYTE(n >> (8 * i)) : BYTE(rng());
-            break;
-        }
-        case 1:  // text without its terminator
-            for (DWORD i = 0; i < size; ++i)
-                data[i] = BYTE('0' + Pick(75));
-            break;
-        default:
-            for (DWORD i = 0; i < size; ++i)
-                data[i] = BYTE(rng());
-        }
-        RegSetValueExA(key, name, 0, type, size ? data.data() : NULL, size);
-    }
-
     // What the load must leave in a field: a stored value that fits replaces
     // the field's low bytes, anything else leaves the field as it was.
     static void Expect(HKEY key, const char* name, BYTE* field, DWORD width, bool* fits)
@@ -193,9 +149,9 @@ TEST_F(RegistryFuzzTest, GeneratedStoredValuesLoadIntoTheirFieldsOrLeaveThem)
         HKEY key;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, 0,
                                                  KEY_ALL_ACCESS, NULL, &key, NULL));
-        StoreGenerated(key, "key", true);
+        StoreGeneratedValue(rng, key, "key", true);
         for (const Field& f : CustomFields)
-            StoreGenerated(key, f.name, false);
+            StoreGeneratedValue(rng, key, f.name, false);
 
         // The record as an earlier load left it, random down to the byte.
         CustomKeySettings before;

@@ -49,6 +49,7 @@ public:
     {
         InterlockedIncrement(&LiveFilters);
         InterlockedIncrement(&OpenSimState()->filtersCreated);
+        InterlockedIncrement(&OpenSimState()->filterReferences);
     }
 
     ~SimFilter() { InterlockedDecrement(&LiveFilters); }
@@ -69,9 +70,14 @@ public:
         AddRef();
         return S_OK;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) AddRef() override
+    {
+        InterlockedIncrement(&OpenSimState()->filterReferences);
+        return InterlockedIncrement(&refs_);
+    }
     STDMETHODIMP_(ULONG) Release() override
     {
+        InterlockedDecrement(&OpenSimState()->filterReferences);
         LONG left = InterlockedDecrement(&refs_);
         if (left == 0)
             delete this;

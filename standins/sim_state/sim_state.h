@@ -15,6 +15,9 @@ struct SimState {
     // objects were ever made, in any process.
     BYTE registers[256];
     LONG filtersCreated;
+    // References held on simulated filters, by anyone in any process: what
+    // a long run must not let grow.
+    LONG filterReferences;
 };
 
 // Maps the shared state, creating it zeroed the first time; null on failure.
