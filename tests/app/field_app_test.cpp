@@ -225,6 +225,95 @@ TEST_F(FieldAppTest, ASaveTheRegistryRefusesIsReportedAndTheWindowStaysWithTheVa
     EXPECT_EQ(0u, lumo.WaitForExit(5000));
 }
 
+// A visible balloon of the notification area: a tooltip window of the
+// process that owns the tray.
+bool BalloonShown()
+{
+    HWND tray = FindWindowA("Shell_TrayWnd", NULL);
+    if (!tray)
+        tray = FindWindowA("__winex11_standalone_tray", NULL);
+    DWORD shell = 0;
+    GetWindowThreadProcessId(tray, &shell);
+    for (HWND w = FindWindowExA(NULL, NULL, "tooltips_class32", NULL); w;
+         w = FindWindowExA(NULL, w, "tooltips_class32", NULL)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == shell && IsWindowVisible(w))
+            return true;
+    }
+    return false;
+}
+
+// Notepad in front, started with the given security descriptor (or none).
+struct FrontProgram {
+    PROCESS_INFORMATION info = {};
+    HWND window = NULL;
+    explicit FrontProgram(const char* descriptor)
+    {
+        PSECURITY_DESCRIPTOR sd = NULL;
+        if (descriptor)
+            ConvertStringSecurityDescriptorToSecurityDescriptorA(descriptor, SDDL_REVISION_1, &sd, NULL);
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), sd, FALSE};
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        char command[] = "notepad.exe";
+        if (CreateProcessA(NULL, command, descriptor ? &attributes : NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+            WaitUntil([&] { return (window = FindProcessWindow(info.dwProcessId, "Notepad")) != NULL; }, 10000);
+        if (sd)
+            LocalFree(sd);
+        if (window)
+            SetForegroundWindow(window);
+    }
+    ~FrontProgram()
+    {
+        if (info.hProcess) {
+            TerminateProcess(info.hProcess, 0);
+            WaitForSingleObject(info.hProcess, 5000);
+            CloseHandle(info.hProcess);
+            CloseHandle(info.hThread);
+        }
+    }
+    bool InFront() const
+    {
+        return window && WaitUntil([&] { return GetForegroundWindow() == window; }, 5000);
+    }
+};
+
+// On Wine every process runs at the same level, so an elevated program is
+// played by one whose security refuses to be asked, which is how an elevated
+// program answers an ordinary one on Windows.
+TEST_F(FieldAppTest, ABalloonWarnsOnlyWhenTheProgramInFrontCannotReceiveTheKeys)
+{
+    sim->euConnectedResult = 1;
+    LumoProcess lumo;
+    ASSERT_TRUE(lumo.Start());
+    ASSERT_TRUE(WaitUntil([&] { return lumo.HasTrayIcon(); }, 5000));
+    auto press = [&] {
+        sim->euButtonDown = 1;
+        Events seen = hook.WaitFor(2, 3000);
+        sim->euButtonDown = 0;
+        DWORD_PTR result;  // a poll that sees the button up, so the next press counts
+        SendMessageTimeoutA(lumo.Tray(), WM_TIMER, PollTimerId, 0, SMTO_NORMAL, 5000, &result);
+        return Describe(seen);
+    };
+    {
+        FrontProgram ordinary(NULL);
+        ASSERT_TRUE(ordinary.InFront());
+        EXPECT_EQ(Describe(Space), press());
+        // The shell shows a balloon about two seconds after it is asked to.
+        EXPECT_FALSE(WaitUntil(BalloonShown, 3500)) << "an ordinary program gets no warning";
+    }
+    {
+        FrontProgram guarded("D:(D;;GA;;;WD)");
+        ASSERT_TRUE(guarded.InFront());
+        EXPECT_EQ(Describe(Space), press()) << "the keys are still sent";
+        EXPECT_TRUE(WaitUntil(BalloonShown, 5000)) << "the program in front cannot be asked: warn";
+        SaveScreenshot(FindWindowA("__winex11_standalone_tray", NULL), "blocked-keys-tray");
+    }
+    lumo.Command(IDM_EXIT);
+    EXPECT_EQ(0u, lumo.WaitForExit(5000));
+}
+
 // ---------------------------------------------------------------------------
 // Endurance: device changes with a press after each, and what the process
 // holds before and after.
