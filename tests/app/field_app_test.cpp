@@ -61,6 +61,14 @@ bool DeleteIcon(HWND tray)
     return Shell_NotifyIconA(NIM_DELETE, &data) != FALSE;
 }
 
+// A window as the user sees it, once it has painted.
+void Screenshot(HWND window, const char* name)
+{
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    PumpMessagesFor(300);
+    SaveScreenshot(window, name);
+}
+
 class FieldAppTest : public RegistryTest {
 protected:
     void SetUp() override
@@ -203,7 +211,7 @@ TEST_F(FieldAppTest, ASaveTheRegistryRefusesIsReportedAndTheWindowStaysWithTheVa
     EXPECT_EQ(settings, GetWindow(box, GW_OWNER)) << "the message comes from the settings window";
     HWND text = FindWindowExA(box, NULL, "Static", SaveFailedText);
     EXPECT_NE(nullptr, text) << "says that the settings were not saved";
-    SaveScreenshot(box, "save-failed");
+    Screenshot(box, "save-failed");
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
     EXPECT_TRUE(IsWindowVisible(settings)) << "the window stays open";
@@ -227,7 +235,7 @@ TEST_F(FieldAppTest, ASaveTheRegistryRefusesIsReportedAndTheWindowStaysWithTheVa
 
 // A visible balloon of the notification area: a tooltip window of the
 // process that owns the tray.
-bool BalloonShown()
+HWND ShownBalloon()
 {
     HWND tray = FindWindowA("Shell_TrayWnd", NULL);
     if (!tray)
@@ -239,10 +247,13 @@ bool BalloonShown()
         DWORD owner = 0;
         GetWindowThreadProcessId(w, &owner);
         if (owner == shell && IsWindowVisible(w))
-            return true;
+            return w;
     }
-    return false;
+    return NULL;
 }
+
+bool BalloonShown() { return ShownBalloon() != NULL; }
+
 
 // Notepad in front, started with the given security descriptor (or none).
 struct FrontProgram {
@@ -308,7 +319,7 @@ TEST_F(FieldAppTest, ABalloonWarnsOnlyWhenTheProgramInFrontCannotReceiveTheKeys)
         ASSERT_TRUE(guarded.InFront());
         EXPECT_EQ(Describe(Space), press()) << "the keys are still sent";
         EXPECT_TRUE(WaitUntil(BalloonShown, 5000)) << "the program in front cannot be asked: warn";
-        SaveScreenshot(FindWindowA("__winex11_standalone_tray", NULL), "blocked-keys-tray");
+        Screenshot(ShownBalloon(), "blocked-keys-balloon");
     }
     lumo.Command(IDM_EXIT);
     EXPECT_EQ(0u, lumo.WaitForExit(5000));
