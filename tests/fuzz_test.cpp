@@ -142,7 +142,7 @@ TEST_F(RegistryFuzzTest, GeneratedStoredValuesLoadIntoTheirFieldsOrLeaveThem)
     const unsigned cases = EnvNumber("LUMO2_FUZZ_CASES", 10000);
     printf("registry fuzz: seed %u, %u cases (LUMO2_FUZZ_SEED / LUMO2_FUZZ_CASES to replay)\n", seed, cases);
     KeyboardModel keyboard;
-    unsigned customStarts = 0, pressesTyping = 0, fitted = 0, kept = 0;
+    unsigned customStarts = 0, pressesTyping = 0, fitted = 0, kept = 0, joystick = 0;
     DWORD start = GetTickCount();
     for (unsigned n = 0; n < cases; ++n) {
         RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
@@ -192,8 +192,10 @@ TEST_F(RegistryFuzzTest, GeneratedStoredValuesLoadIntoTheirFieldsOrLeaveThem)
         }
 
         // One press with what was loaded.
-        if (ActionMode == ModeJoystick)
+        if (ActionMode == ModeJoystick) {
+            ++joystick;
             continue;  // clicks the joystick, types nothing
+        }
         KeyRecorder recorder;
         FakeNow += 1 + Pick(3000);
         pauses.clear();
@@ -207,8 +209,8 @@ TEST_F(RegistryFuzzTest, GeneratedStoredValuesLoadIntoTheirFieldsOrLeaveThem)
     }
     EXPECT_TRUE(keyboard.NothingHeld());
     printf("registry fuzz: %u cases in %lu ms; %u started in Custom mode; %u values fitted their field, "
-           "%u left it unchanged; %u presses typed %lld key-downs, all released\n",
-           cases, GetTickCount() - start, customStarts, fitted, kept, pressesTyping, keyboard.downs);
+           "%u left it unchanged; %u presses typed %lld key-downs, all released; %u joystick starts not pressed\n",
+           cases, GetTickCount() - start, customStarts, fitted, kept, pressesTyping, keyboard.downs, joystick);
 }
 
 // ---------------------------------------------------------------------------
