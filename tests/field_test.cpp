@@ -178,13 +178,6 @@ TEST_F(TrayWindowTest, TaskbarCreatedAddsTheIconAgainAndNeverTwice)
     EXPECT_EQ(1u, shell.icons.size());
 }
 
-TEST_F(TrayWindowTest, TrayCallbackButtonsStillReachTheProcedure)
-{
-    CreateTray();
-    // Messages other than button-downs open nothing and return the default.
-    EXPECT_EQ(0, SendMessageA(window, WM_TRAY_CALLBACK, 0, WM_MOUSEMOVE));
-}
-
 TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndOneBalloonPerProcess)
 {
     CreateTray();
