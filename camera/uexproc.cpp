@@ -99,9 +99,9 @@ bool BindExtensionUnitLibrary()
     return BindExtensionUnitLibrary("UExProc.dll");
 }
 
-bool ExtensionUnitLibraryBound()
+HMODULE ExtensionUnitLibrary()
 {
-    return LibraryModule != NULL;
+    return LibraryModule;
 }
 
 void UnbindExtensionUnitLibrary()

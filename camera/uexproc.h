@@ -21,7 +21,8 @@ void ExtensionUnitRelease();
 bool BindExtensionUnitLibrary(const char* path);
 // Binds from the folder of Lumo2.exe first, then the usual search path.
 bool BindExtensionUnitLibrary();
-bool ExtensionUnitLibraryBound();
+// The bound library, or null.
+HMODULE ExtensionUnitLibrary();
 // Frees the library; for tests that switch between builds of it.
 void UnbindExtensionUnitLibrary();
 
