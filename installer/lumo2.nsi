@@ -366,8 +366,10 @@ Section "Uninstall"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\Lumo2.lnk"
   DeleteRegValue HKCU "${RUN_KEY}" "Lumo2"
-  DeleteRegKey HKCU "${UNINSTALL_KEY}"
   ${If} $Purge == ${BST_CHECKED}
     DeleteRegKey HKCU "${SETTINGS_KEY}"
   ${EndIf}
+  ; Last, so that an uninstall cut short can still be run again from
+  ; "Apps & features".
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
 SectionEnd
