@@ -5,6 +5,7 @@
 #include "lumo2_version.h"
 #include "tests/app/lumo_process.h"
 #include "tests/installer/setup_runner.h"
+#include "tests/installer/wizard.h"
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -36,6 +37,7 @@ protected:
 
     void TearDown() override
     {
+        EndWizards();
         RemoveInstallation({DefaultInstallFolder(), OtherFolder});
         RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
     }
@@ -302,55 +304,6 @@ TEST_F(InstallerTest, FailuresExitNonZeroAndLeaveNothingHalfDone)
     UnregisterClassA("Lumo", GetModuleHandleA(NULL));
 }
 
-// The window of another process whose caption starts with title, or null.
-HWND FindTopWindow(const char* className, const char* title)
-{
-    for (HWND w = FindWindowExA(NULL, NULL, className, NULL); w; w = FindWindowExA(NULL, w, className, NULL))
-        if (IsWindowVisible(w) && WindowText(w).rfind(title, 0) == 0)
-            return w;
-    return NULL;
-}
-
-struct ChildSearch {
-    const char* text;
-    HWND found;
-};
-
-BOOL CALLBACK MatchChildText(HWND window, LPARAM lParam)
-{
-    ChildSearch* search = reinterpret_cast<ChildSearch*>(lParam);
-    if (IsWindowVisible(window) && WindowText(window).find(search->text) != std::string::npos) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A visible control anywhere inside page whose text contains text.
-HWND FindControl(HWND page, const char* text)
-{
-    ChildSearch search = {text, NULL};
-    EnumChildWindows(page, MatchChildText, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// Waits for a page showing text, lets it paint and saves its picture.
-void ExpectPage(HWND wizard, const char* text, const char* screenshot)
-{
-    ASSERT_TRUE(WaitUntil([&] { return FindControl(wizard, text) != NULL; }, 20000)) << text;
-    PumpMessagesFor(400);
-    EXPECT_TRUE(SaveScreenshot(wizard, screenshot));
-}
-
-// Presses the wizard's Next / Install / Finish button.
-void PressNext(HWND wizard)
-{
-    HWND next = GetDlgItem(wizard, IDOK);
-    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; }, 20000));
-    DWORD_PTR ignored;
-    SendMessageTimeoutA(next, BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &ignored);
-}
-
 TEST_F(InstallerTest, PagesOfTheInstallerAndTheUninstallersChoice)
 {
     StoreSettings();
@@ -360,19 +313,21 @@ TEST_F(InstallerTest, PagesOfTheInstallerAndTheUninstallersChoice)
     HWND wizard = NULL;
     ASSERT_TRUE(WaitUntil([&] { return (wizard = FindProcessWindow(pid, "#32770")) != NULL; }, 20000));
 
-    ExpectPage(wizard, "Welcome to Lumo2", "installer-1-welcome");
+    ExpectPage(wizard, L"Welcome to Lumo2", "installer-1-welcome");
     PressNext(wizard);
-    ExpectPage(wizard, "Start Lumo2 when I sign in to Windows", "installer-2-options");
-    HWND autoStart = FindControl(wizard, "Start Lumo2 when I sign in to Windows");
+    ExpectPage(wizard, L"Start Lumo2 when I sign in to Windows", "installer-2-options");
+    HWND autoStart = FindControl(wizard, L"Start Lumo2 when I sign in to Windows");
     EXPECT_EQ(BST_CHECKED, SendMessageA(autoStart, BM_GETCHECK, 0, 0)) << "on by default";
     PressNext(wizard);
-    ExpectPage(wizard, "Destination Folder", "installer-3-folder");
-    EXPECT_NE(nullptr, FindControl(wizard, DefaultInstallFolder().c_str()));
+    ExpectPage(wizard, L"Destination Folder", "installer-3-folder");
+    const std::string installFolder = DefaultInstallFolder();
+    std::wstring folder(installFolder.begin(), installFolder.end());
+    EXPECT_NE(nullptr, FindControl(wizard, folder.c_str()));
     PressNext(wizard);
-    ExpectPage(wizard, "Completed", "installer-4-progress");
+    ExpectPage(wizard, L"Completed", "installer-4-progress");
     PressNext(wizard);
-    ExpectPage(wizard, "Completing Lumo2 Setup", "installer-5-finish");
-    HWND startNow = FindControl(wizard, "Start Lumo2");
+    ExpectPage(wizard, L"Completing Lumo2 Setup", "installer-5-finish");
+    HWND startNow = FindControl(wizard, L"Start Lumo2");
     EXPECT_EQ(BST_CHECKED, SendMessageA(startNow, BM_GETCHECK, 0, 0));
     PressNext(wizard);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(setup, 20000));
@@ -384,15 +339,14 @@ TEST_F(InstallerTest, PagesOfTheInstallerAndTheUninstallersChoice)
     ASSERT_NE(nullptr, uninstall);
     CloseHandle(uninstall);
     HWND confirm = NULL;
-    ASSERT_TRUE(WaitUntil([&] { return (confirm = FindTopWindow("#32770", "Lumo2 Uninstall")) != NULL; }, 20000));
-    ExpectPage(confirm, "Also remove my settings", "uninstaller-confirm");
-    HWND purge = FindControl(confirm, "Also remove my settings");
+    ASSERT_TRUE(WaitUntil([&] { return (confirm = FindWizardWith(L"Also remove my settings")) != NULL; }, 20000));
+    ExpectPage(confirm, L"Also remove my settings", "uninstaller-confirm");
+    HWND purge = FindControl(confirm, L"Also remove my settings");
     EXPECT_EQ(BST_UNCHECKED, SendMessageA(purge, BM_GETCHECK, 0, 0)) << "off by default";
-    DWORD_PTR ignored;
-    SendMessageTimeoutA(purge, BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &ignored);
+    Click(purge);
     EXPECT_EQ(BST_CHECKED, SendMessageA(purge, BM_GETCHECK, 0, 0));
     PressNext(confirm);
-    ExpectPage(confirm, "Completed", "uninstaller-done");
+    ExpectPage(confirm, L"Completed", "uninstaller-done");
     PressNext(confirm);
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(confirm); }, 10000));
     ExpectNothingInstalled(DefaultInstallFolder());
