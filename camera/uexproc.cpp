@@ -3,6 +3,7 @@
 // and the decorated __stdcall export names are tried when the plain ones are
 // missing.
 #include "camera/uexproc.h"
+#include <string.h>
 
 #if !defined(__i386__)
 #error "CallKeepingStack is written for 32-bit x86"
