@@ -21,12 +21,12 @@ static void DropCameraDevice()
 void ConnectCamera()
 {
     CoInitialize(NULL);
-    if (isConnectedEVA() > 0) {
+    if (ExtensionUnitIsConnected() > 0) {
         ExtensionUnitActive = 1;
         return;
     }
     ExtensionUnitActive = 0;
-    releaseEVA();
+    ExtensionUnitRelease();
     CoUninitialize();
     CoInitialize(NULL);
 
@@ -43,7 +43,7 @@ void ConnectCamera()
 int PollExtensionUnitButton()
 {
     static BYTE commandData[4];
-    int down = sendExtensionUnitCommand(ButtonStateCommand, 0, commandData, sizeof(commandData));
+    int down = ExtensionUnitSendCommand(ButtonStateCommand, 0, commandData, sizeof(commandData));
     // A press is the change from up to down; holding reports nothing more.
     if (ExtensionUnitButtonDown) {
         if (!down)
@@ -68,7 +68,7 @@ bool PollCameraButton()
 void ReleaseCamera()
 {
     if (ExtensionUnitActive == 1) {
-        releaseEVA();
+        ExtensionUnitRelease();
         ExtensionUnitActive = 0;
         CoUninitialize();
         return;

@@ -1,17 +1,35 @@
 // Stand-in for the camera vendor's UExProc.dll. It reaches the simulated
 // camera instead of a real extension unit; with no simulated camera attached
 // it reports none, so the program falls through to the capture driver.
+//
+// Built several ways, because the vendor's calling convention is unknown:
+// __cdecl with plain names (UExProc.dll in bin), __stdcall with plain names,
+// __stdcall with decorated names (_name@N), and one lacking releaseEVA. Each
+// variant is UExProc.dll in its own folder under bin.
 #include "standins/sim_state/sim_state.h"
+
+#if defined(UEXPROC_STDCALL)
+#define UEXPROC_CALL __stdcall
+#else
+#define UEXPROC_CALL __cdecl
+#endif
+
+// The decorated variant names its exports in a module-definition file.
+#if defined(UEXPROC_DEF_FILE)
+#define UEXPROC_EXPORT
+#else
+#define UEXPROC_EXPORT __declspec(dllexport)
+#endif
 
 extern "C" {
 
-__declspec(dllexport) int __cdecl isConnectedEVA(void)
+UEXPROC_EXPORT int UEXPROC_CALL isConnectedEVA(void)
 {
     SimState* sim = OpenSimState();
     return sim ? sim->euConnectedResult : 0;
 }
 
-__declspec(dllexport) int __cdecl sendExtensionUnitCommand(int command, int arg, void* data, int length)
+UEXPROC_EXPORT int UEXPROC_CALL sendExtensionUnitCommand(int command, int arg, void* data, int length)
 {
     SimState* sim = OpenSimState();
     if (!sim || command != 13 || arg != 0 || sim->euConnectedResult <= 0)
@@ -22,12 +40,14 @@ __declspec(dllexport) int __cdecl sendExtensionUnitCommand(int command, int arg,
     return down;
 }
 
-__declspec(dllexport) int __cdecl releaseEVA(void)
+#if !defined(UEXPROC_NO_RELEASE)
+UEXPROC_EXPORT int UEXPROC_CALL releaseEVA(void)
 {
     SimState* sim = OpenSimState();
     if (sim)
         InterlockedIncrement(&sim->euReleaseCalls);
     return 0;
 }
+#endif
 
 }

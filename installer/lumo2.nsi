@@ -1,0 +1,375 @@
+; Lumo2's per-user setup program: installs Lumo2.exe and its uninstaller into
+; the user's own program folder, adds the Start-menu shortcut, start at logon
+; and the "Apps & features" entry, and starts Lumo2. Never elevated, never
+; writes under HKLM, so a clinic user without administrator rights can run it.
+;
+; makensis -INPUTCHARSET UTF8 -DVERSION=x.y.z -DLUMO2_EXE=<Lumo2.exe>
+;          -DICON=<lumo2.ico> -DOUTFILE=<setup.exe> lumo2.nsi
+;
+; Silent switches: /S, /NOAUTOSTART (no start at logon), /NORUN (do not start
+; Lumo2 now), /D=<folder> (last, unquoted). The uninstaller: /S, /PURGE (also
+; remove the settings under HKCU\Software\Kestrova).
+;
+; Exit codes in silent mode: 0 done, 1 cancelled, 2 aborted, 3 the folder
+; cannot be written, 4 a running Lumo2 did not end.
+
+!ifndef VERSION | LUMO2_EXE | ICON | OUTFILE
+  !error "VERSION, LUMO2_EXE, ICON and OUTFILE must be defined"
+!endif
+
+Unicode true
+ManifestDPIAware true
+RequestExecutionLevel user
+SetCompressor /SOLID lzma
+
+!define PRODUCT "Lumo2"
+!define PUBLISHER "Kestrova"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumo2"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define SETTINGS_KEY "Software\Kestrova"
+; The class of Lumo2's hidden tray window; WM_CLOSE to it ends Lumo2 cleanly
+; and takes its icon out of the notification area.
+!define TRAY_CLASS "Lumo"
+!define EXIT_FOLDER_NOT_WRITABLE 3
+!define EXIT_STILL_RUNNING 4
+
+Name "${PRODUCT}"
+OutFile "${OUTFILE}"
+InstallDir "$LOCALAPPDATA\Programs\Lumo2"
+; An upgrade goes where the last installation went, unless /D= says otherwise.
+InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "${PRODUCT} ${VERSION}"
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=0 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} setup"
+VIAddVersionKey /LANG=0 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=0 "LegalCopyright" "${PUBLISHER}"
+
+!include MUI2.nsh
+!include nsDialogs.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include WinMessages.nsh
+!include StrFunc.nsh
+${StrStr}
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
+; Keeps the progress page up with its details until the user moves on.
+!define MUI_FINISHPAGE_NOAUTOCLOSE
+!define MUI_UNFINISHPAGE_NOAUTOCLOSE
+
+Var AutoStart
+Var AutoStartBox
+Var Purge
+Var PurgeBox
+
+!insertmacro MUI_PAGE_WELCOME
+Page custom OptionsPageShow OptionsPageLeave
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryPageLeave
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "$(StartNow)"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartLumo2
+!insertmacro MUI_PAGE_FINISH
+
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW un.ConfirmPageShow
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE un.ConfirmPageLeave
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+
+; The first language is the one used when the system's UI language is
+; neither; NSIS picks the one matching the user's UI language by itself.
+!insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "Korean"
+
+!addincludedir "${__FILEDIR__}"
+!include "strings.nsh"
+
+; Ends a running Lumo2, wherever it was started from: asks its tray window to
+; close and waits up to 10 s for the window and then the file to be let go.
+; $0 is 1 when no Lumo2 runs any more, else 0.
+!macro EndRunningLumo2 un
+Function ${un}EndRunningLumo2
+  Push $1
+  Push $2
+  StrCpy $0 1
+  StrCpy $2 0
+  FindWindow $1 "${TRAY_CLASS}"
+  ${If} $1 <> 0
+    DetailPrint "$(Closing)"
+    SendMessage $1 ${WM_CLOSE} 0 0 /TIMEOUT=5000
+  ${EndIf}
+  ${DoWhile} $1 <> 0
+    ${If} $2 >= 100
+      StrCpy $0 0
+      ${Break}
+    ${EndIf}
+    Sleep 100
+    IntOp $2 $2 + 1
+    FindWindow $1 "${TRAY_CLASS}"
+  ${Loop}
+  ; The window goes before the process; the installed file stays locked
+  ; until the process has ended.
+  ${If} $0 = 1
+  ${AndIf} ${FileExists} "$INSTDIR\Lumo2.exe"
+    ${DoUntil} $2 >= 100
+      ClearErrors
+      FileOpen $1 "$INSTDIR\Lumo2.exe" a
+      ${IfNot} ${Errors}
+        FileClose $1
+        ${Break}
+      ${EndIf}
+      Sleep 100
+      IntOp $2 $2 + 1
+    ${Loop}
+    ${If} $2 >= 100
+      StrCpy $0 0
+    ${EndIf}
+  ${EndIf}
+  Pop $2
+  Pop $1
+FunctionEnd
+!macroend
+!insertmacro EndRunningLumo2 ""
+!insertmacro EndRunningLumo2 "un."
+
+Function .onInit
+  SetShellVarContext current
+  StrCpy $AutoStart ${BST_CHECKED}
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/NOAUTOSTART" $R1
+  ${IfNot} ${Errors}
+    StrCpy $AutoStart ${BST_UNCHECKED}
+  ${EndIf}
+
+  ; NSIS quietly drops a /D= folder it cannot use (one below a file, say)
+  ; and installs into the default one instead; a silent install must fail
+  ; rather than put Lumo2 somewhere it was not asked to. $CMDLINE has lost
+  ; the /D= part by now, the process's own command line has not.
+  ${If} ${Silent}
+    System::Call 'kernel32::GetCommandLineW() w .R0'
+    ${StrStr} $R1 $R0 " /D="
+    ${If} $R1 != ""
+      StrCpy $R1 $R1 "" 4
+      StrCpy $R2 $R1 1 -1
+      ${If} $R2 == "\"
+        StrCpy $R1 $R1 -1
+      ${EndIf}
+      ; NSIS compares case-insensitively, as Windows paths are.
+      ${If} $R1 != $INSTDIR
+        StrCpy $INSTDIR $R1
+        MessageBox MB_OK|MB_ICONSTOP "$(NotWritable)" /SD IDOK
+        SetErrorLevel ${EXIT_FOLDER_NOT_WRITABLE}
+        Abort
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Function OptionsPageShow
+  !insertmacro MUI_HEADER_TEXT "$(OptionsTitle)" "$(OptionsSubtitle)"
+  nsDialogs::Create 1018
+  Pop $0
+  ${If} $0 == error
+    Abort
+  ${EndIf}
+  ${NSD_CreateCheckbox} 0 0 100% 12u "$(AutoStartText)"
+  Pop $AutoStartBox
+  ${NSD_SetState} $AutoStartBox $AutoStart
+  ${NSD_CreateLabel} 0 20u 100% 36u "$(AutoStartNote)"
+  Pop $0
+  nsDialogs::Show
+FunctionEnd
+
+Function OptionsPageLeave
+  ${NSD_GetState} $AutoStartBox $AutoStart
+FunctionEnd
+
+; A folder that cannot be written is refused on its own page, where the
+; user can still choose another.
+Function DirectoryPageLeave
+  ClearErrors
+  CreateDirectory "$INSTDIR"
+  FileOpen $0 "$INSTDIR\Lumo2.exe.new" w
+  ${If} ${Errors}
+    RMDir "$INSTDIR"
+    MessageBox MB_OK|MB_ICONSTOP "$(NotWritable)"
+    Abort
+  ${EndIf}
+  FileClose $0
+  Delete "$INSTDIR\Lumo2.exe.new"
+  RMDir "$INSTDIR"
+FunctionEnd
+
+; Fails with the given message and exit code; nothing has been changed yet
+; when this is called.
+!macro FailInstall message code
+  MessageBox MB_OK|MB_ICONSTOP "${message}" /SD IDOK
+  DetailPrint "${message}"
+  SetErrorLevel ${code}
+  Abort
+!macroend
+
+Section "Lumo2" SecMain
+  SetShellVarContext current
+  SectionIn RO
+
+  Call EndRunningLumo2
+  ${If} $0 <> 1
+    !insertmacro FailInstall "$(StillRunning)" ${EXIT_STILL_RUNNING}
+  ${EndIf}
+
+  ; Proves the folder writable before anything else is touched, so a
+  ; failure leaves the PC as it was.
+  ClearErrors
+  CreateDirectory "$INSTDIR"
+  FileOpen $0 "$INSTDIR\Lumo2.exe.new" w
+  ${If} ${Errors}
+    RMDir "$INSTDIR"
+    !insertmacro FailInstall "$(NotWritable)" ${EXIT_FOLDER_NOT_WRITABLE}
+  ${EndIf}
+  FileClose $0
+
+  ; Both files are written under new names first and take the real names
+  ; only when both are complete.
+  SetOutPath "$INSTDIR"
+  ClearErrors
+  File "/oname=Lumo2.exe.new" "${LUMO2_EXE}"
+  WriteUninstaller "$INSTDIR\Uninstall.exe.new"
+  ${If} ${Errors}
+    Delete "$INSTDIR\Lumo2.exe.new"
+    Delete "$INSTDIR\Uninstall.exe.new"
+    RMDir "$INSTDIR"
+    !insertmacro FailInstall "$(NotWritable)" ${EXIT_FOLDER_NOT_WRITABLE}
+  ${EndIf}
+  ClearErrors
+  Delete "$INSTDIR\Lumo2.exe"
+  Delete "$INSTDIR\Uninstall.exe"
+  Rename "$INSTDIR\Lumo2.exe.new" "$INSTDIR\Lumo2.exe"
+  Rename "$INSTDIR\Uninstall.exe.new" "$INSTDIR\Uninstall.exe"
+  ${If} ${Errors}
+    !insertmacro FailInstall "$(NotWritable)" ${EXIT_FOLDER_NOT_WRITABLE}
+  ${EndIf}
+
+  ; An earlier installation in another folder would otherwise stay behind
+  ; with no entry to remove it.
+  ReadRegStr $1 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $1 != ""
+  ${AndIf} $1 != "$INSTDIR"
+    Delete "$1\Lumo2.exe"
+    Delete "$1\Uninstall.exe"
+    RMDir "$1"
+  ${EndIf}
+
+  CreateShortcut "$SMPROGRAMS\Lumo2.lnk" "$INSTDIR\Lumo2.exe" "" "$INSTDIR\Lumo2.exe" 0
+
+  ${If} $AutoStart == ${BST_CHECKED}
+    WriteRegStr HKCU "${RUN_KEY}" "Lumo2" '"$INSTDIR\Lumo2.exe"'
+  ${Else}
+    DeleteRegValue HKCU "${RUN_KEY}" "Lumo2"
+  ${EndIf}
+
+  ; The size the two files take, rounded up to whole KB.
+  FileOpen $0 "$INSTDIR\Lumo2.exe" r
+  FileSeek $0 0 END $1
+  FileClose $0
+  FileOpen $0 "$INSTDIR\Uninstall.exe" r
+  FileSeek $0 0 END $2
+  FileClose $0
+  IntOp $1 $1 + $2
+  IntOp $1 $1 + 1023
+  IntOp $1 $1 / 1024
+
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Lumo2.exe"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $1
+SectionEnd
+
+Function StartLumo2
+  Exec '"$INSTDIR\Lumo2.exe"'
+FunctionEnd
+
+; The finish page offers the start interactively; a silent install starts
+; Lumo2 here unless /NORUN.
+Function .onInstSuccess
+  ${IfNot} ${Silent}
+    Return
+  ${EndIf}
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/NORUN" $R1
+  ${If} ${Errors}
+    Call StartLumo2
+  ${EndIf}
+FunctionEnd
+
+Function un.onInit
+  SetShellVarContext current
+  StrCpy $Purge ${BST_UNCHECKED}
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/PURGE" $R1
+  ${IfNot} ${Errors}
+    StrCpy $Purge ${BST_CHECKED}
+  ${EndIf}
+FunctionEnd
+
+; The confirmation page gets one more control: the choice to remove the
+; user's settings too, unticked.
+Function un.ConfirmPageShow
+  FindWindow $0 "#32770" "" $HWNDPARENT
+  System::Call 'user32::CreateWindowExW(i 0, w "BUTTON", w "$(PurgeText)", i ${WS_CHILD}|${WS_VISIBLE}|${WS_TABSTOP}|${BS_AUTOCHECKBOX}, i 0, i 0, i 0, i 0, p r0, p 0, p 0, p 0) p .s'
+  Pop $PurgeBox
+  ; Placed in dialog units below the folder box, in the page's own font.
+  System::Call '*(i 0, i 80, i 280, i 12) p .r1'
+  System::Call 'user32::MapDialogRect(p r0, p r1)'
+  System::Call '*$1(i .r2, i .r3, i .r4, i .r5)'
+  System::Free $1
+  System::Call 'user32::SetWindowPos(p $PurgeBox, p 0, i r2, i r3, i r4, i r5, i 0x14)'
+  SendMessage $0 ${WM_GETFONT} 0 0 $1
+  SendMessage $PurgeBox ${WM_SETFONT} $1 1
+  SendMessage $PurgeBox ${BM_SETCHECK} $Purge 0
+FunctionEnd
+
+Function un.ConfirmPageLeave
+  SendMessage $PurgeBox ${BM_GETCHECK} 0 0 $Purge
+FunctionEnd
+
+Section "Uninstall"
+  SetShellVarContext current
+  Call un.EndRunningLumo2
+  ${If} $0 <> 1
+    MessageBox MB_OK|MB_ICONSTOP "$(StillRunning)" /SD IDOK
+    DetailPrint "$(StillRunning)"
+    SetErrorLevel ${EXIT_STILL_RUNNING}
+    Abort
+  ${EndIf}
+
+  Delete "$INSTDIR\Lumo2.exe"
+  Delete "$INSTDIR\Uninstall.exe"
+  RMDir "$INSTDIR"
+  Delete "$SMPROGRAMS\Lumo2.lnk"
+  DeleteRegValue HKCU "${RUN_KEY}" "Lumo2"
+  ${If} $Purge == ${BST_CHECKED}
+    DeleteRegKey HKCU "${SETTINGS_KEY}"
+  ${EndIf}
+  ; Last, so that an uninstall cut short can still be run again from
+  ; "Apps & features".
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+SectionEnd

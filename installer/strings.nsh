@@ -1,0 +1,21 @@
+; Setup texts of our own, in English and Korean (saved as UTF-8; makensis is
+; given -INPUTCHARSET UTF8).
+
+LangString OptionsTitle ${LANG_ENGLISH} "Options"
+LangString OptionsTitle ${LANG_KOREAN} "옵션"
+LangString OptionsSubtitle ${LANG_ENGLISH} "Choose how Lumo2 starts."
+LangString OptionsSubtitle ${LANG_KOREAN} "Lumo2를 시작하는 방법을 선택하십시오."
+LangString AutoStartText ${LANG_ENGLISH} "Start Lumo2 when I sign in to Windows"
+LangString AutoStartText ${LANG_KOREAN} "Windows에 로그인할 때 Lumo2 시작"
+LangString AutoStartNote ${LANG_ENGLISH} "Lumo2 waits in the notification area and turns the camera button into the hotkey of your imaging program. Without this option you start it from the Start menu."
+LangString AutoStartNote ${LANG_KOREAN} "Lumo2는 알림 영역에서 기다리며 카메라 버튼을 영상 프로그램의 단축키로 바꿉니다. 이 옵션을 끄면 시작 메뉴에서 직접 시작해야 합니다."
+LangString StartNow ${LANG_ENGLISH} "Start Lumo2"
+LangString StartNow ${LANG_KOREAN} "Lumo2 시작"
+LangString PurgeText ${LANG_ENGLISH} "Also remove my settings"
+LangString PurgeText ${LANG_KOREAN} "내 설정도 제거"
+LangString Closing ${LANG_ENGLISH} "Closing the running Lumo2..."
+LangString Closing ${LANG_KOREAN} "실행 중인 Lumo2를 종료하는 중..."
+LangString StillRunning ${LANG_ENGLISH} "Lumo2 is running and did not close within 10 seconds. Exit Lumo2 from its icon in the notification area, then try again."
+LangString StillRunning ${LANG_KOREAN} "Lumo2가 실행 중이며 10초 안에 종료되지 않았습니다. 알림 영역의 아이콘에서 Lumo2를 종료한 후 다시 시도하십시오."
+LangString NotWritable ${LANG_ENGLISH} "Setup cannot write to the folder $INSTDIR. Choose a folder you can write to."
+LangString NotWritable ${LANG_KOREAN} "설치 프로그램이 $INSTDIR 폴더에 쓸 수 없습니다. 쓰기 가능한 폴더를 선택하십시오."

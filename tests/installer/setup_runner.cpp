@@ -1,0 +1,283 @@
+#include "tests/installer/setup_runner.h"
+#include "app/action_mode.h"
+#include "lumo2_version.h"
+#include "tests/keyboard_hook.h"
+#include <algorithm>
+#include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
+
+const char UninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumo2";
+const char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::string BinFolder()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, MAX_PATH);
+    *strrchr(path, '\\') = '\0';
+    return path;
+}
+
+std::string SetupPath()
+{
+    std::string bin = BinFolder();
+    return bin.substr(0, bin.rfind('\\')) + "\\Lumo2-" LUMO2_VERSION_STRING "-setup.exe";
+}
+
+static std::string ShellFolder(int csidl)
+{
+    char path[MAX_PATH] = {0};
+    SHGetFolderPathA(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+std::string DefaultInstallFolder()
+{
+    return ShellFolder(CSIDL_LOCAL_APPDATA) + "\\Programs\\Lumo2";
+}
+
+std::string StartMenuShortcut()
+{
+    return ShellFolder(CSIDL_PROGRAMS) + "\\Lumo2.lnk";
+}
+
+std::string ShortcutTarget(const std::string& shortcut)
+{
+    std::string target;
+    CoInitialize(NULL);
+    IShellLinkA* link = NULL;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                   reinterpret_cast<void**>(&link)))) {
+        IPersistFile* file = NULL;
+        if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+            WCHAR wide[MAX_PATH];
+            MultiByteToWideChar(CP_ACP, 0, shortcut.c_str(), -1, wide, MAX_PATH);
+            char path[MAX_PATH] = {0};
+            if (SUCCEEDED(file->Load(wide, STGM_READ)) &&
+                SUCCEEDED(link->GetPath(path, MAX_PATH, NULL, SLGP_RAWPATH)))
+                target = path;
+            file->Release();
+        }
+        link->Release();
+    }
+    CoUninitialize();
+    return target;
+}
+
+bool FileExists(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+static std::vector<BYTE> ReadWholeFile(const std::string& path)
+{
+    std::vector<BYTE> bytes;
+    if (FILE* file = fopen(path.c_str(), "rb")) {
+        BYTE buffer[65536];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0)
+            bytes.insert(bytes.end(), buffer, buffer + got);
+        fclose(file);
+    }
+    return bytes;
+}
+
+bool SameContents(const std::string& a, const std::string& b)
+{
+    std::vector<BYTE> first = ReadWholeFile(a);
+    return !first.empty() && first == ReadWholeFile(b);
+}
+
+DWORD FileSizeOf(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return data.nFileSizeLow;
+}
+
+HANDLE StartProcess(const std::string& commandLine, const char* currentFolder, DWORD* processId)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, currentFolder, &startup, &info))
+        return NULL;
+    CloseHandle(info.hThread);
+    if (processId)
+        *processId = info.dwProcessId;
+    return info.hProcess;
+}
+
+DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs, DWORD* elapsedMs)
+{
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    HANDLE process = StartProcess(commandLine);
+    if (!process)
+        return DWORD(-1);
+    // The setup program sends messages to windows, some of them this test's.
+    DWORD began = GetTickCount();
+    while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT && GetTickCount() - began < timeoutMs) {
+        MsgWaitForMultipleObjects(1, &process, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    QueryPerformanceCounter(&end);
+    if (elapsedMs)
+        *elapsedMs = DWORD((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    if (code == STILL_ACTIVE)
+        TerminateProcess(process, 1);
+    CloseHandle(process);
+    return code;
+}
+
+std::vector<HWND> LumoTrayWindows()
+{
+    std::vector<HWND> windows;
+    for (HWND w = FindWindowExA(NULL, NULL, "Lumo", NULL); w; w = FindWindowExA(NULL, w, "Lumo", NULL))
+        windows.push_back(w);
+    return windows;
+}
+
+std::string WindowProgram(HWND window)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return "";
+    char path[MAX_PATH] = {0};
+    DWORD size = MAX_PATH;
+    QueryFullProcessImageNameA(process, 0, path, &size);
+    CloseHandle(process);
+    return path;
+}
+
+bool TrayIconShown(HWND tray)
+{
+    // Modifying an icon succeeds only while it is there.
+    NOTIFYICONDATAA data = {};
+    data.cbSize = sizeof(data);
+    data.hWnd = tray;
+    data.uID = 0;
+    data.uFlags = NIF_TIP;
+    lstrcpyA(data.szTip, "Lumo2");
+    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
+}
+
+bool EndRunningLumo(DWORD timeoutMs)
+{
+    for (HWND tray : LumoTrayWindows())
+        PostMessageA(tray, WM_CLOSE, 0, 0);
+    DWORD start = GetTickCount();
+    while (!LumoTrayWindows().empty() && GetTickCount() - start < timeoutMs)
+        PumpMessagesFor(20);
+    return LumoTrayWindows().empty();
+}
+
+RegValue ReadValue(HKEY root, const char* path, const char* name)
+{
+    RegValue value = {false, REG_NONE, "", 0};
+    BYTE data[2048] = {0};
+    DWORD size = sizeof(data) - 1;
+    if (RegGetValueA(root, path, name, RRF_RT_ANY | RRF_NOEXPAND, &value.type, data, &size) != ERROR_SUCCESS)
+        return value;
+    value.present = true;
+    if (value.type == REG_DWORD && size == 4)
+        memcpy(&value.number, data, 4);
+    if (value.type == REG_SZ || value.type == REG_EXPAND_SZ)
+        value.text.assign(reinterpret_cast<char*>(data), strnlen(reinterpret_cast<char*>(data), size));
+    return value;
+}
+
+bool KeyExists(HKEY root, const char* path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::vector<std::string> ValueNames(HKEY root, const char* path)
+{
+    std::vector<std::string> names;
+    HKEY key;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof(name);
+        if (RegEnumValueA(key, i, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        names.push_back(name);
+    }
+    RegCloseKey(key);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string DescribeSettings()
+{
+    std::string text;
+    for (const std::string& name : ValueNames(HKEY_CURRENT_USER, ProgramKeyPath)) {
+        BYTE data[256];
+        DWORD size = sizeof(data), type = 0;
+        RegGetValueA(HKEY_CURRENT_USER, ProgramKeyPath, name.c_str(), RRF_RT_ANY, &type, data, &size);
+        char head[300];
+        wsprintfA(head, "%s(%lu):", name.c_str(), type);
+        text += head;
+        for (DWORD i = 0; i < size; ++i) {
+            char hex[4];
+            wsprintfA(hex, "%02x", data[i]);
+            text += hex;
+        }
+        text += " ";
+    }
+    return text;
+}
+
+void RemoveInstallation(const std::vector<std::string>& folders)
+{
+    EndRunningLumo(10000);
+    for (const std::string& folder : folders) {
+        for (const std::string& name : FolderEntries(folder))
+            DeleteFileA((folder + "\\" + name).c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
+    DeleteFileA(StartMenuShortcut().c_str());
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, RunKeyPath, "Lumo2");
+    RegDeleteTreeA(HKEY_CURRENT_USER, UninstallKeyPath);
+}

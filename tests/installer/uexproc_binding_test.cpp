@@ -1,0 +1,218 @@
+// The run-time binding of the extension-unit library, in-process, against
+// every build of the stand-in: __cdecl and __stdcall, plain and decorated
+// export names, and builds that lack a function.
+#include "camera/button_source.h"
+#include "camera/uexproc.h"
+#include "tests/sim_camera.h"
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string BinFolder()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, MAX_PATH);
+    *strrchr(path, '\\') = '\0';
+    return path;
+}
+
+std::string ModulePath(HMODULE module)
+{
+    char path[MAX_PATH] = {0};
+    GetModuleFileNameA(module, path, MAX_PATH);
+    return path;
+}
+
+// The stack pointer around one command: any difference means the call left
+// the stack moved, which a caller without a frame pointer cannot survive.
+__attribute__((noinline)) int SendCommandMeasuringStack(int command, LONG* data, long* drift)
+{
+    DWORD before, after;
+    asm volatile("movl %%esp, %0" : "=r"(before));
+    int result = ExtensionUnitSendCommand(command, 0, data, 4);
+    asm volatile("movl %%esp, %0" : "=r"(after));
+    *drift = long(after) - long(before);
+    return result;
+}
+
+class UExProcBindingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim = camera.State();
+        ASSERT_NE(nullptr, sim);
+        UnbindExtensionUnitLibrary();
+        ExtensionUnitActive = 0;
+        ExtensionUnitButtonDown = 0;
+    }
+
+    void TearDown() override
+    {
+        ReleaseCamera();
+        UnbindExtensionUnitLibrary();
+        SetCurrentDirectoryA(BinFolder().c_str());
+    }
+
+    SimCamera camera;
+    SimState* sim = nullptr;
+};
+
+struct LibraryBuild {
+    const char* folder;  // under bin; "" for the plain __cdecl build beside the tests
+    const char* convention;
+};
+
+const LibraryBuild WorkingBuilds[] = {
+    {"", "__cdecl, plain names"},
+    {"uexproc_stdcall_plain", "__stdcall, plain names"},
+    {"uexproc_stdcall_decorated", "__stdcall, decorated names"},
+};
+
+std::string LibraryPath(const char* folder)
+{
+    std::string path = BinFolder();
+    if (*folder)
+        path += std::string("\\") + folder;
+    return path + "\\UExProc.dll";
+}
+
+TEST_F(UExProcBindingTest, EveryBuildDrivesTheExtensionUnitRouteForThousandsOfPolls)
+{
+    const int Polls = 5000;
+    for (const LibraryBuild& build : WorkingBuilds) {
+        SCOPED_TRACE(build.convention);
+        ASSERT_TRUE(BindExtensionUnitLibrary(LibraryPath(build.folder).c_str()));
+        EXPECT_EQ(LibraryPath(build.folder), ModulePath(ExtensionUnitLibrary()));
+
+        sim->euConnectedResult = 1;
+        ConnectCamera();
+        ASSERT_EQ(1, ExtensionUnitActive);
+
+        // A press is reported on each change from up to down, never while held.
+        unsigned seed = 12345;
+        int presses = 0, expected = 0;
+        bool wasDown = false;
+        for (int i = 0; i < Polls; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            bool down = (seed >> 16) % 3 == 0;
+            sim->euButtonDown = down;
+            if (PollCameraButton())
+                ++presses;
+            if (down && !wasDown)
+                ++expected;
+            wasDown = down;
+        }
+        EXPECT_EQ(expected, presses);
+        EXPECT_GT(expected, Polls / 10);
+
+        // The arguments arrive in order and the stack is where it was.
+        int moved = 0;
+        for (int i = 0; i < Polls; ++i) {
+            LONG data = -1;
+            long drift = 0;
+            sim->euButtonDown = i & 1;
+            int down = SendCommandMeasuringStack(ButtonStateCommand, &data, &drift);
+            if (drift != 0 || down != (i & 1) || data != (i & 1))
+                ++moved;
+        }
+        EXPECT_EQ(0, moved) << "calls that moved the stack or lost their arguments";
+        long drift = 0;
+        LONG data = -1;
+        sim->euButtonDown = 1;
+        EXPECT_EQ(0, SendCommandMeasuringStack(12, &data, &drift)) << "another command is not the button";
+        EXPECT_EQ(0, drift);
+
+        LONG releases = sim->euReleaseCalls;
+        ReleaseCamera();
+        EXPECT_EQ(releases + 1, sim->euReleaseCalls) << "releaseEVA at exit";
+        EXPECT_EQ(0, ExtensionUnitActive);
+        UnbindExtensionUnitLibrary();
+    }
+}
+
+TEST_F(UExProcBindingTest, EveryBuildIsReleasedOnAConnectWithoutTheCamera)
+{
+    for (const LibraryBuild& build : WorkingBuilds) {
+        SCOPED_TRACE(build.convention);
+        ASSERT_TRUE(BindExtensionUnitLibrary(LibraryPath(build.folder).c_str()));
+        sim->euConnectedResult = 0;
+        LONG releases = sim->euReleaseCalls;
+        ConnectCamera();
+        EXPECT_EQ(0, ExtensionUnitActive);
+        EXPECT_EQ(releases + 1, sim->euReleaseCalls);
+        UnbindExtensionUnitLibrary();
+    }
+}
+
+TEST_F(UExProcBindingTest, MissingLibraryOrFunctionBindsNothingAndCallsNothing)
+{
+    struct {
+        std::string path;
+        const char* what;
+    } cases[] = {
+        {BinFolder() + "\\no_such_folder\\UExProc.dll", "no library there"},
+        {LibraryPath("uexproc_no_release"), "a build without releaseEVA"},
+        {BinFolder() + "\\lumo2_sim_camera.dll", "a library with none of the functions"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_FALSE(BindExtensionUnitLibrary(c.path.c_str()));
+        EXPECT_EQ(nullptr, ExtensionUnitLibrary());
+        if (c.path.find("uexproc_no_release") != std::string::npos) {
+            EXPECT_EQ(nullptr, GetModuleHandleA(c.path.c_str())) << "an incomplete library is let go";
+        }
+
+        sim->euConnectedResult = 1;
+        sim->euButtonDown = 1;
+        LONG releases = sim->euReleaseCalls;
+        LONG data = -1;
+        EXPECT_EQ(0, ExtensionUnitSendCommand(ButtonStateCommand, 0, &data, 4));
+        EXPECT_EQ(-1, data);
+        ExtensionUnitRelease();
+        EXPECT_EQ(releases, sim->euReleaseCalls);
+    }
+}
+
+TEST_F(UExProcBindingTest, TheProgramsOwnFolderComesBeforeTheCurrentOne)
+{
+    // Another build sits in the current folder, which the usual search path
+    // includes; the one beside the executable must win.
+    ASSERT_TRUE(SetCurrentDirectoryA((BinFolder() + "\\uexproc_stdcall_plain").c_str()));
+    ASSERT_TRUE(BindExtensionUnitLibrary());
+    EXPECT_EQ(LibraryPath(""), ModulePath(ExtensionUnitLibrary()));
+    UnbindExtensionUnitLibrary();
+
+    // The first connect binds it, once.
+    sim->euConnectedResult = 1;
+    ConnectCamera();
+    EXPECT_EQ(1, ExtensionUnitActive);
+    HMODULE bound = ExtensionUnitLibrary();
+    EXPECT_EQ(LibraryPath(""), ModulePath(bound));
+    ConnectCamera();
+    EXPECT_EQ(bound, ExtensionUnitLibrary());
+}
+
+TEST_F(UExProcBindingTest, CallKeepingStackPassesEveryArgumentInOrder)
+{
+    const std::vector<std::vector<int>> cases = {{}, {7}, {1, 2, 3}, {13, 0, 0x1000, 4}, {-1, 2, -3, 4, -5, 6}};
+    for (const auto& values : cases) {
+        SCOPED_TRACE(values.size());
+        // wsprintfA is __cdecl and variadic: its text shows every argument it got.
+        std::string format, expected;
+        for (int v : values) {
+            format += "%d ";
+            expected += std::to_string(v) + " ";
+        }
+        char out[128] = {0};
+        std::vector<int> args = {int(reinterpret_cast<INT_PTR>(out)), int(reinterpret_cast<INT_PTR>(format.c_str()))};
+        args.insert(args.end(), values.begin(), values.end());
+        FARPROC print = GetProcAddress(GetModuleHandleA("user32.dll"), "wsprintfA");
+        ASSERT_NE(nullptr, print);
+        EXPECT_EQ(int(expected.size()), CallKeepingStack(print, int(args.size()), args.data()));
+        EXPECT_EQ(expected, out);
+    }
+}
+
+}  // namespace
