@@ -80,9 +80,12 @@ protected:
         ActionMode = ModeSpace;
         sim = camera.State();
         ASSERT_NE(nullptr, sim);
-        ExtensionUnitActive = 1;
-        ExtensionUnitButtonDown = 0;
         sim->euConnectedResult = 1;
+        // Through the program's own connect, so the library is bound as it
+        // would be at start-up.
+        ConnectCamera();
+        ASSERT_EQ(1, ExtensionUnitActive);
+        ExtensionUnitButtonDown = 0;
         AppInstance = GetModuleHandleA(NULL);
         WNDCLASSEXA wc = {};
         wc.cbSize = sizeof(wc);
@@ -99,7 +102,7 @@ protected:
         MSG msg;
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
         }  // the quit message the tray window posts
-        ExtensionUnitActive = 0;
+        ReleaseCamera();
         TrayNotify = previousNotify;
         LookUpForegroundTarget = LookUpForegroundTargetOfSystem;
         LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
