@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the cross compiler, Wine (32-bit), Xvfb and the GoogleTest sources.
+# Installs the cross compiler, Wine (32-bit), Xvfb, the GoogleTest sources and
+# a Hangul font for the settings window's texts.
 # Quick and silent when everything is already present.
 set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
           mingw-w64-i686-dev binutils-mingw-w64-i686
-          wine wine32:i386 wine64 xvfb xauth googletest imagemagick)
+          wine wine32:i386 wine64 xvfb xauth googletest imagemagick fonts-nanum)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -15,10 +15,19 @@ struct SimState {
     // objects were ever made, in any process.
     BYTE registers[256];
     LONG filtersCreated;
+
+    // Register reads by any process. Lumo2 reads the latch once per timer
+    // tick, so a read after a press was taken shows that the tick which took
+    // it, and the action it ran, have finished.
+    LONG registerReads;
 };
 
 // Maps the shared state, creating it zeroed the first time; null on failure.
 SimState* OpenSimState();
+
+// The stand-in capture driver's library (lumo2_sim_camera.dll) from beside
+// the running program, loaded once; null when it is not there.
+HMODULE LoadSimCameraLibrary();
 
 // Broadcasts the message Windows sends to top-level windows when a device
 // comes or goes.
@@ -32,3 +41,4 @@ CLSID SimCameraClsid(int index);
 // Flags stored with a registered device.
 const DWORD SimCameraNoDriverInterface = 1;  // the filter lacks the private interface
 const DWORD SimCameraFailCreate = 2;         // binding the moniker fails
+const DWORD SimCameraNoFriendlyName = 4;     // the device's name cannot be read
