@@ -61,18 +61,37 @@ protected:
 
     void Click(int control) { ClickWindow(controls[control]); }
 
-    // A real left click in the middle of a window, through the input system.
+    // The window that has the keyboard focus in the program's GUI thread.
+    HWND Focus()
+    {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof(info);
+        GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info);
+        return info.hwndFocus;
+    }
+
+    // A real left click in the middle of a window, through the input system;
+    // returns once the window has the focus that the click gives it. A click
+    // made while the window is still being put on the display lands beside
+    // it, so it is made again until it lands.
     void ClickWindow(HWND target)
     {
         SetForegroundWindow(window);
         RECT rect;
         GetWindowRect(target, &rect);
-        SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        int x = (rect.left + rect.right) / 2, y = (rect.top + rect.bottom) / 2;
         INPUT input[2] = {};
         input[0].type = input[1].type = INPUT_MOUSE;
-        input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-        input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-        SendInput(2, input, sizeof(INPUT));
+        input[0].mi.dx = input[1].mi.dx = MulDiv(x, 65536, GetSystemMetrics(SM_CXSCREEN)) + 1;
+        input[0].mi.dy = input[1].mi.dy = MulDiv(y, 65536, GetSystemMetrics(SM_CYSCREEN)) + 1;
+        input[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTDOWN;
+        input[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTUP;
+        bool focused = false;
+        for (int attempt = 0; attempt < 5 && !focused; ++attempt) {
+            SendInput(2, input, sizeof(INPUT));
+            focused = WaitUntil([&] { return Focus() == target; }, 1000);
+        }
+        EXPECT_TRUE(focused) << "the click gave no focus";
     }
 
     // Real key presses: modifiers held around one key.
@@ -175,7 +194,8 @@ TEST_F(SettingsWindowTest, KeysPressedInAKeyFieldAreCapturedNotTyped)
     EXPECT_EQ("F10", TextOnceItShows(Key3, "F10"));
 
     Click(TimeField);
-    SendMessageTimeoutA(controls[TimeField], EM_SETSEL, 0, -1, SMTO_BLOCK, 2000, NULL);
+    SendMessageTimeoutA(controls[TimeField], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""), SMTO_BLOCK, 2000,
+                        NULL);
     for (BYTE key : {'0', 'A', '2', '5', 'Z', '0'})
         Type({}, key);
     EXPECT_EQ("0250", TextOnceItShows(TimeField, "0250")) << "digits go in as usual, letters do not";
