@@ -43,6 +43,9 @@ start_testbed() {
     # until it is told to use NanumGothic (fonts-nanum) in its place.
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v GULIM /t REG_SZ /d NanumGothic /f \
         </dev/null >/dev/null 2>&1
+    # There is no window manager on the display, so Wine draws the captions
+    # and frames itself, as Windows does; screenshots then show them.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
     # A crashing test should fail, not sit in Wine's debugger until timeout.
     wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f \
         </dev/null >/dev/null 2>&1 || true
