@@ -5,15 +5,8 @@
 #include "standins/sim_state/sim_state.h"
 #include <gtest/gtest.h>
 
-// The name the capture driver gives the camera when nothing else is set up,
-// and the first of the names the program knows.
-const char SimCameraName[] = "USB 2820 Video";
+// The first of the camera names the program knows.
 const char FirstKnownCameraName[] = "USB 2800 Video";
-
-// The chip latches a press of the button in this bit of this register until
-// the reader clears it.
-const BYTE LatchRegister = 0x0C;
-const BYTE LatchBit = 0x20;
 
 class SimCamera {
 public:

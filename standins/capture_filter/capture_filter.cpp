@@ -330,7 +330,7 @@ __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer()
     char name[256];
     DWORD length = GetEnvironmentVariableA("LUMO2_SIM_CAMERA_NAME", name, sizeof(name));
     if (length == 0 || length >= sizeof(name))
-        strcpy(name, "USB 2820 Video");
+        strcpy(name, SimCameraName);
     return SimRegisterCamera(0, name, 0);
 }
 

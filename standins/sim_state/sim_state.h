@@ -33,6 +33,14 @@ HMODULE LoadSimCameraLibrary();
 // comes or goes.
 void AnnounceDeviceChange();
 
+// The simulated chip latches a press of the button in this bit of this
+// register until the reader clears it.
+const BYTE LatchRegister = 0x0C;
+const BYTE LatchBit = 0x20;
+
+// The name the capture driver gives the camera when nothing else is set up.
+const char SimCameraName[] = "USB 2820 Video";
+
 // Capture-driver devices registered by the stand-in filter library: each has
 // an index that picks its class identifier.
 const int SimCameraSlots = 64;
