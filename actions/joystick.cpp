@@ -11,10 +11,16 @@ static bool IsOpen(HANDLE handle)
     return handle != NULL && handle != INVALID_HANDLE_VALUE;
 }
 
-void OpenJoystick()
+void CloseJoystick()
 {
     if (IsOpen(JoystickHandle))
         CloseHandle(JoystickHandle);
+    JoystickHandle = NULL;
+}
+
+void OpenJoystick()
+{
+    CloseJoystick();
     JoystickHandle = CreateFileA(JoystickDeviceName, GENERIC_WRITE, FILE_SHARE_WRITE, NULL,
                                  OPEN_EXISTING, 0, NULL);
 

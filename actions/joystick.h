@@ -22,3 +22,6 @@ extern JoystickPacket JoystickState;
 
 void OpenJoystick();
 void PulseJoystickButton();
+// Closes the device if it is open and forgets the handle, so that a later
+// open or close never touches a handle that is no longer ours.
+void CloseJoystick();

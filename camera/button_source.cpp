@@ -73,8 +73,7 @@ void ReleaseCamera()
         CoUninitialize();
         return;
     }
-    if (JoystickHandle != NULL && JoystickHandle != INVALID_HANDLE_VALUE)
-        CloseHandle(JoystickHandle);
+    CloseJoystick();
     if (CameraDevice)
         DropCameraDevice();
 }

@@ -3,13 +3,35 @@
 #include "actions/actions.h"
 #include "actions/joystick.h"
 #include "app/action_mode.h"
+#include "app/shell.h"
 #include "camera/button_source.h"
 #include "tests/joystick_log.h"
+#include "tests/key_recorder.h"
 #include "tests/keyboard_hook.h"
 #include "tests/sim_camera.h"
+#include <objbase.h>
 #include <vector>
 
 namespace {
+
+// How many COM initialisations this thread holds. Each one beyond the first
+// answers S_FALSE, so peel them off until a new one is the first, then put
+// them back.
+int ComInitialisations()
+{
+    int count = 0;
+    for (;;) {
+        HRESULT probe = CoInitialize(NULL);
+        CoUninitialize();
+        if (probe == S_OK || count == 100)
+            break;
+        CoUninitialize();
+        ++count;
+    }
+    for (int i = 0; i < count; ++i)
+        CoInitialize(NULL);
+    return count;
+}
 
 class ButtonSourceTest : public ::testing::Test {
 protected:
@@ -26,15 +48,16 @@ protected:
 
     void TearDown() override
     {
+        // As the program ends. The extension-unit route leaves a device from
+        // an earlier connect held; a connect that finds no camera gives it
+        // back, as the next device change would.
         ReleaseCamera();
-        // The extension-unit route leaves a device from an earlier connect to
-        // the end of the process; give it back so the leak check holds.
         if (CameraDevice) {
-            ReleaseDriverInterface(CameraDevice);
-            delete CameraDevice;
-            CameraDevice = NULL;
-            CoUninitialize();
+            camera.RemoveAll();
+            ConnectCamera();
+            ReleaseCamera();
         }
+        CloseJoystick();
         EXPECT_EQ(0, camera.LiveFilters()) << "a driver reference outlived the release";
     }
 
@@ -57,7 +80,7 @@ protected:
 TEST_F(ButtonSourceTest, ExtensionUnitReportsEachPressOnce)
 {
     sim->euConnectedResult = 1;
-    camera.Add(1, "USB 2820 Video");  // present, but the extension unit wins
+    camera.Add(1);  // present, but the extension unit wins
     LONG created = sim->filtersCreated;
     ConnectCamera();
     EXPECT_EQ(1, ExtensionUnitActive);
@@ -75,7 +98,7 @@ TEST_F(ButtonSourceTest, ExtensionUnitNotConnectedFallsToTheCaptureDriver)
     for (LONG answer : {0L, -1L, LONG(0x80000000)}) {
         SCOPED_TRACE(answer);
         sim->euConnectedResult = answer;
-        camera.Add(1, "USB 2820 Video");
+        camera.Add(1);
         LONG releases = sim->euReleaseCalls;
         ConnectCamera();
         EXPECT_EQ(0, ExtensionUnitActive);
@@ -89,14 +112,14 @@ TEST_F(ButtonSourceTest, ExtensionUnitNotConnectedFallsToTheCaptureDriver)
 
 TEST_F(ButtonSourceTest, CaptureDriverReportsTheLatchOnceAndClearsIt)
 {
-    camera.Add(1, "USB 2820 Video");
+    camera.Add(1);
     ConnectCamera();
     ASSERT_NE(nullptr, CameraDevice);
-    sim->registers[0x0C] = 0x20 | 0x81;
+    camera.SetLatch(LatchBit | 0x81);
     EXPECT_TRUE(PollCameraButton());
-    EXPECT_EQ(0x81, sim->registers[0x0C]);
+    EXPECT_EQ(0x81, camera.Latch()) << "only the press bit is cleared";
     EXPECT_FALSE(PollCameraButton());
-    sim->registers[0x0C] |= 0x20;
+    camera.LatchPress();
     EXPECT_TRUE(PollCameraButton());
 }
 
@@ -105,14 +128,14 @@ TEST_F(ButtonSourceTest, NoCameraOnEitherRouteReportsNothing)
     ConnectCamera();
     EXPECT_EQ(0, ExtensionUnitActive);
     EXPECT_EQ(nullptr, CameraDevice);
-    sim->registers[0x0C] = 0x20;
+    camera.LatchPress();
     sim->euButtonDown = 1;
     EXPECT_FALSE(PollCameraButton());
 }
 
 TEST_F(ButtonSourceTest, ReconnectStormHoldsOneDriverInterfaceAtATime)
 {
-    camera.Add(1, "USB 2820 Video");
+    camera.Add(1);
     for (int i = 0; i < 25; ++i) {
         ConnectCamera();
         ASSERT_NE(nullptr, CameraDevice);
@@ -123,12 +146,12 @@ TEST_F(ButtonSourceTest, ReconnectStormHoldsOneDriverInterfaceAtATime)
     ConnectCamera();
     EXPECT_EQ(nullptr, CameraDevice);
     EXPECT_EQ(0, camera.LiveFilters());
-    sim->registers[0x0C] = 0x20;
+    camera.LatchPress();
     EXPECT_FALSE(PollCameraButton());
     // Plugged back in: presses come back.
-    camera.Add(2, "USB 2820 Video");
+    camera.Add(2);
     ConnectCamera();
-    sim->registers[0x0C] = 0x20;
+    camera.LatchPress();
     EXPECT_TRUE(PollCameraButton());
 }
 
@@ -139,7 +162,7 @@ TEST_F(ButtonSourceTest, SwitchingRoutesReleasesTheExtensionUnitFirst)
     EXPECT_EQ(1, ExtensionUnitActive);
 
     sim->euConnectedResult = 0;
-    camera.Add(1, "USB 2820 Video");
+    camera.Add(1);
     LONG releases = sim->euReleaseCalls;
     ConnectCamera();
     EXPECT_EQ(0, ExtensionUnitActive);
@@ -150,10 +173,10 @@ TEST_F(ButtonSourceTest, SwitchingRoutesReleasesTheExtensionUnitFirst)
     sim->euConnectedResult = 1;
     ConnectCamera();
     EXPECT_EQ(1, ExtensionUnitActive);
-    sim->registers[0x0C] = 0x20;
+    camera.LatchPress();
     sim->euButtonDown = 0;
     EXPECT_FALSE(PollCameraButton());
-    EXPECT_EQ(0x20, sim->registers[0x0C]);
+    EXPECT_TRUE(camera.Latched());
     EXPECT_NE(nullptr, CameraDevice);
     EXPECT_EQ(1, camera.LiveFilters());
 }
@@ -185,10 +208,68 @@ TEST_F(ButtonSourceTest, ReleaseClosesTheJoystickUnlessTheExtensionUnitIsHeld)
         ConnectCamera();
         ReleaseCamera();
         EXPECT_EQ(c.openAfterRelease, ReadJoystickLog().openHandles);
-        if (c.openAfterRelease)
-            CloseHandle(JoystickHandle);
-        JoystickHandle = NULL;
+        CloseJoystick();
     }
+}
+
+TEST_F(ButtonSourceTest, ComIsGivenBackOnBothRoutesAcrossReconnects)
+{
+    enum Step { Driver, Unplugged, ExtensionUnit, Release };
+    struct {
+        const char* what;
+        std::vector<Step> steps;
+        std::vector<int> held;  // COM initialisations held after each step
+    } cases[] = {
+        {"capture driver", {Driver, Driver, Driver, Release}, {1, 1, 1, 0}},
+        {"capture driver unplugged", {Driver, Unplugged, Unplugged, Release}, {1, 0, 0, 0}},
+        {"unplugged, plugged in again", {Unplugged, Driver, Driver, Release}, {0, 1, 1, 0}},
+        {"extension unit", {ExtensionUnit, Release}, {1, 0}},
+        // Each connect that finds the extension unit keeps the one it made;
+        // only one is given back at the end.
+        {"extension unit again", {ExtensionUnit, ExtensionUnit, Release}, {1, 2, 1}},
+        {"extension unit to capture driver", {ExtensionUnit, Driver, Driver, Release}, {1, 2, 2, 1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(0, ComInitialisations());
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            camera.RemoveAll();
+            if (c.steps[i] == Driver)
+                camera.Add(1);
+            sim->euConnectedResult = c.steps[i] == ExtensionUnit ? 1 : 0;
+            if (c.steps[i] == Release)
+                ReleaseCamera();
+            else
+                ConnectCamera();
+            EXPECT_EQ(c.held[i], ComInitialisations()) << "after step " << i;
+        }
+        // Back to none for the next row.
+        while (ComInitialisations() > 0)
+            CoUninitialize();
+    }
+}
+
+TEST_F(ButtonSourceTest, OnlyTheTimerWithIdZeroPollsTheCamera)
+{
+    camera.Add(1);
+    ConnectCamera();
+    ASSERT_NE(nullptr, CameraDevice);
+    ActionMode = ModeKodak;
+    KeyRecorder recorder;
+    for (WPARAM id : {WPARAM(1), WPARAM(2), WPARAM(100), WPARAM(0xFFFF), ~WPARAM(0)}) {
+        SCOPED_TRACE(id);
+        camera.LatchPress();
+        LONG reads = sim->registerReads;
+        EXPECT_EQ(0, TrayWindowProc(NULL, WM_TIMER, id, 0));
+        EXPECT_EQ(reads, sim->registerReads) << "asked the camera";
+        EXPECT_TRUE(camera.Latched());
+        EXPECT_TRUE(recorder.Take().empty());
+    }
+    LONG reads = sim->registerReads;
+    EXPECT_EQ(0, TrayWindowProc(NULL, WM_TIMER, PollTimerId, 0));
+    EXPECT_EQ(reads + 1, sim->registerReads) << "one question per tick";
+    EXPECT_FALSE(camera.Latched());
+    EXPECT_EQ(Describe({Down(VK_F5), Up(VK_F5)}), Describe(recorder.Take()));
 }
 
 TEST_F(ButtonSourceTest, SimulatedPressOnEitherRouteTypesTheModesKeys)
@@ -198,9 +279,9 @@ TEST_F(ButtonSourceTest, SimulatedPressOnEitherRouteTypesTheModesKeys)
     ActionMode = ModeKodak;
     const std::vector<KeyEvent> f5 = {Down(VK_F5), Up(VK_F5)};
 
-    camera.Add(1, "USB 2820 Video");
+    camera.Add(1);
     ConnectCamera();
-    sim->registers[0x0C] = 0x20;
+    camera.LatchPress();
     if (PollCameraButton())
         PerformAction();
     EXPECT_EQ(Describe(f5), Describe(hook.WaitFor(2, 3000)));

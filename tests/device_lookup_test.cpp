@@ -51,9 +51,9 @@ TEST_F(DeviceLookupTest, ChoosesTheDeviceByNameAsTheDriverWouldBeFound)
         std::vector<Device> devices;
         int expectedSlot;
     } cases[] = {
-        {"default name", nullptr, nullptr, {{1, "USB 2820 Video", 0}}, 1},
-        {"registry name", "Dental Cam X", nullptr, {{1, "USB 2820 Video", 0}, {2, "Dental Cam X", 0}}, 2},
-        {"DSName when no RealDSName", nullptr, "Dental Cam Y", {{1, "USB 2800 Video", 0}, {3, "Dental Cam Y", 0}}, 3},
+        {"default name", nullptr, nullptr, {{1, SimCameraName, 0}}, 1},
+        {"registry name", "Dental Cam X", nullptr, {{1, SimCameraName, 0}, {2, "Dental Cam X", 0}}, 2},
+        {"DSName when no RealDSName", nullptr, "Dental Cam Y", {{1, FirstKnownCameraName, 0}, {3, "Dental Cam Y", 0}}, 3},
         {"RealDSName wins over DSName", "Dental Cam X", "Dental Cam Y",
          {{2, "Dental Cam Y", 0}, {3, "Dental Cam X", 0}}, 3},
         {"RealDSName not present falls to known names, not DSName", "Missing Cam", "Dental Cam Y",
@@ -65,9 +65,13 @@ TEST_F(DeviceLookupTest, ChoosesTheDeviceByNameAsTheDriverWouldBeFound)
         {"known-list order beats enumeration order", nullptr, nullptr,
          {{1, "USB 2861 Video", 0}, {2, "USB 2800 Video", 0}}, 2},
         {"empty registry name takes the first device", "", nullptr,
-         {{7, "Anything at all", 0}, {8, "USB 2820 Video", 0}}, 7},
+         {{7, "Anything at all", 0}, {8, SimCameraName, 0}}, 7},
         {"failed bind goes on to the next device", nullptr, nullptr,
-         {{1, "USB 2820 Video", SimCameraFailCreate}, {2, "USB 2820 Video 2", 0}}, 2},
+         {{1, SimCameraName, SimCameraFailCreate}, {2, "USB 2820 Video 2", 0}}, 2},
+        {"a device without a readable name never matches, whatever came before it", nullptr, nullptr,
+         {{1, SimCameraName, SimCameraFailCreate}, {2, SimCameraName, SimCameraNoFriendlyName}}, -1},
+        {"a device without a readable name is passed over", nullptr, nullptr,
+         {{1, SimCameraName, SimCameraNoFriendlyName}, {2, SimCameraName, 0}}, 2},
         {"unrelated devices only", nullptr, nullptr, {{1, "Webcam", 0}, {2, "Capture card", 0}}, -1},
         {"no devices at all", nullptr, nullptr, {}, -1},
     };

@@ -3,6 +3,8 @@
 #include "standins/joystick_driver/ppjoy_standin.h"
 #include <windows.h>
 
-// openHandles counts the program's handles only, not the reader's own.
+// openHandles and opens count the program's handles only: the reader's own
+// opens since the last clear are taken off.
 StandinLog ReadJoystickLog();
+// Forgets the packets and the count of opens.
 void ClearJoystickLog();

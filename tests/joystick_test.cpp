@@ -16,12 +16,7 @@ protected:
         ClearJoystickLog();
         ActionMode = ModeJoystick;
     }
-    void TearDown() override
-    {
-        if (JoystickHandle != NULL && JoystickHandle != INVALID_HANDLE_VALUE)
-            CloseHandle(JoystickHandle);
-        JoystickHandle = NULL;
-    }
+    void TearDown() override { CloseJoystick(); }
 };
 
 std::vector<BYTE> ExpectedPacket(BYTE button1)
@@ -65,17 +60,33 @@ TEST_F(JoystickTest, ChoosingTheModeAgainKeepsOneOpenHandleAndResetsThePacket)
     JoystickState.buttons[5] = 1;
     OpenJoystick();
     StandinLog log = ReadJoystickLog();
-    EXPECT_EQ(1u, log.openHandles);
+    EXPECT_EQ(2u, log.opens) << "the device is opened again";
+    EXPECT_EQ(1u, log.openHandles) << "and the old handle closed";
     EXPECT_EQ(0u, log.count) << "opening sends nothing";
     std::vector<BYTE> packet(reinterpret_cast<BYTE*>(&JoystickState),
                              reinterpret_cast<BYTE*>(&JoystickState) + 54);
     EXPECT_EQ(ExpectedPacket(0), packet);
 }
 
+TEST_F(JoystickTest, CloseJoystickClosesOnceAndForgetsTheHandle)
+{
+    OpenJoystick();
+    ASSERT_NE(INVALID_HANDLE_VALUE, JoystickHandle);
+    CloseJoystick();
+    EXPECT_EQ(nullptr, JoystickHandle);
+    EXPECT_EQ(0u, ReadJoystickLog().openHandles);
+    CloseJoystick();  // nothing left to close
+    EXPECT_EQ(nullptr, JoystickHandle);
+    JoystickHandle = INVALID_HANDLE_VALUE;  // a failed open
+    CloseJoystick();
+    EXPECT_EQ(nullptr, JoystickHandle);
+    EXPECT_EQ(1u, ReadJoystickLog().opens);
+}
+
 TEST_F(JoystickTest, WithoutTheDeviceAPressStillPausesAndSendsNothing)
 {
     OpenJoystick();
-    CloseHandle(JoystickHandle);
+    CloseJoystick();
     JoystickHandle = INVALID_HANDLE_VALUE;  // as a failed open leaves it
     // GetTickCount moves in coarse steps under Wine; the counter does not.
     LARGE_INTEGER frequency, start, end;

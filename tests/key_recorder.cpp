@@ -6,18 +6,27 @@ static std::vector<KeyEvent>* Recorded;
 
 static void RecordKeyEvent(BYTE vk, DWORD flags)
 {
-    Recorded->push_back({vk, (flags & KEYEVENTF_KEYUP) == 0});
+    Recorded->push_back((flags & KEYEVENTF_KEYUP) ? Up(vk) : Down(vk));
 }
 
-KeyRecorder::KeyRecorder() : previousSink_(KeyEventSink), previousEvents_(Recorded)
+// Recorded instead of waited for, so that tests need not sit through them.
+static void RecordPause(DWORD ms)
+{
+    Recorded->push_back(Pause(ms));
+}
+
+KeyRecorder::KeyRecorder()
+    : previousSink_(KeyEventSink), previousPause_(CustomKeysPause), previousEvents_(Recorded)
 {
     Recorded = &events_;
     KeyEventSink = RecordKeyEvent;
+    CustomKeysPause = RecordPause;
 }
 
 KeyRecorder::~KeyRecorder()
 {
     KeyEventSink = previousSink_;
+    CustomKeysPause = previousPause_;
     Recorded = previousEvents_;
 }
 
@@ -32,8 +41,11 @@ std::string Describe(const std::vector<KeyEvent>& events)
 {
     std::string text;
     for (const KeyEvent& e : events) {
-        char item[16];
-        snprintf(item, sizeof(item), "%s%02X ", e.down ? "+" : "-", e.vk);
+        char item[24];
+        if (e.pause)
+            snprintf(item, sizeof(item), "~%lums ", e.pauseMs);
+        else
+            snprintf(item, sizeof(item), "%s%02X ", e.down ? "+" : "-", e.vk);
         text += item;
     }
     return text;
@@ -43,6 +55,8 @@ bool KeysBalanced(const std::vector<KeyEvent>& events)
 {
     std::map<BYTE, int> held;
     for (const KeyEvent& e : events) {
+        if (e.pause)
+            continue;
         int& count = held[e.vk];
         count += e.down ? 1 : -1;
         if (count < 0 || count > 1)

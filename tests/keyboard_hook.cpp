@@ -1,4 +1,6 @@
 #include "tests/keyboard_hook.h"
+#include "tests/wait_until.h"
+#include <gtest/gtest.h>
 
 static std::vector<KeyEvent> HookedEvents;
 static int HookedNotInjected;
@@ -23,7 +25,8 @@ static LRESULT CALLBACK LowLevelKeyboardProc(int code, WPARAM wParam, LPARAM lPa
     HookedCounter = now.QuadPart;
     const KBDLLHOOKSTRUCT* info = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
     bool down = wParam == WM_KEYDOWN || wParam == WM_SYSKEYDOWN;
-    HookedEvents.push_back({FoldModifier(static_cast<BYTE>(info->vkCode)), down});
+    BYTE vk = FoldModifier(static_cast<BYTE>(info->vkCode));
+    HookedEvents.push_back(down ? Down(vk) : Up(vk));
     if ((info->flags & LLKHF_INJECTED) == 0)
         ++HookedNotInjected;
     return 1;
@@ -57,19 +60,36 @@ void PumpMessagesFor(DWORD ms)
 
 std::vector<KeyEvent> KeyboardHook::WaitFor(size_t count, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    while (HookedEvents.size() < count && GetTickCount() - start < timeoutMs)
-        PumpMessagesFor(10);
+    WaitUntil([count] { return HookedEvents.size() >= count; }, timeoutMs);
     std::vector<KeyEvent> events;
     events.swap(HookedEvents);
     return events;
 }
 
-std::vector<KeyEvent> KeyboardHook::CollectFor(DWORD ms)
+// A key no keyboard has and no program here sends; the hook swallows it.
+const BYTE MarkerKey = VK_F24;
+
+std::vector<KeyEvent> KeyboardHook::TakeUpToNow(DWORD timeoutMs)
 {
-    PumpMessagesFor(ms);
+    // Low-level hooks see input in the order it was injected, whichever
+    // process injected it.
+    keybd_event(MarkerKey, 0, KEYEVENTF_KEYUP, 0);
+    auto marker = [] {
+        for (const KeyEvent& e : HookedEvents)
+            if (e == Up(MarkerKey))
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(WaitUntil(marker, timeoutMs)) << "the marker key never reached the hook";
     std::vector<KeyEvent> events;
-    events.swap(HookedEvents);
+    for (size_t i = 0; i < HookedEvents.size(); ++i) {
+        if (HookedEvents[i] == Up(MarkerKey)) {
+            HookedEvents.erase(HookedEvents.begin(), HookedEvents.begin() + i + 1);
+            return events;
+        }
+        events.push_back(HookedEvents[i]);
+    }
+    HookedEvents.clear();
     return events;
 }
 

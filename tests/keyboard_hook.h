@@ -13,8 +13,10 @@ public:
     // Pumps this thread's messages until count events have arrived or the time
     // is up, then hands over what arrived so far.
     std::vector<KeyEvent> WaitFor(size_t count, DWORD timeoutMs);
-    // Pumps for the whole time; for checking that nothing arrives.
-    std::vector<KeyEvent> CollectFor(DWORD ms);
+    // Hands over every event injected, by any process, before this call: a
+    // marker key is injected after them and waited for. For checking that
+    // nothing, or nothing more, was sent.
+    std::vector<KeyEvent> TakeUpToNow(DWORD timeoutMs = 5000);
     // Events that arrived without the injected flag.
     int NotInjected() const;
     // QueryPerformanceCounter reading when the latest event arrived.

@@ -1,4 +1,5 @@
 #include "tests/sim_camera.h"
+#include "tests/wait_until.h"
 #include <string.h>
 
 typedef HRESULT (*RegisterCameraFn)(int, const char*, DWORD);
@@ -11,7 +12,7 @@ template <class Fn> static Fn Export(HMODULE module, const char* name)
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-SimCamera::SimCamera() : module_(LoadLibraryA("lumo2_sim_camera.dll")), state_(OpenSimState())
+SimCamera::SimCamera() : module_(LoadSimCameraLibrary()), state_(OpenSimState())
 {
     EXPECT_NE(nullptr, module_) << "lumo2_sim_camera.dll beside the test";
     EXPECT_NE(nullptr, state_);
@@ -51,6 +52,20 @@ void SimCamera::RemoveAll()
         state_->euButtonDown = 0;
     }
     DeleteTwainNames();
+}
+
+bool SimCamera::PressAndWaitTaken(DWORD timeoutMs)
+{
+    LatchPress();
+    if (!WaitUntil([this] { return !Latched(); }, timeoutMs))
+        return false;
+    return WaitForNextPoll(timeoutMs);
+}
+
+bool SimCamera::WaitForNextPoll(DWORD timeoutMs)
+{
+    LONG reads = state_->registerReads;
+    return WaitUntil([this, reads] { return state_->registerReads != reads; }, timeoutMs);
 }
 
 void SetTwainName(const char* value, const void* data, DWORD size, DWORD type)

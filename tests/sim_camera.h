@@ -1,20 +1,40 @@
-// Drives the stand-in camera from a test: registers simulated capture devices
-// with the real system device enumerator and reaches the shared camera state.
+// The stand-in camera as the tests drive it: simulated capture devices
+// registered with the real system device enumerator, the shared camera
+// state, and the camera chip's press latch.
 #pragma once
 #include "standins/sim_state/sim_state.h"
 #include <gtest/gtest.h>
+
+// The first of the camera names the program knows.
+const char FirstKnownCameraName[] = "USB 2800 Video";
 
 class SimCamera {
 public:
     SimCamera();
     ~SimCamera();
     // Adds a video input device; slot decides its identity (property 4135).
-    void Add(int slot, const char* friendlyName, DWORD flags = 0);
+    void Add(int slot, const char* friendlyName = SimCameraName, DWORD flags = 0);
     void Remove(int slot);
     void RemoveAll();
     SimState* State() const { return state_; }
     // Simulated filters of this process not yet released.
     LONG LiveFilters() const;
+
+    // The press latch as the chip shows it.
+    BYTE Latch() const { return state_->registers[LatchRegister]; }
+    void SetLatch(BYTE value) { state_->registers[LatchRegister] = value; }
+    bool Latched() const { return (Latch() & LatchBit) != 0; }
+    // Latches one press of the button.
+    void LatchPress() { state_->registers[LatchRegister] |= LatchBit; }
+
+    // For a running Lumo2: latches a press and waits until a poll has taken
+    // it (read the latch and cleared it), then until a later poll has read
+    // the register, so that the action of the press has run to its end.
+    // False when either does not happen in time.
+    bool PressAndWaitTaken(DWORD timeoutMs = 5000);
+    // Waits until a poll reads the register after this call; with the latch
+    // left set, shows that the program polled but did not take it.
+    bool WaitForNextPoll(DWORD timeoutMs = 5000);
 
 private:
     HMODULE module_;

@@ -18,22 +18,11 @@
 typedef HRESULT (*RegisterCameraFn)(int, const char*, DWORD);
 typedef void (*UnregisterAllFn)();
 
-static HMODULE LoadCaptureStandin()
-{
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    char* slash = strrchr(path, '\\');
-    if (length == 0 || !slash)
-        return NULL;
-    strcpy(slash + 1, "lumo2_sim_camera.dll");
-    return LoadLibraryA(path);
-}
-
 static int Detach(SimState* sim)
 {
     sim->euConnectedResult = 0;
     sim->euButtonDown = 0;
-    if (HMODULE standin = LoadCaptureStandin()) {
+    if (HMODULE standin = LoadSimCameraLibrary()) {
         auto unregisterAll = reinterpret_cast<UnregisterAllFn>(
             reinterpret_cast<void*>(GetProcAddress(standin, "SimUnregisterAllCameras")));
         if (unregisterAll)
@@ -50,7 +39,7 @@ static int Attach(SimState* sim, int argc, char** argv)
     if (strcmp(argv[2], "eu") == 0) {
         sim->euConnectedResult = 1;
     } else if (strcmp(argv[2], "driver") == 0) {
-        HMODULE standin = LoadCaptureStandin();
+        HMODULE standin = LoadSimCameraLibrary();
         auto registerCamera = standin ? reinterpret_cast<RegisterCameraFn>(reinterpret_cast<void*>(
                                             GetProcAddress(standin, "SimRegisterCamera")))
                                       : NULL;
@@ -58,7 +47,7 @@ static int Attach(SimState* sim, int argc, char** argv)
             fprintf(stderr, "camsim: lumo2_sim_camera.dll not found beside camsim.exe\n");
             return 1;
         }
-        HRESULT hr = registerCamera(0, argc > 3 ? argv[3] : "USB 2820 Video", 0);
+        HRESULT hr = registerCamera(0, argc > 3 ? argv[3] : SimCameraName, 0);
         if (FAILED(hr)) {
             fprintf(stderr, "camsim: registering the capture device failed (0x%08lx)\n", hr);
             return 1;
@@ -74,7 +63,7 @@ static int Attach(SimState* sim, int argc, char** argv)
 static void ButtonDown(SimState* sim)
 {
     sim->euButtonDown = 1;
-    sim->registers[0x0C] |= 0x20;
+    sim->registers[LatchRegister] |= LatchBit;
 }
 
 static int PrintPackets()
@@ -142,7 +131,7 @@ int main(int argc, char** argv)
     } else if (strcmp(verb, "status") == 0) {
         printf("extension unit: %s, button %s; register 0x0C = 0x%02X; filters made %ld\n",
                sim->euConnectedResult > 0 ? "attached" : "detached", sim->euButtonDown ? "down" : "up",
-               sim->registers[0x0C], sim->filtersCreated);
+               sim->registers[LatchRegister], sim->filtersCreated);
     } else {
         return Usage();
     }

@@ -145,6 +145,7 @@ public:
         case PropertyRegisterData: {
             if (selectedCount_ == 0)
                 return E_UNEXPECTED;
+            InterlockedIncrement(&sim->registerReads);
             BYTE* bytes = static_cast<BYTE*>(data);
             for (DWORD i = 0; i < selectedCount_; ++i)
                 bytes[i] = sim->registers[(selected_ + i) & 0xFF];
@@ -215,6 +216,20 @@ static void InstanceName(int slot, WCHAR* name)
     swprintf(name, 64, L"Lumo2 simulated camera %02d", slot);
 }
 
+// Takes the name away from a registered device, as a broken driver
+// installation can leave it: the device is listed but has no FriendlyName.
+static void ForgetFriendlyName(const WCHAR* instance)
+{
+    WCHAR category[40], path[MAX_PATH];
+    StringFromGUID2(CLSID_VideoInputDeviceCategory, category, 40);
+    swprintf(path, MAX_PATH, L"CLSID\\%ls\\Instance\\%ls", category, instance);
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"FriendlyName");
+        RegCloseKey(key);
+    }
+}
+
 extern "C" {
 
 // Registers slot as a video input device called friendlyName.
@@ -253,6 +268,8 @@ __declspec(dllexport) HRESULT SimRegisterCamera(int slot, const char* friendlyNa
         CLSID clsid = SimCameraClsid(slot);
         hr = mapper->RegisterFilter(clsid, name, NULL, &CLSID_VideoInputDeviceCategory, instance, &info);
         mapper->Release();
+        if (SUCCEEDED(hr) && (flags & SimCameraNoFriendlyName))
+            ForgetFriendlyName(instance);
     }
     if (uninit)
         CoUninitialize();
@@ -319,7 +336,7 @@ __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer()
     char name[256];
     DWORD length = GetEnvironmentVariableA("LUMO2_SIM_CAMERA_NAME", name, sizeof(name));
     if (length == 0 || length >= sizeof(name))
-        strcpy(name, "USB 2820 Video");
+        strcpy(name, SimCameraName);
     return SimRegisterCamera(0, name, 0);
 }
 

@@ -37,6 +37,7 @@ static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp)
 {
     (void)device;
     InterlockedIncrement((LONG*)&Log.openHandles);
+    InterlockedIncrement((LONG*)&Log.opens);
     return Complete(irp, STATUS_SUCCESS, 0);
 }
 
@@ -79,6 +80,7 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp)
         KeAcquireSpinLock(&LogLock, &irql);
         Log.count = 0;
         Log.received = 0;
+        Log.opens = 0;
         KeReleaseSpinLock(&LogLock, irql);
         return Complete(irp, STATUS_SUCCESS, 0);
     }

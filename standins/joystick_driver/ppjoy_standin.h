@@ -21,6 +21,7 @@ typedef struct StandinPacket {
 typedef struct StandinLog {
     long long frequency;          /* performance counter ticks per second */
     unsigned long openHandles;    /* handles open on the device now */
+    unsigned long opens;          /* opens since the log was last cleared */
     unsigned long received;       /* state requests ever received */
     unsigned long count;          /* packets below: the newest, oldest first */
     StandinPacket packets[STANDIN_LOG_SIZE];

@@ -1,5 +1,8 @@
 #include "standins/sim_state/sim_state.h"
 #include <dbt.h>
+#include <string.h>
+
+static const char SimCameraLibrary[] = "lumo2_sim_camera.dll";
 
 SimState* OpenSimState()
 {
@@ -22,6 +25,21 @@ SimState* OpenSimState()
     state = static_cast<SimState*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(SimState)));
     CloseHandle(mapping);
     return state;
+}
+
+HMODULE LoadSimCameraLibrary()
+{
+    static HMODULE library;
+    if (library)
+        return library;
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    char* slash = strrchr(path, '\\');
+    if (length == 0 || length >= MAX_PATH || !slash || slash + 1 + sizeof(SimCameraLibrary) > path + MAX_PATH)
+        return NULL;
+    strcpy(slash + 1, SimCameraLibrary);
+    library = LoadLibraryA(path);
+    return library;
 }
 
 void AnnounceDeviceChange()

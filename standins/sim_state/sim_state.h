@@ -18,14 +18,31 @@ struct SimState {
     // References held on simulated filters, by anyone in any process: what
     // a long run must not let grow.
     LONG filterReferences;
+
+    // Register reads by any process. Lumo2 reads the latch once per timer
+    // tick, so a read after a press was taken shows that the tick which took
+    // it, and the action it ran, have finished.
+    LONG registerReads;
 };
 
 // Maps the shared state, creating it zeroed the first time; null on failure.
 SimState* OpenSimState();
 
+// The stand-in capture driver's library (lumo2_sim_camera.dll) from beside
+// the running program, loaded once; null when it is not there.
+HMODULE LoadSimCameraLibrary();
+
 // Broadcasts the message Windows sends to top-level windows when a device
 // comes or goes.
 void AnnounceDeviceChange();
+
+// The simulated chip latches a press of the button in this bit of this
+// register until the reader clears it.
+const BYTE LatchRegister = 0x0C;
+const BYTE LatchBit = 0x20;
+
+// The name the capture driver gives the camera when nothing else is set up.
+const char SimCameraName[] = "USB 2820 Video";
 
 // Capture-driver devices registered by the stand-in filter library: each has
 // an index that picks its class identifier.
@@ -35,3 +52,4 @@ CLSID SimCameraClsid(int index);
 // Flags stored with a registered device.
 const DWORD SimCameraNoDriverInterface = 1;  // the filter lacks the private interface
 const DWORD SimCameraFailCreate = 2;         // binding the moniker fails
+const DWORD SimCameraNoFriendlyName = 4;     // the device's name cannot be read

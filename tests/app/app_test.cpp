@@ -1,5 +1,7 @@
 // The running program under Wine: start-up, tray commands, presses, and the
 // Custom Settings window, driven from outside as a user and the system would.
+// Presses come through the capture driver's latch, whose clearing shows when
+// a poll has taken them.
 #include "app/action_mode.h"
 #include "app/shell.h"
 #include "res/resource.h"
@@ -9,6 +11,7 @@
 #include "tests/keyboard_hook.h"
 #include "tests/registry_scratch.h"
 #include "tests/sim_camera.h"
+#include "tests/wait_until.h"
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -17,6 +20,8 @@ namespace {
 typedef std::vector<KeyEvent> Events;
 
 const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
+const Events Enter = {Down(VK_RETURN), Up(VK_RETURN)};
+const Events F5 = {Down(VK_F5), Up(VK_F5)};
 
 class AppTest : public RegistryTest {
 protected:
@@ -26,20 +31,16 @@ protected:
         ClearJoystickLog();
         sim = camera.State();
         ASSERT_NE(nullptr, sim);
-        sim->euConnectedResult = 1;  // the extension unit answers unless a test says otherwise
+        camera.Add(1);
+        ASSERT_TRUE(hook.Installed());
     }
 
-    // One press of the camera button on the extension-unit route; what the
+    // One press of the camera button, taken by a poll and acted on; what the
     // hook saw of it.
-    Events Press(size_t expectedEvents, DWORD timeoutMs = 3000)
+    Events Press()
     {
-        sim->euButtonDown = 1;
-        Events seen = hook.WaitFor(expectedEvents, timeoutMs);
-        sim->euButtonDown = 0;
-        // Let a poll see the button up, and catch anything sent late.
-        Events late = hook.CollectFor(250);
-        seen.insert(seen.end(), late.begin(), late.end());
-        return seen;
+        EXPECT_TRUE(camera.PressAndWaitTaken()) << "no poll took the press";
+        return hook.TakeUpToNow();
     }
 
     SimCamera camera;
@@ -52,7 +53,7 @@ TEST_F(AppTest, FirstStartUsesSpaceAndSecondCopyExitsQuietly)
 {
     ASSERT_TRUE(lumo.Start());
     EXPECT_TRUE(lumo.HasTrayIcon());
-    EXPECT_EQ(Describe(Space), Describe(Press(2)));
+    EXPECT_EQ(Describe(Space), Describe(Press()));
     EXPECT_EQ(0u, LumoProcess::RunSecondCopy(10000));
     EXPECT_TRUE(lumo.Running());
     int trayWindows = 0;
@@ -66,29 +67,40 @@ TEST_F(AppTest, FirstStartUsesSpaceAndSecondCopyExitsQuietly)
 TEST_F(AppTest, StoredModeIsTakenAtStartUp)
 {
     struct {
-        LONG stored;
+        const char* what;
+        DWORD type;
+        std::vector<BYTE> stored;
         Events press;
+        LONG afterExit;  // what "Exit" writes back: the mode in force
     } cases[] = {
-        {ModeEnter, {Down(VK_RETURN), Up(VK_RETURN)}},
-        {ModeKodak, {Down(VK_F5), Up(VK_F5)}},
-        {ModeCustom, {Down(VK_CONTROL), Down('Q'), Up('Q'), Up(VK_CONTROL)}},
-        {0, {}},
-        {11, {}},
-        {-1, {}},
+        {"Enter", REG_DWORD, {3, 0, 0, 0}, Enter, ModeEnter},
+        {"Kodak", REG_DWORD, {5, 0, 0, 0}, F5, ModeKodak},
+        {"custom", REG_DWORD, {10, 0, 0, 0}, {Down(VK_CONTROL), Down('Q'), Up('Q'), Up(VK_CONTROL)}, ModeCustom},
+        {"0", REG_DWORD, {0, 0, 0, 0}, {}, 0},
+        {"11", REG_DWORD, {11, 0, 0, 0}, {}, 11},
+        {"-1", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}, {}, -1},
+        // A shorter value replaces the low bytes of the initial 2.
+        {"one byte", REG_BINARY, {5}, F5, ModeKodak},
+        {"two bytes", REG_BINARY, {3, 0}, Enter, ModeEnter},
+        {"two bytes, high one set", REG_BINARY, {5, 1}, {}, 0x105},
+        // A longer value cannot be read: the first start's mode.
+        {"eight bytes", REG_BINARY, {5, 0, 0, 0, 0, 0, 0, 0}, Space, ModeSpace},
+        {"five bytes", REG_BINARY, {3, 0, 0, 0, 0}, Space, ModeSpace},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.stored);
+        SCOPED_TRACE(c.what);
         RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
         CustomKeySettings custom = {Sequential, 1000, {{0, 1, 0, 'Q'}, {}, {}}};
         CustomSettings = custom;
         SaveCustomKeySettings();
-        StoreDword("key", DWORD(c.stored));
+        Store("key", c.type, c.stored.data(), DWORD(c.stored.size()));
         LumoProcess run;
         ASSERT_TRUE(run.Start());
-        EXPECT_EQ(Describe(c.press), Describe(Press(c.press.size(), c.press.empty() ? 400 : 3000)));
+        // The press is taken either way; a mode outside the menu sends nothing.
+        EXPECT_EQ(Describe(c.press), Describe(Press()));
         run.Command(IDM_EXIT);
         EXPECT_EQ(0u, run.WaitForExit(5000));
-        EXPECT_EQ(c.stored, StoredActionMode(-12345)) << "Exit writes the mode back unchanged";
+        EXPECT_EQ(c.afterExit, StoredActionMode(-12345)) << "Exit writes the mode in force";
     }
 }
 
@@ -96,11 +108,12 @@ TEST_F(AppTest, StoredJoystickModeOpensTheJoystickBeforeAnyPress)
 {
     StoreDword("key", ModeJoystick);
     ASSERT_TRUE(lumo.Start());
-    EXPECT_EQ(1u, ReadJoystickLog().openHandles);
-    sim->euButtonDown = 1;
-    PumpMessagesFor(600);
-    sim->euButtonDown = 0;
     StandinLog log = ReadJoystickLog();
+    EXPECT_EQ(1u, log.opens);
+    EXPECT_EQ(1u, log.openHandles);
+    EXPECT_EQ(0u, log.count);
+    EXPECT_TRUE(Press().empty()) << "the joystick mode types nothing";
+    log = ReadJoystickLog();
     ASSERT_EQ(2u, log.count);
     EXPECT_EQ(1, log.packets[0].bytes[38]);
     EXPECT_EQ(0, log.packets[1].bytes[38]);
@@ -114,10 +127,10 @@ TEST_F(AppTest, ModeCommandsSelectTheModeAndStoreIt)
         Events first, second;
     } cases[] = {
         {IDM_SPACE, ModeSpace, Space, Space},
-        {IDM_ENTER, ModeEnter, {Down(VK_RETURN), Up(VK_RETURN)}, {Down(VK_RETURN), Up(VK_RETURN)}},
+        {IDM_ENTER, ModeEnter, Enter, Enter},
         {IDM_SCHICK, ModeSchick, {Down(VK_MENU), Down('F'), Up('F'), Up(VK_MENU)},
          {Down(VK_MENU), Down('T'), Up('T'), Up(VK_MENU)}},
-        {IDM_KODAK, ModeKodak, {Down(VK_F5), Up(VK_F5)}, {Down(VK_F5), Up(VK_F5)}},
+        {IDM_KODAK, ModeKodak, F5, F5},
         {IDM_SIDEXIS, ModeSidexis, {Down(VK_SHIFT), Down(VK_F12), Up(VK_F12), Up(VK_SHIFT)},
          {Down(VK_SHIFT), Down(VK_CONTROL), Down('V'), Up('V'), Up(VK_CONTROL), Up(VK_SHIFT)}},
         {IDM_ALT_F_ALT_S, ModeAltFAltS, {Down(VK_MENU), Down('F'), Up('F'), Up(VK_MENU)},
@@ -130,8 +143,8 @@ TEST_F(AppTest, ModeCommandsSelectTheModeAndStoreIt)
         SCOPED_TRACE(c.mode);
         lumo.Command(c.command);
         EXPECT_EQ(c.mode, StoredActionMode(-1));
-        EXPECT_EQ(Describe(c.first), Describe(Press(c.first.size())));
-        EXPECT_EQ(Describe(c.second), Describe(Press(c.second.size())));
+        EXPECT_EQ(Describe(c.first), Describe(Press()));
+        EXPECT_EQ(Describe(c.second), Describe(Press()));
     }
     EXPECT_EQ(0, hook.NotInjected());
 }
@@ -139,15 +152,24 @@ TEST_F(AppTest, ModeCommandsSelectTheModeAndStoreIt)
 TEST_F(AppTest, JoystickCommandOpensTheDeviceEachTime)
 {
     ASSERT_TRUE(lumo.Start());
-    EXPECT_EQ(0u, ReadJoystickLog().openHandles) << "not opened until chosen";
+    StandinLog log = ReadJoystickLog();
+    EXPECT_EQ(0u, log.opens) << "not opened until chosen";
     lumo.Command(IDM_JOYSTICK);
+    log = ReadJoystickLog();
+    EXPECT_EQ(1u, log.opens);
+    EXPECT_EQ(1u, log.openHandles);
     lumo.Command(IDM_JOYSTICK);
-    EXPECT_EQ(1u, ReadJoystickLog().openHandles);
+    log = ReadJoystickLog();
+    EXPECT_EQ(2u, log.opens) << "chosen again, the device is opened again";
+    EXPECT_EQ(1u, log.openHandles) << "and the old handle closed";
     EXPECT_EQ(ModeJoystick, StoredActionMode(-1));
     lumo.Command(IDM_SPACE);
-    EXPECT_EQ(0u, ReadJoystickLog().count) << "leaving the mode sends nothing";
+    log = ReadJoystickLog();
+    EXPECT_EQ(0u, log.count) << "leaving the mode sends nothing";
+    EXPECT_EQ(1u, log.openHandles) << "and closes nothing";
     lumo.Command(IDM_EXIT);
     EXPECT_EQ(0u, lumo.WaitForExit(5000));
+    EXPECT_EQ(0u, ReadJoystickLog().openHandles) << "closed at exit";
 }
 
 TEST_F(AppTest, ExitRemovesTheIconAndStoresTheModeButCloseDoesNot)
@@ -179,23 +201,27 @@ TEST_F(AppTest, TrayButtonDownOpensThePopupMenu)
         bool opens;
     } cases[] = {{WM_MOUSEMOVE, false}, {WM_LBUTTONUP, false}, {WM_LBUTTONDBLCLK, false},
                  {WM_MBUTTONDOWN, false}, {WM_RBUTTONDOWN, true}, {WM_LBUTTONDOWN, true}};
+    auto visibleMenu = [this] {
+        HWND menu = FindProcessWindow(lumo.ProcessId(), "#32768");
+        return menu && IsWindowVisible(menu) ? menu : NULL;
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mouse);
+        if (!c.opens) {
+            // Handled by the time the call returns; a menu would still be
+            // open in it.
+            DWORD_PTR result;
+            SendMessageTimeoutA(lumo.Tray(), WM_TRAY_CALLBACK, 0, c.mouse, SMTO_NORMAL, 3000, &result);
+            EXPECT_EQ(nullptr, visibleMenu());
+            continue;
+        }
         PostMessageA(lumo.Tray(), WM_TRAY_CALLBACK, 0, c.mouse);
-        HWND menu = NULL;
-        for (int i = 0; i < 40 && !menu; ++i) {
-            PumpMessagesFor(25);
-            menu = FindProcessWindow(lumo.ProcessId(), "#32768");
-            if (menu && !IsWindowVisible(menu))
-                menu = NULL;
-        }
-        EXPECT_EQ(c.opens, menu != NULL);
-        if (menu) {
-            SaveScreenshot(menu, "tray-menu");
-            PostMessageA(lumo.Tray(), WM_CANCELMODE, 0, 0);
-            for (int i = 0; i < 40 && IsWindowVisible(menu); ++i)
-                PumpMessagesFor(25);
-        }
+        ASSERT_TRUE(WaitUntil([&] { return visibleMenu() != NULL; }, 5000));
+        HWND menu = visibleMenu();
+        WaitUntil([&] { return Drawn(menu); }, 2000);
+        SaveScreenshot(menu, "tray-menu");
+        PostMessageA(lumo.Tray(), WM_CANCELMODE, 0, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(menu); }, 5000));
     }
     // The tray window is responsive again once the menu has closed.
     lumo.Command(IDM_ENTER);
@@ -204,46 +230,52 @@ TEST_F(AppTest, TrayButtonDownOpensThePopupMenu)
 
 TEST_F(AppTest, AboutBoxKeepsPollingAndWritesTheModeBack)
 {
-    StoreDword("key", 11);
+    StoreDword("key", ModeKodak);
     ASSERT_TRUE(lumo.Start());
+    StoreDword("key", 11);  // only the mode in force may come back
     PostMessageA(lumo.Tray(), WM_COMMAND, IDM_ABOUT, 0);
     HWND about = NULL;
-    for (int i = 0; i < 100 && !about; ++i) {
-        PumpMessagesFor(30);
-        about = FindProcessWindow(lumo.ProcessId(), "#32770", "About Lumo2");
-    }
-    ASSERT_NE(nullptr, about);
-    PumpMessagesFor(300);
+    ASSERT_TRUE(WaitUntil([&] { return (about = FindProcessWindow(lumo.ProcessId(), "#32770", "About Lumo2")) != NULL; },
+                          5000));
+    EXPECT_EQ(Describe(F5), Describe(Press())) << "presses act while the box is open";
+    EXPECT_TRUE(WaitUntil([&] { return Drawn(about); }, 3000));
     EXPECT_TRUE(SaveScreenshot(about, "about-box"));
+    EXPECT_EQ(11, StoredActionMode(-1)) << "nothing written while the box is open";
     PostMessageA(about, WM_COMMAND, IDOK, 0);
-    for (int i = 0; i < 100 && IsWindow(about); ++i)
-        PumpMessagesFor(30);
-    EXPECT_FALSE(IsWindow(about));
-    EXPECT_EQ(11, StoredActionMode(-1));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return StoredActionMode(-1) == ModeKodak; }, 5000))
+        << "\"key\" holds " << StoredActionMode(-1);
 }
 
 TEST_F(AppTest, DeviceChangeReconnectsToTheCaptureDriver)
 {
-    sim->euConnectedResult = 0;
+    camera.RemoveAll();
     ASSERT_TRUE(lumo.Start());
-    sim->registers[0x0C] = 0x20;
-    EXPECT_TRUE(hook.CollectFor(400).empty()) << "no camera yet";
+    camera.LatchPress();  // latched while no camera is reachable
 
-    camera.Add(1, "USB 2820 Video");
-    sim->registers[0x0C] = 0x00;
+    camera.Add(1);
     AnnounceDeviceChange();
-    sim->registers[0x0C] = 0x20;
-    EXPECT_EQ(Describe(Space), Describe(hook.WaitFor(2, 3000)));
-    EXPECT_EQ(0x00, sim->registers[0x0C]) << "the latch was cleared";
-    EXPECT_TRUE(hook.CollectFor(300).empty()) << "one latch, one press";
+    EXPECT_TRUE(WaitUntil([this] { return !camera.Latched(); }, 5000)) << "the latch was taken";
+    EXPECT_TRUE(camera.WaitForNextPoll());
+    EXPECT_EQ(Describe(Space), Describe(hook.TakeUpToNow())) << "one latch, one press";
 
     // A storm of device changes leaves one working connection.
     for (int i = 0; i < 40; ++i)
         PostMessageA(lumo.Tray(), WM_DEVICECHANGE, i % 3 == 0 ? 0x8000 : 0x0007, 0);
-    lumo.Command(IDM_SPACE);  // handled after the storm
-    sim->registers[0x0C] = 0x20;
-    EXPECT_EQ(Describe(Space), Describe(hook.WaitFor(2, 3000)));
-    EXPECT_TRUE(hook.CollectFor(300).empty());
+    EXPECT_EQ(Describe(Space), Describe(Press()));
+    EXPECT_EQ(Describe(Space), Describe(Press()));
+
+    // Unplugged: the next device change leaves nothing to poll.
+    camera.RemoveAll();
+    AnnounceDeviceChange();
+    camera.LatchPress();
+    lumo.Command(IDM_ENTER);  // handled after the reconnect
+    EXPECT_TRUE(hook.TakeUpToNow().empty());
+    camera.Add(2);
+    AnnounceDeviceChange();
+    EXPECT_TRUE(WaitUntil([this] { return !camera.Latched(); }, 5000)) << "plugged back in";
+    EXPECT_TRUE(camera.WaitForNextPoll());
+    EXPECT_EQ(Describe(Enter), Describe(hook.TakeUpToNow()));
 }
 
 }  // namespace

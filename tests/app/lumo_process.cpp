@@ -2,6 +2,7 @@
 #include "app/action_mode.h"
 #include "res/resource.h"
 #include "tests/keyboard_hook.h"
+#include "tests/wait_until.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -74,16 +75,11 @@ bool LumoProcess::Start()
     startup.cb = sizeof(startup);
     if (!CreateProcessA(exe.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info_))
         return false;
-    for (int i = 0; i < 200 && !tray_; ++i) {
-        PumpMessagesFor(50);
-        tray_ = FindProcessWindow(info_.dwProcessId, "Lumo");
-        if (!Running())
-            return false;
-    }
+    WaitUntil([this] { return !Running() || (tray_ = FindProcessWindow(info_.dwProcessId, "Lumo")) != NULL; },
+              10000);
     // The settings window comes right after the tray window.
-    for (int i = 0; i < 100 && !Settings(); ++i)
-        PumpMessagesFor(20);
-    return tray_ != NULL;
+    WaitUntil([this] { return !Running() || Settings() != NULL; }, 5000);
+    return tray_ != NULL && Running();
 }
 
 DWORD LumoProcess::RunSecondCopy(DWORD timeoutMs)
@@ -117,9 +113,7 @@ void LumoProcess::Command(WORD id) const
 
 DWORD LumoProcess::WaitForExit(DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    while (Running() && GetTickCount() - start < timeoutMs)
-        PumpMessagesFor(20);
+    WaitUntil([this] { return !Running(); }, timeoutMs);
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(info_.hProcess, &code);
     return code;
@@ -140,6 +134,22 @@ bool LumoProcess::HasTrayIcon() const
     data.uFlags = NIF_TIP;
     lstrcpyA(data.szTip, "Lumo2");
     return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
+}
+
+static BOOL CALLBACK ChildDrawn(HWND child, LPARAM lParam)
+{
+    if (GetUpdateRect(child, NULL, FALSE))
+        *reinterpret_cast<bool*>(lParam) = false;
+    return TRUE;
+}
+
+bool Drawn(HWND window)
+{
+    if (!IsWindowVisible(window) || GetUpdateRect(window, NULL, FALSE))
+        return false;
+    bool drawn = true;
+    EnumChildWindows(window, ChildDrawn, reinterpret_cast<LPARAM>(&drawn));
+    return drawn;
 }
 
 bool SaveScreenshot(HWND window, const char* name)

@@ -33,6 +33,10 @@ HWND FindProcessWindow(DWORD processId, const char* className, const char* title
 
 std::string WindowText(HWND window);
 
+// Whether the window and all its children have painted what they show, so
+// that a screenshot catches it.
+bool Drawn(HWND window);
+
 // Writes what the screen shows of the window as a BMP in the build tree's
 // screenshots folder; the test script turns them into PNG files.
 bool SaveScreenshot(HWND window, const char* name);

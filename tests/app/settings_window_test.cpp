@@ -7,6 +7,7 @@
 #include "tests/keyboard_hook.h"
 #include "tests/registry_scratch.h"
 #include "tests/sim_camera.h"
+#include "tests/wait_until.h"
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -28,8 +29,7 @@ protected:
     void SetUp() override
     {
         RegistryTest::SetUp();
-        sim = camera.State();
-        sim->euConnectedResult = 1;
+        camera.Add(1);
     }
 
     void Open()
@@ -39,10 +39,19 @@ protected:
         ASSERT_NE(nullptr, window);
         controls = Children(window);
         ASSERT_EQ(15u, controls.size());
-        PumpMessagesFor(200);
+        EXPECT_TRUE(WaitUntil([this] { return Drawn(window); }, 3000));
     }
 
     std::string Text(int control) { return WindowText(controls[control]); }
+    // The control's text once it shows the expected one, or as it stands
+    // when the time is up. Input reaches the window in the order it was
+    // given, so a field that shows the result of a later key has also
+    // handled every earlier one.
+    std::string TextOnceItShows(int control, const std::string& expected)
+    {
+        WaitUntil([&] { return Text(control) == expected; }, 3000);
+        return Text(control);
+    }
     bool Checked(int control)
     {
         DWORD_PTR state = 0;
@@ -52,19 +61,37 @@ protected:
 
     void Click(int control) { ClickWindow(controls[control]); }
 
-    // A real left click in the middle of a window, through the input system.
+    // The window that has the keyboard focus in the program's GUI thread.
+    HWND Focus()
+    {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof(info);
+        GetGUIThreadInfo(GetWindowThreadProcessId(window, NULL), &info);
+        return info.hwndFocus;
+    }
+
+    // A real left click in the middle of a window, through the input system;
+    // returns once the window has the focus that the click gives it. A click
+    // made while the window is still being put on the display lands beside
+    // it, so it is made again until it lands.
     void ClickWindow(HWND target)
     {
         SetForegroundWindow(window);
         RECT rect;
         GetWindowRect(target, &rect);
-        SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        int x = (rect.left + rect.right) / 2, y = (rect.top + rect.bottom) / 2;
         INPUT input[2] = {};
         input[0].type = input[1].type = INPUT_MOUSE;
-        input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-        input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-        SendInput(2, input, sizeof(INPUT));
-        PumpMessagesFor(200);
+        input[0].mi.dx = input[1].mi.dx = MulDiv(x, 65536, GetSystemMetrics(SM_CXSCREEN)) + 1;
+        input[0].mi.dy = input[1].mi.dy = MulDiv(y, 65536, GetSystemMetrics(SM_CYSCREEN)) + 1;
+        input[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTDOWN;
+        input[1].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_LEFTUP;
+        bool focused = false;
+        for (int attempt = 0; attempt < 5 && !focused; ++attempt) {
+            SendInput(2, input, sizeof(INPUT));
+            focused = WaitUntil([&] { return Focus() == target; }, 1000);
+        }
+        EXPECT_TRUE(focused) << "the click gave no focus";
     }
 
     // Real key presses: modifiers held around one key.
@@ -76,7 +103,6 @@ protected:
         keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
         for (auto m = modifiers.rbegin(); m != modifiers.rend(); ++m)
             keybd_event(*m, 0, KEYEVENTF_KEYUP, 0);
-        PumpMessagesFor(300);
     }
 
     void Command(WORD id)
@@ -86,7 +112,6 @@ protected:
     }
 
     SimCamera camera;
-    SimState* sim = nullptr;
     LumoProcess lumo;
     HWND window = NULL;
     std::vector<HWND> controls;
@@ -146,39 +171,38 @@ TEST_F(SettingsWindowTest, KeysPressedInAKeyFieldAreCapturedNotTyped)
     ASSERT_TRUE(lumo.Start());
     Open();
     Click(Key1);
-    Type({}, VK_CONTROL);  // Ctrl alone does nothing
-    EXPECT_EQ("", Text(Key1));
+    Type({}, VK_CONTROL);  // Ctrl alone does nothing, or S would not be taken
     Type({VK_CONTROL}, 'S');
-    EXPECT_EQ("CTRL + S", Text(Key1));
+    EXPECT_EQ("CTRL + S", TextOnceItShows(Key1, "CTRL + S"));
     Type({VK_SHIFT}, 'X');
-    EXPECT_EQ("CTRL + S", Text(Key1)) << "a shown combination stays until Clear";
 
     Click(Key2);
     Type({VK_MENU}, VK_F4);
-    EXPECT_EQ("ALT + F4", Text(Key2));
+    EXPECT_EQ("ALT + F4", TextOnceItShows(Key2, "ALT + F4"));
+    EXPECT_EQ("CTRL + S", Text(Key1)) << "a shown combination stays until Clear";
     EXPECT_TRUE(IsWindowVisible(window)) << "Alt+F4 in a key field closes nothing";
     EXPECT_TRUE(lumo.Running());
 
     Click(Key3);
     Type({}, VK_TAB);
-    EXPECT_EQ("Tab", Text(Key3));
+    EXPECT_EQ("Tab", TextOnceItShows(Key3, "Tab"));
 
     Command(IDC_CLEAR_KEY3);
     EXPECT_EQ("", Text(Key3));
     Click(Key3);
     Type({}, VK_F10);
-    EXPECT_EQ("F10", Text(Key3));
+    EXPECT_EQ("F10", TextOnceItShows(Key3, "F10"));
 
     Click(TimeField);
-    SendMessageTimeoutA(controls[TimeField], EM_SETSEL, 0, -1, SMTO_BLOCK, 2000, NULL);
-    Type({}, '0');
-    Type({}, '2');
-    Type({}, '5');
-    Type({}, '0');
-    EXPECT_EQ("0250", Text(TimeField)) << "the time field takes typing as usual";
+    SendMessageTimeoutA(controls[TimeField], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""), SMTO_BLOCK, 2000,
+                        NULL);
+    for (BYTE key : {'0', 'A', '2', '5', 'Z', '0'})
+        Type({}, key);
+    EXPECT_EQ("0250", TextOnceItShows(TimeField, "0250")) << "digits go in as usual, letters do not";
 
     Click(SendAllRadio);
-    EXPECT_EQ("interval time(ms)", Text(TimeLabel));
+    EXPECT_EQ("interval time(ms)", TextOnceItShows(TimeLabel, "interval time(ms)"));
+    EXPECT_TRUE(WaitUntil([this] { return Drawn(window); }, 3000));
     EXPECT_TRUE(SaveScreenshot(window, "custom-settings-captured"));
 
     Command(IDC_SAVE);
@@ -194,15 +218,13 @@ TEST_F(SettingsWindowTest, KeysPressedInAKeyFieldAreCapturedNotTyped)
     });
     EXPECT_EQ(LONG(ModeSpace), StoredActionMode(-1)) << "Save leaves \"key\" to the next menu command";
 
-    // The next press sends all three, 250 ms apart.
+    // The next press sends all three, 250 ms apart, and nothing else.
     KeyboardHook hook;
-    sim->euButtonDown = 1;
-    std::vector<KeyEvent> sent = hook.WaitFor(12, 4000);
-    sim->euButtonDown = 0;
+    ASSERT_TRUE(camera.PressAndWaitTaken());
     std::vector<KeyEvent> all = {Down(VK_CONTROL), Down('S'),   Up('S'),      Up(VK_CONTROL),
                                  Down(VK_MENU),    Down(VK_F4), Up(VK_F4),    Up(VK_MENU),
                                  Down(VK_F10),     Up(VK_F10)};
-    EXPECT_EQ(Describe(all), Describe(sent));
+    EXPECT_EQ(Describe(all), Describe(hook.TakeUpToNow()));
 
     lumo.Command(IDM_EXIT);
     EXPECT_EQ(0u, lumo.WaitForExit(5000));
@@ -219,19 +241,33 @@ TEST_F(SettingsWindowTest, CancelKeepsChangesInMemoryUntilTheWindowReopens)
     Command(IDC_CLEAR_KEY1);
     Click(Key1);
     Type({}, 'B');
+    EXPECT_EQ("B", TextOnceItShows(Key1, "B"));
     Command(IDC_CANCEL);
     EXPECT_FALSE(IsWindowVisible(window));
     EXPECT_EQ(std::vector<BYTE>({'A', 0, 0, 0}), ReadStored("key1_k").bytes);
 
     {
         KeyboardHook hook;
-        sim->euButtonDown = 1;
-        EXPECT_EQ(Describe({Down('B'), Up('B')}), Describe(hook.WaitFor(2, 3000)));
-        sim->euButtonDown = 0;
-        hook.CollectFor(250);
+        ASSERT_TRUE(camera.PressAndWaitTaken());
+        EXPECT_EQ(Describe({Down('B'), Up('B')}), Describe(hook.TakeUpToNow()));
     }
     Open();
     EXPECT_EQ("A", Text(Key1)) << "reopening shows the stored combination again";
+}
+
+TEST_F(SettingsWindowTest, CloseHidesTheWindowAndTheMenuShowsItAgain)
+{
+    ASSERT_TRUE(lumo.Start());
+    Open();
+    HWND first = window;
+    DWORD_PTR result;
+    SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL, 5000, &result);
+    EXPECT_TRUE(IsWindow(first)) << "closing keeps the window";
+    EXPECT_FALSE(IsWindowVisible(first));
+    EXPECT_TRUE(lumo.Running());
+    Open();
+    EXPECT_EQ(first, window);
+    EXPECT_TRUE(IsWindowVisible(window));
 }
 
 }  // namespace
