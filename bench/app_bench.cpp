@@ -109,7 +109,8 @@ static LRESULT CALLBACK FirstKeyHook(int code, WPARAM wParam, LPARAM lParam)
 }
 
 // Runs this thread's messages (the hook is called through them) until the
-// counter reaches the deadline; the last millisecond is spun for precision.
+// counter reaches the deadline; the last one or two milliseconds are spun,
+// since a wait may end a millisecond late.
 static void PumpUntil(LONGLONG deadline)
 {
     for (;;) {
@@ -139,16 +140,19 @@ static void PumpUntilKey(LONGLONG deadline)
 // spread in steps of period/presses, in a fixed shuffled order. A program
 // whose timer ticks every 100 ms then sees the same spread of waits for its
 // next tick whatever the phase of its timer, so two programs' latencies
-// differ only by what they do between tick and key (to within one step).
-static std::vector<double> PressPlan(int presses)
+// differ only by what they do between tick and key, to within one step.
+// The plan comes in two halves, each evenly spread in steps twice as long:
+// each program runs twice, once per half, so that the phase of its timer,
+// new with each run, and any drift in the machine's load even out.
+static std::vector<double> PressPlan(int presses, int half)
 {
     std::vector<double> offsets;
-    for (int i = 0; i < presses; ++i)
+    for (int i = half; i < presses; i += 2)
         offsets.push_back((i + 0.5) * PollPeriodMs / presses);
-    unsigned seed = 12345;
-    for (int i = presses - 1; i > 0; --i) {
+    unsigned seed = 12345 + half;
+    for (size_t i = offsets.size(); i > 1; --i) {
         seed = seed * 1103515245u + 12345u;
-        std::swap(offsets[i], offsets[(seed >> 8) % (i + 1)]);
+        std::swap(offsets[i - 1], offsets[(seed >> 8) % i]);
     }
     return offsets;
 }
@@ -156,10 +160,9 @@ static std::vector<double> PressPlan(int presses)
 // Latches each press of the plan into the simulated camera and times the
 // first key that follows it. Presses are three poll periods apart, each at
 // its planned moment within the period.
-static std::vector<double> TimePresses(SimState* sim, const std::vector<double>& plan, int* missed)
+static void TimePresses(SimState* sim, const std::vector<double>& plan, std::vector<double>* latencies,
+                        int* missed)
 {
-    std::vector<double> latencies;
-    *missed = 0;
     LONGLONG base = Counter() + MsToCounter(500);
     long long slot = 0;
     for (double offset : plan) {
@@ -178,11 +181,10 @@ static std::vector<double> TimePresses(SimState* sim, const std::vector<double>&
             sim->registers[LatchRegister] &= static_cast<BYTE>(~LatchBit);
             continue;
         }
-        latencies.push_back(CounterToMs(FirstKeyCounter - pressed));
+        latencies->push_back(CounterToMs(FirstKeyCounter - pressed));
         // The rest of the program's keys arrive before the next press.
         PumpUntil(Counter() + MsToCounter(20));
     }
-    return latencies;
 }
 
 static bool WaitForWindow(Program& program)
@@ -209,7 +211,7 @@ static bool MeasureLatency(SimState* sim, Program program, const std::vector<dou
     bool started = WaitForWindow(program);
     if (started) {
         HHOOK hook = SetWindowsHookExA(WH_KEYBOARD_LL, FirstKeyHook, GetModuleHandleA(NULL), 0);
-        figures->ms = TimePresses(sim, plan, &figures->missed);
+        TimePresses(sim, plan, &figures->ms, &figures->missed);
         if (hook)
             UnhookWindowsHookEx(hook);
     }
@@ -219,8 +221,8 @@ static bool MeasureLatency(SimState* sim, Program program, const std::vector<dou
 
 static void PrintLatency(int presses, const LatencyFigures& lumo, const LatencyFigures& floor)
 {
-    printf("  press to first key, %d presses each, spread evenly over the 100 ms poll period\n"
-           "  (capture-driver route, mode Space):\n",
+    printf("  press to first key, the same %d presses for each, spread evenly over the\n"
+           "  100 ms poll period, in two runs of each program (capture-driver route, mode Space):\n",
            presses);
     printf("  %-24s %12s %14s %10s %8s\n", "", "Lumo2.exe", "latency floor", "Lumo2-floor", "ratio");
     const struct {
@@ -269,15 +271,46 @@ static bool StartUp(Program& program, double* iconMs, double* readyMs)
 }
 
 // Wine reports no CPU times for other processes, so they are read from the
-// host's /proc (through Wine's Z: drive): user plus system time of the host
-// process whose command line ends in the program's name, in 10 ms ticks.
-static double ProcessCpuMs(const char* exe)
+// host's /proc (through Wine's Z: drive): user plus system time of a host
+// process, in 10 ms ticks.
+struct HostProcess {
+    std::string dir;  // Z:\proc\<pid>
+    double cpuMs;
+    unsigned long long started;  // in clock ticks since boot
+};
+
+static bool ReadHostProcess(const std::string& dir, HostProcess* process)
 {
+    FILE* file = fopen((dir + "\\stat").c_str(), "rb");
+    if (!file)
+        return false;
+    char stat[1024] = {0};
+    fread(stat, 1, sizeof(stat) - 1, file);
+    fclose(file);
+    // Fields 14, 15 and 22, counted after the parenthesised name.
+    const char* fields = strrchr(stat, ')');
+    unsigned long long user = 0, system = 0, started = 0;
+    if (!fields || sscanf(fields + 2,
+                          "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu %*d %*d %*d %*d %*d %*d %llu",
+                          &user, &system, &started) != 3)
+        return false;
+    process->dir = dir;
+    process->cpuMs = (user + system) * 10.0;
+    process->started = started;
+    return true;
+}
+
+// The newest host process whose command line is the program's full path.
+// The host's /proc also lists the Wine processes of other prefixes, which
+// may run programs of the same name from other folders.
+static bool FindHostProcess(const char* exe, HostProcess* found)
+{
+    std::string path = Beside(exe);
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA("Z:\\proc\\*", &entry);
     if (find == INVALID_HANDLE_VALUE)
-        return -1;
-    double result = -1;
+        return false;
+    bool any = false;
     do {
         if (entry.cFileName[0] < '0' || entry.cFileName[0] > '9')
             continue;
@@ -289,23 +322,26 @@ static double ProcessCpuMs(const char* exe)
         size_t length = fread(cmdline, 1, sizeof(cmdline) - 1, file);
         fclose(file);
         std::string command(cmdline, strnlen(cmdline, length));
-        if (command.size() < strlen(exe) || command.compare(command.size() - strlen(exe), strlen(exe), exe) != 0)
+        if (lstrcmpiA(command.c_str(), path.c_str()) != 0)
             continue;
-        file = fopen((dir + "\\stat").c_str(), "rb");
-        if (!file)
-            continue;
-        char stat[1024] = {0};
-        fread(stat, 1, sizeof(stat) - 1, file);
-        fclose(file);
-        // Fields 14 and 15, counted after the parenthesised name.
-        const char* fields = strrchr(stat, ')');
-        unsigned long long user = 0, system = 0;
-        if (fields && sscanf(fields + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user,
-                             &system) == 2)
-            result = (user + system) * 10.0;
+        HostProcess process;
+        if (ReadHostProcess(dir, &process) && (!any || process.started > found->started)) {
+            *found = process;
+            any = true;
+        }
     } while (FindNextFileA(find, &entry));
     FindClose(find);
-    return result;
+    return any;
+}
+
+// CPU time that the process found at the start has used since; -1 if it
+// cannot be read.
+static double CpuMsSince(const HostProcess& start)
+{
+    HostProcess now;
+    if (start.dir.empty() || !ReadHostProcess(start.dir, &now) || now.started != start.started)
+        return -1;
+    return now.cpuMs - start.cpuMs;
 }
 
 static LONGLONG FileSize(const char* exe)
@@ -337,7 +373,7 @@ static void MeasureCosts(Program (&programs)[2], int idleSeconds)
     Costs costs[2] = {};
     // One program at a time, taking turns at going first, so that neither
     // is timed while the other starts or ends.
-    const int starts = 11;
+    const int starts = 15;
     for (int run = 0; run < starts; ++run) {
         for (int turn = 0; turn < 2; ++turn) {
             int i = (run + turn) % 2;
@@ -354,35 +390,47 @@ static void MeasureCosts(Program (&programs)[2], int idleSeconds)
         double iconMs, readyMs;
         StartUp(program, &iconMs, &readyMs);
     }
+    // The latency floor idles beside them: a poller of the latch, as Lumo2 is.
+    Program poller = {"latency floor", "latency_floor.exe", "LatencyFloor", {}};
+    bool pollerRuns = Launch(poller) && WaitForWindow(poller);
     Sleep(1000);
-    double cpuStart[2];
+    HostProcess pollerStart, cpuStart[2];
+    if (pollerRuns)
+        FindHostProcess(poller.exe, &pollerStart);
     for (int i = 0; i < 2; ++i) {
         PROCESS_MEMORY_COUNTERS memory = {};
         memory.cb = sizeof(memory);
         GetProcessMemoryInfo(programs[i].info.hProcess, &memory, sizeof(memory));
         costs[i].workingSet = memory.WorkingSetSize;
         costs[i].peakWorkingSet = memory.PeakWorkingSetSize;
-        cpuStart[i] = ProcessCpuMs(programs[i].exe);
+        FindHostProcess(programs[i].exe, &cpuStart[i]);
     }
     Sleep(idleSeconds * 1000);
     for (int i = 0; i < 2; ++i) {
-        costs[i].cpuMs = ProcessCpuMs(programs[i].exe) - cpuStart[i];
+        costs[i].cpuMs = CpuMsSince(cpuStart[i]);
         Stop(programs[i]);
     }
+    double pollerCpuMs = CpuMsSince(pollerStart);
+    if (poller.info.hProcess)
+        Stop(poller);
 
     printf("  %-34s %13s %13s %8s\n", "", programs[0].name, programs[1].name, "ratio");
-    PrintRow("start-up to tray icon (median)", Percentile(costs[0].iconMs, 0.5), Percentile(costs[1].iconMs, 0.5),
+    PrintRow("start-up to tray icon, median", Percentile(costs[0].iconMs, 0.5), Percentile(costs[1].iconMs, 0.5),
              "ms", "%.1f");
+    PrintRow("  fastest", Percentile(costs[0].iconMs, 0), Percentile(costs[1].iconMs, 0), "ms", "%.1f");
     PrintRow("start-up to waiting for input (*)", Percentile(costs[0].readyMs, 0.5),
              Percentile(costs[1].readyMs, 0.5), "ms", "%.1f");
+    PrintRow("  fastest", Percentile(costs[0].readyMs, 0), Percentile(costs[1].readyMs, 0), "ms", "%.1f");
     PrintRow("working set after start-up", costs[0].workingSet / 1024.0, costs[1].workingSet / 1024.0, "KB", "%.0f");
     PrintRow("peak working set", costs[0].peakWorkingSet / 1024.0, costs[1].peakWorkingSet / 1024.0, "KB", "%.0f");
     char idle[64];
     snprintf(idle, sizeof(idle), "CPU time over %d s idle (**)", idleSeconds);
     PrintRow(idle, costs[0].cpuMs, costs[1].cpuMs, "ms", "%.1f");
+    PrintRow("  beside the latency floor instead", costs[0].cpuMs, pollerCpuMs, "ms", "%.1f");
     PrintRow("file size", FileSize(programs[0].exe) / 1024.0, FileSize(programs[1].exe) / 1024.0, "KB", "%.1f");
     printf("  (goal: start-up and working set at most 1.1 times the floor)\n"
-           "  (*) the camera connected (Lumo2) or the devices walked (floor), median of %d\n"
+           "  (*) the camera connected (Lumo2) or the devices walked (floor); %d starts each,\n"
+           "      taking turns; the fastest start is the least disturbed by other work\n"
            "  (**) from the host's /proc, in 10 ms ticks\n",
            starts);
 }
@@ -409,12 +457,19 @@ int main(int argc, char** argv)
     RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
 
     printf("Lumo2.exe under Wine, each figure beside its floor:\n\n");
-    std::vector<double> plan = PressPlan(presses);
     LatencyFigures lumo = {}, floor = {};
-    if (!MeasureLatency(sim, {"Lumo2.exe", "Lumo2.exe", "Lumo", {}}, plan, &lumo))
-        printf("  (Lumo2.exe did not start)\n");
-    if (!MeasureLatency(sim, {"latency floor", "latency_floor.exe", "LatencyFloor", {}}, plan, &floor))
-        printf("  (latency_floor.exe did not start)\n");
+    const Program lumoProgram = {"Lumo2.exe", "Lumo2.exe", "Lumo", {}};
+    const Program floorProgram = {"latency floor", "latency_floor.exe", "LatencyFloor", {}};
+    // Lumo2, floor, floor, Lumo2: a steady change in load weighs on both alike.
+    const struct {
+        const Program* program;
+        LatencyFigures* figures;
+        int half;
+    } runs[] = {{&lumoProgram, &lumo, 0}, {&floorProgram, &floor, 0}, {&floorProgram, &floor, 1},
+                {&lumoProgram, &lumo, 1}};
+    for (const auto& run : runs)
+        if (!MeasureLatency(sim, *run.program, PressPlan(presses, run.half), run.figures))
+            printf("  (%s did not start)\n", run.program->exe);
     PrintLatency(presses, lumo, floor);
 
     printf("\n");
