@@ -2,7 +2,9 @@
 """Draws Lumo2's icon and About picture with nothing but the standard library.
 
 lumo2.ico: one 256x256 32-bpp image, PNG-compressed inside the .ico so the
-program stays small. about.bmp: 151x32, 24 bpp. Run from anywhere; writes
+program stays small. lumo2_icon.png and lumo2_icon.grp: the same image and
+its icon group directory, which lumo2.rc embeds as raw resources so that the
+three icon groups share one copy of the picture. about.bmp: 151x32, 24 bpp. Run from anywhere; writes
 beside this script.
 """
 import math
@@ -47,15 +49,26 @@ def png(width, height, rgba_rows):
             + chunk(b"IEND", b""))
 
 
-def write_icon(path):
+# The icon resource that lumo2.rc gives the image; the group directory names it.
+ICON_IMAGE_ID = 1
+
+
+def write_icon(ico_path, image_path, group_path):
     size = 256
     rows = [[lens_pixel(x, y, size) for x in range(size)] for y in range(size)]
     image = png(size, size, rows)
     header = struct.pack("<HHH", 0, 1, 1)
     # Width and height 0 mean 256.
-    entry = struct.pack("<BBBBHHII", 0, 0, 0, 0, 1, 32, len(image), 6 + 16)
-    with open(path, "wb") as f:
-        f.write(header + entry + image)
+    details = struct.pack("<BBBBHHI", 0, 0, 0, 0, 1, 32, len(image))
+    with open(ico_path, "wb") as f:
+        f.write(header + details + struct.pack("<I", 6 + 16) + image)
+    # The same picture as raw resources: the image once, and an icon group
+    # directory (the .ico's entry with a resource ID in place of the file
+    # offset) that the three icon groups of lumo2.rc share.
+    with open(image_path, "wb") as f:
+        f.write(image)
+    with open(group_path, "wb") as f:
+        f.write(header + details + struct.pack("<H", ICON_IMAGE_ID))
 
 
 GLYPHS = {
@@ -101,5 +114,6 @@ def write_about(path):
 
 
 if __name__ == "__main__":
-    write_icon(os.path.join(HERE, "lumo2.ico"))
+    write_icon(os.path.join(HERE, "lumo2.ico"), os.path.join(HERE, "lumo2_icon.png"),
+               os.path.join(HERE, "lumo2_icon.grp"))
     write_about(os.path.join(HERE, "about.bmp"))

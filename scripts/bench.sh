@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Prints what Lumo2 costs: camera polls and connects, press latency, and
-# start-up, memory, idle CPU and size beside a minimal tray program.
+# Prints what Lumo2 costs: camera polls and connects in-process; then, side
+# by side with floor programs in one run, press-to-first-key latency (beside
+# one that polls the same simulated latch and sends one key) and start-up,
+# memory, idle CPU and size (beside a tray program that walks the video input
+# devices once).
 #   bash scripts/bench.sh [presses] [idle seconds]
 set -euo pipefail
 source "$(dirname "$0")/testbed.sh"

@@ -30,28 +30,23 @@ unsigned EnvNumber(const char* name, unsigned def)
 
 const unsigned DefaultSeed = 20261207;
 
-std::vector<DWORD>* Pauses;
-void RecordPause(DWORD ms) { Pauses->push_back(ms); }
 DWORD FakeNow;
 DWORD FakeClock() { return FakeNow; }
 
-// Records pauses and plays the clock for the whole test.
+// Plays the clock for the whole test; a KeyRecorder takes the keys and the
+// pauses between them.
 class PressTest : public RegistryTest {
 protected:
     void SetUp() override
     {
         RegistryTest::SetUp();
-        Pauses = &pauses;
-        previousPause = CustomKeysPause;
         previousClock = CustomKeysClock;
-        CustomKeysPause = RecordPause;
         CustomKeysClock = FakeClock;
         seed = EnvNumber("LUMO2_FUZZ_SEED", DefaultSeed);
         rng.seed(seed);
     }
     void TearDown() override
     {
-        CustomKeysPause = previousPause;
         CustomKeysClock = previousClock;
         if (JoystickHandle != NULL && JoystickHandle != INVALID_HANDLE_VALUE)
             CloseHandle(JoystickHandle);
@@ -60,8 +55,6 @@ protected:
     }
     DWORD Pick(DWORD n) { return static_cast<DWORD>(rng() % n); }
 
-    std::vector<DWORD> pauses;
-    PauseFn previousPause = NULL;
     ClockFn previousClock = NULL;
     unsigned seed = 0;
     std::mt19937 rng;
@@ -71,6 +64,7 @@ protected:
 struct KeyboardModel {
     int held[256] = {};
     long long downs = 0;
+    DWORD longestPause = 0;
     std::string fault;
 
     // Events of one press: each key released as often as pressed, never
@@ -79,6 +73,10 @@ struct KeyboardModel {
     {
         int count[256] = {};
         for (const KeyEvent& e : events) {
+            if (e.pause) {
+                longestPause = e.pauseMs > longestPause ? e.pauseMs : longestPause;
+                continue;
+            }
             if (e.down) {
                 ++count[e.vk];
                 ++held[e.vk];
@@ -198,14 +196,12 @@ TEST_F(RegistryFuzzTest, GeneratedStoredValuesLoadIntoTheirFieldsOrLeaveThem)
         }
         KeyRecorder recorder;
         FakeNow += 1 + Pick(3000);
-        pauses.clear();
         PerformAction();
         std::vector<KeyEvent> events = recorder.Take();
         pressesTyping += !events.empty();
         keyboard.Take(events);
         ASSERT_TRUE(keyboard.fault.empty()) << "case " << n << ": " << keyboard.fault;
-        for (DWORD p : pauses)
-            ASSERT_LE(p, LongestSendAllPause) << "case " << n;
+        ASSERT_LE(keyboard.longestPause, LongestSendAllPause) << "case " << n;
     }
     EXPECT_TRUE(keyboard.NothingHeld());
     printf("registry fuzz: %u cases in %lu ms; %u started in Custom mode; %u values fitted their field, "
@@ -244,7 +240,6 @@ TEST_F(StuckKeysTest, EveryGeneratedPressReleasesEveryKeyItPressed)
     static const LONG sendModes[] = {Sequential, Sequential, SendAll, SendAll, 2, -1};
     static const LONG times[] = {0, 1, 100, 1000, 10000, 99999999, -5, INT_MIN, INT_MAX};
     KeyboardModel keyboard;
-    DWORD longestPause = 0;
     unsigned typing = 0;
     DWORD start = GetTickCount();
     KeyRecorder recorder;
@@ -258,21 +253,17 @@ TEST_F(StuckKeysTest, EveryGeneratedPressReleasesEveryKeyItPressed)
         if (Pick(3) == 0)
             ActionMode = modes[Pick(sizeof(modes) / sizeof(modes[0]))];
         FakeNow += Pick(8) == 0 ? DWORD(rng()) : 100 + Pick(2000);
-        pauses.clear();
         PerformAction();
         std::vector<KeyEvent> events = recorder.Take();
         typing += !events.empty();
         keyboard.Take(events);
         ASSERT_TRUE(keyboard.fault.empty()) << "press " << n << ", seed " << seed << ": " << keyboard.fault;
-        for (DWORD p : pauses) {
-            ASSERT_LE(p, LongestSendAllPause) << "press " << n;
-            longestPause = p > longestPause ? p : longestPause;
-        }
+        ASSERT_LE(keyboard.longestPause, LongestSendAllPause) << "press " << n;
     }
     EXPECT_TRUE(keyboard.NothingHeld());
     printf("stuck keys: %u presses (%u typing) in %lu ms, %lld key-downs each released, longest pause "
            "%lu ms, nothing held at the end\n",
-           presses, typing, GetTickCount() - start, keyboard.downs, longestPause);
+           presses, typing, GetTickCount() - start, keyboard.downs, keyboard.longestPause);
 }
 
 }  // namespace
