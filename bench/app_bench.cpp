@@ -20,8 +20,6 @@
 typedef HRESULT (*RegisterCameraFn)(int, const char*, DWORD);
 typedef void (*UnregisterAllFn)();
 
-static const int LatchRegister = 0x0C;
-static const BYTE LatchBit = 0x20;
 static const double PollPeriodMs = 100;
 
 static LONGLONG Frequency()
@@ -456,7 +454,7 @@ int main(int argc, char** argv)
     int presses = argc > 1 ? atoi(argv[1]) : 200;
     int idleSeconds = argc > 2 ? atoi(argv[2]) : 60;
 
-    HMODULE standin = LoadLibraryA("lumo2_sim_camera.dll");
+    HMODULE standin = LoadSimCameraLibrary();
     SimState* sim = OpenSimState();
     if (!standin || !sim) {
         printf("stand-in camera missing\n");
@@ -468,7 +466,7 @@ int main(int argc, char** argv)
         reinterpret_cast<void*>(GetProcAddress(standin, "SimRegisterCamera")));
     // A camera on the capture-driver route, as in a clinic; mode Space.
     unregisterAll();
-    add(0, "USB 2820 Video", 0);
+    add(0, SimCameraName, 0);
     sim->euConnectedResult = 0;
     RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
 

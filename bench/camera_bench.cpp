@@ -74,7 +74,7 @@ static void MeasureConnect(int devices, bool cameraPresent)
 
 int main()
 {
-    Standin = LoadLibraryA("lumo2_sim_camera.dll");
+    Standin = LoadSimCameraLibrary();
     SimState* sim = OpenSimState();
     if (!Standin || !sim) {
         fprintf(stderr, "camera_bench: the stand-in camera is missing\n");

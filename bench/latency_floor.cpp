@@ -7,8 +7,6 @@
 #include "standins/sim_state/sim_state.h"
 #include <windows.h>
 
-static const int LatchRegister = 0x0C;
-static const BYTE LatchBit = 0x20;
 static SimState* Sim;
 
 static void PollLatch()

@@ -320,21 +320,6 @@ TEST(SendAllPauseTest, AHugeTimeBoundsSendAllButSequentialKeepsItsFullRange)
     CustomKeysClock = previousClock;
 }
 
-// The key's security forbids setting values, as a locked-down or damaged
-// profile might; reading and deleting stay allowed.
-void LockProgramKey(bool locked)
-{
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, 0,
-                                             READ_CONTROL | WRITE_DAC, NULL, &key, NULL));
-    PSECURITY_DESCRIPTOR sd = NULL;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        locked ? "D:(D;;0x0006;;;WD)(A;;KA;;;WD)" : "D:(A;;KA;;;WD)", SDDL_REVISION_1, &sd, NULL));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd));
-    LocalFree(sd);
-    RegCloseKey(key);
-}
-
 class SaveFailureTest : public RegistryTest {
 protected:
     void TearDown() override

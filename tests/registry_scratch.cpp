@@ -1,4 +1,5 @@
 #include "tests/registry_scratch.h"
+#include <sddl.h>
 
 StoredData ReadStored(const char* name)
 {
@@ -40,4 +41,17 @@ void ExpectStoredValues(const std::vector<ExpectedValue>& values)
         EXPECT_EQ(value.type, stored.type);
         EXPECT_EQ(value.bytes, stored.bytes);
     }
+}
+
+void LockProgramKey(bool locked)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, 0,
+                                             READ_CONTROL | WRITE_DAC, NULL, &key, NULL));
+    PSECURITY_DESCRIPTOR sd = NULL;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        locked ? "D:(D;;0x0006;;;WD)(A;;KA;;;WD)" : "D:(A;;KA;;;WD)", SDDL_REVISION_1, &sd, NULL));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd));
+    LocalFree(sd);
+    RegCloseKey(key);
 }

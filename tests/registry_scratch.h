@@ -30,3 +30,8 @@ struct ExpectedValue {
 void ExpectStoredValues(const std::vector<ExpectedValue>& values);
 void Store(const char* name, DWORD type, const void* data, DWORD size);
 void StoreDword(const char* name, DWORD value);
+
+// Sets the key's security so that values can be read and the key deleted,
+// but no value set and no subkey made, as on a locked-down or damaged
+// profile; unlocked, everything is allowed again.
+void LockProgramKey(bool locked);

@@ -175,19 +175,6 @@ TEST_F(FieldAppTest, IconLostToAnExplorerRestartComesBackOnce)
     EXPECT_EQ(0u, lumo.WaitForExit(5000));
 }
 
-void LockProgramKey(bool locked)
-{
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, 0,
-                                             READ_CONTROL | WRITE_DAC, NULL, &key, NULL));
-    PSECURITY_DESCRIPTOR sd = NULL;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-        locked ? "D:(D;;0x0006;;;WD)(A;;KA;;;WD)" : "D:(A;;KA;;;WD)", SDDL_REVISION_1, &sd, NULL));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd));
-    LocalFree(sd);
-    RegCloseKey(key);
-}
-
 TEST_F(FieldAppTest, ASaveTheRegistryRefusesIsReportedAndTheWindowStaysWithTheValues)
 {
     CustomKeySettings stored = {Sequential, 1000, {{0, 1, 0, 'Q'}, {}, {}}};
