@@ -1,6 +1,7 @@
 // Start-up of the shell: window classes, the hidden windows, the poll timer,
 // and the message loop with its key-field diversion.
 #include "app/shell.h"
+#include "app/tray_window.h"
 #include "actions/joystick.h"
 #include "app/action_mode.h"
 #include "res/resource.h"

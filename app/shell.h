@@ -2,9 +2,6 @@
 // loop.
 #pragma once
 #include <windows.h>
-// Start-up registers the tray window's class; kept here as well for the code
-// that reached the tray window's names through this header.
-#include "app/tray_window.h"
 
 extern HINSTANCE AppInstance;
 extern char TrayClassName[100];

@@ -4,6 +4,7 @@
 #include "actions/joystick.h"
 #include "app/action_mode.h"
 #include "app/shell.h"
+#include "app/tray_window.h"
 #include "camera/button_source.h"
 #include "tests/joystick_log.h"
 #include "tests/key_recorder.h"

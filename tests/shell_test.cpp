@@ -2,6 +2,7 @@
 // mark, the time parsing and the key capture, without a running program.
 #include "app/action_mode.h"
 #include "app/shell.h"
+#include "app/tray_window.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/settings_window.h"

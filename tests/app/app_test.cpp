@@ -4,6 +4,7 @@
 // a poll has taken them.
 #include "app/action_mode.h"
 #include "app/shell.h"
+#include "app/tray_window.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "tests/app/lumo_process.h"
