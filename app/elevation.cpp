@@ -11,7 +11,8 @@ static int NextWarnedSlot;
 
 static DWORD TokenIntegrity(HANDLE token)
 {
-    BYTE buffer[64];
+    // DWORDs, so the label and the SID behind it are aligned as required.
+    DWORD buffer[16];
     DWORD size = 0;
     if (!GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof(buffer), &size))
         return 0;
@@ -32,17 +33,6 @@ DWORD LookUpOwnIntegrityOfSystem()
     return integrity;
 }
 
-static HANDLE OpenForQuery(DWORD processId)
-{
-    // The limited right is what an ordinary process may still get for an
-    // elevated one; the full right is tried after it because some systems
-    // grant the token only with that.
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-    if (!process)
-        process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
-    return process;
-}
-
 void LookUpForegroundTargetOfSystem(ForegroundTarget* target)
 {
     target->processId = 0;
@@ -51,7 +41,9 @@ void LookUpForegroundTargetOfSystem(ForegroundTarget* target)
     HWND window = GetForegroundWindow();
     if (!window || !GetWindowThreadProcessId(window, &target->processId))
         return;
-    HANDLE process = OpenForQuery(target->processId);
+    // The limited right is what an ordinary process may still get for an
+    // elevated one.
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, target->processId);
     if (!process) {
         if (GetLastError() == ERROR_ACCESS_DENIED)
             target->integrity = IntegrityDenied;

@@ -176,7 +176,9 @@ static void OnPollTimer(HWND window, WPARAM timerId)
     if (!PollCameraButton())
         return;
     // Keys are still sent: the warning may be wrong, and then they arrive.
-    if (ModeSendsKeys(ActionMode) && TakeBlockedKeysWarning())
+    // Without an icon there is no balloon, so the warning is kept for a
+    // press that can show it.
+    if (TrayIconShown && ModeSendsKeys(ActionMode) && TakeBlockedKeysWarning())
         ShowBlockedKeysBalloon(window);
     PerformAction();
 }

@@ -35,14 +35,12 @@ asm(".section .text$CallKeepingStack,\"x\"\n"
 
 struct ExportNames {
     const char* plain;
-    const char* decorated;       // as a Microsoft compiler exports __stdcall
-    const char* decoratedNoUnderscore;  // as MinGW exports it
+    const char* decorated;  // as a Microsoft compiler exports __stdcall
 };
 
-static const ExportNames IsConnectedNames = {"isConnectedEVA", "_isConnectedEVA@0", "isConnectedEVA@0"};
-static const ExportNames SendCommandNames = {"sendExtensionUnitCommand", "_sendExtensionUnitCommand@16",
-                                             "sendExtensionUnitCommand@16"};
-static const ExportNames ReleaseNames = {"releaseEVA", "_releaseEVA@0", "releaseEVA@0"};
+static const ExportNames IsConnectedNames = {"isConnectedEVA", "_isConnectedEVA@0"};
+static const ExportNames SendCommandNames = {"sendExtensionUnitCommand", "_sendExtensionUnitCommand@16"};
+static const ExportNames ReleaseNames = {"releaseEVA", "_releaseEVA@0"};
 
 static HMODULE LibraryModule;
 static FARPROC IsConnectedFn;
@@ -54,8 +52,6 @@ static FARPROC FindExport(HMODULE module, const ExportNames& names)
     FARPROC fn = GetProcAddress(module, names.plain);
     if (!fn)
         fn = GetProcAddress(module, names.decorated);
-    if (!fn)
-        fn = GetProcAddress(module, names.decoratedNoUnderscore);
     return fn;
 }
 

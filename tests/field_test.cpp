@@ -224,6 +224,22 @@ TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndOneBalloonPerProcess)
     }
 }
 
+TEST_F(TrayWindowTest, BlockedKeysWarningWaitsUntilTheIconCanShowIt)
+{
+    shell.refuseAdds = 1000;  // a shell that is not ready for a long while
+    CreateTray();
+    ASSERT_FALSE(TrayIconShown);
+    PlayedTarget = {4242, 1000, SECURITY_MANDATORY_HIGH_RID};
+    EXPECT_EQ(Describe({Down(VK_SPACE), Up(VK_SPACE)}), Describe(Press())) << "the keys are still sent";
+    EXPECT_TRUE(shell.balloons.empty());
+
+    shell.refuseAdds = 0;
+    Tick();
+    ASSERT_TRUE(TrayIconShown);
+    Press();
+    EXPECT_EQ(1u, shell.balloons.size()) << "the warning not shown before is shown now";
+}
+
 TEST(BlockedKeysTest, OnlyAHigherOrUnaskableProcessOfAnotherIdBlocksKeys)
 {
     const DWORD own = SECURITY_MANDATORY_MEDIUM_RID;
@@ -259,6 +275,7 @@ TEST(BlockedKeysTest, ThisSystemsLookupSeesTheWindowInFrontAndItsLevel)
     EXPECT_EQ(GetCurrentProcessId(), target.processId);
     EXPECT_NE(0u, target.startTime);
     EXPECT_NE(IntegrityDenied, target.integrity);
+    EXPECT_NE(0u, target.integrity) << "the level was read, not left at 0";
     EXPECT_EQ(LookUpOwnIntegrityOfSystem(), target.integrity);
     printf("integrity level of an ordinary process here: 0x%lX\n", target.integrity);
 }
