@@ -1,9 +1,12 @@
 // The built Lumo2.exe read as a file: what it imports, how large it is, and
-// whether its three icons still come out of its resources. The program is
+// whether its three icons and its About text still come out of its
+// resources. The program is
 // built without the C++ runtime; if that runtime creeps back in, its thread
 // library brings imports that antivirus heuristics flag in an unsigned
 // program that injects keys, and the file grows past its budget.
+#include "lumo2_version.h"
 #include "res/resource.h"
+#include "tests/test_support.h"
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <set>
@@ -14,12 +17,9 @@ namespace {
 
 const LONGLONG SizeBudget = 131072;
 
-std::string BesideThisTest(const char* name)
+std::string LumoExe()
 {
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    *(strrchr(path, '\\') + 1) = '\0';
-    return std::string(path) + name;
+    return BinFolder() + "\\Lumo2.exe";
 }
 
 std::vector<BYTE> ReadFileBytes(const std::string& path)
@@ -136,7 +136,7 @@ private:
 
 std::set<std::string> LumoImports()
 {
-    return PeFile(ReadFileBytes(BesideThisTest("Lumo2.exe"))).Imports();
+    return PeFile(ReadFileBytes(LumoExe())).Imports();
 }
 
 bool Imports(const std::set<std::string>& imports, const char* function)
@@ -178,7 +178,7 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
 TEST(ExeImageTest, FitsItsSizeBudget)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    ASSERT_TRUE(GetFileAttributesExA(BesideThisTest("Lumo2.exe").c_str(), GetFileExInfoStandard, &data));
+    ASSERT_TRUE(GetFileAttributesExA(LumoExe().c_str(), GetFileExInfoStandard, &data));
     LONGLONG size = (LONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     EXPECT_LE(size, SizeBudget);
 }
@@ -187,7 +187,7 @@ class ExeIconTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        module_ = LoadLibraryExA(BesideThisTest("Lumo2.exe").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+        module_ = LoadLibraryExA(LumoExe().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(nullptr, module_);
     }
     void TearDown() override
@@ -281,6 +281,103 @@ TEST_F(ExeIconTest, IconGroupsShareOneImageAndSayItsTrueSize)
         EXPECT_EQ(images[0], LONG_PTR(imageId)) << id;
         EXPECT_EQ(imageSize, bytesInRes) << id << ": the group directory and the image disagree";
     }
+}
+
+// The texts of a DIALOGEX template's controls, in order. Each control
+// starts on a DWORD boundary: help ID, extended style, style, x, y, cx, cy,
+// a DWORD ID, then its class and its text, each a 0xFFFF-led ordinal or a
+// null-ended UTF-16 string, then a count of extra bytes. The template's own
+// header has the same kind of fields before them.
+class DialogTexts {
+public:
+    DialogTexts(const BYTE* data, DWORD size) : begin_(data), at_(data), end_(data + size) {}
+
+    std::vector<std::wstring> Read()
+    {
+        std::vector<std::wstring> texts;
+        WORD version = Word(), signature = Word();
+        if (version != 1 || signature != 0xFFFF)
+            return texts;
+        Skip(4 + 4);  // help ID, extended style
+        DWORD style = Dword();
+        WORD items = Word();
+        Skip(4 * 2);  // x, y, cx, cy
+        Text();       // menu
+        Text();       // class
+        Text();       // caption
+        if (style & (DS_SETFONT | DS_SHELLFONT)) {
+            Skip(2 + 2 + 1 + 1);  // point size, weight, italic, character set
+            Text();               // typeface
+        }
+        for (WORD i = 0; i < items && at_ < end_; ++i) {
+            AlignToDword();
+            Skip(4 + 4 + 4 + 4 * 2 + 4);  // help ID, extended style, style, x, y, cx, cy, ID
+            Text();                       // class
+            texts.push_back(Text());
+            Skip(Word());  // extra data
+        }
+        return texts;
+    }
+    // Whether Read came out at the end of the template and not before or
+    // beyond it (the resource may be padded to a DWORD).
+    bool AtEnd() const { return !overrun_ && end_ - at_ < 4; }
+
+private:
+    void Skip(size_t n)
+    {
+        overrun_ = overrun_ || n > size_t(end_ - at_);
+        at_ = overrun_ ? end_ : at_ + n;
+    }
+    WORD Word()
+    {
+        WORD w = 0;
+        if (end_ - at_ >= 2)
+            memcpy(&w, at_, 2);
+        Skip(2);
+        return w;
+    }
+    DWORD Dword() { return Word() | (DWORD(Word()) << 16); }
+    void AlignToDword() { Skip((4 - (at_ - begin_) % 4) % 4); }
+    // A string, or "" for an ordinal or nothing.
+    std::wstring Text()
+    {
+        WORD first = Word();
+        if (first == 0xFFFF) {
+            Word();
+            return L"";
+        }
+        std::wstring text;
+        for (WORD c = first; c != 0; c = Word())
+            text += wchar_t(c);
+        return text;
+    }
+
+    const BYTE* begin_;
+    const BYTE* at_;
+    const BYTE* end_;
+    bool overrun_ = false;
+};
+
+// The About box names the version by hand; it must say the one the build
+// stamps into the version resource and the setup program.
+class AboutBoxTest : public ExeIconTest {};
+
+TEST_F(AboutBoxTest, SaysTheBuiltVersion)
+{
+    HRSRC found = FindResourceA(module_, MAKEINTRESOURCEA(IDD_ABOUTBOX), MAKEINTRESOURCEA(5) /* RT_DIALOG */);
+    ASSERT_NE(nullptr, found);
+    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, found)));
+    ASSERT_NE(nullptr, data);
+    DialogTexts dialog(data, SizeofResource(module_, found));
+    std::vector<std::wstring> texts = dialog.Read();
+    ASSERT_TRUE(dialog.AtEnd()) << "the template was read as it is laid out";
+    const std::wstring prefix = L"Lumo2, Version ";
+    std::vector<std::string> versions;
+    for (const std::wstring& text : texts)
+        if (text.compare(0, prefix.size(), prefix) == 0)
+            versions.push_back(std::string(text.begin() + prefix.size(), text.end()));
+    EXPECT_EQ(std::vector<std::string>{LUMO2_VERSION_STRING}, versions)
+        << "one \"Lumo2, Version ...\" line, with the version the build stamps";
 }
 
 }  // namespace

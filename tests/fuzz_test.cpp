@@ -12,6 +12,7 @@
 #include "tests/key_recorder.h"
 #include "tests/registry_scratch.h"
 #include "tests/stored_value_fuzz.h"
+#include "tests/test_support.h"
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <random>
@@ -21,12 +22,6 @@
 #include <vector>
 
 namespace {
-
-unsigned EnvNumber(const char* name, unsigned def)
-{
-    const char* text = getenv(name);
-    return text && *text ? static_cast<unsigned>(strtoul(text, NULL, 10)) : def;
-}
 
 const unsigned DefaultSeed = 20261207;
 
@@ -48,9 +43,7 @@ protected:
     void TearDown() override
     {
         CustomKeysClock = previousClock;
-        if (JoystickHandle != NULL && JoystickHandle != INVALID_HANDLE_VALUE)
-            CloseHandle(JoystickHandle);
-        JoystickHandle = NULL;
+        CloseJoystick();
         RegistryTest::TearDown();
     }
     DWORD Pick(DWORD n) { return static_cast<DWORD>(rng() % n); }

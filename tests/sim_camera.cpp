@@ -54,12 +54,15 @@ void SimCamera::RemoveAll()
     DeleteTwainNames();
 }
 
+bool SimCamera::WaitTaken(DWORD timeoutMs)
+{
+    return WaitUntil([this] { return !Latched(); }, timeoutMs);
+}
+
 bool SimCamera::PressAndWaitTaken(DWORD timeoutMs)
 {
     LatchPress();
-    if (!WaitUntil([this] { return !Latched(); }, timeoutMs))
-        return false;
-    return WaitForNextPoll(timeoutMs);
+    return WaitTaken(timeoutMs) && WaitForNextPoll(timeoutMs);
 }
 
 bool SimCamera::WaitForNextPoll(DWORD timeoutMs)

@@ -27,6 +27,9 @@ public:
     // Latches one press of the button.
     void LatchPress() { state_->registers[LatchRegister] |= LatchBit; }
 
+    // For a running Lumo2: waits until a poll has taken the latched press
+    // (read the latch and cleared it).
+    bool WaitTaken(DWORD timeoutMs = 5000);
     // For a running Lumo2: latches a press and waits until a poll has taken
     // it (read the latch and cleared it), then until a later poll has read
     // the register, so that the action of the press has run to its end.

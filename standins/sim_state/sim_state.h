@@ -23,6 +23,11 @@ struct SimState {
     // tick, so a read after a press was taken shows that the tick which took
     // it, and the action it ran, have finished.
     LONG registerReads;
+
+    // Button reads on the extension-unit route (sendExtensionUnitCommand
+    // answering for a camera), by any process: once per timer tick there,
+    // as registerReads is on the capture-driver route.
+    LONG euButtonReads;
 };
 
 // Maps the shared state, creating it zeroed the first time; null on failure.

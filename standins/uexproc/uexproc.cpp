@@ -34,6 +34,7 @@ UEXPROC_EXPORT int UEXPROC_CALL sendExtensionUnitCommand(int command, int arg, v
     SimState* sim = OpenSimState();
     if (!sim || command != 13 || arg != 0 || sim->euConnectedResult <= 0)
         return 0;
+    InterlockedIncrement(&sim->euButtonReads);
     int down = sim->euButtonDown ? 1 : 0;
     if (data && length >= 4)
         *static_cast<LONG*>(data) = down;

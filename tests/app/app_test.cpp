@@ -57,10 +57,7 @@ TEST_F(AppTest, FirstStartUsesSpaceAndSecondCopyExitsQuietly)
     EXPECT_EQ(Describe(Space), Describe(Press()));
     EXPECT_EQ(0u, LumoProcess::RunSecondCopy(10000));
     EXPECT_TRUE(lumo.Running());
-    int trayWindows = 0;
-    for (HWND w = FindWindowExA(NULL, NULL, "Lumo", NULL); w; w = FindWindowExA(NULL, w, "Lumo", NULL))
-        ++trayWindows;
-    EXPECT_EQ(1, trayWindows);
+    EXPECT_EQ(1u, LumoTrayWindows().size());
     EXPECT_TRUE(lumo.HasTrayIcon());
     EXPECT_EQ(LONG(-12345), StoredActionMode(-12345)) << "starting writes nothing";
 }
@@ -256,7 +253,7 @@ TEST_F(AppTest, DeviceChangeReconnectsToTheCaptureDriver)
 
     camera.Add(1);
     AnnounceDeviceChange();
-    EXPECT_TRUE(WaitUntil([this] { return !camera.Latched(); }, 5000)) << "the latch was taken";
+    EXPECT_TRUE(camera.WaitTaken()) << "the latch was taken";
     EXPECT_TRUE(camera.WaitForNextPoll());
     EXPECT_EQ(Describe(Space), Describe(hook.TakeUpToNow())) << "one latch, one press";
 
@@ -274,7 +271,7 @@ TEST_F(AppTest, DeviceChangeReconnectsToTheCaptureDriver)
     EXPECT_TRUE(hook.TakeUpToNow().empty());
     camera.Add(2);
     AnnounceDeviceChange();
-    EXPECT_TRUE(WaitUntil([this] { return !camera.Latched(); }, 5000)) << "plugged back in";
+    EXPECT_TRUE(camera.WaitTaken()) << "plugged back in";
     EXPECT_TRUE(camera.WaitForNextPoll());
     EXPECT_EQ(Describe(Enter), Describe(hook.TakeUpToNow()));
 }

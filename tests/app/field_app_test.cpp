@@ -12,6 +12,7 @@
 #include "tests/registry_scratch.h"
 #include "tests/sim_camera.h"
 #include "tests/stored_value_fuzz.h"
+#include "tests/test_support.h"
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
 #include <dbt.h>
@@ -29,28 +30,6 @@ namespace {
 typedef std::vector<KeyEvent> Events;
 const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
 
-unsigned EnvNumber(const char* name, unsigned def)
-{
-    const char* text = getenv(name);
-    return text && *text ? static_cast<unsigned>(strtoul(text, NULL, 10)) : def;
-}
-
-std::string LumoExe()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string exe(path);
-    return exe.substr(0, exe.rfind('\\') + 1) + "Lumo2.exe";
-}
-
-int CountTrayWindows()
-{
-    int count = 0;
-    for (HWND w = FindWindowExA(NULL, NULL, "Lumo", NULL); w; w = FindWindowExA(NULL, w, "Lumo", NULL))
-        ++count;
-    return count;
-}
-
 // Removes the icon as a restarting shell loses it; whether it was there.
 bool DeleteIcon(HWND tray)
 {
@@ -65,8 +44,8 @@ bool DeleteIcon(HWND tray)
 void Screenshot(HWND window, const char* name)
 {
     RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    PumpMessagesFor(300);
-    SaveScreenshot(window, name);
+    EXPECT_TRUE(WaitUntil([&] { return Drawn(window); }, 3000)) << name;
+    EXPECT_TRUE(SaveScreenshot(window, name)) << name;
 }
 
 class FieldAppTest : public RegistryTest {
@@ -85,7 +64,7 @@ protected:
 TEST_F(FieldAppTest, TenCopiesStartedAtOnceLeaveOneRunningWithOneIcon)
 {
     const int copies = 10;
-    std::string exe = LumoExe();
+    std::string exe = BinFolder() + "\\Lumo2.exe";
     PROCESS_INFORMATION info[copies];
     for (int i = 0; i < copies; ++i) {
         STARTUPINFOA startup = {};
@@ -114,11 +93,11 @@ TEST_F(FieldAppTest, TenCopiesStartedAtOnceLeaveOneRunningWithOneIcon)
     ASSERT_NE(-1, survivor);
     HWND tray = NULL;
     EXPECT_TRUE(WaitUntil([&] { return (tray = FindProcessWindow(info[survivor].dwProcessId, "Lumo")) != NULL; }, 10000));
-    EXPECT_EQ(1, CountTrayWindows());
+    EXPECT_EQ(1u, LumoTrayWindows().size());
     EXPECT_TRUE(DeleteIcon(tray)) << "the survivor's icon is there";
     EXPECT_FALSE(DeleteIcon(tray)) << "and only once";
     printf("starts: %d copies at once, %d ended with 0, 1 running with %d tray window\n", copies, ended(),
-           CountTrayWindows());
+           int(LumoTrayWindows().size()));
     PostMessageA(tray, WM_COMMAND, IDM_EXIT, 0);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(info[survivor].hProcess, 10000));
     for (int i = 0; i < copies; ++i) {
@@ -143,7 +122,7 @@ TEST_F(FieldAppTest, AMutexAnOrdinaryStartMayNotOpenMeansACopyRuns)
     ASSERT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
 
     EXPECT_EQ(0u, LumoProcess::RunSecondCopy(10000));
-    EXPECT_EQ(0, CountTrayWindows()) << "no window";
+    EXPECT_TRUE(LumoTrayWindows().empty()) << "no window";
     CloseHandle(held);
 
     // With the mutex gone a start runs as usual.
@@ -463,7 +442,7 @@ protected:
         DWORD_PTR result;
         SendMessageTimeoutA(lumo.Tray(), WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_NORMAL, 10000, &result);
         if (captureRoute)
-            sim->registers[0x0C] = 0x20;
+            camera.LatchPress();
         else
             sim->euButtonDown = 1;
         // Poll now rather than at the next tick; the press path is the same.
@@ -481,7 +460,7 @@ protected:
         captureRoute = captureDriver;
         const char* route = captureDriver ? "capture-driver route" : "extension-unit route";
         unsigned rounds = EnvNumber("LUMO2_ENDURANCE_ROUNDS", 300);
-        camera.Add(1, "USB 2820 Video");
+        camera.Add(1, SimCameraName);
         sim->euConnectedResult = captureDriver ? 0 : 1;
         // Wine's own cost per walk, in this run; the extension-unit route
         // walks nothing on a reconnect.
@@ -539,7 +518,7 @@ TEST_F(FieldAppTest, GeneratedStoredValuesLetTheProgramStartTakeAPressAndExit)
     const unsigned seed = EnvNumber("LUMO2_FUZZ_SEED", 20261207);
     printf("generated start-ups: seed %u, %u starts\n", seed, starts);
     std::mt19937 rng(seed);
-    camera.Add(1, "USB 2820 Video");
+    camera.Add(1, SimCameraName);
     unsigned typed = 0;
     for (unsigned n = 0; n < starts; ++n) {
         SCOPED_TRACE(testing::Message() << "start " << n << ", seed " << seed);
@@ -552,8 +531,8 @@ TEST_F(FieldAppTest, GeneratedStoredValuesLetTheProgramStartTakeAPressAndExit)
         RegCloseKey(key);
         LumoProcess lumo;
         ASSERT_TRUE(lumo.Start());
-        sim->registers[0x0C] = 0x20;
-        EXPECT_TRUE(WaitUntil([&] { return sim->registers[0x0C] == 0; }, 5000)) << "the press was taken";
+        camera.LatchPress();
+        EXPECT_TRUE(camera.WaitTaken()) << "the press was taken";
         // The exit waits for the press being handled, keys and pauses included.
         PostMessageA(lumo.Tray(), WM_COMMAND, IDM_EXIT, 0);
         EXPECT_EQ(0u, lumo.WaitForExit(30000));

@@ -2,19 +2,10 @@
 #include "app/action_mode.h"
 #include "res/resource.h"
 #include "tests/keyboard_hook.h"
+#include "tests/test_support.h"
 #include "tests/wait_until.h"
 #include <stdio.h>
 #include <string.h>
-
-static std::string BesideThisProgram(const char* name)
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    char* slash = strrchr(path, '\\');
-    if (slash)
-        slash[1] = '\0';
-    return std::string(path) + name;
-}
 
 struct WindowSearch {
     DWORD processId;
@@ -70,7 +61,7 @@ LumoProcess::~LumoProcess()
 
 bool LumoProcess::Start()
 {
-    std::string exe = BesideThisProgram("Lumo2.exe");
+    std::string exe = BinFolder() + "\\Lumo2.exe";
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     if (!CreateProcessA(exe.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info_))
@@ -84,7 +75,7 @@ bool LumoProcess::Start()
 
 DWORD LumoProcess::RunSecondCopy(DWORD timeoutMs)
 {
-    std::string exe = BesideThisProgram("Lumo2.exe");
+    std::string exe = BinFolder() + "\\Lumo2.exe";
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info;
@@ -136,6 +127,14 @@ bool LumoProcess::HasTrayIcon() const
     return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
 }
 
+std::vector<HWND> LumoTrayWindows()
+{
+    std::vector<HWND> windows;
+    for (HWND w = FindWindowExA(NULL, NULL, "Lumo", NULL); w; w = FindWindowExA(NULL, w, "Lumo", NULL))
+        windows.push_back(w);
+    return windows;
+}
+
 static BOOL CALLBACK ChildDrawn(HWND child, LPARAM lParam)
 {
     if (GetUpdateRect(child, NULL, FALSE))
@@ -173,7 +172,7 @@ bool SaveScreenshot(HWND window, const char* name)
     GdiFlush();
     SelectObject(memory, old);
 
-    std::string dir = BesideThisProgram("..\\screenshots");
+    std::string dir = BinFolder() + "\\..\\screenshots";
     CreateDirectoryA(dir.c_str(), NULL);
     std::string path = dir + "\\" + name + ".bmp";
     DWORD stride = (width * 3 + 3) & ~3;

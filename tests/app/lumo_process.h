@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 
 class LumoProcess {
 public:
@@ -27,6 +28,9 @@ private:
     PROCESS_INFORMATION info_ = {};
     HWND tray_ = NULL;
 };
+
+// Every top-level window of Lumo2's tray window class, whoever made it.
+std::vector<HWND> LumoTrayWindows();
 
 // A top-level window of the given class belonging to the process, or null.
 HWND FindProcessWindow(DWORD processId, const char* className, const char* title = NULL);

@@ -95,7 +95,7 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
 
         // Both routes have a camera; the library, when found, must win.
         camera.RemoveAll();
-        camera.Add(1, "USB 2820 Video");
+        camera.Add(1, SimCameraName);
         sim->euConnectedResult = 1;
         sim->euButtonDown = 0;
         const char* folder = c.place == Place::CurrentFolder ? current.c_str() : program.c_str();
@@ -114,8 +114,9 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         if (c.route == Route::ExtensionUnit) {
             sim->euButtonDown = 1;
             EXPECT_EQ(Describe(Space), Describe(hook.WaitFor(2, 5000)));
-            // Held over a few more polls, it is still one press.
-            PumpMessagesFor(300);
+            // Held over three more polls, it is still one press.
+            LONG reads = sim->euButtonReads;
+            EXPECT_TRUE(WaitUntil([&] { return sim->euButtonReads - reads >= 3; }, 5000));
             EXPECT_TRUE(hook.TakeUpToNow().empty()) << "one press";
             sim->euButtonDown = 0;
         } else {
@@ -126,9 +127,9 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
             EXPECT_TRUE(WaitUntil([&] { return sim->registerReads - reads >= 3; }, 5000));
             EXPECT_TRUE(hook.TakeUpToNow().empty()) << "no extension unit without the library";
             sim->euButtonDown = 0;
-            sim->registers[0x0C] = 0x20;
+            camera.LatchPress();
             EXPECT_EQ(Describe(Space), Describe(hook.WaitFor(2, 5000)));
-            EXPECT_EQ(0x00, sim->registers[0x0C]) << "the capture driver's latch was cleared";
+            EXPECT_EQ(0x00, camera.Latch()) << "the capture driver's latch was cleared";
         }
         DWORD pid = 0;
         GetWindowThreadProcessId(trays[0], &pid);

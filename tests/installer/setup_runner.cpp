@@ -1,7 +1,7 @@
 #include "tests/installer/setup_runner.h"
 #include "app/action_mode.h"
 #include "lumo2_version.h"
-#include "tests/keyboard_hook.h"
+#include "tests/wait_until.h"
 #include <algorithm>
 #include <shlobj.h>
 #include <stdio.h>
@@ -9,14 +9,6 @@
 
 const char UninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumo2";
 const char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-
-std::string BinFolder()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    *strrchr(path, '\\') = '\0';
-    return path;
-}
 
 std::string SetupPath()
 {
@@ -163,14 +155,6 @@ DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs, DWORD* elapsed
     return code;
 }
 
-std::vector<HWND> LumoTrayWindows()
-{
-    std::vector<HWND> windows;
-    for (HWND w = FindWindowExA(NULL, NULL, "Lumo", NULL); w; w = FindWindowExA(NULL, w, "Lumo", NULL))
-        windows.push_back(w);
-    return windows;
-}
-
 std::string WindowProgram(HWND window)
 {
     DWORD pid = 0;
@@ -201,10 +185,7 @@ bool EndRunningLumo(DWORD timeoutMs)
 {
     for (HWND tray : LumoTrayWindows())
         PostMessageA(tray, WM_CLOSE, 0, 0);
-    DWORD start = GetTickCount();
-    while (!LumoTrayWindows().empty() && GetTickCount() - start < timeoutMs)
-        PumpMessagesFor(20);
-    return LumoTrayWindows().empty();
+    return WaitUntil([] { return LumoTrayWindows().empty(); }, timeoutMs);
 }
 
 RegValue ReadValue(HKEY root, const char* path, const char* name)

@@ -2,6 +2,9 @@
 // per-user installation leaves on the PC: files, shortcut, registry values,
 // and the running Lumo2 with its tray icon.
 #pragma once
+// BinFolder and LumoTrayWindows come with these two.
+#include "tests/app/lumo_process.h"
+#include "tests/test_support.h"
 #include <windows.h>
 #include <string>
 #include <vector>
@@ -9,7 +12,6 @@
 extern const char UninstallKeyPath[];
 extern const char RunKeyPath[];
 
-std::string BinFolder();
 // Lumo2-<version>-setup.exe in the build tree, one level above bin.
 std::string SetupPath();
 std::string DefaultInstallFolder();
@@ -32,8 +34,6 @@ DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs, DWORD* elapsed
 HANDLE StartProcess(const std::string& commandLine, const char* currentFolder = NULL,
                     DWORD* processId = NULL);
 
-// Every top-level window of Lumo2's tray window class, whoever made it.
-std::vector<HWND> LumoTrayWindows();
 // The executable of the process owning window, or "".
 std::string WindowProgram(HWND window);
 bool TrayIconShown(HWND tray);

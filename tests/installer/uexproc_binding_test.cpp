@@ -4,19 +4,12 @@
 #include "camera/button_source.h"
 #include "camera/uexproc.h"
 #include "tests/sim_camera.h"
+#include "tests/test_support.h"
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::string BinFolder()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    *strrchr(path, '\\') = '\0';
-    return path;
-}
 
 std::string ModulePath(HMODULE module)
 {

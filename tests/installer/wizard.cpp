@@ -44,8 +44,8 @@ HWND FindWizardWith(const wchar_t* text)
 void ExpectPage(HWND wizard, const wchar_t* text, const char* screenshot)
 {
     ASSERT_TRUE(WaitUntil([&] { return FindControl(wizard, text) != NULL; }, 20000)) << screenshot;
-    // Let the page finish painting before its picture is taken.
-    PumpMessagesFor(400);
+    // The page's picture waits until it has painted what it shows.
+    EXPECT_TRUE(WaitUntil([&] { return Drawn(wizard); }, 5000)) << screenshot;
     EXPECT_TRUE(SaveScreenshot(wizard, screenshot));
 }
 
