@@ -334,12 +334,14 @@ TEST_F(InstallerTest, AFolderThatCannotBeWrittenLeavesTheRunningLumo2Running)
     CreateDirectoryA(OtherFolder, NULL);
     ASSERT_TRUE(CreateDirectoryA(probe.c_str(), NULL));
 
+    // Closing a Lumo2 waits for its window to go, so by the time the setup
+    // program has ended the window would be gone.
     EXPECT_EQ(3u, Setup("/S /NORUN /D=C:\\lumo2-test\\Elsewhere"));
-    PumpMessagesFor(500);
     EXPECT_TRUE(IsWindow(running)) << "the user's Lumo2 was closed for nothing";
     EXPECT_EQ(1u, LumoTrayWindows().size());
     EXPECT_EQ(std::vector<std::string>({"Lumo2.exe.new"}), FolderEntries(OtherFolder));
-    EXPECT_TRUE(SamePath(DefaultInstallFolder(), ReadValue(HKEY_CURRENT_USER, UninstallKeyPath, "InstallLocation").text));
+    RegValue location = ReadValue(HKEY_CURRENT_USER, UninstallKeyPath, "InstallLocation");
+    EXPECT_TRUE(SamePath(DefaultInstallFolder(), location.text)) << location.text;
     RemoveDirectoryA(probe.c_str());
 }
 
@@ -348,7 +350,9 @@ TEST_F(InstallerTest, AnUpgradeThatCannotReplaceAFileKeepsTheOldInstallation)
     ASSERT_EQ(0u, Setup("/S /NORUN"));
     const std::string folder = DefaultInstallFolder();
     MakeInstalledExeOlder(folder);
-    const std::string oldExe = folder + "\\Lumo2.exe.before";
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string oldExe = std::string(temp) + "lumo2-older.exe";
     ASSERT_TRUE(CopyFileA((folder + "\\Lumo2.exe").c_str(), oldExe.c_str(), FALSE));
     // The uninstaller is the second file to be replaced: by then the first
     // has been moved, and must come back.
@@ -357,7 +361,7 @@ TEST_F(InstallerTest, AnUpgradeThatCannotReplaceAFileKeepsTheOldInstallation)
 
     EXPECT_EQ(3u, Setup("/S /NORUN"));
     CloseHandle(held);
-    EXPECT_EQ(std::vector<std::string>({"Lumo2.exe", "Lumo2.exe.before", "Uninstall.exe"}), FolderEntries(folder));
+    EXPECT_EQ(std::vector<std::string>({"Lumo2.exe", "Uninstall.exe"}), FolderEntries(folder));
     EXPECT_TRUE(SameContents(oldExe, folder + "\\Lumo2.exe")) << "the old Lumo2.exe is back";
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, UninstallKeyPath));
     EXPECT_TRUE(FileExists(StartMenuShortcut()));
@@ -382,6 +386,34 @@ TEST_F(InstallerTest, AnUninstallThatCannotRemoveLumo2ExeRemovesNothing)
     EXPECT_TRUE(FileExists(StartMenuShortcut()));
     EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, RunKeyPath, "Lumo2").present);
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, UninstallKeyPath));
+}
+
+// An earlier installation in another folder is cleaned away; the same folder
+// spelled another way is not another folder.
+TEST_F(InstallerTest, ReinstallIntoTheSameFolderSpelledAnotherWayKeepsTheFiles)
+{
+    struct {
+        const char* name;
+        std::string spelling;  // "" for the folder's short name
+    } cases[] = {
+        {"through ..", "C:\\lumo2-test\\x\\..\\Elsewhere"},
+        {"short name", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveInstallation({OtherFolder});
+        ASSERT_EQ(0u, Setup("/S /NORUN /D=C:\\lumo2-test\\Elsewhere"));
+        std::string spelling = c.spelling;
+        if (spelling.empty()) {
+            char shortName[MAX_PATH] = "";
+            ASSERT_NE(0u, GetShortPathNameA(OtherFolder, shortName, MAX_PATH));
+            spelling = shortName;
+            ASSERT_FALSE(SamePath(OtherFolder, spelling)) << "a short name of its own";
+        }
+        EXPECT_EQ(0u, Setup("/S /NORUN /D=" + spelling));
+        EXPECT_EQ(std::vector<std::string>({"Lumo2.exe", "Uninstall.exe"}), FolderEntries(OtherFolder));
+        EXPECT_TRUE(SameContents(BinFolder() + "\\Lumo2.exe", std::string(OtherFolder) + "\\Lumo2.exe"));
+    }
 }
 
 TEST_F(InstallerTest, PagesOfTheInstallerAndTheUninstallersChoice)
