@@ -11,7 +11,8 @@
 ; remove the settings under HKCU\Software\Kestrova).
 ;
 ; Exit codes in silent mode: 0 done, 1 cancelled, 2 aborted, 3 the folder
-; cannot be written, 4 a running Lumo2 did not end.
+; cannot be written, 4 a running Lumo2 did not end (for the uninstaller also:
+; Lumo2.exe could not be removed).
 
 !ifndef VERSION | LUMO2_EXE | ICON | OUTFILE
   !error "VERSION, LUMO2_EXE, ICON and OUTFILE must be defined"
@@ -210,34 +211,82 @@ Function DirectoryPageLeave
   RMDir "$INSTDIR"
 FunctionEnd
 
-; Fails with the given message and exit code; nothing has been changed yet
-; when this is called.
+; Fails with the given message and exit code. Every caller has first put
+; back whatever it had changed, so the PC is left as it was. The installer's
+; own current folder cannot be removed, hence the move to $TEMP before RMDir,
+; which takes the folder away only when it is empty, i.e. a fresh install.
 !macro FailInstall message code
+  SetOutPath "$TEMP"
+  RMDir "$INSTDIR"
   MessageBox MB_OK|MB_ICONSTOP "${message}" /SD IDOK
   DetailPrint "${message}"
   SetErrorLevel ${code}
   Abort
 !macroend
 
+; Puts the files of the installation being replaced back under their own
+; names after a failed swap, and takes away the new ones; with no earlier
+; installation the real names are then free.
+Function RestoreOldFiles
+  Delete "$INSTDIR\Lumo2.exe.new"
+  Delete "$INSTDIR\Uninstall.exe.new"
+  ${If} ${FileExists} "$INSTDIR\Lumo2.exe.old"
+    Delete "$INSTDIR\Lumo2.exe"
+    Rename "$INSTDIR\Lumo2.exe.old" "$INSTDIR\Lumo2.exe"
+  ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\Uninstall.exe.old"
+    Delete "$INSTDIR\Uninstall.exe"
+    Rename "$INSTDIR\Uninstall.exe.old" "$INSTDIR\Uninstall.exe"
+  ${EndIf}
+FunctionEnd
+
+; Gives the new files their real names. The files being replaced step aside
+; under *.old rather than being deleted, so that a swap that fails halfway can
+; put them back. $0 is 1 when both new files have their names, else 0.
+Function SwapInNewFiles
+  StrCpy $0 0
+  ; Leftovers of an earlier swap cut short would make the renames fail.
+  Delete "$INSTDIR\Lumo2.exe.old"
+  Delete "$INSTDIR\Uninstall.exe.old"
+  ClearErrors
+  ${If} ${FileExists} "$INSTDIR\Lumo2.exe"
+    Rename "$INSTDIR\Lumo2.exe" "$INSTDIR\Lumo2.exe.old"
+    ${IfThen} ${Errors} ${|} Return ${|}
+  ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\Uninstall.exe"
+    Rename "$INSTDIR\Uninstall.exe" "$INSTDIR\Uninstall.exe.old"
+    ${IfThen} ${Errors} ${|} Return ${|}
+  ${EndIf}
+  Rename "$INSTDIR\Lumo2.exe.new" "$INSTDIR\Lumo2.exe"
+  ${IfThen} ${Errors} ${|} Return ${|}
+  Rename "$INSTDIR\Uninstall.exe.new" "$INSTDIR\Uninstall.exe"
+  ${If} ${Errors}
+    ; Only the old files may carry the real names when this fails.
+    Rename "$INSTDIR\Lumo2.exe" "$INSTDIR\Lumo2.exe.new"
+    Return
+  ${EndIf}
+  StrCpy $0 1
+FunctionEnd
+
 Section "Lumo2" SecMain
   SetShellVarContext current
   SectionIn RO
 
-  Call EndRunningLumo2
-  ${If} $0 <> 1
-    !insertmacro FailInstall "$(StillRunning)" ${EXIT_STILL_RUNNING}
-  ${EndIf}
-
-  ; Proves the folder writable before anything else is touched, so a
-  ; failure leaves the PC as it was.
+  ; Proves the folder writable before anything else is touched, a running
+  ; Lumo2 included, so a failure leaves the PC as it was.
   ClearErrors
   CreateDirectory "$INSTDIR"
   FileOpen $0 "$INSTDIR\Lumo2.exe.new" w
   ${If} ${Errors}
-    RMDir "$INSTDIR"
     !insertmacro FailInstall "$(NotWritable)" ${EXIT_FOLDER_NOT_WRITABLE}
   ${EndIf}
   FileClose $0
+
+  Call EndRunningLumo2
+  ${If} $0 <> 1
+    Delete "$INSTDIR\Lumo2.exe.new"
+    !insertmacro FailInstall "$(StillRunning)" ${EXIT_STILL_RUNNING}
+  ${EndIf}
 
   ; Both files are written under new names first and take the real names
   ; only when both are complete.
@@ -246,28 +295,33 @@ Section "Lumo2" SecMain
   File "/oname=Lumo2.exe.new" "${LUMO2_EXE}"
   WriteUninstaller "$INSTDIR\Uninstall.exe.new"
   ${If} ${Errors}
-    Delete "$INSTDIR\Lumo2.exe.new"
-    Delete "$INSTDIR\Uninstall.exe.new"
-    RMDir "$INSTDIR"
-    !insertmacro FailInstall "$(NotWritable)" ${EXIT_FOLDER_NOT_WRITABLE}
-  ${EndIf}
-  ClearErrors
-  Delete "$INSTDIR\Lumo2.exe"
-  Delete "$INSTDIR\Uninstall.exe"
-  Rename "$INSTDIR\Lumo2.exe.new" "$INSTDIR\Lumo2.exe"
-  Rename "$INSTDIR\Uninstall.exe.new" "$INSTDIR\Uninstall.exe"
-  ${If} ${Errors}
+    Call RestoreOldFiles
     !insertmacro FailInstall "$(NotWritable)" ${EXIT_FOLDER_NOT_WRITABLE}
   ${EndIf}
 
   ; An earlier installation in another folder would otherwise stay behind
-  ; with no entry to remove it.
-  ReadRegStr $1 HKCU "${UNINSTALL_KEY}" "InstallLocation"
-  ${If} $1 != ""
-  ${AndIf} $1 != "$INSTDIR"
-    Delete "$1\Lumo2.exe"
-    Delete "$1\Uninstall.exe"
-    RMDir "$1"
+  ; with no entry to remove it. Paths compared as text cannot tell that the
+  ; same folder spelled another way (a short name, "..", "/") is this one;
+  ; the new file just written there can. Decided now, done once the new
+  ; files are in place.
+  ReadRegStr $3 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $3 != ""
+  ${AndIf} ${FileExists} "$3\Lumo2.exe.new"
+    StrCpy $3 ""
+  ${EndIf}
+
+  Call SwapInNewFiles
+  ${If} $0 <> 1
+    Call RestoreOldFiles
+    !insertmacro FailInstall "$(NotWritable)" ${EXIT_FOLDER_NOT_WRITABLE}
+  ${EndIf}
+  Delete "$INSTDIR\Lumo2.exe.old"
+  Delete "$INSTDIR\Uninstall.exe.old"
+
+  ${If} $3 != ""
+    Delete "$3\Lumo2.exe"
+    Delete "$3\Uninstall.exe"
+    RMDir "$3"
   ${EndIf}
 
   CreateShortcut "$SMPROGRAMS\Lumo2.lnk" "$INSTDIR\Lumo2.exe" "" "$INSTDIR\Lumo2.exe" 0
@@ -361,8 +415,23 @@ Section "Uninstall"
     Abort
   ${EndIf}
 
+  ; Nothing else is removed while Lumo2.exe stays (held open by another
+  ; program, or refused by its permissions): an uninstall that went on would
+  ; leave a program nothing lists any more.
   Delete "$INSTDIR\Lumo2.exe"
+  ${If} ${FileExists} "$INSTDIR\Lumo2.exe"
+    MessageBox MB_OK|MB_ICONSTOP "$(CannotRemove)" /SD IDOK
+    DetailPrint "$(CannotRemove)"
+    SetErrorLevel ${EXIT_STILL_RUNNING}
+    Abort
+  ${EndIf}
+  ; Run in place (_?=) the uninstaller cannot delete itself; its caller does.
   Delete "$INSTDIR\Uninstall.exe"
+  ; What an install cut short may have left.
+  Delete "$INSTDIR\Lumo2.exe.new"
+  Delete "$INSTDIR\Uninstall.exe.new"
+  Delete "$INSTDIR\Lumo2.exe.old"
+  Delete "$INSTDIR\Uninstall.exe.old"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\Lumo2.lnk"
   DeleteRegValue HKCU "${RUN_KEY}" "Lumo2"

@@ -19,3 +19,5 @@ LangString StillRunning ${LANG_ENGLISH} "Lumo2 is running and did not close with
 LangString StillRunning ${LANG_KOREAN} "Lumo2가 실행 중이며 10초 안에 종료되지 않았습니다. 알림 영역의 아이콘에서 Lumo2를 종료한 후 다시 시도하십시오."
 LangString NotWritable ${LANG_ENGLISH} "Setup cannot write to the folder $INSTDIR. Choose a folder you can write to."
 LangString NotWritable ${LANG_KOREAN} "설치 프로그램이 $INSTDIR 폴더에 쓸 수 없습니다. 쓰기 가능한 폴더를 선택하십시오."
+LangString CannotRemove ${LANG_ENGLISH} "Lumo2.exe in $INSTDIR cannot be removed; it may still be running or be in use by another program. Nothing has been uninstalled. Exit Lumo2, then try again."
+LangString CannotRemove ${LANG_KOREAN} "$INSTDIR 폴더의 Lumo2.exe를 제거할 수 없습니다. 아직 실행 중이거나 다른 프로그램이 사용 중일 수 있습니다. 아무것도 제거되지 않았습니다. Lumo2를 종료한 후 다시 시도하십시오."

@@ -304,6 +304,118 @@ TEST_F(InstallerTest, FailuresExitNonZeroAndLeaveNothingHalfDone)
     UnregisterClassA("Lumo", GetModuleHandleA(NULL));
 }
 
+// Holds a file open the way another program might: readable and writable by
+// others, but neither renamed nor deleted while held.
+static HANDLE HoldWithoutDelete(const std::string& path)
+{
+    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// Makes the installed Lumo2.exe differ from the one just built, as an older
+// version would.
+static void MakeInstalledExeOlder(const std::string& folder)
+{
+    FILE* exe = fopen((folder + "\\Lumo2.exe").c_str(), "ab");
+    ASSERT_NE(nullptr, exe);
+    fputs("older build", exe);
+    fclose(exe);
+}
+
+TEST_F(InstallerTest, AFolderThatCannotBeWrittenLeavesTheRunningLumo2Running)
+{
+    ASSERT_EQ(0u, Setup("/S"));
+    ASSERT_TRUE(WaitUntil([] { return LumoTrayWindows().size() == 1; }, 15000));
+    HWND running = LumoTrayWindows()[0];
+    // A folder NSIS accepts, but where the setup program's first file cannot
+    // be made: a folder already has its name.
+    const std::string probe = std::string(OtherFolder) + "\\Lumo2.exe.new";
+    CreateDirectoryA("C:\\lumo2-test", NULL);
+    CreateDirectoryA(OtherFolder, NULL);
+    ASSERT_TRUE(CreateDirectoryA(probe.c_str(), NULL));
+
+    // Closing a Lumo2 waits for its window to go, so by the time the setup
+    // program has ended the window would be gone.
+    EXPECT_EQ(3u, Setup("/S /NORUN /D=C:\\lumo2-test\\Elsewhere"));
+    EXPECT_TRUE(IsWindow(running)) << "the user's Lumo2 was closed for nothing";
+    EXPECT_EQ(1u, LumoTrayWindows().size());
+    EXPECT_EQ(std::vector<std::string>({"Lumo2.exe.new"}), FolderEntries(OtherFolder));
+    RegValue location = ReadValue(HKEY_CURRENT_USER, UninstallKeyPath, "InstallLocation");
+    EXPECT_TRUE(SamePath(DefaultInstallFolder(), location.text)) << location.text;
+    RemoveDirectoryA(probe.c_str());
+}
+
+TEST_F(InstallerTest, AnUpgradeThatCannotReplaceAFileKeepsTheOldInstallation)
+{
+    ASSERT_EQ(0u, Setup("/S /NORUN"));
+    const std::string folder = DefaultInstallFolder();
+    MakeInstalledExeOlder(folder);
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string oldExe = std::string(temp) + "lumo2-older.exe";
+    ASSERT_TRUE(CopyFileA((folder + "\\Lumo2.exe").c_str(), oldExe.c_str(), FALSE));
+    // The uninstaller is the second file to be replaced: by then the first
+    // has been moved, and must come back.
+    HANDLE held = HoldWithoutDelete(folder + "\\Uninstall.exe");
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    EXPECT_EQ(3u, Setup("/S /NORUN"));
+    CloseHandle(held);
+    EXPECT_EQ(std::vector<std::string>({"Lumo2.exe", "Uninstall.exe"}), FolderEntries(folder));
+    EXPECT_TRUE(SameContents(oldExe, folder + "\\Lumo2.exe")) << "the old Lumo2.exe is back";
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, UninstallKeyPath));
+    EXPECT_TRUE(FileExists(StartMenuShortcut()));
+    DeleteFileA(oldExe.c_str());
+
+    // Let go, the same upgrade goes through.
+    ASSERT_EQ(0u, Setup("/S /NORUN"));
+    ExpectInstalled(folder, true, false);
+}
+
+TEST_F(InstallerTest, AnUninstallThatCannotRemoveLumo2ExeRemovesNothing)
+{
+    ASSERT_EQ(0u, Setup("/S /NORUN"));
+    const std::string folder = DefaultInstallFolder();
+    HANDLE held = HoldWithoutDelete(folder + "\\Lumo2.exe");
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    // Kept in place (_?=) so that its exit code can be seen.
+    EXPECT_EQ(4u, RunAndWait(Quoted(folder + "\\Uninstall.exe") + " /S _?=" + folder, 60000));
+    CloseHandle(held);
+    EXPECT_EQ(std::vector<std::string>({"Lumo2.exe", "Uninstall.exe"}), FolderEntries(folder));
+    EXPECT_TRUE(FileExists(StartMenuShortcut()));
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, RunKeyPath, "Lumo2").present);
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, UninstallKeyPath));
+}
+
+// An earlier installation in another folder is cleaned away; the same folder
+// spelled another way is not another folder.
+TEST_F(InstallerTest, ReinstallIntoTheSameFolderSpelledAnotherWayKeepsTheFiles)
+{
+    struct {
+        const char* name;
+        std::string spelling;  // "" for the folder's short name
+    } cases[] = {
+        {"through ..", "C:\\lumo2-test\\x\\..\\Elsewhere"},
+        {"short name", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveInstallation({OtherFolder});
+        ASSERT_EQ(0u, Setup("/S /NORUN /D=C:\\lumo2-test\\Elsewhere"));
+        std::string spelling = c.spelling;
+        if (spelling.empty()) {
+            char shortName[MAX_PATH] = "";
+            ASSERT_NE(0u, GetShortPathNameA(OtherFolder, shortName, MAX_PATH));
+            spelling = shortName;
+            ASSERT_FALSE(SamePath(OtherFolder, spelling)) << "a short name of its own";
+        }
+        EXPECT_EQ(0u, Setup("/S /NORUN /D=" + spelling));
+        EXPECT_EQ(std::vector<std::string>({"Lumo2.exe", "Uninstall.exe"}), FolderEntries(OtherFolder));
+        EXPECT_TRUE(SameContents(BinFolder() + "\\Lumo2.exe", std::string(OtherFolder) + "\\Lumo2.exe"));
+    }
+}
+
 TEST_F(InstallerTest, PagesOfTheInstallerAndTheUninstallersChoice)
 {
     StoreSettings();
