@@ -204,11 +204,11 @@ TEST_F(ButtonSourceTest, ReleaseClosesTheJoystickUnlessTheExtensionUnitIsHeld)
         ClearJoystickLog();
         OpenJoystick();
         ASSERT_NE(INVALID_HANDLE_VALUE, JoystickHandle) << "the joystick stand-in driver runs";
-        ASSERT_EQ(1u, ReadJoystickLog().openHandles);
+        ASSERT_EQ(1u, ReadJoystickLogSettled(1).openHandles);
         sim->euConnectedResult = c.euAnswer;
         ConnectCamera();
         ReleaseCamera();
-        EXPECT_EQ(c.openAfterRelease, ReadJoystickLog().openHandles);
+        EXPECT_EQ(c.openAfterRelease, ReadJoystickLogSettled(c.openAfterRelease).openHandles);
         CloseJoystick();
     }
 }

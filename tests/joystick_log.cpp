@@ -1,4 +1,5 @@
 #include "tests/joystick_log.h"
+#include "tests/wait_until.h"
 #include <gtest/gtest.h>
 
 // Opens made by ReadJoystickLog since the log was cleared; the driver counts
@@ -25,6 +26,13 @@ StandinLog ReadJoystickLog()
     CloseHandle(device);
     log.openHandles -= 1;
     log.opens -= ReaderOpens;
+    return log;
+}
+
+StandinLog ReadJoystickLogSettled(ULONG openHandles)
+{
+    StandinLog log;
+    WaitUntil([&] { return (log = ReadJoystickLog()).openHandles == openHandles; }, 3000);
     return log;
 }
 

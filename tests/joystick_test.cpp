@@ -55,11 +55,11 @@ TEST_F(JoystickTest, PressClicksButtonOneForAHundredMilliseconds)
 TEST_F(JoystickTest, ChoosingTheModeAgainKeepsOneOpenHandleAndResetsThePacket)
 {
     OpenJoystick();
-    EXPECT_EQ(1u, ReadJoystickLog().openHandles);
+    EXPECT_EQ(1u, ReadJoystickLogSettled(1).openHandles);
     JoystickState.axes[3] = 99;
     JoystickState.buttons[5] = 1;
     OpenJoystick();
-    StandinLog log = ReadJoystickLog();
+    StandinLog log = ReadJoystickLogSettled(1);
     EXPECT_EQ(2u, log.opens) << "the device is opened again";
     EXPECT_EQ(1u, log.openHandles) << "and the old handle closed";
     EXPECT_EQ(0u, log.count) << "opening sends nothing";
@@ -74,7 +74,7 @@ TEST_F(JoystickTest, CloseJoystickClosesOnceAndForgetsTheHandle)
     ASSERT_NE(INVALID_HANDLE_VALUE, JoystickHandle);
     CloseJoystick();
     EXPECT_EQ(nullptr, JoystickHandle);
-    EXPECT_EQ(0u, ReadJoystickLog().openHandles);
+    EXPECT_EQ(0u, ReadJoystickLogSettled(0).openHandles);
     CloseJoystick();  // nothing left to close
     EXPECT_EQ(nullptr, JoystickHandle);
     JoystickHandle = INVALID_HANDLE_VALUE;  // a failed open

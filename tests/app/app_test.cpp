@@ -106,7 +106,7 @@ TEST_F(AppTest, StoredJoystickModeOpensTheJoystickBeforeAnyPress)
 {
     StoreDword("key", ModeJoystick);
     ASSERT_TRUE(lumo.Start());
-    StandinLog log = ReadJoystickLog();
+    StandinLog log = ReadJoystickLogSettled(1);
     EXPECT_EQ(1u, log.opens);
     EXPECT_EQ(1u, log.openHandles);
     EXPECT_EQ(0u, log.count);
@@ -153,16 +153,16 @@ TEST_F(AppTest, JoystickCommandOpensTheDeviceEachTime)
     StandinLog log = ReadJoystickLog();
     EXPECT_EQ(0u, log.opens) << "not opened until chosen";
     lumo.Command(IDM_JOYSTICK);
-    log = ReadJoystickLog();
+    log = ReadJoystickLogSettled(1);
     EXPECT_EQ(1u, log.opens);
     EXPECT_EQ(1u, log.openHandles);
     lumo.Command(IDM_JOYSTICK);
-    log = ReadJoystickLog();
+    log = ReadJoystickLogSettled(1);
     EXPECT_EQ(2u, log.opens) << "chosen again, the device is opened again";
     EXPECT_EQ(1u, log.openHandles) << "and the old handle closed";
     EXPECT_EQ(ModeJoystick, StoredActionMode(-1));
     lumo.Command(IDM_SPACE);
-    log = ReadJoystickLog();
+    log = ReadJoystickLogSettled(1);
     EXPECT_EQ(0u, log.count) << "leaving the mode sends nothing";
     EXPECT_EQ(1u, log.openHandles) << "and closes nothing";
     lumo.Command(IDM_EXIT);
