@@ -15,5 +15,10 @@ for bmp in "$BUILD_DIR"/screenshots/*.bmp; do
     [ -e "$bmp" ] || continue
     convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
+# ctest keeps what passing tests print to itself; the figures of the fuzz,
+# stuck-key, start-up, endurance and setup runs are worth seeing every time.
+figures=$(grep -hE '^(registry fuzz|stuck keys|starts|endurance|generated start-ups|setup program|silent uninstall)' \
+          "$BUILD_DIR/Testing/Temporary/LastTest.log" 2>/dev/null || true)
+[ -n "$figures" ] && printf 'figures:\n%s\n' "$figures"
 [ -d "$BUILD_DIR/screenshots" ] && echo "screenshots: $BUILD_DIR/screenshots"
 exit $status
