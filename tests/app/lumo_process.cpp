@@ -117,10 +117,15 @@ bool LumoProcess::Running() const
 
 bool LumoProcess::HasTrayIcon() const
 {
+    return TrayWindowHasIcon(tray_);
+}
+
+bool TrayWindowHasIcon(HWND tray)
+{
     // Modifying an icon succeeds only while it is there.
     NOTIFYICONDATAA data = {};
     data.cbSize = sizeof(data);
-    data.hWnd = tray_;
+    data.hWnd = tray;
     data.uID = 0;
     data.uFlags = NIF_TIP;
     lstrcpyA(data.szTip, "Lumo2");

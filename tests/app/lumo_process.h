@@ -31,6 +31,8 @@ private:
 
 // Every top-level window of Lumo2's tray window class, whoever made it.
 std::vector<HWND> LumoTrayWindows();
+// Whether the notification area holds an icon of this tray window.
+bool TrayWindowHasIcon(HWND tray);
 
 // A top-level window of the given class belonging to the process, or null.
 HWND FindProcessWindow(DWORD processId, const char* className, const char* title = NULL);

@@ -119,7 +119,7 @@ protected:
             std::vector<HWND> trays = LumoTrayWindows();
             ASSERT_EQ(1u, trays.size());
             EXPECT_TRUE(SamePath(exe, WindowProgram(trays[0]))) << WindowProgram(trays[0]);
-            EXPECT_TRUE(WaitUntil([&] { return TrayIconShown(trays[0]); }, 5000));
+            EXPECT_TRUE(WaitUntil([&] { return TrayWindowHasIcon(trays[0]); }, 5000));
         } else {
             PumpMessagesFor(1500);
             EXPECT_TRUE(LumoTrayWindows().empty()) << "Lumo2 was not to be started";

@@ -109,7 +109,7 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
             TerminateProcess(lumo, 1);
         CloseHandle(lumo);
         ASSERT_EQ(1u, trays.size());
-        EXPECT_TRUE(WaitUntil([&] { return TrayIconShown(trays[0]); }, 5000));
+        EXPECT_TRUE(WaitUntil([&] { return TrayWindowHasIcon(trays[0]); }, 5000));
 
         if (c.route == Route::ExtensionUnit) {
             sim->euButtonDown = 1;

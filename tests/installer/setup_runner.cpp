@@ -169,18 +169,6 @@ std::string WindowProgram(HWND window)
     return path;
 }
 
-bool TrayIconShown(HWND tray)
-{
-    // Modifying an icon succeeds only while it is there.
-    NOTIFYICONDATAA data = {};
-    data.cbSize = sizeof(data);
-    data.hWnd = tray;
-    data.uID = 0;
-    data.uFlags = NIF_TIP;
-    lstrcpyA(data.szTip, "Lumo2");
-    return Shell_NotifyIconA(NIM_MODIFY, &data) != FALSE;
-}
-
 bool EndRunningLumo(DWORD timeoutMs)
 {
     for (HWND tray : LumoTrayWindows())

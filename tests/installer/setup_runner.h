@@ -36,7 +36,6 @@ HANDLE StartProcess(const std::string& commandLine, const char* currentFolder = 
 
 // The executable of the process owning window, or "".
 std::string WindowProgram(HWND window);
-bool TrayIconShown(HWND tray);
 // Asks every running Lumo2 to end and waits; whether none is left.
 bool EndRunningLumo(DWORD timeoutMs);
 
