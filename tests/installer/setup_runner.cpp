@@ -16,7 +16,7 @@ std::string SetupPath()
     return bin.substr(0, bin.rfind('\\')) + "\\Lumo2-" LUMO2_VERSION_STRING "-setup.exe";
 }
 
-static std::string ShellFolder(int csidl)
+std::string ShellFolder(int csidl)
 {
     char path[MAX_PATH] = {0};
     SHGetFolderPathA(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, path);
@@ -216,6 +216,22 @@ std::vector<std::string> ValueNames(HKEY root, const char* path)
     RegCloseKey(key);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+bool StoreSettings()
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD mode = ModeKodak, time = 750;
+    bool stored =
+        RegSetValueExA(key, "key", 0, REG_DWORD, reinterpret_cast<BYTE*>(&mode), sizeof(mode)) == ERROR_SUCCESS &&
+        RegSetValueExA(key, "time", 0, REG_DWORD, reinterpret_cast<BYTE*>(&time), sizeof(time)) == ERROR_SUCCESS &&
+        RegSetValueExA(key, "key1_k", 0, REG_BINARY, reinterpret_cast<const BYTE*>("\x51\0\0\0"), 4) ==
+            ERROR_SUCCESS;
+    RegCloseKey(key);
+    return stored;
 }
 
 std::string DescribeSettings()

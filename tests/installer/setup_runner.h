@@ -14,6 +14,8 @@ extern const char RunKeyPath[];
 
 // Lumo2-<version>-setup.exe in the build tree, one level above bin.
 std::string SetupPath();
+// A shell folder by its CSIDL, as this (32-bit) process sees it.
+std::string ShellFolder(int csidl);
 std::string DefaultInstallFolder();
 std::string StartMenuShortcut();
 // The file a shortcut starts, or "" when it cannot be read.
@@ -49,6 +51,8 @@ RegValue ReadValue(HKEY root, const char* path, const char* name);
 bool KeyExists(HKEY root, const char* path);
 std::vector<std::string> ValueNames(HKEY root, const char* path);
 
+// Writes some settings of the user's own, as Lumo2 would; whether it could.
+bool StoreSettings();
 // The program's settings as name, type and bytes, for comparing before and
 // after.
 std::string DescribeSettings();

@@ -1,0 +1,203 @@
+// The per-machine package as a clinic group's IT deploys it, silently with
+// msiexec: what it installs for every user, what AUTOSTART=0 leaves out, how
+// versions replace each other, and that removing it leaves nothing behind
+// and never touches a user's own settings.
+#include "app/action_mode.h"
+#include "lumo2_version.h"
+#include "tests/installer/setup_runner.h"
+#include <gtest/gtest.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+const char UpgradeCode[] = "{A21D8EA6-92B2-49A8-AB7D-7FB90FE034DD}";
+const char UninstallKeys[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char OlderVersion[] = "1.0.0";
+const char DowngradeMessage[] = "A newer version of Lumo2 is already installed.";
+
+std::string BuildFolder()
+{
+    std::string bin = BinFolder();
+    return bin.substr(0, bin.rfind('\\'));
+}
+
+std::string MsiPath()
+{
+    return BuildFolder() + "\\Lumo2-" LUMO2_VERSION_STRING "-x86.msi";
+}
+
+// Built from the same source with only the version lowered.
+std::string OlderMsiPath()
+{
+    return BuildFolder() + "\\msi-test\\Lumo2-" + OlderVersion + "-x86.msi";
+}
+
+std::string MachineFolder()
+{
+    return ShellFolder(CSIDL_PROGRAM_FILES) + "\\Lumo2";
+}
+
+// Wine's msi resolves ProgramMenuFolder to the user's own Start menu even
+// for a per-machine package; Windows Installer uses the all-users one.
+std::string MachineShortcut()
+{
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+        return StartMenuShortcut();
+    return ShellFolder(CSIDL_COMMON_PROGRAMS) + "\\Lumo2.lnk";
+}
+
+// Product codes of every installed version, found by the fixed UpgradeCode.
+std::vector<std::string> InstalledProducts()
+{
+    std::vector<std::string> products;
+    char code[39];
+    for (DWORD i = 0; MsiEnumRelatedProductsA(UpgradeCode, 0, i, code) == ERROR_SUCCESS; ++i)
+        products.push_back(code);
+    return products;
+}
+
+std::string ProductInfo(const std::string& product, const char* property)
+{
+    char value[MAX_PATH] = {0};
+    DWORD size = sizeof(value);
+    if (MsiGetProductInfoA(product.c_str(), property, value, &size) != ERROR_SUCCESS)
+        return "";
+    return value;
+}
+
+// The message a package shows when the launch condition is false, or "".
+std::string LaunchCondition(const std::string& package, const std::string& condition)
+{
+    std::string message;
+    MSIHANDLE database = 0, view = 0, record = 0;
+    const std::string query = "SELECT `Description` FROM `LaunchCondition` WHERE `Condition` = '" + condition + "'";
+    if (MsiOpenDatabaseA(package.c_str(), MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS) {
+        if (MsiDatabaseOpenViewA(database, query.c_str(), &view) == ERROR_SUCCESS) {
+            if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
+                char text[512] = {0};
+                DWORD size = sizeof(text);
+                if (MsiRecordGetStringA(record, 1, text, &size) == ERROR_SUCCESS)
+                    message = text;
+                MsiCloseHandle(record);
+            }
+            MsiCloseHandle(view);
+        }
+        MsiCloseHandle(database);
+    }
+    return message;
+}
+
+class MsiTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(FileExists(MsiPath())) << MsiPath();
+        ASSERT_TRUE(FileExists(OlderMsiPath())) << OlderMsiPath();
+        RemoveEveryVersion();
+        RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
+        ASSERT_TRUE(StoreSettings());
+        settings_ = DescribeSettings();
+    }
+
+    void TearDown() override
+    {
+        RemoveEveryVersion();
+        RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
+    }
+
+    static void RemoveEveryVersion()
+    {
+        for (const std::string& product : InstalledProducts())
+            Msiexec("/x " + product + " /qn");
+    }
+
+    static DWORD Msiexec(const std::string& arguments, DWORD* elapsedMs = NULL)
+    {
+        return RunAndWait("msiexec.exe " + arguments, 120000, elapsedMs);
+    }
+
+    static std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+    // One version installed for every user, with start at logon or without.
+    void ExpectInstalled(const std::string& version, bool autoStart)
+    {
+        const std::string exe = MachineFolder() + "\\Lumo2.exe";
+        EXPECT_EQ(std::vector<std::string>({"Lumo2.exe"}), FolderEntries(MachineFolder()));
+        EXPECT_TRUE(SameContents(BinFolder() + "\\Lumo2.exe", exe)) << "the Lumo2.exe just built";
+        EXPECT_EQ(0, lstrcmpiA(exe.c_str(), ShortcutTarget(MachineShortcut()).c_str()))
+            << MachineShortcut() << " -> " << ShortcutTarget(MachineShortcut());
+
+        RegValue run = ReadValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Lumo2");
+        EXPECT_EQ(autoStart, run.present);
+        if (autoStart) {
+            EXPECT_EQ(DWORD(REG_SZ), run.type);
+            EXPECT_EQ(0, lstrcmpiA(Quoted(exe).c_str(), run.text.c_str())) << run.text;
+        }
+        EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, RunKeyPath, "Lumo2").present) << "nothing per user";
+
+        std::vector<std::string> products = InstalledProducts();
+        ASSERT_EQ(1u, products.size()) << "one version at a time";
+        const std::string arp = UninstallKeys + products[0];
+        struct {
+            const char* name;
+            std::string text;
+        } expected[] = {{"DisplayName", "Lumo2"}, {"Publisher", "Kestrova"}, {"DisplayVersion", version}};
+        for (const auto& e : expected)
+            EXPECT_EQ(e.text, ReadValue(HKEY_LOCAL_MACHINE, arp.c_str(), e.name).text) << e.name;
+        std::string icon = ProductInfo(products[0], INSTALLPROPERTY_PRODUCTICON);
+        EXPECT_LT(0u, ExtractIconExA(icon.c_str(), -1, NULL, NULL, 0)) << "an icon in \"" << icon << "\"";
+        EXPECT_EQ(settings_, DescribeSettings()) << "the user's settings";
+    }
+
+    void ExpectNothingInstalled()
+    {
+        EXPECT_TRUE(InstalledProducts().empty());
+        EXPECT_FALSE(FolderExists(MachineFolder())) << MachineFolder();
+        EXPECT_FALSE(FileExists(ShellFolder(CSIDL_COMMON_PROGRAMS) + "\\Lumo2.lnk"));
+        EXPECT_FALSE(FileExists(StartMenuShortcut()));
+        EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Lumo2").present);
+        EXPECT_EQ(settings_, DescribeSettings()) << "the user's settings";
+    }
+
+    std::string settings_;
+};
+
+TEST_F(MsiTest, SilentInstallServesEveryUserAndUninstallLeavesOnlyTheUsersSettings)
+{
+    DWORD installMs = 0, uninstallMs = 0;
+    ASSERT_EQ(0u, Msiexec("/i " + Quoted(MsiPath()) + " /qn", &installMs));
+    ExpectInstalled(LUMO2_VERSION_STRING, true);
+
+    ASSERT_EQ(0u, Msiexec("/x " + Quoted(MsiPath()) + " /qn", &uninstallMs));
+    ExpectNothingInstalled();
+    printf("msi package: %lu bytes (%.1f KB); silent install: %lu ms; silent uninstall: %lu ms\n",
+           FileSizeOf(MsiPath()), FileSizeOf(MsiPath()) / 1024.0, installMs, uninstallMs);
+}
+
+TEST_F(MsiTest, AutostartZeroLeavesStartAtLogonOut)
+{
+    ASSERT_EQ(0u, Msiexec("/i " + Quoted(MsiPath()) + " /qn AUTOSTART=0"));
+    ExpectInstalled(LUMO2_VERSION_STRING, false);
+    ASSERT_EQ(0u, Msiexec("/x " + Quoted(MsiPath()) + " /qn"));
+    ExpectNothingInstalled();
+}
+
+TEST_F(MsiTest, NewerVersionReplacesTheOlderAndNeverTheOtherWayRound)
+{
+    ASSERT_EQ(0u, Msiexec("/i " + Quoted(OlderMsiPath()) + " /qn AUTOSTART=0"));
+    ExpectInstalled(OlderVersion, false);
+    ASSERT_EQ(0u, Msiexec("/i " + Quoted(MsiPath()) + " /qn"));
+    ExpectInstalled(LUMO2_VERSION_STRING, true);
+
+    // Windows Installer shows the refusal's message, or logs it in /qn;
+    // Wine's shows and logs nothing, so the package is checked for it.
+    EXPECT_EQ(DWORD(ERROR_INSTALL_FAILURE), Msiexec("/i " + Quoted(OlderMsiPath()) + " /qn"));
+    EXPECT_EQ(0u, LaunchCondition(OlderMsiPath(), "NOT WIX_DOWNGRADE_DETECTED").find(DowngradeMessage));
+    ExpectInstalled(LUMO2_VERSION_STRING, true);
+}
+
+}  // namespace
