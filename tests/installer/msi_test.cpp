@@ -109,10 +109,12 @@ protected:
         RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
     }
 
+    // Also what a faulty package may have left for the next test.
     static void RemoveEveryVersion()
     {
         for (const std::string& product : InstalledProducts())
             Msiexec("/x " + product + " /qn");
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, RunKeyPath, "Lumo2");
     }
 
     static DWORD Msiexec(const std::string& arguments, DWORD* elapsedMs = NULL)
@@ -148,8 +150,11 @@ protected:
         } expected[] = {{"DisplayName", "Lumo2"}, {"Publisher", "Kestrova"}, {"DisplayVersion", version}};
         for (const auto& e : expected)
             EXPECT_EQ(e.text, ReadValue(HKEY_LOCAL_MACHINE, arp.c_str(), e.name).text) << e.name;
+        // Windows keeps the package's icon for "Apps & features" in a file
+        // of its own: Lumo2's .ico, one icon.
         std::string icon = ProductInfo(products[0], INSTALLPROPERTY_PRODUCTICON);
-        EXPECT_LT(0u, ExtractIconExA(icon.c_str(), -1, NULL, NULL, 0)) << "an icon in \"" << icon << "\"";
+        EXPECT_TRUE(FileExists(icon)) << "\"" << icon << "\"";
+        EXPECT_EQ(1u, ExtractIconExA(icon.c_str(), -1, NULL, NULL, 0)) << icon;
         EXPECT_EQ(settings_, DescribeSettings()) << "the user's settings";
     }
 
