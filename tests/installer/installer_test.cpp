@@ -16,16 +16,6 @@ namespace {
 // quoted.
 const char OtherFolder[] = "C:\\lumo2-test\\Elsewhere";
 
-std::string Quoted(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
-
-bool SamePath(const std::string& a, const std::string& b)
-{
-    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
-}
-
 class InstallerTest : public ::testing::Test {
 protected:
     void SetUp() override

@@ -10,30 +10,17 @@
 #include <msiquery.h>
 #include <shlobj.h>
 #include <stdio.h>
-#include <string.h>
 
 namespace {
 
 const char UpgradeCode[] = "{A21D8EA6-92B2-49A8-AB7D-7FB90FE034DD}";
 const char UninstallKeys[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char OlderVersion[] = "1.0.0";
-const char DowngradeMessage[] = "A newer version of Lumo2 is already installed.";
 
-std::string BuildFolder()
+std::string MsiPath(const std::string& version)
 {
-    std::string bin = BinFolder();
-    return bin.substr(0, bin.rfind('\\'));
-}
-
-std::string MsiPath()
-{
-    return BuildFolder() + "\\Lumo2-" LUMO2_VERSION_STRING "-x86.msi";
-}
-
-// Built from the same source with only the version lowered.
-std::string OlderMsiPath()
-{
-    return BuildFolder() + "\\msi-test\\Lumo2-" + OlderVersion + "-x86.msi";
+    // The older one is built from the same source with only the version lowered.
+    return BuildFolder() + (version == LUMO2_VERSION_STRING ? "" : "\\msi-test") + "\\Lumo2-" + version + "-x86.msi";
 }
 
 std::string MachineFolder()
@@ -60,34 +47,24 @@ std::vector<std::string> InstalledProducts()
     return products;
 }
 
-std::string ProductInfo(const std::string& product, const char* property)
-{
-    char value[MAX_PATH] = {0};
-    DWORD size = sizeof(value);
-    if (MsiGetProductInfoA(product.c_str(), property, value, &size) != ERROR_SUCCESS)
-        return "";
-    return value;
-}
-
-// The message a package shows when the launch condition is false, or "".
-std::string LaunchCondition(const std::string& package, const std::string& condition)
+// The message the package shows when its downgrade check fails, or "".
+std::string DowngradeMessage(const std::string& package)
 {
     std::string message;
     MSIHANDLE database = 0, view = 0, record = 0;
-    const std::string query = "SELECT `Description` FROM `LaunchCondition` WHERE `Condition` = '" + condition + "'";
-    if (MsiOpenDatabaseA(package.c_str(), MSIDBOPEN_READONLY, &database) == ERROR_SUCCESS) {
-        if (MsiDatabaseOpenViewA(database, query.c_str(), &view) == ERROR_SUCCESS) {
-            if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS) {
-                char text[512] = {0};
-                DWORD size = sizeof(text);
-                if (MsiRecordGetStringA(record, 1, text, &size) == ERROR_SUCCESS)
-                    message = text;
-                MsiCloseHandle(record);
-            }
-            MsiCloseHandle(view);
-        }
-        MsiCloseHandle(database);
+    if (MsiOpenDatabaseA(package.c_str(), MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS)
+        return message;
+    if (MsiDatabaseOpenViewA(database, "SELECT `Description` FROM `LaunchCondition` WHERE "
+                                       "`Condition` = 'NOT WIX_DOWNGRADE_DETECTED'", &view) == ERROR_SUCCESS) {
+        char text[512] = {0};
+        DWORD size = sizeof(text);
+        if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS &&
+            MsiRecordGetStringA(record, 1, text, &size) == ERROR_SUCCESS)
+            message = text;
+        MsiCloseHandle(record);
+        MsiCloseHandle(view);
     }
+    MsiCloseHandle(database);
     return message;
 }
 
@@ -95,8 +72,8 @@ class MsiTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(FileExists(MsiPath())) << MsiPath();
-        ASSERT_TRUE(FileExists(OlderMsiPath())) << OlderMsiPath();
+        ASSERT_TRUE(FileExists(MsiPath(LUMO2_VERSION_STRING))) << MsiPath(LUMO2_VERSION_STRING);
+        ASSERT_TRUE(FileExists(MsiPath(OlderVersion))) << MsiPath(OlderVersion);
         RemoveEveryVersion();
         RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
         ASSERT_TRUE(StoreSettings());
@@ -122,39 +99,35 @@ protected:
         return RunAndWait("msiexec.exe " + arguments, 120000, elapsedMs);
     }
 
-    static std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
-
     // One version installed for every user, with start at logon or without.
     void ExpectInstalled(const std::string& version, bool autoStart)
     {
         const std::string exe = MachineFolder() + "\\Lumo2.exe";
         EXPECT_EQ(std::vector<std::string>({"Lumo2.exe"}), FolderEntries(MachineFolder()));
         EXPECT_TRUE(SameContents(BinFolder() + "\\Lumo2.exe", exe)) << "the Lumo2.exe just built";
-        EXPECT_EQ(0, lstrcmpiA(exe.c_str(), ShortcutTarget(MachineShortcut()).c_str()))
-            << MachineShortcut() << " -> " << ShortcutTarget(MachineShortcut());
+        EXPECT_TRUE(SamePath(exe, ShortcutTarget(MachineShortcut()))) << MachineShortcut();
 
         RegValue run = ReadValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Lumo2");
         EXPECT_EQ(autoStart, run.present);
         if (autoStart) {
             EXPECT_EQ(DWORD(REG_SZ), run.type);
-            EXPECT_EQ(0, lstrcmpiA(Quoted(exe).c_str(), run.text.c_str())) << run.text;
+            EXPECT_TRUE(SamePath(Quoted(exe), run.text)) << run.text;
         }
         EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, RunKeyPath, "Lumo2").present) << "nothing per user";
 
         std::vector<std::string> products = InstalledProducts();
         ASSERT_EQ(1u, products.size()) << "one version at a time";
         const std::string arp = UninstallKeys + products[0];
-        struct {
-            const char* name;
-            std::string text;
-        } expected[] = {{"DisplayName", "Lumo2"}, {"Publisher", "Kestrova"}, {"DisplayVersion", version}};
-        for (const auto& e : expected)
-            EXPECT_EQ(e.text, ReadValue(HKEY_LOCAL_MACHINE, arp.c_str(), e.name).text) << e.name;
-        // Windows keeps the package's icon for "Apps & features" in a file
-        // of its own: Lumo2's .ico, one icon.
-        std::string icon = ProductInfo(products[0], INSTALLPROPERTY_PRODUCTICON);
+        EXPECT_EQ("Lumo2", ReadValue(HKEY_LOCAL_MACHINE, arp.c_str(), "DisplayName").text);
+        EXPECT_EQ("Kestrova", ReadValue(HKEY_LOCAL_MACHINE, arp.c_str(), "Publisher").text);
+        EXPECT_EQ(version, ReadValue(HKEY_LOCAL_MACHINE, arp.c_str(), "DisplayVersion").text);
+        // "Apps & features" shows the icon that Windows keeps in a file of
+        // its own: Lumo2's .ico, one icon.
+        char icon[MAX_PATH] = {0};
+        DWORD size = sizeof(icon);
+        MsiGetProductInfoA(products[0].c_str(), INSTALLPROPERTY_PRODUCTICON, icon, &size);
         EXPECT_TRUE(FileExists(icon)) << "\"" << icon << "\"";
-        EXPECT_EQ(1u, ExtractIconExA(icon.c_str(), -1, NULL, NULL, 0)) << icon;
+        EXPECT_EQ(1u, ExtractIconExA(icon, -1, NULL, NULL, 0)) << icon;
         EXPECT_EQ(settings_, DescribeSettings()) << "the user's settings";
     }
 
@@ -173,35 +146,35 @@ protected:
 
 TEST_F(MsiTest, SilentInstallServesEveryUserAndUninstallLeavesOnlyTheUsersSettings)
 {
-    DWORD installMs = 0, uninstallMs = 0;
-    ASSERT_EQ(0u, Msiexec("/i " + Quoted(MsiPath()) + " /qn", &installMs));
-    ExpectInstalled(LUMO2_VERSION_STRING, true);
-
-    ASSERT_EQ(0u, Msiexec("/x " + Quoted(MsiPath()) + " /qn", &uninstallMs));
-    ExpectNothingInstalled();
-    printf("msi package: %lu bytes (%.1f KB); silent install: %lu ms; silent uninstall: %lu ms\n",
-           FileSizeOf(MsiPath()), FileSizeOf(MsiPath()) / 1024.0, installMs, uninstallMs);
-}
-
-TEST_F(MsiTest, AutostartZeroLeavesStartAtLogonOut)
-{
-    ASSERT_EQ(0u, Msiexec("/i " + Quoted(MsiPath()) + " /qn AUTOSTART=0"));
-    ExpectInstalled(LUMO2_VERSION_STRING, false);
-    ASSERT_EQ(0u, Msiexec("/x " + Quoted(MsiPath()) + " /qn"));
-    ExpectNothingInstalled();
+    const std::string msi = MsiPath(LUMO2_VERSION_STRING);
+    struct {
+        const char* properties;
+        bool autoStart;
+    } cases[] = {{"", true}, {" AUTOSTART=0", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.properties);
+        DWORD installMs = 0, uninstallMs = 0;
+        ASSERT_EQ(0u, Msiexec("/i " + Quoted(msi) + " /qn" + c.properties, &installMs));
+        ExpectInstalled(LUMO2_VERSION_STRING, c.autoStart);
+        ASSERT_EQ(0u, Msiexec("/x " + Quoted(msi) + " /qn", &uninstallMs));
+        ExpectNothingInstalled();
+        if (c.autoStart)
+            printf("msi package: %lu bytes (%.1f KB); silent install: %lu ms; silent uninstall: %lu ms\n",
+                   FileSizeOf(msi), FileSizeOf(msi) / 1024.0, installMs, uninstallMs);
+    }
 }
 
 TEST_F(MsiTest, NewerVersionReplacesTheOlderAndNeverTheOtherWayRound)
 {
-    ASSERT_EQ(0u, Msiexec("/i " + Quoted(OlderMsiPath()) + " /qn AUTOSTART=0"));
+    ASSERT_EQ(0u, Msiexec("/i " + Quoted(MsiPath(OlderVersion)) + " /qn AUTOSTART=0"));
     ExpectInstalled(OlderVersion, false);
-    ASSERT_EQ(0u, Msiexec("/i " + Quoted(MsiPath()) + " /qn"));
+    ASSERT_EQ(0u, Msiexec("/i " + Quoted(MsiPath(LUMO2_VERSION_STRING)) + " /qn"));
     ExpectInstalled(LUMO2_VERSION_STRING, true);
 
     // Windows Installer shows the refusal's message, or logs it in /qn;
     // Wine's shows and logs nothing, so the package is checked for it.
-    EXPECT_EQ(DWORD(ERROR_INSTALL_FAILURE), Msiexec("/i " + Quoted(OlderMsiPath()) + " /qn"));
-    EXPECT_EQ(0u, LaunchCondition(OlderMsiPath(), "NOT WIX_DOWNGRADE_DETECTED").find(DowngradeMessage));
+    EXPECT_EQ(DWORD(ERROR_INSTALL_FAILURE), Msiexec("/i " + Quoted(MsiPath(OlderVersion)) + " /qn"));
+    EXPECT_EQ(0u, DowngradeMessage(MsiPath(OlderVersion)).find("A newer version of Lumo2 is already installed."));
     ExpectInstalled(LUMO2_VERSION_STRING, true);
 }
 

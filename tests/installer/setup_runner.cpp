@@ -10,10 +10,25 @@
 const char UninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumo2";
 const char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-std::string SetupPath()
+std::string BuildFolder()
 {
     std::string bin = BinFolder();
-    return bin.substr(0, bin.rfind('\\')) + "\\Lumo2-" LUMO2_VERSION_STRING "-setup.exe";
+    return bin.substr(0, bin.rfind('\\'));
+}
+
+std::string SetupPath()
+{
+    return BuildFolder() + "\\Lumo2-" LUMO2_VERSION_STRING "-setup.exe";
+}
+
+std::string Quoted(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+bool SamePath(const std::string& a, const std::string& b)
+{
+    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
 }
 
 std::string ShellFolder(int csidl)

@@ -12,8 +12,12 @@
 extern const char UninstallKeyPath[];
 extern const char RunKeyPath[];
 
-// Lumo2-<version>-setup.exe in the build tree, one level above bin.
+// The build tree, one level above bin, and the setup program in it.
+std::string BuildFolder();
 std::string SetupPath();
+std::string Quoted(const std::string& path);
+// Paths compared as Windows does, ignoring case.
+bool SamePath(const std::string& a, const std::string& b);
 // A shell folder by its CSIDL, as this (32-bit) process sees it.
 std::string ShellFolder(int csidl);
 std::string DefaultInstallFolder();
