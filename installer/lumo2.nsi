@@ -4,7 +4,11 @@
 ; writes under HKLM, so a clinic user without administrator rights can run it.
 ;
 ; makensis -INPUTCHARSET UTF8 -DVERSION=x.y.z -DLUMO2_EXE=<Lumo2.exe>
-;          -DICON=<lumo2.ico> -DOUTFILE=<setup.exe> lumo2.nsi
+;          -DICON=<lumo2.ico> -DOUTFILE=<setup.exe> [-DSIGN_COMMAND=<command>] lumo2.nsi
+;
+; SIGN_COMMAND, when given, signs the file named after it in place; the
+; uninstaller is signed before it goes into the setup program, then the
+; setup program itself.
 ;
 ; Silent switches: /S, /NOAUTOSTART (no start at logon), /NORUN (do not start
 ; Lumo2 now), /D=<folder> (last, unquoted). The uninstaller: /S, /PURGE (also
@@ -36,6 +40,10 @@ SetCompressor /SOLID lzma
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+!ifdef SIGN_COMMAND
+  !uninstfinalize '${SIGN_COMMAND} "%1"' = 0
+  !finalize '${SIGN_COMMAND} "%1"' = 0
+!endif
 InstallDir "$LOCALAPPDATA\Programs\Lumo2"
 ; An upgrade goes where the last installation went, unless /D= says otherwise.
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"

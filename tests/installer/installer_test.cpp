@@ -16,16 +16,6 @@ namespace {
 // quoted.
 const char OtherFolder[] = "C:\\lumo2-test\\Elsewhere";
 
-std::string Quoted(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
-
-bool SamePath(const std::string& a, const std::string& b)
-{
-    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
-}
-
 class InstallerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -45,19 +35,6 @@ protected:
     DWORD Setup(const std::string& switches, DWORD* elapsedMs = NULL)
     {
         return RunAndWait(Quoted(SetupPath()) + " " + switches, 60000, elapsedMs);
-    }
-
-    // Writes some settings of the user's own, as Lumo2 would.
-    void StoreSettings()
-    {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, 0, KEY_ALL_ACCESS,
-                                                 NULL, &key, NULL));
-        DWORD mode = ModeKodak, time = 750;
-        RegSetValueExA(key, "key", 0, REG_DWORD, reinterpret_cast<BYTE*>(&mode), sizeof(mode));
-        RegSetValueExA(key, "time", 0, REG_DWORD, reinterpret_cast<BYTE*>(&time), sizeof(time));
-        RegSetValueExA(key, "key1_k", 0, REG_BINARY, reinterpret_cast<const BYTE*>("\x51\0\0\0"), 4);
-        RegCloseKey(key);
     }
 
     // Everything one installation in folder consists of, checked value by
@@ -187,7 +164,7 @@ TEST_F(InstallerTest, SwitchesChangeWhatASilentInstallDoes)
 TEST_F(InstallerTest, ReinstallOverARunningLumo2IsAnUpgrade)
 {
     ASSERT_EQ(0u, Setup("/S /NORUN"));
-    StoreSettings();
+    ASSERT_TRUE(StoreSettings());
     std::string settings = DescribeSettings();
     // An older Lumo2.exe: the same program with a few bytes more.
     const std::string exe = DefaultInstallFolder() + "\\Lumo2.exe";
@@ -232,7 +209,7 @@ TEST_F(InstallerTest, SilentUninstallRemovesEverythingButTheSettingsUnlessPurged
         SCOPED_TRACE(c.switches);
         ASSERT_EQ(0u, Setup("/S"));
         ASSERT_TRUE(WaitUntil([] { return LumoTrayWindows().size() == 1; }, 15000));
-        StoreSettings();
+        ASSERT_TRUE(StoreSettings());
         std::string settings = DescribeSettings();
         DWORD elapsed = 0;
         UninstallSilently(DefaultInstallFolder(), c.switches, &elapsed);
@@ -418,7 +395,7 @@ TEST_F(InstallerTest, ReinstallIntoTheSameFolderSpelledAnotherWayKeepsTheFiles)
 
 TEST_F(InstallerTest, PagesOfTheInstallerAndTheUninstallersChoice)
 {
-    StoreSettings();
+    ASSERT_TRUE(StoreSettings());
     DWORD pid = 0;
     HANDLE setup = StartProcess(Quoted(SetupPath()), NULL, &pid);
     ASSERT_NE(nullptr, setup);
