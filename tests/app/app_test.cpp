@@ -243,12 +243,7 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     EXPECT_EQ(LONG(-1), StoredActionMode(-1)) << "it ended as on WM_CLOSE";
     EXPECT_FALSE(TakeOverRunningCopy(TakeOverWaitMs)) << "no copy runs";
 
-    WNDCLASSA deafClass = {};
-    deafClass.lpfnWndProc = DeafTrayProc;
-    deafClass.hInstance = GetModuleHandleA(NULL);
-    deafClass.lpszClassName = "Lumo";
-    ASSERT_NE(0, RegisterClassA(&deafClass));
-    HWND deaf = CreateWindowA("Lumo", "", 0, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    HWND deaf = CreateFakeTrayWindow(DeafTrayProc);
     ASSERT_NE(nullptr, deaf);
     start = GetTickCount();
     EXPECT_FALSE(TakeOverRunningCopy(300)) << "a copy that stays is not joined by a second";

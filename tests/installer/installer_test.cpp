@@ -277,13 +277,7 @@ TEST_F(InstallerTest, FailuresExitNonZeroAndLeaveNothingHalfDone)
     fputs("older build", exe);
     fclose(exe);
     std::string before = DescribeSettings();
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = StubbornProc;
-    windowClass.hInstance = GetModuleHandleA(NULL);
-    windowClass.lpszClassName = "Lumo";
-    ATOM atom = RegisterClassA(&windowClass);
-    ASSERT_NE(0, atom);
-    HWND stubborn = CreateWindowA("Lumo", "", 0, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    HWND stubborn = CreateFakeTrayWindow(StubbornProc);
     ASSERT_NE(nullptr, stubborn);
 
     DWORD elapsed = 0;
@@ -322,17 +316,12 @@ LRESULT CALLBACK ElevatedTrayProc(HWND window, UINT message, WPARAM wParam, LPAR
 TEST_F(InstallerTest, AnUpgradeAndAnUninstallEndALumo2RunAsAdministrator)
 {
     ASSERT_EQ(0u, Setup("/S /NORUN"));
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = ElevatedTrayProc;
-    windowClass.hInstance = GetModuleHandleA(NULL);
-    windowClass.lpszClassName = "Lumo";
-    ASSERT_NE(0, RegisterClassA(&windowClass));
-    HWND elevated = CreateWindowA("Lumo", "", 0, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    HWND elevated = CreateFakeTrayWindow(ElevatedTrayProc);
     ASSERT_NE(nullptr, elevated);
     EXPECT_EQ(0u, Setup("/S /NORUN")) << "the upgrade";
     EXPECT_FALSE(IsWindow(elevated));
 
-    elevated = CreateWindowA("Lumo", "", 0, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    elevated = CreateFakeTrayWindow(ElevatedTrayProc);
     ASSERT_NE(nullptr, elevated);
     const std::string folder = DefaultInstallFolder();
     EXPECT_EQ(0u, RunAndWait(Quoted(folder + "\\Uninstall.exe") + " /S _?=" + folder, 60000)) << "the uninstall";
