@@ -5,6 +5,7 @@
 #include "app/action_mode.h"
 #include "app/elevation.h"
 #include "app/shell.h"
+#include "app/takeover.h"
 #include "app/tray_window.h"
 #include "camera/button_source.h"
 #include "res/resource.h"
@@ -48,6 +49,7 @@ bool TrayIconShown = false;
 // Explorer sends this registered message to every top-level window when it
 // (re)starts; the icons it held before are gone.
 static UINT TaskbarCreatedMessage;
+static UINT QuitMessage;
 
 const char BlockedKeysTitle[] = "Lumo2";
 const char BlockedKeysText[] =
@@ -104,6 +106,8 @@ static void OnCreate(HWND window)
     // an ordinary Explorer: Windows filters messages from lower levels.
     ChangeWindowMessageFilterEx(window, TaskbarCreatedMessage, MSGFLT_ALLOW, NULL);
     ChangeWindowMessageFilterEx(window, WM_TRAY_CALLBACK, MSGFLT_ALLOW, NULL);
+    QuitMessage = RegisterWindowMessageA(QuitMessageName);
+    ChangeWindowMessageFilterEx(window, QuitMessage, MSGFLT_ALLOW, NULL);
     TrayIconShown = AddTrayIcon(window);
 }
 
@@ -218,6 +222,10 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             TrayIconShown = AddTrayIcon(window);
             return 0;
         }
+        // Asked by the setup program or a start as administrator: ends as
+        // WM_CLOSE does, without writing "key".
+        if (message == QuitMessage && message != 0)
+            return DefWindowProcA(window, WM_CLOSE, 0, 0);
         break;
     }
     return DefWindowProcA(window, message, wParam, lParam);

@@ -33,8 +33,11 @@ SetCompressor /SOLID lzma
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define SETTINGS_KEY "Software\Kestrova"
 ; The class of Lumo2's hidden tray window; WM_CLOSE to it ends Lumo2 cleanly
-; and takes its icon out of the notification area.
+; and takes its icon out of the notification area. Windows drops WM_CLOSE
+; to a Lumo2 run as administrator; the registered message QUIT_MESSAGE ends
+; it the same way and is let through.
 !define TRAY_CLASS "Lumo"
+!define QUIT_MESSAGE "Lumo2Quit"
 !define EXIT_FOLDER_NOT_WRITABLE 3
 !define EXIT_STILL_RUNNING 4
 
@@ -109,11 +112,16 @@ Page custom OptionsPageShow OptionsPageLeave
 Function ${un}EndRunningLumo2
   Push $1
   Push $2
+  Push $3
   StrCpy $0 1
   StrCpy $2 0
   FindWindow $1 "${TRAY_CLASS}"
   ${If} $1 <> 0
     DetailPrint "$(Closing)"
+    System::Call 'user32::RegisterWindowMessage(t "${QUIT_MESSAGE}") i .r3'
+    ${If} $3 <> 0
+      SendMessage $1 $3 0 0 /TIMEOUT=5000
+    ${EndIf}
     SendMessage $1 ${WM_CLOSE} 0 0 /TIMEOUT=5000
   ${EndIf}
   ${DoWhile} $1 <> 0
@@ -143,6 +151,7 @@ Function ${un}EndRunningLumo2
       StrCpy $0 0
     ${EndIf}
   ${EndIf}
+  Pop $3
   Pop $2
   Pop $1
 FunctionEnd

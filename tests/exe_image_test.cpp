@@ -154,7 +154,8 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
     // Calls the program makes itself: if these are missing, the table was
     // not read and the absences below would prove nothing.
     const char* called[] = {"CreateMutexA", "keybd_event", "Shell_NotifyIconA", "RegQueryValueExA",
-                            "CoCreateInstance", "DeviceIoControl", "timeGetTime"};
+                            "CoCreateInstance", "DeviceIoControl", "timeGetTime",
+                            "ImmAssociateContextEx", "ImmGetVirtualKey"};
     for (const char* function : called)
         EXPECT_TRUE(Imports(imports, function)) << function << " missing from the import table";
 
@@ -169,6 +170,7 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
         {"_beginthreadex", "winpthread"},
         {"AddVectoredExceptionHandler", "winpthread"},
         {"RaiseException", "the unwinder"},
+        {"SetDefaultDllDirectories", "a direct call instead of the one bound by name (Windows 7 without KB2533623 lacks it)"},
     };
     for (const auto& a : absent)
         EXPECT_FALSE(Imports(imports, a.function))

@@ -28,6 +28,10 @@ struct SimState {
     // answering for a camera), by any process: once per timer tick there,
     // as registerReads is on the capture-driver route.
     LONG euButtonReads;
+
+    // Loads of the stand-in UExProc.dll into any process: a build planted
+    // where the program must not look shows itself by being counted.
+    LONG euLibraryLoads;
 };
 
 // Maps the shared state, creating it zeroed the first time; null on failure.

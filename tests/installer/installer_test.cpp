@@ -2,6 +2,7 @@
 // would, page by page: what it installs, what an upgrade over a running
 // Lumo2 keeps, what the uninstaller takes away, and how failures end.
 #include "app/action_mode.h"
+#include "app/takeover.h"
 #include "lumo2_version.h"
 #include "tests/app/lumo_process.h"
 #include "tests/installer/setup_runner.h"
@@ -253,13 +254,7 @@ TEST_F(InstallerTest, FailuresExitNonZeroAndLeaveNothingHalfDone)
     fputs("older build", exe);
     fclose(exe);
     std::string before = DescribeSettings();
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = StubbornProc;
-    windowClass.hInstance = GetModuleHandleA(NULL);
-    windowClass.lpszClassName = "Lumo";
-    ATOM atom = RegisterClassA(&windowClass);
-    ASSERT_NE(0, atom);
-    HWND stubborn = CreateWindowA("Lumo", "", 0, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    HWND stubborn = CreateFakeTrayWindow(StubbornProc);
     ASSERT_NE(nullptr, stubborn);
 
     DWORD elapsed = 0;
@@ -278,6 +273,39 @@ TEST_F(InstallerTest, FailuresExitNonZeroAndLeaveNothingHalfDone)
     EXPECT_TRUE(FileExists(StartMenuShortcut()));
 
     DestroyWindow(stubborn);
+    UnregisterClassA("Lumo", GetModuleHandleA(NULL));
+}
+
+// Lumo2's tray window as the setup program sees it when Lumo2 runs as
+// administrator: Windows drops WM_CLOSE from an ordinary process, and only
+// the message the window lets through ends it.
+LRESULT CALLBACK ElevatedTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLOSE)
+        return 0;
+    if (message == RegisterWindowMessageA(QuitMessageName)) {
+        DestroyWindow(window);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST_F(InstallerTest, AnUpgradeAndAnUninstallEndALumo2RunAsAdministrator)
+{
+    ASSERT_EQ(0u, Setup("/S /NORUN"));
+    HWND elevated = CreateFakeTrayWindow(ElevatedTrayProc);
+    ASSERT_NE(nullptr, elevated);
+    EXPECT_EQ(0u, Setup("/S /NORUN")) << "the upgrade";
+    EXPECT_FALSE(IsWindow(elevated));
+
+    elevated = CreateFakeTrayWindow(ElevatedTrayProc);
+    ASSERT_NE(nullptr, elevated);
+    const std::string folder = DefaultInstallFolder();
+    EXPECT_EQ(0u, RunAndWait(Quoted(folder + "\\Uninstall.exe") + " /S _?=" + folder, 60000)) << "the uninstall";
+    EXPECT_FALSE(IsWindow(elevated));
+    EXPECT_FALSE(FileExists(folder + "\\Lumo2.exe"));
+    if (IsWindow(elevated))
+        DestroyWindow(elevated);
     UnregisterClassA("Lumo", GetModuleHandleA(NULL));
 }
 
