@@ -2,12 +2,15 @@
 // the real tray window procedure and the real store, with the shell, the
 // process in front and time played by the test.
 #include "actions/actions.h"
+#include "actions/vjoy.h"
 #include "app/action_mode.h"
 #include "app/elevation.h"
 #include "app/shell.h"
 #include "app/tray_window.h"
 #include "camera/button_source.h"
+#include "res/resource.h"
 #include "settings/custom_settings.h"
+#include "tests/joystick_log.h"
 #include "tests/key_recorder.h"
 #include "tests/registry_scratch.h"
 #include "tests/sim_camera.h"
@@ -222,6 +225,40 @@ TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndOneBalloonPerProcess)
         EXPECT_EQ(p.balloons, shell.balloons.size());
         EXPECT_EQ(p.lookups, TargetLookups);
     }
+}
+
+TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosenAndPressesDoNotWait)
+{
+    PPJoyOutOfReach ppjoyGone;
+    ASSERT_TRUE(ppjoyGone.Done());
+    StoreVJoyLocation(REG_SZ, NULL, 0);
+    UnbindVJoyLibrary();
+    CreateTray();
+    const std::string balloon = std::string("Lumo2|") + NoJoystickText;
+    auto choose = [&](WORD command) { SendMessageA(window, WM_COMMAND, command, 0); };
+    choose(IDM_JOYSTICK);
+    ASSERT_EQ(1u, shell.balloons.size());
+    EXPECT_EQ(balloon, shell.balloons[0]);
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    EXPECT_TRUE(Press().empty());
+    QueryPerformanceCounter(&end);
+    EXPECT_LT((end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart, 50.0) << "no pause for nobody";
+    EXPECT_EQ(1u, shell.balloons.size()) << "a press adds none";
+    choose(IDM_JOYSTICK);
+    EXPECT_EQ(2u, shell.balloons.size()) << "each time it is chosen";
+    choose(IDM_SPACE);
+    {
+        VJoyRegistered vjoy;
+        choose(IDM_JOYSTICK);
+        EXPECT_EQ(2u, shell.balloons.size()) << "vJoy there: nothing to warn of";
+        EXPECT_EQ(GetCurrentProcessId(), OpenVJoyLog()->owner);
+        choose(IDM_ENTER);
+        EXPECT_EQ(0u, OpenVJoyLog()->owner) << "given back when another mode is chosen";
+    }
+    UnbindVJoyLibrary();
+    RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
 }
 
 TEST_F(TrayWindowTest, BlockedKeysWarningWaitsUntilTheIconCanShowIt)

@@ -26,14 +26,17 @@ protected:
         ActionMode = ModeSpace;
     }
 
+    // What one press sent; calls gets how many events each call carried.
     Events Press(LONG mode)
     {
         ActionMode = mode;
         PerformAction();
+        calls = recorder.Calls();
         return recorder.Take();
     }
 
     KeyRecorder recorder;
+    std::vector<UINT> calls;
 };
 
 struct FixedModeCase {
@@ -60,8 +63,44 @@ TEST_F(PerformActionTest, FixedModesSendExactlyTheirEventsAndMoveTheToggle)
         HotkeyToggle = c.toggleBefore;
         Events sent = Press(c.mode);
         EXPECT_EQ(Describe(c.events), Describe(sent));
+        EXPECT_EQ(std::vector<UINT>{UINT(c.events.size())}, calls) << "one press, one call";
         EXPECT_TRUE(KeysBalanced(sent));
         EXPECT_EQ(c.toggleAfter, HotkeyToggle);
+    }
+}
+
+TEST_F(PerformActionTest, APressThatGoesInOnlyPartlyReleasesWhatItLeftDown)
+{
+    struct {
+        LONG toggle;
+        UINT accepted;  // events of the press that went in
+        Events release;  // sent in one more call; none when nothing is left down
+    } cases[] = {
+        {1, 3, {Up('V'), Up(VK_CONTROL), Up(VK_SHIFT)}},
+        {1, 4, {Up(VK_CONTROL), Up(VK_SHIFT)}},
+        {1, 1, {Up(VK_SHIFT)}},
+        {1, 0, {}},
+        {1, 6, {}},
+        {0, 2, {Up(VK_F12), Up(VK_SHIFT)}},
+        {0, 3, {Up(VK_SHIFT)}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "toggle " << c.toggle << ", " << c.accepted << " went in");
+        HotkeyToggle = c.toggle;
+        recorder.AcceptOnlyNext(c.accepted);
+        Events sent = Press(ModeSidexis);
+        Events press = c.toggle ? CtrlShiftV : ShiftF12;
+        Events expected = press;
+        expected.insert(expected.end(), c.release.begin(), c.release.end());
+        EXPECT_EQ(Describe(expected), Describe(sent));
+        std::vector<UINT> expectedCalls = {UINT(press.size())};
+        if (!c.release.empty())
+            expectedCalls.push_back(UINT(c.release.size()));
+        EXPECT_EQ(expectedCalls, calls);
+        // What went in, followed by the releases, leaves no key down.
+        Events reached(sent.begin(), sent.begin() + c.accepted);
+        reached.insert(reached.end(), c.release.begin(), c.release.end());
+        EXPECT_TRUE(KeysBalanced(reached)) << Describe(reached);
     }
 }
 
