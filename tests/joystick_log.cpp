@@ -109,9 +109,9 @@ void StoreVJoyLocation(DWORD type, const void* data, DWORD size)
     RegCloseKey(key);
 }
 
-VJoyRegistered::VJoyRegistered(const std::string& location)
+VJoyRegistered::VJoyRegistered()
 {
-    std::string value = location.empty() ? BinFolder() + "\\vjoy" : location;
+    std::string value = BinFolder() + "\\vjoy";
     StoreVJoyLocation(REG_SZ, value.c_str(), DWORD(value.size() + 1));
     ClearVJoyLog();
 }

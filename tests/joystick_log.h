@@ -29,11 +29,11 @@ private:
 };
 
 // vJoy's uninstall entry naming the stand-in vJoyInterface.dll (the folder
-// vjoy beside the tests by default), removed again when it goes; what
-// the stand-in was asked is cleared and device 1 is free.
+// vjoy beside the tests), removed again when it goes; the stand-in's log is
+// cleared and device 1 free.
 class VJoyRegistered {
 public:
-    explicit VJoyRegistered(const std::string& location = std::string());
+    VJoyRegistered();
     ~VJoyRegistered();
 };
 // Writes vJoy's uninstall entry with this value, or removes the entry when

@@ -2,6 +2,7 @@
 // every process of the Wine prefix maps, so that tests and camsim read back
 // what Lumo2 did with the joystick.
 #pragma once
+#include "standins/sim_state/sim_state.h"
 #include <windows.h>
 
 enum VJoyCallKind { VJoyAcquireCall = 1, VJoySetButtonCall = 2, VJoyRelinquishCall = 3 };
@@ -33,22 +34,7 @@ struct VJoyLog {
 inline VJoyLog* OpenVJoyLog()
 {
     static VJoyLog* log;
-    if (log)
-        return log;
-    char path[MAX_PATH];
-    DWORD length = GetTempPathA(MAX_PATH - 32, path);
-    if (length == 0 || length >= MAX_PATH - 32)
-        return NULL;
-    lstrcatA(path, "lumo2-vjoy-sim.bin");
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return NULL;
-    HANDLE mapping = CreateFileMappingA(file, NULL, PAGE_READWRITE, 0, sizeof(VJoyLog), NULL);
-    CloseHandle(file);
-    if (!mapping)
-        return NULL;
-    log = static_cast<VJoyLog*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(VJoyLog)));
-    CloseHandle(mapping);
+    if (!log)
+        log = static_cast<VJoyLog*>(MapSharedFile("lumo2-vjoy-sim.bin", sizeof(VJoyLog)));
     return log;
 }
