@@ -55,6 +55,8 @@ const char BlockedKeysTitle[] = "Lumo2";
 const char BlockedKeysText[] =
     "The program in front runs as administrator, so Windows blocks the keys Lumo2 sends to it. "
     "Start Lumo2 as administrator too.";
+const char NoJoystickText[] =
+    "No virtual joystick driver, PPJoy or vJoy, was found, so the camera button does nothing in this mode.";
 
 static void FillIconData(NOTIFYICONDATAA* data, HWND window)
 {
@@ -88,13 +90,13 @@ static void RemoveTrayIcon(HWND window)
     TrayIconShown = false;
 }
 
-static void ShowBlockedKeysBalloon(HWND window)
+static void ShowBalloon(HWND window, const char* text)
 {
     NOTIFYICONDATAA data;
     FillIconData(&data, window);
     data.uFlags = NIF_INFO;
     lstrcpynA(data.szInfoTitle, BlockedKeysTitle, sizeof(data.szInfoTitle));
-    lstrcpynA(data.szInfo, BlockedKeysText, sizeof(data.szInfo));
+    lstrcpynA(data.szInfo, text, sizeof(data.szInfo));
     data.dwInfoFlags = NIIF_WARNING;
     TrayNotify(NIM_MODIFY, &data);
 }
@@ -153,7 +155,8 @@ static bool OnTrayCommand(HWND window, WORD command)
     case IDM_JOYSTICK:
         // Opened afresh each time it is chosen, so a replugged joystick works.
         ActionMode = ModeJoystick;
-        OpenJoystick();
+        if (!OpenJoystick())
+            ShowBalloon(window, NoJoystickText);
         return true;
     case IDM_CUSTOM_SETTINGS:
         ShowCustomKeySettings();
@@ -165,6 +168,7 @@ static bool OnTrayCommand(HWND window, WORD command)
     }
     if (LONG mode = ModeForCommand(command)) {
         ActionMode = mode;
+        LeaveJoystickMode();
         return true;
     }
     return false;
@@ -183,7 +187,7 @@ static void OnPollTimer(HWND window, WPARAM timerId)
     // Without an icon there is no balloon, so the warning is kept for a
     // press that can show it.
     if (TrayIconShown && ModeSendsKeys(ActionMode) && TakeBlockedKeysWarning())
-        ShowBlockedKeysBalloon(window);
+        ShowBalloon(window, BlockedKeysText);
     PerformAction();
 }
 

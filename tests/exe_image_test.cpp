@@ -153,8 +153,8 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
     std::set<std::string> imports = LumoImports();
     // Calls the program makes itself: if these are missing, the table was
     // not read and the absences below would prove nothing.
-    const char* called[] = {"CreateMutexA", "keybd_event", "Shell_NotifyIconA", "RegQueryValueExA",
-                            "CoCreateInstance", "DeviceIoControl", "timeGetTime",
+    const char* called[] = {"CreateMutexA", "SendInput", "MapVirtualKeyA", "Shell_NotifyIconA",
+                            "RegQueryValueExA", "CoCreateInstance", "DeviceIoControl", "timeGetTime",
                             "ImmAssociateContextEx", "ImmGetVirtualKey"};
     for (const char* function : called)
         EXPECT_TRUE(Imports(imports, function)) << function << " missing from the import table";

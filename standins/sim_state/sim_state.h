@@ -37,6 +37,10 @@ struct SimState {
 // Maps the shared state, creating it zeroed the first time; null on failure.
 SimState* OpenSimState();
 
+// Maps size bytes of the named file in the temporary folder, shared by every
+// process of the prefix and zeroed when first made; null on failure.
+void* MapSharedFile(const char* name, DWORD size);
+
 // The stand-in capture driver's library (lumo2_sim_camera.dll) from beside
 // the running program, loaded once; null when it is not there.
 HMODULE LoadSimCameraLibrary();

@@ -172,6 +172,51 @@ TEST_F(AppTest, JoystickCommandOpensTheDeviceEachTime)
     EXPECT_EQ(0u, ReadJoystickLog().openHandles) << "closed at exit";
 }
 
+TEST_F(AppTest, WithoutPPJoyTheJoystickModeClicksVJoyAndGivesItBack)
+{
+    PPJoyOutOfReach ppjoyGone;
+    ASSERT_TRUE(ppjoyGone.Done());
+    VJoyRegistered vjoy;
+    VJoyLog* log = OpenVJoyLog();
+    ASSERT_NE(nullptr, log);
+    StoreDword("key", ModeJoystick);
+    ASSERT_TRUE(lumo.Start());
+    const DWORD pid = lumo.ProcessId();
+    auto callsAre = [&](const std::string& expected) {
+        WaitUntil([&] { return DescribeVJoyCalls(pid) == expected; }, 5000);
+        return DescribeVJoyCalls(pid);
+    };
+    EXPECT_EQ("acquire 1", callsAre("acquire 1")) << "taken at start-up";
+    EXPECT_EQ(pid, log->owner);
+    EXPECT_TRUE(Press().empty()) << "the joystick mode types nothing";
+    EXPECT_EQ("acquire 1, down 1/1, up 1/1", callsAre("acquire 1, down 1/1, up 1/1"));
+    EXPECT_GE(VJoyPressMs(), 95.0);
+    EXPECT_LT(VJoyPressMs(), 1000.0);
+
+    lumo.Command(IDM_SPACE);
+    EXPECT_EQ("acquire 1, down 1/1, up 1/1, relinquish 1", DescribeVJoyCalls(pid));
+    EXPECT_EQ(0u, log->owner) << "another mode gives the device back";
+    EXPECT_EQ(Describe(Space), Describe(Press()));
+    lumo.Command(IDM_JOYSTICK);
+    EXPECT_EQ(pid, log->owner) << "chosen again, taken again";
+    lumo.Command(IDM_EXIT);
+    EXPECT_EQ(0u, lumo.WaitForExit(5000));
+    EXPECT_EQ("acquire 1, down 1/1, up 1/1, relinquish 1, acquire 1, relinquish 1", DescribeVJoyCalls(pid));
+    EXPECT_EQ(0u, log->owner) << "given back at exit";
+}
+
+TEST_F(AppTest, CustomCombinationsArriveWithTheScanCodesOfTheRealKeys)
+{
+    CustomSettings = {SendAll, 0, {{0, 1, 0, VK_LEFT}, {0, 0, 1, VK_INSERT}, {0, 0, 0, VK_DIVIDE}}};
+    SaveCustomKeySettings();
+    StoreDword("key", ModeCustom);
+    ASSERT_TRUE(lumo.Start());
+    const Events expected = {Down(VK_CONTROL), Down(VK_LEFT), Up(VK_LEFT), Up(VK_CONTROL),
+                             Down(VK_SHIFT), Down(VK_INSERT), Up(VK_INSERT), Up(VK_SHIFT),
+                             Down(VK_DIVIDE), Up(VK_DIVIDE)};
+    EXPECT_EQ(Describe(expected), Describe(Press()));
+}
+
 TEST_F(AppTest, ExitRemovesTheIconAndStoresTheModeButCloseDoesNot)
 {
     ASSERT_TRUE(lumo.Start());
