@@ -76,6 +76,9 @@ set_display_scale() {
     wineserver -k </dev/null >/dev/null 2>&1 || true
     wineserver -w </dev/null >/dev/null 2>&1 || true
     wineserver -p </dev/null >/dev/null 2>&1
+    # The session's services and drivers start with the first Wine process;
+    # started by ctest, they would hold its pipes open as the server would.
+    wineboot </dev/null >/dev/null 2>&1
 }
 
 # The tests labelled "scale" at 125 % without GULIM, then at 150, 200 and
