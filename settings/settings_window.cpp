@@ -145,6 +145,10 @@ static void CreateControls(HWND window)
 // suggests for it there, and every control and the font at that scale.
 static void OnDpiChanged(HWND window, UINT dpi, const RECT* suggested)
 {
+    // Only Windows sends this; a stray one without a scale or a rectangle
+    // changes nothing.
+    if (dpi == 0 || !suggested)
+        return;
     SetWindowPos(window, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
     LayOutControls(dpi, TRUE);
