@@ -234,18 +234,20 @@ TEST_F(SettingsWindowInProcessTest, TextsFitInTheirOwnFontAndFollowAMoveToAnothe
     }
     // Wine has one scale for every monitor, so the move is played: the
     // message Windows sends with the rectangle it suggests, whose client
-    // area is the old one grown by the scale.
+    // area is the old one grown by the change of scale.
     // Another monitor at twice the scale, or at 100 % where twice would
     // not fit the test bed's screen, and back.
     const UINT targets[] = {dpi * 2 <= 288 ? dpi * 2 : BaseDpi, dpi};
     UINT from = dpi;
     for (UINT target : targets) {
         SCOPED_TRACE(testing::Message() << "moved to " << target << " DPI");
-        RECT client, frame = WindowFrameForDpi(WS_CAPTION, target), suggested;
+        // Wine draws the frame of its one real scale whatever the message
+        // says, so the rectangle keeps the frame the window has.
+        RECT client, suggested;
         GetClientRect(window, &client);
         GetWindowRect(window, &suggested);
-        suggested.right = suggested.left + MulDiv(client.right, target, from) + frame.right - frame.left;
-        suggested.bottom = suggested.top + MulDiv(client.bottom, target, from) + frame.bottom - frame.top;
+        suggested.right += MulDiv(client.right, target, from) - client.right;
+        suggested.bottom += MulDiv(client.bottom, target, from) - client.bottom;
         SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(target, target), reinterpret_cast<LPARAM>(&suggested));
         RECT now;
         GetWindowRect(window, &now);
