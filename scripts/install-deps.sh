@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the cross compiler, Wine (32-bit), Xvfb, the GoogleTest sources,
-# NSIS (makensis builds the setup program) and a Hangul font for the
-# settings window's texts, and python3 for the check of the policy templates.
+# NSIS (makensis builds the setup program), a Hangul font for the settings
+# window's texts and python3, which checks the Group Policy templates.
 # Quick and silent when everything is already present.
 set -euo pipefail
 

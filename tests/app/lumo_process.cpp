@@ -208,18 +208,26 @@ bool SaveScreenshot(const WindowPicture& picture, const char* name)
     info.biWidth = picture.width;
     info.biHeight = picture.height;  // bottom row first, as every reader expects
     info.biPlanes = 1;
-    info.biBitCount = 32;
-    info.biSizeImage = DWORD(picture.pixels.size() * sizeof(DWORD));
+    info.biBitCount = 24;
+    DWORD stride = (picture.width * 3 + 3) & ~3;
+    info.biSizeImage = stride * picture.height;
     BITMAPFILEHEADER header = {};
     header.bfType = 0x4D42;
     header.bfOffBits = sizeof(header) + sizeof(info);
     header.bfSize = header.bfOffBits + info.biSizeImage;
+    std::vector<BYTE> row(stride, 0);
     bool saved = false;
     if (FILE* file = fopen(path.c_str(), "wb")) {
         saved = fwrite(&header, sizeof(header), 1, file) == 1 && fwrite(&info, sizeof(info), 1, file) == 1;
-        for (int y = picture.height - 1; saved && y >= 0; --y)
-            saved = fwrite(&picture.pixels[size_t(y) * picture.width], sizeof(DWORD), picture.width, file) ==
-                    size_t(picture.width);
+        for (int y = picture.height - 1; saved && y >= 0; --y) {
+            for (int x = 0; x < picture.width; ++x) {
+                DWORD pixel = picture.At(x, y);
+                row[x * 3] = BYTE(pixel);
+                row[x * 3 + 1] = BYTE(pixel >> 8);
+                row[x * 3 + 2] = BYTE(pixel >> 16);
+            }
+            saved = fwrite(row.data(), 1, stride, file) == stride;
+        }
         fclose(file);
     }
     return saved;
