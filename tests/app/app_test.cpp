@@ -161,8 +161,12 @@ protected:
         EXPECT_TRUE(WaitUntil([&] { return (*menu = VisibleMenu()) != NULL; }, 5000)) << "no menu";
         if (!*menu)
             return WindowPicture();
-        WaitUntil([&] { return Drawn(*menu); }, 2000);
-        return CaptureWindow(*menu);
+        // Shown is not yet painted: wait until the picture holds all items.
+        WindowPicture picture;
+        EXPECT_TRUE(WaitUntil(
+            [&] { return Drawn(*menu) && MenuItemLooks(picture = CaptureWindow(*menu)).size() == 11; }, 5000))
+            << "the menu never showed its items";
+        return picture;
     }
 
     void CloseMenu(HWND menu)
