@@ -26,20 +26,22 @@ void SendKeyCombo(KeyCombo combo)
 {
     // Modifiers are let go in the order they were pressed, which is what the
     // imaging programs have always been sent.
+    KeyBatch keys = {};
     if (combo.alt)
-        PressKey(VK_MENU);
+        PressKey(keys, VK_MENU);
     if (combo.control)
-        PressKey(VK_CONTROL);
+        PressKey(keys, VK_CONTROL);
     if (combo.shift)
-        PressKey(VK_SHIFT);
-    PressKey(static_cast<BYTE>(combo.k));
-    ReleaseKey(static_cast<BYTE>(combo.k));
+        PressKey(keys, VK_SHIFT);
+    PressKey(keys, static_cast<BYTE>(combo.k));
+    ReleaseKey(keys, static_cast<BYTE>(combo.k));
     if (combo.alt)
-        ReleaseKey(VK_MENU);
+        ReleaseKey(keys, VK_MENU);
     if (combo.control)
-        ReleaseKey(VK_CONTROL);
+        ReleaseKey(keys, VK_CONTROL);
     if (combo.shift)
-        ReleaseKey(VK_SHIFT);
+        ReleaseKey(keys, VK_SHIFT);
+    SendKeyBatch(keys);
 }
 
 static void SendNextInSequence(const CustomKeySettings& settings, LONG restartAfter)

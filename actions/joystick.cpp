@@ -1,4 +1,5 @@
 #include "actions/joystick.h"
+#include "actions/vjoy.h"
 
 HANDLE JoystickHandle = NULL;
 JoystickPacket JoystickState;
@@ -16,9 +17,10 @@ void CloseJoystick()
     if (IsOpen(JoystickHandle))
         CloseHandle(JoystickHandle);
     JoystickHandle = NULL;
+    RelinquishVJoy();
 }
 
-void OpenJoystick()
+bool OpenJoystick()
 {
     CloseJoystick();
     JoystickHandle = CreateFileA(JoystickDeviceName, GENERIC_WRITE, FILE_SHARE_WRITE, NULL,
@@ -35,6 +37,12 @@ void OpenJoystick()
     JoystickButtons = packet + 5 + JoystickState.axisCount * sizeof(LONG) + 1;
     for (BYTE& button : JoystickState.buttons)
         button = 0;
+
+    // PPJoy first, as always; vJoy only where PPJoy's driver is not there,
+    // which on 64-bit Windows with Secure Boot is nearly everywhere.
+    if (IsOpen(JoystickHandle))
+        return true;
+    return AcquireVJoy();
 }
 
 static void SendJoystickState()
@@ -45,11 +53,23 @@ static void SendJoystickState()
 
 void PulseJoystickButton()
 {
-    if (JoystickButtons == NULL)
-        return;  // never opened: there is no packet to send
+    if (VJoyAcquired()) {
+        SetVJoyButton(true);
+        Sleep(JoystickPulseMs);
+        SetVJoyButton(false);
+        return;
+    }
+    // Without a driver there is nobody to click for, so no pause either.
+    if (JoystickButtons == NULL || !IsOpen(JoystickHandle))
+        return;
     JoystickButtons[0] = 1;
     SendJoystickState();
-    Sleep(100);
+    Sleep(JoystickPulseMs);
     JoystickButtons[0] = 0;
     SendJoystickState();
+}
+
+void LeaveJoystickMode()
+{
+    RelinquishVJoy();
 }

@@ -1,18 +1,109 @@
 #include "actions/key_output.h"
 
-static void InjectKeyEvent(BYTE vk, DWORD flags)
+static UINT InjectKeyEvents(INPUT* inputs, UINT count)
 {
-    keybd_event(vk, 0, flags, 0);
+    return SendInput(count, inputs, sizeof(INPUT));
 }
 
-KeyEventSinkFn KeyEventSink = InjectKeyEvent;
+KeyEventSinkFn KeyEventSink = InjectKeyEvents;
 
-void PressKey(BYTE vk)
+// Keys that a keyboard sends with the E0 prefix: the navigation block, the
+// arrows, numpad Divide, the Windows and Apps keys, right Ctrl and Alt,
+// Ctrl+Break, and the browser and media keys. Without the flag a program
+// that reads lParam or the scan code sees their numpad twins. Num Lock is
+// here too, although its make code carries no prefix: Windows' keyboard
+// layouts mark it extended, which is how hooks and Remote Desktop see the
+// real key, and what tells it apart from Pause.
+bool IsExtendedKey(BYTE vk)
 {
-    KeyEventSink(vk, 0);
+    switch (vk) {
+    case VK_CANCEL: case VK_PRIOR: case VK_NEXT: case VK_END: case VK_HOME:
+    case VK_LEFT: case VK_UP: case VK_RIGHT: case VK_DOWN: case VK_SNAPSHOT:
+    case VK_INSERT: case VK_DELETE: case VK_LWIN: case VK_RWIN: case VK_APPS:
+    case VK_DIVIDE: case VK_NUMLOCK: case VK_RCONTROL: case VK_RMENU:
+        return true;
+    }
+    return vk >= VK_BROWSER_BACK && vk <= VK_LAUNCH_APP2;
 }
 
-void ReleaseKey(BYTE vk)
+// Keys whose codes are the same on every layout but which the system's map
+// does not always give: Print Screen alone arrives as E0 37 (MapVirtualKey
+// answers 0x54, the code of Alt+Print Screen); Pause sends E1 1D 45, which
+// Windows reports as 0x45 without the extended flag, and some layouts map it
+// to nothing; and some keyboard drivers (Wine's X11 one among them) map the
+// numpad's digits to nothing while Num Lock is off.
+static const BYTE FixedScanCodes[][2] = {
+    {VK_SNAPSHOT, 0x37}, {VK_PAUSE, 0x45},   {VK_NUMPAD0, 0x52}, {VK_NUMPAD1, 0x4F},
+    {VK_NUMPAD2, 0x50},  {VK_NUMPAD3, 0x51}, {VK_NUMPAD4, 0x4B}, {VK_NUMPAD5, 0x4C},
+    {VK_NUMPAD6, 0x4D},  {VK_NUMPAD7, 0x47}, {VK_NUMPAD8, 0x48}, {VK_NUMPAD9, 0x49},
+    {VK_DECIMAL, 0x53},
+};
+
+WORD ScanCodeOf(BYTE vk)
 {
-    KeyEventSink(vk, KEYEVENTF_KEYUP);
+    for (const auto& fixed : FixedScanCodes)
+        if (fixed[0] == vk)
+            return fixed[1];
+    return static_cast<WORD>(MapVirtualKeyA(vk, MAPVK_VK_TO_VSC));
+}
+
+static void AddKeyEvent(KeyBatch& batch, BYTE vk, DWORD flags)
+{
+    if (batch.count >= sizeof(batch.inputs) / sizeof(batch.inputs[0]))
+        return;
+    INPUT& input = batch.inputs[batch.count++];
+    ZeroMemory(&input, sizeof(input));
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.wScan = ScanCodeOf(vk);
+    input.ki.dwFlags = flags | (IsExtendedKey(vk) ? KEYEVENTF_EXTENDEDKEY : 0);
+}
+
+void PressKey(KeyBatch& batch, BYTE vk)
+{
+    AddKeyEvent(batch, vk, 0);
+}
+
+void ReleaseKey(KeyBatch& batch, BYTE vk)
+{
+    AddKeyEvent(batch, vk, KEYEVENTF_KEYUP);
+}
+
+// After a short count: releases, latest pressed first, the keys that the
+// events which did go in left down.
+static void ReleaseKeysLeftDown(const KeyBatch& batch, UINT sent)
+{
+    BYTE held[8];
+    UINT heldCount = 0;
+    for (UINT i = 0; i < sent && i < batch.count; ++i) {
+        BYTE vk = static_cast<BYTE>(batch.inputs[i].ki.wVk);
+        UINT at = 0;
+        while (at < heldCount && held[at] != vk)
+            ++at;
+        if (!(batch.inputs[i].ki.dwFlags & KEYEVENTF_KEYUP)) {
+            if (at == heldCount && heldCount < sizeof(held))
+                held[heldCount++] = vk;
+        } else if (at < heldCount) {
+            for (--heldCount; at < heldCount; ++at)
+                held[at] = held[at + 1];
+        }
+    }
+    KeyBatch release = {};
+    while (heldCount > 0)
+        ReleaseKey(release, held[--heldCount]);
+    if (release.count > 0)
+        KeyEventSink(release.inputs, release.count);
+}
+
+void SendKeyBatch(KeyBatch& batch)
+{
+    if (batch.count == 0)
+        return;
+    // A short count means the input was blocked part way (another desktop,
+    // a secure screen); nothing is retried, since a half-sent hotkey sent
+    // again would arrive twice.
+    UINT sent = KeyEventSink(batch.inputs, batch.count);
+    if (sent < batch.count)
+        ReleaseKeysLeftDown(batch, sent);
+    batch.count = 0;
 }

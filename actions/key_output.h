@@ -3,10 +3,29 @@
 #pragma once
 #include <windows.h>
 
-typedef void (*KeyEventSinkFn)(BYTE vk, DWORD flags);
-
-// keybd_event by default; tests swap in a recorder.
+// SendInput by default; tests swap in a recorder. Answers how many of the
+// events went in, as SendInput does.
+typedef UINT (*KeyEventSinkFn)(INPUT* inputs, UINT count);
 extern KeyEventSinkFn KeyEventSink;
 
-void PressKey(BYTE vk);
-void ReleaseKey(BYTE vk);
+// The events of one press, or of one custom combination, handed over in one
+// call so that the user's own typing cannot land between them. Eight is the
+// most one combination needs (three modifiers down, the key, three up).
+struct KeyBatch {
+    INPUT inputs[8];
+    UINT count;
+};
+
+// Each event carries the key's scan code and, for keys of the extended
+// block, the extended flag: Remote Desktop, Citrix and programs that read
+// raw input go by the scan code, not the virtual key. A full batch takes no
+// more events.
+void PressKey(KeyBatch& batch, BYTE vk);
+void ReleaseKey(KeyBatch& batch, BYTE vk);
+// The scan code and extended flag a key event is sent with.
+WORD ScanCodeOf(BYTE vk);
+bool IsExtendedKey(BYTE vk);
+
+// Sends the batch in one call and empties it. When only part of it went in,
+// every key that part left down is released, so that no key sticks.
+void SendKeyBatch(KeyBatch& batch);

@@ -7,37 +7,38 @@
 
 LONG HotkeyToggle = 0;
 
-static void TapKey(BYTE vk)
+static void TapKey(KeyBatch& keys, BYTE vk)
 {
-    PressKey(vk);
-    ReleaseKey(vk);
+    PressKey(keys, vk);
+    ReleaseKey(keys, vk);
 }
 
 // Holds the modifier around one of two hotkeys; which one depends on the
 // shared toggle, which then flips.
-static void SendAlternating(BYTE modifier, void (*first)(), void (*second)())
+static void SendAlternating(KeyBatch& keys, BYTE modifier, void (*first)(KeyBatch&),
+                            void (*second)(KeyBatch&))
 {
-    PressKey(modifier);
+    PressKey(keys, modifier);
     if (HotkeyToggle == 0) {
-        first();
+        first(keys);
         HotkeyToggle = 1;
     } else {
-        second();
+        second(keys);
         HotkeyToggle = 0;
     }
-    ReleaseKey(modifier);
+    ReleaseKey(keys, modifier);
 }
 
-static void TapF() { TapKey('F'); }
-static void TapS() { TapKey('S'); }
-static void TapT() { TapKey('T'); }
-static void TapF12() { TapKey(VK_F12); }
+static void TapF(KeyBatch& keys) { TapKey(keys, 'F'); }
+static void TapS(KeyBatch& keys) { TapKey(keys, 'S'); }
+static void TapT(KeyBatch& keys) { TapKey(keys, 'T'); }
+static void TapF12(KeyBatch& keys) { TapKey(keys, VK_F12); }
 
-static void TapControlV()
+static void TapControlV(KeyBatch& keys)
 {
-    PressKey(VK_CONTROL);
-    TapKey('V');
-    ReleaseKey(VK_CONTROL);
+    PressKey(keys, VK_CONTROL);
+    TapKey(keys, 'V');
+    ReleaseKey(keys, VK_CONTROL);
 }
 
 void PerformAction()
@@ -47,32 +48,34 @@ void PerformAction()
     if (static_cast<DWORD>(mode - ModeSpace) > ModeCustom - ModeSpace)
         return;
 
+    // A fixed mode's press is collected first and then sent in one go.
+    KeyBatch keys = {};
     switch (mode) {
     case ModeSpace:
-        TapKey(VK_SPACE);
+        TapKey(keys, VK_SPACE);
         break;
     case ModeEnter:
-        TapKey(VK_RETURN);
+        TapKey(keys, VK_RETURN);
         break;
     case ModeSchick:
-        SendAlternating(VK_MENU, TapF, TapT);
+        SendAlternating(keys, VK_MENU, TapF, TapT);
         break;
     case ModeKodak:
-        TapKey(VK_F5);
+        TapKey(keys, VK_F5);
         break;
     case ModeSidexis:
-        SendAlternating(VK_SHIFT, TapF12, TapControlV);
+        SendAlternating(keys, VK_SHIFT, TapF12, TapControlV);
         break;
     case ModeAltFAltS:
-        SendAlternating(VK_MENU, TapF, TapS);
+        SendAlternating(keys, VK_MENU, TapF, TapS);
         break;
     case ModeCdxView:
         // Always Alt+S; it counts as the second hotkey, so the next
         // alternating press starts with the first again.
-        PressKey(VK_MENU);
-        TapS();
+        PressKey(keys, VK_MENU);
+        TapS(keys);
         HotkeyToggle = 0;
-        ReleaseKey(VK_MENU);
+        ReleaseKey(keys, VK_MENU);
         break;
     case ModeJoystick:
         PulseJoystickButton();
@@ -81,4 +84,5 @@ void PerformAction()
         SendCustomKeys();
         break;
     }
+    SendKeyBatch(keys);
 }

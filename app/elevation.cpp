@@ -33,6 +33,28 @@ DWORD LookUpOwnIntegrityOfSystem()
     return integrity;
 }
 
+// The level of an open process; IntegrityDenied when its token may not be
+// read, as an ordinary process may not read an elevated one's.
+static DWORD ProcessIntegrity(HANDLE process)
+{
+    HANDLE token;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return GetLastError() == ERROR_ACCESS_DENIED ? IntegrityDenied : 0;
+    DWORD integrity = TokenIntegrity(token);
+    CloseHandle(token);
+    return integrity;
+}
+
+// The limited right is what an ordinary process may still get for an
+// elevated one; null when even that is refused or the process has gone.
+static HANDLE OpenToQuery(DWORD processId, DWORD* integrity)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process)
+        *integrity = GetLastError() == ERROR_ACCESS_DENIED ? IntegrityDenied : 0;
+    return process;
+}
+
 void LookUpForegroundTargetOfSystem(ForegroundTarget* target)
 {
     target->processId = 0;
@@ -41,27 +63,31 @@ void LookUpForegroundTargetOfSystem(ForegroundTarget* target)
     HWND window = GetForegroundWindow();
     if (!window || !GetWindowThreadProcessId(window, &target->processId))
         return;
-    // The limited right is what an ordinary process may still get for an
-    // elevated one.
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, target->processId);
+    HANDLE process = OpenToQuery(target->processId, &target->integrity);
     if (!process) {
-        if (GetLastError() == ERROR_ACCESS_DENIED)
-            target->integrity = IntegrityDenied;
-        else
+        if (target->integrity != IntegrityDenied)
             target->processId = 0;  // gone meanwhile: nothing to warn about
         return;
     }
     FILETIME created, exited, kernel, user;
     if (GetProcessTimes(process, &created, &exited, &kernel, &user))
         target->startTime = (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-    HANDLE token;
-    if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
-        target->integrity = TokenIntegrity(token);
-        CloseHandle(token);
-    } else if (GetLastError() == ERROR_ACCESS_DENIED) {
-        target->integrity = IntegrityDenied;
-    }
+    target->integrity = ProcessIntegrity(process);
     CloseHandle(process);
+}
+
+DWORD LookUpWindowIntegrity(HWND window)
+{
+    DWORD processId = 0;
+    if (!window || !GetWindowThreadProcessId(window, &processId))
+        return 0;
+    DWORD integrity = 0;
+    HANDLE process = OpenToQuery(processId, &integrity);
+    if (!process)
+        return integrity;
+    integrity = ProcessIntegrity(process);
+    CloseHandle(process);
+    return integrity;
 }
 
 bool KeysWillBeBlocked(const ForegroundTarget& target, DWORD ownIntegrity)

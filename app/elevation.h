@@ -27,6 +27,10 @@ extern OwnIntegrityFn LookUpOwnIntegrity;
 void LookUpForegroundTargetOfSystem(ForegroundTarget* target);
 DWORD LookUpOwnIntegrityOfSystem();
 
+// The level of the process owning window: IntegrityDenied when it may not be
+// asked, 0 when it could not be found.
+DWORD LookUpWindowIntegrity(HWND window);
+
 // Whether keys sent to this target would be discarded.
 bool KeysWillBeBlocked(const ForegroundTarget& target, DWORD ownIntegrity);
 

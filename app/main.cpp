@@ -1,16 +1,20 @@
 // Lumo2: turns the capture button of a USB intraoral camera into the hotkey
 // of the dental imaging program in front, from the notification area.
 #include "app/shell.h"
+#include "app/takeover.h"
 #include "camera/button_source.h"
+#include "camera/uexproc.h"
 #include "res/resource.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    // Before anything loads a DLL by name.
+    TakeCurrentFolderOutOfDllSearch();
     LoadStringA(instance, IDS_TRAY_CLASS, TrayClassName, sizeof(TrayClassName));
     RegisterWindowClasses(instance);
     // The handle is never closed: the mutex marks this copy until it ends.
     HANDLE mutex = CreateMutexA(NULL, FALSE, "Lumo2");
-    if (AnotherCopyRuns(mutex, GetLastError()))
+    if (AnotherCopyRuns(mutex, GetLastError()) && !TakeOverRunningCopy(TakeOverWaitMs))
         return 0;
     if (!InitializeShell(instance))
         return 0;

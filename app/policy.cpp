@@ -173,8 +173,11 @@ void RefreshPolicy()
 {
     LONG before = EffectiveActionMode();
     ActivePolicy = ReadPolicy();
-    if (EffectiveActionMode() == ModeJoystick && before != ModeJoystick)
+    LONG after = EffectiveActionMode();
+    if (after == ModeJoystick && before != ModeJoystick)
         OpenJoystick();
+    else if (before == ModeJoystick && after != ModeJoystick)
+        LeaveJoystickMode();
 }
 
 bool IsPolicyChange(LPARAM lParam)

@@ -33,8 +33,8 @@ extern PolicySettings ActivePolicy;
 // not set.
 PolicySettings ReadPolicy();
 // Reads the policies again (at start, when the menu opens, on a policy
-// change); when this makes the joystick mode the one in force, the joystick
-// is opened afresh, as choosing it from the menu would.
+// change); when this makes the joystick mode the one in force, or another
+// mode, the joystick is opened afresh or left, as choosing from the menu would.
 void RefreshPolicy();
 // Whether WM_SETTINGCHANGE announces a change of Group Policy.
 bool IsPolicyChange(LPARAM lParam);

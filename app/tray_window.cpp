@@ -6,6 +6,7 @@
 #include "app/elevation.h"
 #include "app/policy.h"
 #include "app/shell.h"
+#include "app/takeover.h"
 #include "app/tray_window.h"
 #include "camera/button_source.h"
 #include "res/resource.h"
@@ -50,11 +51,14 @@ bool TrayIconShown = false;
 // Explorer sends this registered message to every top-level window when it
 // (re)starts; the icons it held before are gone.
 static UINT TaskbarCreatedMessage;
+static UINT QuitMessage;
 
 const char BlockedKeysTitle[] = "Lumo2";
 const char BlockedKeysText[] =
     "The program in front runs as administrator, so Windows blocks the keys Lumo2 sends to it. "
     "Start Lumo2 as administrator too.";
+const char NoJoystickText[] =
+    "No virtual joystick driver, PPJoy or vJoy, was found, so the camera button does nothing in this mode.";
 
 static void FillIconData(NOTIFYICONDATAA* data, HWND window)
 {
@@ -88,13 +92,13 @@ static void RemoveTrayIcon(HWND window)
     TrayIconShown = false;
 }
 
-static void ShowBlockedKeysBalloon(HWND window)
+static void ShowBalloon(HWND window, const char* text)
 {
     NOTIFYICONDATAA data;
     FillIconData(&data, window);
     data.uFlags = NIF_INFO;
     lstrcpynA(data.szInfoTitle, BlockedKeysTitle, sizeof(data.szInfoTitle));
-    lstrcpynA(data.szInfo, BlockedKeysText, sizeof(data.szInfo));
+    lstrcpynA(data.szInfo, text, sizeof(data.szInfo));
     data.dwInfoFlags = NIIF_WARNING;
     TrayNotify(NIM_MODIFY, &data);
 }
@@ -106,6 +110,8 @@ static void OnCreate(HWND window)
     // an ordinary Explorer: Windows filters messages from lower levels.
     ChangeWindowMessageFilterEx(window, TaskbarCreatedMessage, MSGFLT_ALLOW, NULL);
     ChangeWindowMessageFilterEx(window, WM_TRAY_CALLBACK, MSGFLT_ALLOW, NULL);
+    QuitMessage = RegisterWindowMessageA(QuitMessageName);
+    ChangeWindowMessageFilterEx(window, QuitMessage, MSGFLT_ALLOW, NULL);
     TrayIconShown = AddTrayIcon(window);
 }
 
@@ -154,7 +160,8 @@ static bool OnTrayCommand(HWND window, WORD command)
     case IDM_JOYSTICK:
         // Opened afresh each time it is chosen, so a replugged joystick works.
         ActionMode = ModeJoystick;
-        OpenJoystick();
+        if (!OpenJoystick())
+            ShowBalloon(window, NoJoystickText);
         return true;
     case IDM_CUSTOM_SETTINGS:
         ShowCustomKeySettings();
@@ -166,6 +173,7 @@ static bool OnTrayCommand(HWND window, WORD command)
     }
     if (LONG mode = ModeForCommand(command)) {
         ActionMode = mode;
+        LeaveJoystickMode();
         return true;
     }
     return false;
@@ -184,7 +192,7 @@ static void OnPollTimer(HWND window, WPARAM timerId)
     // Without an icon there is no balloon, so the warning is kept for a
     // press that can show it.
     if (TrayIconShown && ModeSendsKeys(EffectiveActionMode()) && TakeBlockedKeysWarning())
-        ShowBlockedKeysBalloon(window);
+        ShowBalloon(window, BlockedKeysText);
     PerformAction();
 }
 
@@ -227,6 +235,10 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             TrayIconShown = AddTrayIcon(window);
             return 0;
         }
+        // Asked by the setup program or a start as administrator: ends as
+        // WM_CLOSE does, without writing "key".
+        if (message == QuitMessage && message != 0)
+            return DefWindowProcA(window, WM_CLOSE, 0, 0);
         break;
     }
     return DefWindowProcA(window, message, wParam, lParam);

@@ -29,3 +29,6 @@ extern bool TrayIconShown;
 // rights than Lumo2, so Windows discards the keys sent to it.
 extern const char BlockedKeysTitle[];
 extern const char BlockedKeysText[];
+// The text of the balloon shown when "JOYSTICK" is chosen and neither
+// virtual joystick driver can be used.
+extern const char NoJoystickText[];

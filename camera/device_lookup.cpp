@@ -13,7 +13,6 @@ const char DefaultCameraName[] = "USB 2820 Video";
 
 static const char TwainKeyPath[] = "Software\\USB2800\\TwainDS";
 const DWORD TwainNameSize = 256;
-const int FriendlyNameSize = 260;
 
 // A COM reference released when it goes out of scope, for the loop that walks
 // monikers and property bags with an exit on every step.
@@ -76,35 +75,6 @@ int ReadTwainSourceName(char* ansiName, WCHAR* wideName)
     return 1;
 }
 
-IDriverProperties* AttachDriverInterface(VideoDevice* device, const char* wanted)
-{
-    IBaseFilter* filter = FindVideoInputDevice(device, wanted);
-    if (!filter)
-        filter = FindKnownCamera(device);
-    if (!filter)
-        return NULL;
-    device->lastResult = filter->QueryInterface(IID_IDriverProperties,
-                                                reinterpret_cast<void**>(&device->driverInterface));
-    filter->Release();
-    if (FAILED(device->lastResult) || !device->driverInterface)
-        return NULL;
-    return device->driverInterface;
-}
-
-IBaseFilter* FindKnownCamera(VideoDevice* device)
-{
-    for (const char* name : KnownCameraNames) {
-        if (IBaseFilter* filter = FindVideoInputDevice(device, name))
-            return filter;
-    }
-    return NULL;
-}
-
-IBaseFilter* FindVideoInputDevice(VideoDevice* device, const char* wanted)
-{
-    return FindDeviceFilter(device, CLSID_VideoInputDeviceCategory, wanted);
-}
-
 // Reads a device's "FriendlyName" as ANSI text; false when it has none.
 static bool ReadFriendlyName(VideoDevice* device, IMoniker* moniker, char* name)
 {
@@ -126,40 +96,85 @@ static bool ReadFriendlyName(VideoDevice* device, IMoniker* moniker, char* name)
     return converted;
 }
 
-IBaseFilter* FindDeviceFilter(VideoDevice* device, REFCLSID category, const char* wanted)
+bool ListVideoInputDevices(VideoDevice* device, VideoInputDevices* list)
 {
+    list->count = 0;
     IEnumMoniker* monikers = NULL;
     {
         ComRef<ICreateDevEnum> devices;
         device->lastResult = CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER,
                                               IID_ICreateDevEnum, reinterpret_cast<void**>(&devices));
         if (FAILED(device->lastResult) || !devices.Get())
-            return NULL;
+            return false;
         // S_FALSE with no enumerator is an empty category.
-        device->lastResult = devices->CreateClassEnumerator(category, &monikers, 0);
+        device->lastResult = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
     }
     if (FAILED(device->lastResult) || !monikers)
-        return NULL;
-
-    IBaseFilter* result = NULL;
-    size_t wantedLength = strlen(wanted);
+        return false;
     monikers->Reset();
-    for (;;) {
-        ComRef<IMoniker> moniker;
-        if (monikers->Next(1, &moniker, NULL) != S_OK || !moniker.Get())
+    while (list->count < MaxVideoInputDevices) {
+        IMoniker* moniker = NULL;
+        if (monikers->Next(1, &moniker, NULL) != S_OK || !moniker)
             break;
-        char friendly[FriendlyNameSize] = {0};
-        if (!ReadFriendlyName(device, moniker.Get(), friendly))
-            continue;
-        // The wanted name is a prefix: drivers append numbers to it.
-        if (strncmp(wanted, friendly, wantedLength) != 0)
-            continue;
-        device->lastResult = moniker->BindToObject(NULL, NULL, IID_IBaseFilter,
-                                                   reinterpret_cast<void**>(&result));
-        if (SUCCEEDED(device->lastResult) && result)
-            break;
-        result = NULL;
+        int i = list->count++;
+        list->monikers[i] = moniker;
+        list->named[i] = ReadFriendlyName(device, moniker, list->names[i]);
     }
     monikers->Release();
-    return result;
+    return true;
+}
+
+void ReleaseVideoInputDevices(VideoInputDevices* list)
+{
+    for (int i = 0; i < list->count; ++i)
+        list->monikers[i]->Release();
+    list->count = 0;
+}
+
+IBaseFilter* FindDeviceFilter(VideoDevice* device, const VideoInputDevices& list, const char* wanted)
+{
+    size_t wantedLength = strlen(wanted);
+    for (int i = 0; i < list.count; ++i) {
+        // The wanted name is a prefix: drivers append numbers to it.
+        if (!list.named[i] || strncmp(wanted, list.names[i], wantedLength) != 0)
+            continue;
+        IBaseFilter* filter = NULL;
+        device->lastResult = list.monikers[i]->BindToObject(NULL, NULL, IID_IBaseFilter,
+                                                            reinterpret_cast<void**>(&filter));
+        if (SUCCEEDED(device->lastResult) && filter)
+            return filter;
+    }
+    return NULL;
+}
+
+IBaseFilter* FindKnownCamera(VideoDevice* device, const VideoInputDevices& list)
+{
+    for (const char* name : KnownCameraNames) {
+        if (IBaseFilter* filter = FindDeviceFilter(device, list, name))
+            return filter;
+    }
+    return NULL;
+}
+
+IDriverProperties* AttachDriverInterface(VideoDevice* device, const char* wanted)
+{
+    // One walk serves every name: each walk costs a system device
+    // enumerator and a property bag per device, and a connect runs on the
+    // GUI thread for every device change of any USB device.
+    VideoInputDevices list;
+    IBaseFilter* filter = NULL;
+    if (ListVideoInputDevices(device, &list)) {
+        filter = FindDeviceFilter(device, list, wanted);
+        if (!filter)
+            filter = FindKnownCamera(device, list);
+        ReleaseVideoInputDevices(&list);
+    }
+    if (!filter)
+        return NULL;
+    device->lastResult = filter->QueryInterface(IID_IDriverProperties,
+                                                reinterpret_cast<void**>(&device->driverInterface));
+    filter->Release();
+    if (FAILED(device->lastResult) || !device->driverInterface)
+        return NULL;
+    return device->driverInterface;
 }

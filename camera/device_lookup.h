@@ -13,6 +13,26 @@ IDriverProperties* OpenVideoDevice(VideoDevice* device);
 // either may be null. 1 when a name was read.
 int ReadTwainSourceName(char* ansiName, WCHAR* wideName);
 IDriverProperties* AttachDriverInterface(VideoDevice* device, const char* wanted);
-IBaseFilter* FindKnownCamera(VideoDevice* device);
-IBaseFilter* FindVideoInputDevice(VideoDevice* device, const char* wanted);
-IBaseFilter* FindDeviceFilter(VideoDevice* device, REFCLSID category, const char* wanted);
+
+const int FriendlyNameSize = 260;
+// More video input devices than any PC has; later ones are not looked at.
+const int MaxVideoInputDevices = 64;
+
+// The video input devices as one walk found them, in enumeration order: a
+// reference to each moniker, and its friendly name where it could be read.
+struct VideoInputDevices {
+    int count;
+    IMoniker* monikers[MaxVideoInputDevices];
+    bool named[MaxVideoInputDevices];
+    char names[MaxVideoInputDevices][FriendlyNameSize];
+};
+
+// Walks the video input category once; false when it could not be walked
+// (nothing is then held). An empty category is an empty list.
+bool ListVideoInputDevices(VideoDevice* device, VideoInputDevices* list);
+void ReleaseVideoInputDevices(VideoInputDevices* list);
+// The first listed device whose name begins with wanted and whose filter
+// binds; a reference owned by the caller, or null.
+IBaseFilter* FindDeviceFilter(VideoDevice* device, const VideoInputDevices& list, const char* wanted);
+// The known names in their order, each through FindDeviceFilter.
+IBaseFilter* FindKnownCamera(VideoDevice* device, const VideoInputDevices& list);

@@ -55,6 +55,24 @@ static FARPROC FindExport(HMODULE module, const ExportNames& names)
     return fn;
 }
 
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD flags);
+
+// Present on Windows 8 and later, and on Windows 7 with KB2533623, which also
+// brought the LOAD_LIBRARY_SEARCH flags; bound by name for the older headers.
+static SetDefaultDllDirectoriesFn FindSetDefaultDllDirectories()
+{
+    FARPROC fn = GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    return reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(fn));
+}
+
+bool TakeCurrentFolderOutOfDllSearch()
+{
+    // SetDllDirectory("") would be the older way, but Wine still searches the
+    // current folder with it.
+    SetDefaultDllDirectoriesFn setDefault = FindSetDefaultDllDirectories();
+    return setDefault && setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+}
+
 bool BindExtensionUnitLibrary(const char* path)
 {
     UnbindExtensionUnitLibrary();
@@ -62,8 +80,14 @@ bool BindExtensionUnitLibrary(const char* path)
     // system's error box; it simply counts as absent.
     DWORD oldMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
-    // With a full path, the library's own dependencies are looked for beside it.
-    HMODULE module = LoadLibraryExA(path, NULL, strchr(path, '\\') ? LOAD_WITH_ALTERED_SEARCH_PATH : 0);
+    // With a full path, the library's own dependencies are looked for beside
+    // it. The altered search path of older systems would still try the
+    // current folder for them, so it is only the fallback.
+    DWORD flags = 0;
+    if (strchr(path, '\\'))
+        flags = FindSetDefaultDllDirectories() ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+                                               : LOAD_WITH_ALTERED_SEARCH_PATH;
+    HMODULE module = LoadLibraryExA(path, NULL, flags);
     SetThreadErrorMode(oldMode, NULL);
     if (!module)
         return false;
@@ -81,19 +105,69 @@ bool BindExtensionUnitLibrary(const char* path)
     return true;
 }
 
+static const char LibraryName[] = "UExProc.dll";
+
+// Binds UExProc.dll from folder, given by its first length characters.
+static bool BindFromFolder(const char* folder, size_t length)
+{
+    char path[MAX_PATH];
+    if (length == 0 || length + 1 + sizeof(LibraryName) > sizeof(path))
+        return false;
+    memcpy(path, folder, length);
+    if (path[length - 1] != '\\' && path[length - 1] != '/')
+        path[length++] = '\\';
+    memcpy(path + length, LibraryName, sizeof(LibraryName));
+    return BindExtensionUnitLibrary(path);
+}
+
+// A relative folder on PATH ("." or "bin") would be looked up from the
+// current folder, which is exactly what must not be searched.
+static bool IsFullPath(const char* folder, size_t length)
+{
+    if (length >= 3 && folder[1] == ':' && (folder[2] == '\\' || folder[2] == '/'))
+        return true;
+    return length >= 2 && folder[0] == '\\' && folder[1] == '\\';
+}
+
+static bool BindFromPath()
+{
+    // PATH holds at most 32767 characters.
+    static char path[32768];
+    DWORD length = GetEnvironmentVariableA("PATH", path, sizeof(path));
+    if (length == 0 || length >= sizeof(path))
+        return false;
+    for (const char* entry = path; *entry;) {
+        const char* end = strchr(entry, ';');
+        size_t size = end ? size_t(end - entry) : strlen(entry);
+        const char* folder = entry;
+        if (size >= 2 && folder[0] == '"' && folder[size - 1] == '"') {
+            ++folder;
+            size -= 2;
+        }
+        if (IsFullPath(folder, size) && BindFromFolder(folder, size))
+            return true;
+        if (!end)
+            break;
+        entry = end + 1;
+    }
+    return false;
+}
+
 bool BindExtensionUnitLibrary()
 {
-    char path[MAX_PATH + 16];
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    // Each place by full path, in the order the system searched before the
+    // current folder was taken out of its search, and without that folder.
+    char folder[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, folder, MAX_PATH);
     if (length > 0 && length < MAX_PATH) {
-        char* slash = strrchr(path, '\\');
-        if (slash) {
-            lstrcpyA(slash + 1, "UExProc.dll");
-            if (BindExtensionUnitLibrary(path))
-                return true;
-        }
+        char* slash = strrchr(folder, '\\');
+        if (slash && BindFromFolder(folder, size_t(slash - folder)))
+            return true;
     }
-    return BindExtensionUnitLibrary("UExProc.dll");
+    length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (length > 0 && length < MAX_PATH && BindFromFolder(folder, length))
+        return true;
+    return BindFromPath();
 }
 
 HMODULE ExtensionUnitLibrary()

@@ -16,10 +16,17 @@ int ExtensionUnitSendCommand(int command, int arg, void* data, int length);
 // Lets go of what the library holds; nothing while it is not bound.
 void ExtensionUnitRelease();
 
+// Leaves the current folder out of the search for every DLL the process
+// loads from now on: one planted there by a document or a shortcut must
+// never run inside Lumo2. False where the system cannot do that.
+bool TakeCurrentFolderOutOfDllSearch();
+
 // Binds the three functions from the library at path (a bare name uses the
 // system's search). False, with nothing held, when any of them is missing.
 bool BindExtensionUnitLibrary(const char* path);
-// Binds from the folder of Lumo2.exe first, then the usual search path.
+// Binds UExProc.dll from the folder of Lumo2.exe, the system folder or a
+// folder on PATH, in that order, each by full path; never from the current
+// folder.
 bool BindExtensionUnitLibrary();
 // The bound library, or null.
 HMODULE ExtensionUnitLibrary();

@@ -4,7 +4,11 @@
 ; writes under HKLM, so a clinic user without administrator rights can run it.
 ;
 ; makensis -INPUTCHARSET UTF8 -DVERSION=x.y.z -DLUMO2_EXE=<Lumo2.exe>
-;          -DICON=<lumo2.ico> -DOUTFILE=<setup.exe> lumo2.nsi
+;          -DICON=<lumo2.ico> -DOUTFILE=<setup.exe> [-DSIGN_COMMAND=<command>] lumo2.nsi
+;
+; SIGN_COMMAND, when given, signs the file named after it in place; the
+; uninstaller is signed before it goes into the setup program, then the
+; setup program itself.
 ;
 ; Silent switches: /S, /NOAUTOSTART (no start at logon), /NORUN (do not start
 ; Lumo2 now), /D=<folder> (last, unquoted). The uninstaller: /S, /PURGE (also
@@ -33,13 +37,20 @@ SetCompressor /SOLID lzma
 !define STARTUP_APPROVED_KEY "Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
 !define SETTINGS_KEY "Software\Kestrova"
 ; The class of Lumo2's hidden tray window; WM_CLOSE to it ends Lumo2 cleanly
-; and takes its icon out of the notification area.
+; and takes its icon out of the notification area. Windows drops WM_CLOSE
+; to a Lumo2 run as administrator; the registered message QUIT_MESSAGE ends
+; it the same way and is let through.
 !define TRAY_CLASS "Lumo"
+!define QUIT_MESSAGE "Lumo2Quit"
 !define EXIT_FOLDER_NOT_WRITABLE 3
 !define EXIT_STILL_RUNNING 4
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+!ifdef SIGN_COMMAND
+  !uninstfinalize '${SIGN_COMMAND} "%1"' = 0
+  !finalize '${SIGN_COMMAND} "%1"' = 0
+!endif
 InstallDir "$LOCALAPPDATA\Programs\Lumo2"
 ; An upgrade goes where the last installation went, unless /D= says otherwise.
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
@@ -107,11 +118,16 @@ Page custom OptionsPageShow OptionsPageLeave
 Function ${un}EndRunningLumo2
   Push $1
   Push $2
+  Push $3
   StrCpy $0 1
   StrCpy $2 0
   FindWindow $1 "${TRAY_CLASS}"
   ${If} $1 <> 0
     DetailPrint "$(Closing)"
+    System::Call 'user32::RegisterWindowMessage(t "${QUIT_MESSAGE}") i .r3'
+    ${If} $3 <> 0
+      SendMessage $1 $3 0 0 /TIMEOUT=5000
+    ${EndIf}
     SendMessage $1 ${WM_CLOSE} 0 0 /TIMEOUT=5000
   ${EndIf}
   ${DoWhile} $1 <> 0
@@ -141,6 +157,7 @@ Function ${un}EndRunningLumo2
       StrCpy $0 0
     ${EndIf}
   ${EndIf}
+  Pop $3
   Pop $2
   Pop $1
 FunctionEnd

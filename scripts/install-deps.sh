@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs the cross compiler, Wine (32-bit), Xvfb, the GoogleTest sources,
-# NSIS (makensis builds the setup program), a Hangul font for the settings
-# window's texts and python3, which checks the Group Policy templates.
+# NSIS (makensis builds the setup program), wixl and msitools (the MSI
+# package), osslsigncode and openssl (signing, and the tests' throw-away
+# certificates), a Hangul font for the settings window's texts and python3,
+# which checks the Group Policy templates.
 # Quick and silent when everything is already present.
 set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
           mingw-w64-i686-dev binutils-mingw-w64-i686
-          wine wine32:i386 wine64 xvfb xauth googletest imagemagick nsis fonts-nanum python3)
+          wine wine32:i386 wine64 xvfb xauth googletest imagemagick nsis fonts-nanum
+          wixl msitools osslsigncode openssl python3)
 
 missing=()
 for p in "${packages[@]}"; do

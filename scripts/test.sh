@@ -5,6 +5,14 @@ set -euo pipefail
 source "$(dirname "$0")/testbed.sh"
 
 bash "$REPO_DIR/scripts/install-deps.sh"
+# Signed with a throw-away certificate, so that the tests check the files as a
+# release carries them. Only this build sees it: a build configured without
+# LUMO2_SIGN_* in its environment is unsigned and says so.
+signing=$BUILD_DIR/test-signing
+bash "$REPO_DIR/scripts/make-test-cert.sh" "$signing"
+export LUMO2_SIGN_PKCS12=$signing/codesign.p12 LUMO2_SIGN_PASSWORD_FILE=$signing/password.txt \
+       LUMO2_SIGN_TSA_CERTS=$signing/tsa-chain.pem LUMO2_SIGN_TSA_KEY=$signing/tsa.key \
+       LUMO2_SIGN_CAFILE=$signing/ca.pem
 build_project
 start_testbed
 bash "$REPO_DIR/scripts/install-standins.sh" "$BIN_DIR"
@@ -16,8 +24,8 @@ for bmp in "$BUILD_DIR"/screenshots/*.bmp; do
     convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
 # ctest keeps what passing tests print to itself; the figures of the fuzz,
-# stuck-key, start-up, endurance and setup runs are worth seeing every time.
-figures=$(grep -hE '^(registry fuzz|stuck keys|starts|endurance|generated start-ups|setup program|silent uninstall)' \
+# stuck-key, start-up, endurance, setup and MSI runs are worth seeing every time.
+figures=$(grep -hE '^(registry fuzz|stuck keys|starts|endurance|generated start-ups|setup program|silent uninstall|msi package|Lumo2.exe:)' \
           "$BUILD_DIR/Testing/Temporary/LastTest.log" 2>/dev/null || true)
 [ -n "$figures" ] && printf 'figures:\n%s\n' "$figures"
 [ -d "$BUILD_DIR/screenshots" ] && echo "screenshots: $BUILD_DIR/screenshots"

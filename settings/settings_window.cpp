@@ -5,6 +5,7 @@
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/key_names.h"
+#include <imm.h>
 #include <limits.h>
 #include <string.h>
 
@@ -80,6 +81,23 @@ static void CreateControls(HWND window)
     }
     for (const ChildControl& c : Controls)
         SendMessageA(*c.handle, WM_SETFONT, reinterpret_cast<WPARAM>(SettingsFont), 0);
+    DetachInputMethod();
+}
+
+static UINT ImeVirtualKeyOfSystem(HWND field)
+{
+    return ImmGetVirtualKey(field);
+}
+
+ImeVirtualKeyFn LookUpImeVirtualKey = ImeVirtualKeyOfSystem;
+
+void DetachInputMethod()
+{
+    // A Korean IME in Hangul mode turns letters into VK_PROCESSKEY; with no
+    // input context the fields get the keys themselves.
+    HWND fields[] = {KeyField1, KeyField2, KeyField3};
+    for (HWND field : fields)
+        ImmAssociateContextEx(field, NULL, 0);
 }
 
 static KeyCombo* ComboOfField(HWND field)
@@ -182,6 +200,13 @@ void ShowCustomKeySettings()
 
 void CaptureKeyCombo(HWND field, DWORD key)
 {
+    // A key the IME still took is captured as the key it was; stored as
+    // VK_PROCESSKEY it would send nothing.
+    if (key == VK_PROCESSKEY) {
+        key = LookUpImeVirtualKey(field);
+        if (key == 0 || key == VK_PROCESSKEY)
+            return;
+    }
     char text[256];
     memset(text, 0, sizeof(text));
     GetWindowTextA(field, text, sizeof(text));

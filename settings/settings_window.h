@@ -10,6 +10,14 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
 void ShowCustomKeySettings();
 void CaptureKeyCombo(HWND field, DWORD key);
 
+// Takes the input context off the three key fields, so an IME never stands
+// between a key and its capture.
+void DetachInputMethod();
+// The key behind a VK_PROCESSKEY that reached a field; 0 when the IME cannot
+// tell. Tests replace it to play a Korean IME.
+typedef UINT (*ImeVirtualKeyFn)(HWND field);
+extern ImeVirtualKeyFn LookUpImeVirtualKey;
+
 // What "Save" says, from the settings window, when the registry refused.
 extern const char SaveFailedText[];
 

@@ -97,7 +97,10 @@ TEST(SendKeyComboTest, ModifiersWrapTheKeyAndAreReleasedInPressOrder)
         {{0, 0, 0, 0x100}, {Down(0), Up(0)}},
     };
     for (const auto& c : cases) {
-        Events sent = EventsOf(c.combo);
+        KeyRecorder recorder;
+        SendKeyCombo(c.combo);
+        EXPECT_EQ(std::vector<UINT>{UINT(c.events.size())}, recorder.Calls()) << "one combination, one call";
+        Events sent = recorder.Take();
         EXPECT_EQ(Describe(c.events), Describe(sent));
         EXPECT_TRUE(KeysBalanced(sent));
     }
@@ -200,24 +203,26 @@ TEST_F(CustomKeysTest, SendAllSendsLeadingCombinationsWithPausesBetween)
         KeyCombo first, second, third;
         LONG time;
         Events sent;  // keys and pauses, in order
+        std::vector<UINT> calls;  // events per call: one combination each
     } cases[] = {
-        {"three", CtrlA, AltShiftB, PlainC, 250, join({a, {Pause(250)}, b, {Pause(250)}, c})},
-        {"two", CtrlA, AltShiftB, None, 250, join({a, {Pause(250)}, b})},
-        {"one", CtrlA, None, None, 250, a},
-        {"gap stops", CtrlA, None, PlainC, 250, a},
-        {"first empty", None, AltShiftB, PlainC, 250, {}},
-        {"zero time", CtrlA, AltShiftB, PlainC, 0, join({a, {Pause(0)}, b, {Pause(0)}, c})},
+        {"three", CtrlA, AltShiftB, PlainC, 250, join({a, {Pause(250)}, b, {Pause(250)}, c}), {4, 6, 2}},
+        {"two", CtrlA, AltShiftB, None, 250, join({a, {Pause(250)}, b}), {4, 6}},
+        {"one", CtrlA, None, None, 250, a, {4}},
+        {"gap stops", CtrlA, None, PlainC, 250, a, {4}},
+        {"first empty", None, AltShiftB, PlainC, 250, {}, {}},
+        {"zero time", CtrlA, AltShiftB, PlainC, 0, join({a, {Pause(0)}, b, {Pause(0)}, c}), {4, 6, 2}},
         {"negative time means no pause", CtrlA, AltShiftB, PlainC, -1,
-         join({a, {Pause(0)}, b, {Pause(0)}, c})},
-        {"longest pause", CtrlA, AltShiftB, None, 10000, join({a, {Pause(10000)}, b})},
+         join({a, {Pause(0)}, b, {Pause(0)}, c}), {4, 6, 2}},
+        {"longest pause", CtrlA, AltShiftB, None, 10000, join({a, {Pause(10000)}, b}), {4, 6}},
         {"longer times are cut so the program never freezes", CtrlA, AltShiftB, None, 0x7FFFFFFF,
-         join({a, {Pause(10000)}, b})},
+         join({a, {Pause(10000)}, b}), {4, 6}},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         Use(SendAll, row.time, row.first, row.second, row.third);
         KeyRecorder recorder;
         PerformAction();
+        EXPECT_EQ(row.calls, recorder.Calls());
         EXPECT_EQ(Describe(row.sent), Describe(recorder.Take()));
         EXPECT_EQ(0, SequencePosition);
         EXPECT_EQ(0u, LastSendTime);

@@ -3,6 +3,7 @@
 #include "camera/device_lookup.h"
 #include "tests/sim_camera.h"
 #include <string>
+#include <uuids.h>
 #include <vector>
 
 namespace {
@@ -135,6 +136,78 @@ TEST_F(DeviceLookupTest, KnownNamesAreTriedInTheirOrder)
     camera.RemoveAll();
     camera.Add(9, KnownCameraNames[15]);
     EXPECT_EQ(9, OpenedSlot());
+}
+
+// The system device enumerator, registered for this process in front of the
+// real one, counting the walks of a category it is asked for.
+class CountingDeviceEnumerator : public ICreateDevEnum, public IClassFactory {
+public:
+    explicit CountingDeviceEnumerator(ICreateDevEnum* real) : real_(real) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        if (iid == IID_IUnknown || iid == IID_ICreateDevEnum)
+            *out = static_cast<ICreateDevEnum*>(this);
+        else if (iid == IID_IClassFactory)
+            *out = static_cast<IClassFactory*>(this);
+        else
+            return *out = NULL, E_NOINTERFACE;
+        return S_OK;
+    }
+    // Lives on the test's stack, longer than any reference to it.
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateClassEnumerator(REFCLSID category, IEnumMoniker** out, DWORD flags) override
+    {
+        ++walks;
+        return real_->CreateClassEnumerator(category, out, flags);
+    }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override
+    {
+        return outer ? CLASS_E_NOAGGREGATION : QueryInterface(iid, out);
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+    int walks = 0;
+
+private:
+    ICreateDevEnum* real_;
+};
+
+TEST_F(DeviceLookupTest, OneWalkOfTheDevicesServesEveryName)
+{
+    ICreateDevEnum* real = NULL;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SystemDeviceEnum, NULL, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                     reinterpret_cast<void**>(&real)));
+    CountingDeviceEnumerator counting(real);
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, CoRegisterClassObject(CLSID_SystemDeviceEnum, static_cast<IClassFactory*>(&counting),
+                                          CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+    struct {
+        const char* what;
+        std::vector<Device> devices;
+        int expectedSlot;
+    } cases[] = {
+        {"twenty devices, no camera", {}, -1},
+        {"the last known name, after twenty others", {{40, KnownCameraNames[15], 0}}, 40},
+        {"a failed bind, then the same name further on", {{41, SimCameraName, SimCameraFailCreate},
+                                                          {42, KnownCameraNames[0], 0},
+                                                          {43, SimCameraName, 0}}, 43},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        camera.RemoveAll();
+        for (int i = 0; i < 20; ++i)
+            camera.Add(i, ("Webcam " + std::to_string(i)).c_str());
+        for (const Device& d : c.devices)
+            camera.Add(d.slot, d.name, d.flags);
+        counting.walks = 0;
+        EXPECT_EQ(c.expectedSlot, OpenedSlot());
+        EXPECT_EQ(1, counting.walks);
+        EXPECT_EQ(0, camera.LiveFilters());
+    }
+    CoRevokeClassObject(cookie);
+    real->Release();
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include "app/shell.h"
 #include "app/tray_window.h"
 #include "camera/button_source.h"
+#include "res/resource.h"
 #include "settings/custom_settings.h"
+#include "tests/joystick_log.h"
 #include "tests/key_recorder.h"
 #include "tests/registry_scratch.h"
 #include "tests/sim_camera.h"
@@ -222,6 +224,22 @@ TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndOneBalloonPerProcess)
         EXPECT_EQ(p.balloons, shell.balloons.size());
         EXPECT_EQ(p.lookups, TargetLookups);
     }
+}
+
+TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
+{
+    PPJoyOutOfReach ppjoyGone;
+    ASSERT_TRUE(ppjoyGone.Done());
+    StoreVJoyLocation(REG_SZ, NULL, 0);
+    CreateTray();
+    for (size_t chosen = 1; chosen <= 2; ++chosen) {
+        SendMessageA(window, WM_COMMAND, IDM_JOYSTICK, 0);
+        EXPECT_TRUE(Press().empty());
+        SendMessageA(window, WM_COMMAND, IDM_SPACE, 0);
+        ASSERT_EQ(chosen, shell.balloons.size()) << "once each time it is chosen, not per press";
+        EXPECT_EQ(std::string("Lumo2|") + NoJoystickText, shell.balloons.back());
+    }
+    RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
 }
 
 TEST_F(TrayWindowTest, BlockedKeysWarningWaitsUntilTheIconCanShowIt)

@@ -1,9 +1,11 @@
 // The joystick click against the stand-in PPJoy driver.
 #include "actions/actions.h"
 #include "actions/joystick.h"
+#include "actions/vjoy.h"
 #include "app/action_mode.h"
 #include "tests/joystick_log.h"
 #include "tests/key_recorder.h"
+#include "tests/test_support.h"
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -83,21 +85,88 @@ TEST_F(JoystickTest, CloseJoystickClosesOnceAndForgetsTheHandle)
     EXPECT_EQ(1u, ReadJoystickLog().opens);
 }
 
-TEST_F(JoystickTest, WithoutTheDeviceAPressStillPausesAndSendsNothing)
+// GetTickCount moves in coarse steps under Wine; the counter does not.
+double PressMs()
 {
-    OpenJoystick();
-    CloseJoystick();
-    JoystickHandle = INVALID_HANDLE_VALUE;  // as a failed open leaves it
-    // GetTickCount moves in coarse steps under Wine; the counter does not.
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     PerformAction();
     QueryPerformanceCounter(&end);
-    double elapsedMs = (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
-    EXPECT_GE(elapsedMs, 95.0);
+    return (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+}
+
+TEST_F(JoystickTest, WithoutAnyDriverAPressSendsNothingAndDoesNotWait)
+{
+    OpenJoystick();
+    CloseJoystick();
+    JoystickHandle = INVALID_HANDLE_VALUE;  // as a failed open leaves it
+    EXPECT_LT(PressMs(), 50.0) << "no 100 ms for nobody";
     EXPECT_EQ(0u, ReadJoystickLog().count);
     EXPECT_EQ(0, JoystickState.buttons[0]);
+}
+
+TEST(VJoyLocationTest, TheUninstallEntryNamesTheLibraryByFullPathOnly)
+{
+    struct {
+        DWORD type;
+        std::string value;
+        DWORD extra;        // bytes stored beyond the text: 1 is the terminator
+        const char* found;  // null: no library
+    } cases[] = {
+        {REG_SZ, "C:\\vJoy\\x86\\", 1, "C:\\vJoy\\x86\\vJoyInterface.dll"},
+        {REG_SZ, "C:\\vJoy\\VJOYINTERFACE.DLL", 1, "C:\\vJoy\\VJOYINTERFACE.DLL"},
+        {REG_SZ, "\\\\server\\vJoy", 0, "\\\\server\\vJoy\\vJoyInterface.dll"},  // no terminator
+        {REG_EXPAND_SZ, "%SystemRoot%\\vJoy", 1, "C:\\windows\\vJoy\\vJoyInterface.dll"},
+        {REG_SZ, "vJoy\\x86", 1, NULL},  // relative: would be searched for
+        {REG_SZ, "C:", 1, NULL},
+        {REG_BINARY, "C:\\vJoy", 1, NULL},
+        {REG_SZ, "C:\\" + std::string(250, 'v'), 1, NULL},  // no room for the name
+        {REG_SZ, "C:\\" + std::string(400, 'v'), 1, NULL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        StoreVJoyLocation(c.type, c.value.c_str(), DWORD(c.value.size() + c.extra));
+        char path[MAX_PATH] = "";
+        EXPECT_EQ(c.found != NULL, FindVJoyLibrary(path, sizeof(path)));
+        EXPECT_STRCASEEQ(c.found ? c.found : "", path);
+    }
+    StoreVJoyLocation(REG_SZ, NULL, 0);
+    char path[MAX_PATH];
+    EXPECT_FALSE(FindVJoyLibrary(path, sizeof(path))) << "no entry";
+}
+
+TEST(VJoyTest, WithoutPPJoyAFreeVJoyDeviceIsTakenAndClickedForAHundredMilliseconds)
+{
+    PPJoyOutOfReach ppjoyGone;
+    ASSERT_TRUE(ppjoyGone.Done());
+    VJoyRegistered vjoy;
+    VJoyLog* log = OpenVJoyLog();
+    ActionMode = ModeJoystick;
+    struct {
+        LONG disabled, status;  // vJoyEnabled off; GetVJDStatus's answer
+        const char* calls;      // open, press, close; empty: unusable
+    } cases[] = {
+        {0, VJoyFree, "acquire 1, down 1/1, up 1/1, relinquish 1"},
+        {0, VJoyOwned, "down 1/1, up 1/1, relinquish 1"},
+        {0, VJoyBusy, ""}, {0, VJoyMissing, ""}, {0, VJoyUnknown, ""}, {1, VJoyFree, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "status " << c.status << ", disabled " << c.disabled);
+        ClearVJoyLog();
+        log->disabled = c.disabled;
+        log->statusOverride = c.status + 1;
+        bool usable = *c.calls != '\0';
+        EXPECT_EQ(usable, OpenJoystick());
+        EXPECT_EQ(INVALID_HANDLE_VALUE, JoystickHandle) << "PPJoy is asked first";
+        double ms = PressMs();
+        CloseJoystick();
+        EXPECT_EQ(c.calls, DescribeVJoyCalls(GetCurrentProcessId()));
+        EXPECT_TRUE(usable ? VJoyPressMs() >= 95.0 : ms < 50.0) << ms << " ms";
+    }
+    StoreVJoyLocation(REG_SZ, NULL, 0);
+    UnbindVJoyLibrary();
+    EXPECT_FALSE(OpenJoystick()) << "no vJoy installed";
 }
 
 TEST_F(JoystickTest, OtherModesSendNothingToTheDriver)

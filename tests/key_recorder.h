@@ -5,22 +5,28 @@
 #include <string>
 #include <vector>
 
-// One key going down or up, or, from the recorder only, a pause of the
-// sending thread between keys.
+// One key going down or up, with the scan code and extended flag it was
+// sent with, or, from the recorder only, a pause of the sending thread
+// between keys.
 struct KeyEvent {
     BYTE vk;
     bool down;
     bool pause;
     DWORD pauseMs;
+    WORD scan;
+    bool extended;
     bool operator==(const KeyEvent& other) const
     {
-        return vk == other.vk && down == other.down && pause == other.pause && pauseMs == other.pauseMs;
+        return vk == other.vk && down == other.down && pause == other.pause && pauseMs == other.pauseMs &&
+               scan == other.scan && extended == other.extended;
     }
 };
 
-inline KeyEvent Down(BYTE vk) { return {vk, true, false, 0}; }
-inline KeyEvent Up(BYTE vk) { return {vk, false, false, 0}; }
-inline KeyEvent Pause(DWORD ms) { return {0, false, true, ms}; }
+// A key as a US keyboard sends it: scan code and extended flag as a real
+// key gives them to a low-level hook.
+KeyEvent Down(BYTE vk);
+KeyEvent Up(BYTE vk);
+inline KeyEvent Pause(DWORD ms) { return {0, false, true, ms, 0, false}; }
 
 std::string Describe(const std::vector<KeyEvent>& events);
 
@@ -35,10 +41,20 @@ public:
     KeyRecorder();
     ~KeyRecorder();
     std::vector<KeyEvent> Take();
+    // How many key events each call of the sink carried, since the last
+    // Take; a pause ends no call and is not counted.
+    const std::vector<UINT>& Calls() const { return calls_; }
+    // The sink answers that only this many events of its next call went in,
+    // as SendInput does when input is blocked part way.
+    void AcceptOnlyNext(UINT count) { acceptNext_ = count; }
 
 private:
     KeyEventSinkFn previousSink_;
     PauseFn previousPause_;
-    std::vector<KeyEvent>* previousEvents_;
+    KeyRecorder* previous_;
     std::vector<KeyEvent> events_;
+    std::vector<UINT> calls_;
+    UINT acceptNext_ = UINT(-1);
+    friend UINT RecordKeyEvents(INPUT* inputs, UINT count);
+    friend void RecordPause(DWORD ms);
 };

@@ -26,7 +26,10 @@ static LRESULT CALLBACK LowLevelKeyboardProc(int code, WPARAM wParam, LPARAM lPa
     const KBDLLHOOKSTRUCT* info = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
     bool down = wParam == WM_KEYDOWN || wParam == WM_SYSKEYDOWN;
     BYTE vk = FoldModifier(static_cast<BYTE>(info->vkCode));
-    HookedEvents.push_back(down ? Down(vk) : Up(vk));
+    // As sent: the scan code and extended flag are what a Remote Desktop
+    // client forwards.
+    HookedEvents.push_back({vk, down, false, 0, static_cast<WORD>(info->scanCode),
+                            (info->flags & LLKHF_EXTENDED) != 0});
     if ((info->flags & LLKHF_INJECTED) == 0)
         ++HookedNotInjected;
     return 1;
@@ -69,6 +72,11 @@ std::vector<KeyEvent> KeyboardHook::WaitFor(size_t count, DWORD timeoutMs)
 // A key no keyboard has and no program here sends; the hook swallows it.
 const BYTE MarkerKey = VK_F24;
 
+static bool IsMarker(const KeyEvent& e)
+{
+    return e.vk == MarkerKey && !e.down && !e.pause;
+}
+
 std::vector<KeyEvent> KeyboardHook::TakeUpToNow(DWORD timeoutMs)
 {
     // Low-level hooks see input in the order it was injected, whichever
@@ -76,14 +84,14 @@ std::vector<KeyEvent> KeyboardHook::TakeUpToNow(DWORD timeoutMs)
     keybd_event(MarkerKey, 0, KEYEVENTF_KEYUP, 0);
     auto marker = [] {
         for (const KeyEvent& e : HookedEvents)
-            if (e == Up(MarkerKey))
+            if (IsMarker(e))
                 return true;
         return false;
     };
     EXPECT_TRUE(WaitUntil(marker, timeoutMs)) << "the marker key never reached the hook";
     std::vector<KeyEvent> events;
     for (size_t i = 0; i < HookedEvents.size(); ++i) {
-        if (HookedEvents[i] == Up(MarkerKey)) {
+        if (IsMarker(HookedEvents[i])) {
             HookedEvents.erase(HookedEvents.begin(), HookedEvents.begin() + i + 1);
             return events;
         }

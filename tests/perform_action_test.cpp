@@ -26,14 +26,17 @@ protected:
         ActionMode = ModeSpace;
     }
 
+    // What one press sent; calls gets how many events each call carried.
     Events Press(LONG mode)
     {
         ActionMode = mode;
         PerformAction();
+        calls = recorder.Calls();
         return recorder.Take();
     }
 
     KeyRecorder recorder;
+    std::vector<UINT> calls;
 };
 
 struct FixedModeCase {
@@ -60,8 +63,28 @@ TEST_F(PerformActionTest, FixedModesSendExactlyTheirEventsAndMoveTheToggle)
         HotkeyToggle = c.toggleBefore;
         Events sent = Press(c.mode);
         EXPECT_EQ(Describe(c.events), Describe(sent));
+        EXPECT_EQ(std::vector<UINT>{UINT(c.events.size())}, calls) << "one press, one call";
         EXPECT_TRUE(KeysBalanced(sent));
         EXPECT_EQ(c.toggleAfter, HotkeyToggle);
+    }
+}
+
+TEST_F(PerformActionTest, APressThatGoesInOnlyPartlyReleasesWhatItLeftDown)
+{
+    struct {
+        UINT accepted;   // events of the press that went in
+        Events release;  // sent in one more call
+    } cases[] = {
+        {3, {Up('V'), Up(VK_CONTROL), Up(VK_SHIFT)}}, {4, {Up(VK_CONTROL), Up(VK_SHIFT)}}, {0, {}}, {6, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.accepted);
+        HotkeyToggle = 1;
+        recorder.AcceptOnlyNext(c.accepted);
+        Events expected = CtrlShiftV;
+        expected.insert(expected.end(), c.release.begin(), c.release.end());
+        EXPECT_EQ(Describe(expected), Describe(Press(ModeSidexis)));
+        EXPECT_EQ(c.release.empty() ? 1u : 2u, calls.size());
     }
 }
 

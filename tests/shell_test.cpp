@@ -7,6 +7,7 @@
 #include "settings/custom_settings.h"
 #include "settings/settings_window.h"
 #include <gtest/gtest.h>
+#include <imm.h>
 #include <limits.h>
 #include <string>
 
@@ -200,6 +201,61 @@ TEST_F(CaptureTest, ModifiersAloneAndSecondKeysChangeNothing)
     EXPECT_EQ("CTRL + S", FieldText());
     EXPECT_EQ(DWORD('S'), CustomSettings.keys[0].k);
     EXPECT_EQ(0, CustomSettings.keys[0].alt);
+}
+
+// What a Korean IME would say a VK_PROCESSKEY was.
+UINT ImeKey;
+UINT PlayedImeKey(HWND)
+{
+    return ImeKey;
+}
+
+TEST_F(CaptureTest, AKeyTheImeTookIsCapturedAsTheKeyItWasOrNotAtAll)
+{
+    ImeVirtualKeyFn system = LookUpImeVirtualKey;
+    LookUpImeVirtualKey = PlayedImeKey;
+    HoldModifiers({VK_CONTROL});
+    const struct {
+        UINT imeKey;
+        const char* text;
+        DWORD stored;
+    } cases[] = {{'A', "CTRL + A", 'A'}, {0, "", 0}, {VK_PROCESSKEY, "", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.imeKey);
+        SetWindowTextA(KeyField1, "");
+        CustomSettings.keys[0] = KeyCombo();
+        ImeKey = c.imeKey;
+        CaptureKeyCombo(KeyField1, VK_PROCESSKEY);
+        EXPECT_EQ(c.text, FieldText());
+        EXPECT_EQ(c.stored, CustomSettings.keys[0].k);
+        EXPECT_EQ(c.stored != 0, CustomSettings.keys[0].control != 0);
+    }
+    LookUpImeVirtualKey = system;
+}
+
+TEST(SettingsWindowImeTest, KeyFieldsHaveNoInputContextButTheTimeFieldKeepsIt)
+{
+    WNDCLASSA settingsClass = {};
+    settingsClass.lpfnWndProc = SettingsWindowProc;
+    settingsClass.hInstance = GetModuleHandleA(NULL);
+    settingsClass.lpszClassName = "CustomUnderTest";
+    ASSERT_NE(0, RegisterClassA(&settingsClass));
+    AppInstance = GetModuleHandleA(NULL);
+    HWND window = CreateWindowExA(0, "CustomUnderTest", "", WS_CAPTION, 0, 0, 300, 250, NULL, NULL,
+                                  AppInstance, NULL);
+    ASSERT_NE(nullptr, window);
+    HIMC timeContext = ImmGetContext(TimeField);
+    EXPECT_NE(nullptr, timeContext) << "an edit field has a context unless it is taken away";
+    ImmReleaseContext(TimeField, timeContext);
+    for (HWND field : {KeyField1, KeyField2, KeyField3}) {
+        ASSERT_NE(nullptr, field);
+        HIMC context = ImmGetContext(field);
+        EXPECT_EQ(nullptr, context);
+        if (context)
+            ImmReleaseContext(field, context);
+    }
+    DestroyWindow(window);
+    UnregisterClassA("CustomUnderTest", AppInstance);
 }
 
 TEST_F(CaptureTest, AKeyWithoutANameLeavesTheFieldReadyToCaptureAgain)

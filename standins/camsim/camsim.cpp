@@ -8,9 +8,11 @@
 //   camsim press [MS]           press the button for MS ms (default 300)
 //   camsim hold | release       hold the button down, let it go
 //   camsim packets              the joystick packets the driver received
+//   camsim vjoy                 what the stand-in vJoy library was asked
 //   camsim status               what the simulated camera is doing
 #include "standins/joystick_driver/ppjoy_standin.h"
 #include "standins/sim_state/sim_state.h"
+#include "standins/vjoy/vjoy_log.h"
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -92,10 +94,28 @@ static int PrintPackets()
     return 0;
 }
 
+static int PrintVJoyCalls()
+{
+    VJoyLog* log = OpenVJoyLog();
+    if (!log)
+        return 1;
+    printf("device 1 held by process %lu\n", log->owner);
+    for (LONG i = 0; i < log->count && i < VJoyLogSize; ++i) {
+        const VJoyCall& c = log->calls[i];
+        const char* what = c.kind == VJoyAcquireCall ? "acquire" : c.kind == VJoyRelinquishCall ? "relinquish" : "button";
+        printf("%10.1f ms  process %lu  %s %u", c.counter * 1000.0 / (log->frequency ? log->frequency : 1),
+               c.process, what, c.id);
+        if (c.kind == VJoySetButtonCall)
+            printf(" #%ld %s", c.button, c.down ? "down" : "up");
+        printf("\n");
+    }
+    return 0;
+}
+
 static int Usage()
 {
     fprintf(stderr, "usage: camsim attach eu | attach driver [NAME] | detach | press [MS] |"
-                    " hold | release | packets | status\n");
+                    " hold | release | packets | vjoy | status\n");
     return 2;
 }
 
@@ -128,6 +148,8 @@ int main(int argc, char** argv)
         sim->euButtonDown = 0;
     } else if (strcmp(verb, "packets") == 0) {
         result = PrintPackets();
+    } else if (strcmp(verb, "vjoy") == 0) {
+        result = PrintVJoyCalls();
     } else if (strcmp(verb, "status") == 0) {
         printf("extension unit: %s, button %s; register 0x0C = 0x%02X; filters made %ld\n",
                sim->euConnectedResult > 0 ? "attached" : "detached", sim->euButtonDown ? "down" : "up",

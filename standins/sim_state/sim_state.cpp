@@ -4,26 +4,31 @@
 
 static const char SimCameraLibrary[] = "lumo2_sim_camera.dll";
 
-SimState* OpenSimState()
+void* MapSharedFile(const char* name, DWORD size)
 {
-    static SimState* state;
-    if (state)
-        return state;
     char path[MAX_PATH];
     DWORD length = GetTempPathA(MAX_PATH - 32, path);
-    if (length == 0 || length >= MAX_PATH - 32)
+    if (length == 0 || length >= MAX_PATH - 32 || lstrlenA(name) >= 32)
         return NULL;
-    lstrcatA(path, "lumo2-camera-sim.bin");
+    lstrcatA(path, name);
     HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return NULL;
-    HANDLE mapping = CreateFileMappingA(file, NULL, PAGE_READWRITE, 0, sizeof(SimState), NULL);
+    HANDLE mapping = CreateFileMappingA(file, NULL, PAGE_READWRITE, 0, size, NULL);
     CloseHandle(file);
     if (!mapping)
         return NULL;
-    state = static_cast<SimState*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(SimState)));
+    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
     CloseHandle(mapping);
+    return view;
+}
+
+SimState* OpenSimState()
+{
+    static SimState* state;
+    if (!state)
+        state = static_cast<SimState*>(MapSharedFile("lumo2-camera-sim.bin", sizeof(SimState)));
     return state;
 }
 

@@ -28,10 +28,18 @@ struct SimState {
     // answering for a camera), by any process: once per timer tick there,
     // as registerReads is on the capture-driver route.
     LONG euButtonReads;
+
+    // Loads of the stand-in UExProc.dll into any process: a build planted
+    // where the program must not look shows itself by being counted.
+    LONG euLibraryLoads;
 };
 
 // Maps the shared state, creating it zeroed the first time; null on failure.
 SimState* OpenSimState();
+
+// Maps size bytes of the named file in the temporary folder, shared by every
+// process of the prefix and zeroed when first made; null on failure.
+void* MapSharedFile(const char* name, DWORD size);
 
 // The stand-in capture driver's library (lumo2_sim_camera.dll) from beside
 // the running program, loaded once; null when it is not there.

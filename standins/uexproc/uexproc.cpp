@@ -23,6 +23,15 @@
 
 extern "C" {
 
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        if (SimState* sim = OpenSimState())
+            InterlockedIncrement(&sim->euLibraryLoads);
+    }
+    return TRUE;
+}
+
 UEXPROC_EXPORT int UEXPROC_CALL isConnectedEVA(void)
 {
     SimState* sim = OpenSimState();

@@ -3,8 +3,10 @@
 // Presses come through the capture driver's latch, whose clearing shows when
 // a poll has taken them.
 #include "app/action_mode.h"
+#include "app/elevation.h"
 #include "app/policy.h"
 #include "app/shell.h"
+#include "app/takeover.h"
 #include "app/tray_window.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
@@ -301,6 +303,51 @@ TEST_F(AppTest, JoystickCommandOpensTheDeviceEachTime)
     EXPECT_EQ(0u, ReadJoystickLog().openHandles) << "closed at exit";
 }
 
+TEST_F(AppTest, WithoutPPJoyTheJoystickModeClicksVJoyAndGivesItBack)
+{
+    PPJoyOutOfReach ppjoyGone;
+    ASSERT_TRUE(ppjoyGone.Done());
+    VJoyRegistered vjoy;
+    VJoyLog* log = OpenVJoyLog();
+    ASSERT_NE(nullptr, log);
+    StoreDword("key", ModeJoystick);
+    ASSERT_TRUE(lumo.Start());
+    const DWORD pid = lumo.ProcessId();
+    auto callsAre = [&](const std::string& expected) {
+        WaitUntil([&] { return DescribeVJoyCalls(pid) == expected; }, 5000);
+        return DescribeVJoyCalls(pid);
+    };
+    EXPECT_EQ("acquire 1", callsAre("acquire 1")) << "taken at start-up";
+    EXPECT_EQ(pid, log->owner);
+    EXPECT_TRUE(Press().empty()) << "the joystick mode types nothing";
+    EXPECT_EQ("acquire 1, down 1/1, up 1/1", callsAre("acquire 1, down 1/1, up 1/1"));
+    EXPECT_GE(VJoyPressMs(), 95.0);
+    EXPECT_LT(VJoyPressMs(), 1000.0);
+
+    lumo.Command(IDM_SPACE);
+    EXPECT_EQ("acquire 1, down 1/1, up 1/1, relinquish 1", DescribeVJoyCalls(pid));
+    EXPECT_EQ(0u, log->owner) << "another mode gives the device back";
+    EXPECT_EQ(Describe(Space), Describe(Press()));
+    lumo.Command(IDM_JOYSTICK);
+    EXPECT_EQ(pid, log->owner) << "chosen again, taken again";
+    lumo.Command(IDM_EXIT);
+    EXPECT_EQ(0u, lumo.WaitForExit(5000));
+    EXPECT_EQ("acquire 1, down 1/1, up 1/1, relinquish 1, acquire 1, relinquish 1", DescribeVJoyCalls(pid));
+    EXPECT_EQ(0u, log->owner) << "given back at exit";
+}
+
+TEST_F(AppTest, CustomCombinationsArriveWithTheScanCodesOfTheRealKeys)
+{
+    CustomSettings = {SendAll, 0, {{0, 1, 0, VK_LEFT}, {0, 0, 1, VK_INSERT}, {0, 0, 0, VK_DIVIDE}}};
+    SaveCustomKeySettings();
+    StoreDword("key", ModeCustom);
+    ASSERT_TRUE(lumo.Start());
+    const Events expected = {Down(VK_CONTROL), Down(VK_LEFT), Up(VK_LEFT), Up(VK_CONTROL),
+                             Down(VK_SHIFT), Down(VK_INSERT), Up(VK_INSERT), Up(VK_SHIFT),
+                             Down(VK_DIVIDE), Up(VK_DIVIDE)};
+    EXPECT_EQ(Describe(expected), Describe(Press()));
+}
+
 TEST_F(AppTest, ExitRemovesTheIconAndStoresTheModeButCloseDoesNot)
 {
     ASSERT_TRUE(lumo.Start());
@@ -320,6 +367,79 @@ TEST_F(AppTest, ExitRemovesTheIconAndStoresTheModeButCloseDoesNot)
     PostMessageA(closed.Tray(), WM_CLOSE, 0, 0);
     EXPECT_EQ(0u, closed.WaitForExit(5000));
     EXPECT_EQ(LONG(-1), StoredActionMode(-1)) << "WM_CLOSE ends without writing the mode";
+
+    LumoProcess quit;
+    ASSERT_TRUE(quit.Start());
+    quit.Command(IDM_ENTER);
+    RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
+    PostMessageA(quit.Tray(), RegisterWindowMessageA(QuitMessageName), 0, 0);
+    EXPECT_EQ(0u, quit.WaitForExit(5000));
+    EXPECT_EQ(LONG(-1), StoredActionMode(-1)) << "\"Lumo2Quit\" ends as WM_CLOSE does";
+}
+
+DWORD PlayedOwnIntegrity;
+DWORD PlayOwnIntegrity()
+{
+    return PlayedOwnIntegrity;
+}
+
+// Another copy's tray window that never answers, as an older Lumo2 or a hung
+// one would not answer "Lumo2Quit".
+LRESULT CALLBACK DeafTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message >= 0xC000)
+        return 0;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
+{
+    ASSERT_TRUE(lumo.Start());
+    lumo.Command(IDM_KODAK);
+    RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
+    lstrcpyA(TrayClassName, "Lumo");
+    // Wine runs every process at one level; the real lookup reads it.
+    DWORD running = LookUpWindowIntegrity(lumo.Tray());
+    ASSERT_NE(0u, running);
+    ASSERT_NE(IntegrityDenied, running);
+    OwnIntegrityFn system = LookUpOwnIntegrity;
+    LookUpOwnIntegrity = PlayOwnIntegrity;
+
+    for (DWORD own : {running, running - 0x1000}) {
+        PlayedOwnIntegrity = own;
+        EXPECT_FALSE(TakeOverRunningCopy(TakeOverWaitMs)) << std::hex << own;
+    }
+    EXPECT_EQ(Describe(F5), Describe(Press())) << "the running copy goes on";
+
+    PlayedOwnIntegrity = running + 0x1000;
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(TakeOverRunningCopy(TakeOverWaitMs));
+    EXPECT_LT(GetTickCount() - start, TakeOverWaitMs);
+    EXPECT_EQ(0u, lumo.WaitForExit(0)) << "the process has ended, not only its window";
+    EXPECT_EQ(LONG(-1), StoredActionMode(-1)) << "it ended as on WM_CLOSE";
+    EXPECT_FALSE(TakeOverRunningCopy(TakeOverWaitMs)) << "no copy runs";
+
+    HWND deaf = CreateFakeTrayWindow(DeafTrayProc);
+    ASSERT_NE(nullptr, deaf);
+    start = GetTickCount();
+    EXPECT_FALSE(TakeOverRunningCopy(300)) << "a copy that stays is not joined by a second";
+    EXPECT_GE(GetTickCount() - start, 290u);
+    DestroyWindow(deaf);
+    UnregisterClassA("Lumo", GetModuleHandleA(NULL));
+    LookUpOwnIntegrity = system;
+}
+
+TEST(TakeOverTest, OnlyAReadableLowerLevelIsTakenOver)
+{
+    const struct {
+        DWORD own, running;
+        bool takesOver;
+    } cases[] = {
+        {0x3000, 0x2000, true},  {0x4000, 0x3000, true},   {0x3000, 0x3000, false},
+        {0x2000, 0x3000, false}, {0x3000, IntegrityDenied, false}, {0x3000, 0, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.takesOver, RunsHigherThan(c.own, c.running)) << std::hex << c.own << " " << c.running;
 }
 
 TEST_F(AppTest, TrayButtonDownOpensThePopupMenu)

@@ -8,6 +8,7 @@
 #include "settings/custom_settings.h"
 #include "settings/settings_window.h"
 #include "tests/app/lumo_process.h"
+#include "tests/joystick_log.h"
 #include "tests/keyboard_hook.h"
 #include "tests/registry_scratch.h"
 #include "tests/sim_camera.h"
@@ -287,6 +288,24 @@ TEST_F(FieldAppTest, ABalloonWarnsOnlyWhenTheProgramInFrontCannotReceiveTheKeys)
         EXPECT_TRUE(WaitUntil(BalloonShown, 5000)) << "the program in front cannot be asked: warn";
         Screenshot(ShownBalloon(), "blocked-keys-balloon");
     }
+    lumo.Command(IDM_EXIT);
+    EXPECT_EQ(0u, lumo.WaitForExit(5000));
+}
+
+// Neither PPJoy nor vJoy: choosing the joystick mode says so from the icon.
+TEST_F(FieldAppTest, ChoosingTheJoystickModeWithoutAnyDriverShowsABalloon)
+{
+    PPJoyOutOfReach ppjoyGone;
+    ASSERT_TRUE(ppjoyGone.Done());
+    StoreVJoyLocation(REG_SZ, NULL, 0);
+    LumoProcess lumo;
+    ASSERT_TRUE(lumo.Start());
+    ASSERT_TRUE(WaitUntil([&] { return lumo.HasTrayIcon(); }, 5000));
+    lumo.Command(IDM_KODAK);
+    EXPECT_FALSE(WaitUntil(BalloonShown, 3000)) << "another mode warns of nothing";
+    lumo.Command(IDM_JOYSTICK);
+    EXPECT_TRUE(WaitUntil(BalloonShown, 5000)) << "no balloon for a joystick mode that does nothing";
+    Screenshot(ShownBalloon(), "no-joystick-balloon");
     lumo.Command(IDM_EXIT);
     EXPECT_EQ(0u, lumo.WaitForExit(5000));
 }

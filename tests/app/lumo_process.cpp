@@ -241,3 +241,16 @@ LONG StoredActionMode(LONG def)
         return def;
     return value;
 }
+
+HWND CreateFakeTrayWindow(WNDPROC proc)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(NULL);
+    windowClass.lpszClassName = "Lumo";
+    RegisterClassA(&windowClass);  // fails harmlessly when an earlier window registered it
+    HWND window = CreateWindowA("Lumo", "", 0, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    if (window)
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc));
+    return window;
+}

@@ -34,6 +34,11 @@ std::vector<HWND> LumoTrayWindows();
 // Whether the notification area holds an icon of this tray window.
 bool TrayWindowHasIcon(HWND tray);
 
+// A window of Lumo2's tray window class made by this test and answered by
+// proc: another copy of Lumo2 as the program or the setup program sees it.
+// Destroy it, then UnregisterClassA("Lumo", GetModuleHandleA(NULL)).
+HWND CreateFakeTrayWindow(WNDPROC proc);
+
 // A top-level window of the given class belonging to the process, or null.
 HWND FindProcessWindow(DWORD processId, const char* className, const char* title = NULL);
 

@@ -2,6 +2,7 @@
 // would, page by page: what it installs, what an upgrade over a running
 // Lumo2 keeps, what the uninstaller takes away, and how failures end.
 #include "app/action_mode.h"
+#include "app/takeover.h"
 #include "lumo2_version.h"
 #include "tests/app/lumo_process.h"
 #include "tests/installer/setup_runner.h"
@@ -15,16 +16,6 @@ namespace {
 // Without spaces: Wine quotes an argument that has one, and /D= must not be
 // quoted.
 const char OtherFolder[] = "C:\\lumo2-test\\Elsewhere";
-
-std::string Quoted(const std::string& path)
-{
-    return "\"" + path + "\"";
-}
-
-bool SamePath(const std::string& a, const std::string& b)
-{
-    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
-}
 
 class InstallerTest : public ::testing::Test {
 protected:
@@ -45,19 +36,6 @@ protected:
     DWORD Setup(const std::string& switches, DWORD* elapsedMs = NULL)
     {
         return RunAndWait(Quoted(SetupPath()) + " " + switches, 60000, elapsedMs);
-    }
-
-    // Writes some settings of the user's own, as Lumo2 would.
-    void StoreSettings()
-    {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, 0, KEY_ALL_ACCESS,
-                                                 NULL, &key, NULL));
-        DWORD mode = ModeKodak, time = 750;
-        RegSetValueExA(key, "key", 0, REG_DWORD, reinterpret_cast<BYTE*>(&mode), sizeof(mode));
-        RegSetValueExA(key, "time", 0, REG_DWORD, reinterpret_cast<BYTE*>(&time), sizeof(time));
-        RegSetValueExA(key, "key1_k", 0, REG_BINARY, reinterpret_cast<const BYTE*>("\x51\0\0\0"), 4);
-        RegCloseKey(key);
     }
 
     // Everything one installation in folder consists of, checked value by
@@ -193,7 +171,7 @@ TEST_F(InstallerTest, SwitchesChangeWhatASilentInstallDoes)
 TEST_F(InstallerTest, ReinstallOverARunningLumo2IsAnUpgrade)
 {
     ASSERT_EQ(0u, Setup("/S /NORUN"));
-    StoreSettings();
+    ASSERT_TRUE(StoreSettings());
     std::string settings = DescribeSettings();
     // An older Lumo2.exe: the same program with a few bytes more.
     const std::string exe = DefaultInstallFolder() + "\\Lumo2.exe";
@@ -239,7 +217,7 @@ TEST_F(InstallerTest, SilentUninstallRemovesEverythingButTheSettingsUnlessPurged
         SCOPED_TRACE(c.switches);
         ASSERT_EQ(0u, Setup("/S"));
         ASSERT_TRUE(WaitUntil([] { return LumoTrayWindows().size() == 1; }, 15000));
-        StoreSettings();
+        ASSERT_TRUE(StoreSettings());
         ASSERT_TRUE(MarkStartAtLogonDisabled());
         std::string settings = DescribeSettings();
         DWORD elapsed = 0;
@@ -332,13 +310,7 @@ TEST_F(InstallerTest, FailuresExitNonZeroAndLeaveNothingHalfDone)
     fputs("older build", exe);
     fclose(exe);
     std::string before = DescribeSettings();
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = StubbornProc;
-    windowClass.hInstance = GetModuleHandleA(NULL);
-    windowClass.lpszClassName = "Lumo";
-    ATOM atom = RegisterClassA(&windowClass);
-    ASSERT_NE(0, atom);
-    HWND stubborn = CreateWindowA("Lumo", "", 0, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    HWND stubborn = CreateFakeTrayWindow(StubbornProc);
     ASSERT_NE(nullptr, stubborn);
 
     DWORD elapsed = 0;
@@ -357,6 +329,39 @@ TEST_F(InstallerTest, FailuresExitNonZeroAndLeaveNothingHalfDone)
     EXPECT_TRUE(FileExists(StartMenuShortcut()));
 
     DestroyWindow(stubborn);
+    UnregisterClassA("Lumo", GetModuleHandleA(NULL));
+}
+
+// Lumo2's tray window as the setup program sees it when Lumo2 runs as
+// administrator: Windows drops WM_CLOSE from an ordinary process, and only
+// the message the window lets through ends it.
+LRESULT CALLBACK ElevatedTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLOSE)
+        return 0;
+    if (message == RegisterWindowMessageA(QuitMessageName)) {
+        DestroyWindow(window);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST_F(InstallerTest, AnUpgradeAndAnUninstallEndALumo2RunAsAdministrator)
+{
+    ASSERT_EQ(0u, Setup("/S /NORUN"));
+    HWND elevated = CreateFakeTrayWindow(ElevatedTrayProc);
+    ASSERT_NE(nullptr, elevated);
+    EXPECT_EQ(0u, Setup("/S /NORUN")) << "the upgrade";
+    EXPECT_FALSE(IsWindow(elevated));
+
+    elevated = CreateFakeTrayWindow(ElevatedTrayProc);
+    ASSERT_NE(nullptr, elevated);
+    const std::string folder = DefaultInstallFolder();
+    EXPECT_EQ(0u, RunAndWait(Quoted(folder + "\\Uninstall.exe") + " /S _?=" + folder, 60000)) << "the uninstall";
+    EXPECT_FALSE(IsWindow(elevated));
+    EXPECT_FALSE(FileExists(folder + "\\Lumo2.exe"));
+    if (IsWindow(elevated))
+        DestroyWindow(elevated);
     UnregisterClassA("Lumo", GetModuleHandleA(NULL));
 }
 
@@ -474,7 +479,7 @@ TEST_F(InstallerTest, ReinstallIntoTheSameFolderSpelledAnotherWayKeepsTheFiles)
 
 TEST_F(InstallerTest, PagesOfTheInstallerAndTheUninstallersChoice)
 {
-    StoreSettings();
+    ASSERT_TRUE(StoreSettings());
     DWORD pid = 0;
     HANDLE setup = StartProcess(Quoted(SetupPath()), NULL, &pid);
     ASSERT_NE(nullptr, setup);

@@ -1,7 +1,8 @@
 // Lumo2.exe started from a folder of its own, as on a clinic PC: with no
 // UExProc.dll anywhere it must still start and serve the capture driver;
-// with a build of the library beside it or in its current folder, whatever
-// its calling convention, the extension-unit route must work.
+// with a build of the library beside it or on PATH, whatever its calling
+// convention, the extension-unit route must work. One in the current folder
+// only is never loaded: a document's folder may hold anything.
 #include "tests/installer/setup_runner.h"
 #include "tests/keyboard_hook.h"
 #include "tests/registry_scratch.h"
@@ -14,7 +15,7 @@ namespace {
 typedef std::vector<KeyEvent> Events;
 const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
 
-enum class Place { Nowhere, BesideLumo, CurrentFolder };
+enum class Place { Nowhere, BesideLumo, CurrentFolder, OnPath };
 enum class Route { ExtensionUnit, CaptureDriver };
 
 class PortableLumoTest : public RegistryTest {
@@ -31,6 +32,7 @@ protected:
         CreateDirectoryA(root.c_str(), NULL);
         CreateDirectoryA((root + "\\program").c_str(), NULL);
         CreateDirectoryA((root + "\\current").c_str(), NULL);
+        CreateDirectoryA((root + "\\onpath").c_str(), NULL);
     }
 
     void TearDown() override
@@ -42,7 +44,7 @@ protected:
 
     void Clear()
     {
-        for (const char* sub : {"\\program", "\\current"}) {
+        for (const char* sub : {"\\program", "\\current", "\\onpath"}) {
             for (const std::string& name : FolderEntries(root + sub))
                 DeleteFileA((root + sub + "\\" + name).c_str());
             RemoveDirectoryA((root + sub).c_str());
@@ -76,7 +78,8 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         {"__stdcall build, plain names", "uexproc_stdcall_plain", Place::BesideLumo, Route::ExtensionUnit},
         {"__stdcall build, decorated names", "uexproc_stdcall_decorated", Place::BesideLumo,
          Route::ExtensionUnit},
-        {"__cdecl build in the current folder only", "", Place::CurrentFolder, Route::ExtensionUnit},
+        {"__cdecl build in the current folder only", "", Place::CurrentFolder, Route::CaptureDriver},
+        {"__cdecl build in a folder on PATH", "", Place::OnPath, Route::ExtensionUnit},
         {"a build without releaseEVA", "uexproc_no_release", Place::BesideLumo, Route::CaptureDriver},
     };
     for (const auto& c : cases) {
@@ -84,12 +87,17 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         Clear();
         CreateDirectoryA(root.c_str(), NULL);
         const std::string program = root + "\\program", current = root + "\\current";
+        const std::string onPath = root + "\\onpath";
         CreateDirectoryA(program.c_str(), NULL);
         CreateDirectoryA(current.c_str(), NULL);
+        CreateDirectoryA(onPath.c_str(), NULL);
         ASSERT_TRUE(CopyFileA((BinFolder() + "\\Lumo2.exe").c_str(), (program + "\\Lumo2.exe").c_str(), FALSE));
         std::string library = BinFolder() + (*c.build ? std::string("\\") + c.build : "") + "\\UExProc.dll";
         if (c.place != Place::Nowhere) {
-            std::string to = (c.place == Place::BesideLumo ? program : current) + "\\UExProc.dll";
+            std::string to = (c.place == Place::BesideLumo  ? program
+                              : c.place == Place::OnPath ? onPath
+                                                         : current) +
+                             "\\UExProc.dll";
             ASSERT_TRUE(CopyFileA(library.c_str(), to.c_str(), FALSE));
         }
 
@@ -98,8 +106,12 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         camera.Add(1, SimCameraName);
         sim->euConnectedResult = 1;
         sim->euButtonDown = 0;
-        const char* folder = c.place == Place::CurrentFolder ? current.c_str() : program.c_str();
-        HANDLE lumo = StartProcess("\"" + program + "\\Lumo2.exe\"", folder);
+        // Started from the folder that holds nothing but a planted library,
+        // and with one more folder on PATH: the program inherits both.
+        LONG loads = sim->euLibraryLoads;
+        SetEnvironmentVariableA("PATH", (onPath + ";" + path).c_str());
+        HANDLE lumo = StartProcess("\"" + program + "\\Lumo2.exe\"", current.c_str());
+        SetEnvironmentVariableA("PATH", path);
         ASSERT_NE(nullptr, lumo);
         std::vector<HWND> trays;
         EXPECT_TRUE(WaitUntil([&] { return (trays = LumoTrayWindows()).size() == 1; }, 15000))
@@ -126,6 +138,9 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
             LONG reads = sim->registerReads;
             EXPECT_TRUE(WaitUntil([&] { return sim->registerReads - reads >= 3; }, 5000));
             EXPECT_TRUE(hook.TakeUpToNow().empty()) << "no extension unit without the library";
+            if (c.place != Place::BesideLumo) {
+                EXPECT_EQ(loads, sim->euLibraryLoads) << "no library was loaded";
+            }
             sim->euButtonDown = 0;
             camera.LatchPress();
             EXPECT_EQ(Describe(Space), Describe(hook.WaitFor(2, 5000)));

@@ -12,13 +12,28 @@ const char UninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\U
 const char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char StartupApprovedKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 
-std::string SetupPath()
+std::string BuildFolder()
 {
     std::string bin = BinFolder();
-    return bin.substr(0, bin.rfind('\\')) + "\\Lumo2-" LUMO2_VERSION_STRING "-setup.exe";
+    return bin.substr(0, bin.rfind('\\'));
 }
 
-static std::string ShellFolder(int csidl)
+std::string SetupPath()
+{
+    return BuildFolder() + "\\Lumo2-" LUMO2_VERSION_STRING "-setup.exe";
+}
+
+std::string Quoted(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+bool SamePath(const std::string& a, const std::string& b)
+{
+    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
+std::string ShellFolder(int csidl)
 {
     char path[MAX_PATH] = {0};
     SHGetFolderPathA(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, path);
@@ -218,6 +233,22 @@ std::vector<std::string> ValueNames(HKEY root, const char* path)
     RegCloseKey(key);
     std::sort(names.begin(), names.end());
     return names;
+}
+
+bool StoreSettings()
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
+        ERROR_SUCCESS)
+        return false;
+    DWORD mode = ModeKodak, time = 750;
+    bool stored =
+        RegSetValueExA(key, "key", 0, REG_DWORD, reinterpret_cast<BYTE*>(&mode), sizeof(mode)) == ERROR_SUCCESS &&
+        RegSetValueExA(key, "time", 0, REG_DWORD, reinterpret_cast<BYTE*>(&time), sizeof(time)) == ERROR_SUCCESS &&
+        RegSetValueExA(key, "key1_k", 0, REG_BINARY, reinterpret_cast<const BYTE*>("\x51\0\0\0"), 4) ==
+            ERROR_SUCCESS;
+    RegCloseKey(key);
+    return stored;
 }
 
 std::string DescribeSettings()

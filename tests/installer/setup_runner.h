@@ -14,8 +14,14 @@ extern const char RunKeyPath[];
 // Where Task Manager keeps a Run value's "disabled" mark.
 extern const char StartupApprovedKeyPath[];
 
-// Lumo2-<version>-setup.exe in the build tree, one level above bin.
+// The build tree, one level above bin, and the setup program in it.
+std::string BuildFolder();
 std::string SetupPath();
+std::string Quoted(const std::string& path);
+// Paths compared as Windows does, ignoring case.
+bool SamePath(const std::string& a, const std::string& b);
+// A shell folder by its CSIDL, as this (32-bit) process sees it.
+std::string ShellFolder(int csidl);
 std::string DefaultInstallFolder();
 std::string StartMenuShortcut();
 // The file a shortcut starts, or "" when it cannot be read.
@@ -51,6 +57,8 @@ RegValue ReadValue(HKEY root, const char* path, const char* name);
 bool KeyExists(HKEY root, const char* path);
 std::vector<std::string> ValueNames(HKEY root, const char* path);
 
+// Writes some settings of the user's own, as Lumo2 would; whether it could.
+bool StoreSettings();
 // The program's settings as name, type and bytes, for comparing before and
 // after.
 std::string DescribeSettings();
