@@ -1,7 +1,6 @@
 // Group Policy in-process: a combination's text read back, the two hives
 // merged value by value from Wine's real registry, and what a policy mode
-// does to the menu, the commands, the presses and the joystick.
-#include "actions/actions.h"
+// does to the menu, the commands and the joystick.
 #include "actions/joystick.h"
 #include "app/action_mode.h"
 #include "app/policy.h"
@@ -10,7 +9,6 @@
 #include "settings/custom_settings.h"
 #include "settings/key_names.h"
 #include "tests/joystick_log.h"
-#include "tests/key_recorder.h"
 #include "tests/registry_scratch.h"
 #include <gtest/gtest.h>
 #include <string>
@@ -195,38 +193,14 @@ TEST_F(PolicyTest, HivesMergeValueByValueAndUnusableValuesCountAsNotSet)
     }
 }
 
-TEST_F(PolicyTest, PolicyModeRulesPressesAndUserModeComesBackWithoutIt)
+TEST_F(PolicyTest, PolicyCombinationsAreInForceOnlyUnderAPolicyMode10)
 {
-    KeyRecorder recorder;
-    ActionMode = ModeEnter;
-    CustomSettings = {Sequential, 1000, {{0, 1, 0, 'Q'}, {}, {}}};
-    StorePolicyDword(Machine, PolicyActionModeName, ModeKodak);
-    StorePolicyDword(User, PolicyActionModeName, ModeSpace);
-    RefreshPolicy();
-    PerformAction();
-    EXPECT_EQ(Describe({Down(VK_F5), Up(VK_F5)}), Describe(recorder.Take()));
-    EXPECT_EQ(ModeEnter, ActionMode) << "the user's mode is kept";
-
-    // Policy 10 sends the policy's combinations, never the user's.
-    StorePolicyDword(User, PolicyActionModeName, ModeCustom);
-    RegDeleteKeyValueA(Machine, PolicyKeyPath, PolicyActionModeName);
-    StorePolicyText(User, "Key1", L"SHIFT + F7");
-    RefreshPolicy();
-    PerformAction();
-    EXPECT_EQ(Describe({Down(VK_SHIFT), Down(VK_F7), Up(VK_F7), Up(VK_SHIFT)}), Describe(recorder.Take()));
-
-    // Combinations without a policy mode 10 leave the user's in force.
     ActionMode = ModeCustom;
-    StorePolicyDword(User, PolicyActionModeName, 12);
-    RefreshPolicy();
-    PerformAction();
-    EXPECT_EQ(Describe({Down(VK_CONTROL), Down('Q'), Up('Q'), Up(VK_CONTROL)}), Describe(recorder.Take()));
-
-    ClearPolicies();
-    ActionMode = ModeEnter;
-    RefreshPolicy();
-    PerformAction();
-    EXPECT_EQ(Describe({Down(VK_RETURN), Up(VK_RETURN)}), Describe(recorder.Take()));
+    for (LONG policy : {0L, 5L, 10L}) {
+        ActivePolicy.mode = policy;
+        EXPECT_EQ(policy ? policy : ModeCustom, EffectiveActionMode());
+        EXPECT_EQ(policy == ModeCustom ? &ActivePolicy.custom : &CustomSettings, &EffectiveCustomSettings()) << policy;
+    }
 }
 
 TEST_F(PolicyTest, PolicyModeGreysTheOtherModesAndTakesTheirCommands)
@@ -290,16 +264,6 @@ TEST_F(PolicyTest, JoystickOpensWhenAPolicyMakesItTheModeInForce)
         }
         EXPECT_EQ(s.opens, ReadJoystickLogSettled(1).opens);
     }
-}
-
-TEST(PolicyChangeTest, OnlyThePolicyAreaCounts)
-{
-    EXPECT_TRUE(IsPolicyChange(reinterpret_cast<LPARAM>("Policy")));
-    EXPECT_TRUE(IsPolicyChange(reinterpret_cast<LPARAM>("policy")));
-    EXPECT_FALSE(IsPolicyChange(reinterpret_cast<LPARAM>("Environment")));
-    EXPECT_FALSE(IsPolicyChange(reinterpret_cast<LPARAM>("PolicyX")));
-    EXPECT_FALSE(IsPolicyChange(reinterpret_cast<LPARAM>("")));
-    EXPECT_FALSE(IsPolicyChange(0));
 }
 
 }  // namespace
