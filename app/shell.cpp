@@ -13,10 +13,6 @@ HINSTANCE AppInstance;
 char TrayClassName[100];
 HWND SettingsWindowHandle;
 
-static const char SettingsClassName[] = "Custom";
-const int SettingsWidth = 300;
-const int SettingsHeight = 250;
-
 void RegisterWindowClasses(HINSTANCE instance)
 {
     WNDCLASSEXA settingsClass = {};
@@ -70,22 +66,10 @@ int InitializeShell(HINSTANCE instance)
         return 0;
     SetTimer(tray, PollTimerId, PollIntervalMs, NULL);
 
-    // Truncating signed division, so a screen narrower than the window gives
-    // 0, not -1.
-    int x = (GetSystemMetrics(SM_CXMAXIMIZED) - SettingsWidth) / 2;
-    int y = (GetSystemMetrics(SM_CYMAXIMIZED) - SettingsHeight) / 2;
-    SettingsWindowHandle = CreateWindowExA(0, SettingsClassName, "Custom Settings", WS_CAPTION, x, y,
-                                           SettingsWidth, SettingsHeight, NULL, NULL, instance, NULL);
+    SettingsWindowHandle = CreateSettingsWindow(instance);
     if (!SettingsWindowHandle)
         MessageBoxA(NULL, "Create Error", NULL, MB_OK);
     return 1;
-}
-
-void PaintNothing(HWND window)
-{
-    PAINTSTRUCT paint;
-    BeginPaint(window, &paint);
-    EndPaint(window, &paint);
 }
 
 static bool IsKeyField(HWND window)

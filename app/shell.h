@@ -1,6 +1,7 @@
 // The application shell: start-up, the single-instance guard and the message
 // loop.
 #pragma once
+#include "app/window_paint.h"
 #include <windows.h>
 
 extern HINSTANCE AppInstance;
@@ -19,6 +20,3 @@ int RunMessageLoop();
 // A copy started as administrator holds a mutex that an ordinary start may
 // not open: that is access denied, and it runs all the same.
 bool AnotherCopyRuns(HANDLE mutex, DWORD lastError);
-
-// Validates the window's update region; neither window draws anything.
-void PaintNothing(HWND window);

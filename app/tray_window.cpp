@@ -3,6 +3,7 @@
 #include "actions/actions.h"
 #include "actions/joystick.h"
 #include "app/action_mode.h"
+#include "app/display_scale.h"
 #include "app/elevation.h"
 #include "app/policy.h"
 #include "app/shell.h"
@@ -77,7 +78,9 @@ static bool AddTrayIcon(HWND window)
     FillIconData(&data, window);
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = WM_TRAY_CALLBACK;
-    data.hIcon = LoadIconA(AppInstance, MAKEINTRESOURCEA(IDI_TRAY));
+    // Drawn for the notification area's size at this scale, not shrunk
+    // from a larger image.
+    data.hIcon = SmallIconForDpi(AppInstance, IDI_TRAY, WindowDpi(window));
     lstrcpyA(data.szTip, "Lumo2");
     if (TrayNotify(NIM_ADD, &data))
         return true;
@@ -220,6 +223,9 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (IsPolicyChange(lParam))
             RefreshPolicy();
         break;
+    case WM_DPICHANGED:
+        TrayIconShown = AddTrayIcon(window);
+        return 0;
     case WM_COMMAND:
         if (!OnTrayCommand(window, LOWORD(wParam)))
             break;

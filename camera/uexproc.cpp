@@ -3,6 +3,7 @@
 // and the decorated __stdcall export names are tried when the plain ones are
 // missing.
 #include "camera/uexproc.h"
+#include <stdlib.h>
 #include <string.h>
 
 #if !defined(__i386__)
@@ -129,13 +130,8 @@ static bool IsFullPath(const char* folder, size_t length)
     return length >= 2 && folder[0] == '\\' && folder[1] == '\\';
 }
 
-static bool BindFromPath()
+static bool BindFromFolderOnPath(const char* path)
 {
-    // PATH holds at most 32767 characters.
-    static char path[32768];
-    DWORD length = GetEnvironmentVariableA("PATH", path, sizeof(path));
-    if (length == 0 || length >= sizeof(path))
-        return false;
     for (const char* entry = path; *entry;) {
         const char* end = strchr(entry, ';');
         size_t size = end ? size_t(end - entry) : strlen(entry);
@@ -151,6 +147,22 @@ static bool BindFromPath()
         entry = end + 1;
     }
     return false;
+}
+
+static bool BindFromPath()
+{
+    // PATH may hold up to 32767 characters; a static buffer that large
+    // would be carried in the executable's initialised data.
+    DWORD size = GetEnvironmentVariableA("PATH", NULL, 0);
+    if (size == 0)
+        return false;
+    char* path = static_cast<char*>(malloc(size));
+    if (!path)
+        return false;
+    DWORD length = GetEnvironmentVariableA("PATH", path, size);
+    bool bound = length > 0 && length < size && BindFromFolderOnPath(path);
+    free(path);
+    return bound;
 }
 
 bool BindExtensionUnitLibrary()

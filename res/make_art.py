@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Draws Lumo2's icon and About picture with nothing but the standard library.
 
-lumo2.ico: one 256x256 32-bpp image, PNG-compressed inside the .ico so the
-program stays small. lumo2_icon.png and lumo2_icon.grp: the same image and
-its icon group directory, which lumo2.rc embeds as raw resources so that the
-three icon groups share one copy of the picture. about.bmp: 151x32, 24 bpp. Run from anywhere; writes
-beside this script.
+lumo2.ico: the picture at the sizes the shell asks for at each display scale
+(16, 20, 24, 32, 40 and 48 pixels as 32-bpp bitmaps) and at 256x256,
+PNG-compressed so the program stays small. lumo2_icon_<size>.dib,
+lumo2_icon.png and lumo2_icon.grp: the same images and their icon group
+directory, which lumo2.rc embeds as raw resources so that the three icon
+groups share one copy of each image. about.bmp: 151x32, 24 bpp. Run from
+anywhere; writes beside this script.
 """
 import math
 import os
@@ -49,26 +51,79 @@ def png(width, height, rgba_rows):
             + chunk(b"IEND", b""))
 
 
-# The icon resource that lumo2.rc gives the image; the group directory names it.
-ICON_IMAGE_ID = 1
+# The bitmap sizes, smallest first, each with the icon resource ID that
+# lumo2.rc gives its image; the 256x256 PNG comes last.
+BITMAP_SIZES = (16, 20, 24, 32, 40, 48)
+PNG_SIZE = 256
+PNG_IMAGE_ID = len(BITMAP_SIZES) + 1
 
 
-def write_icon(ico_path, image_path, group_path):
-    size = 256
-    rows = [[lens_pixel(x, y, size) for x in range(size)] for y in range(size)]
-    image = png(size, size, rows)
-    header = struct.pack("<HHH", 0, 1, 1)
-    # Width and height 0 mean 256.
-    details = struct.pack("<BBBBHHI", 0, 0, 0, 0, 1, 32, len(image))
+def lens_rows(size):
+    """The lens at one size, each pixel the mean of 4x4 samples, so the small
+    sizes are drawn for their grid rather than shrunk from the large one."""
+    if size >= 64:
+        return [[lens_pixel(x, y, size) for x in range(size)] for y in range(size)]
+    n, big = 4, size * 4
+    rows = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            samples = [lens_pixel(x * n + i, y * n + j, big) for j in range(n) for i in range(n)]
+            alpha = sum(p[3] for p in samples)
+            if alpha == 0:
+                row.append((0, 0, 0, 0))
+                continue
+            rgb = tuple(int(round(sum(p[c] * p[3] for p in samples) / alpha)) for c in range(3))
+            row.append(rgb + (int(round(alpha / len(samples))),))
+        rows.append(row)
+    return rows
+
+
+def dib(size, rows):
+    """An icon image as a device-independent bitmap: header (twice the height,
+    for the colour and the mask), BGRA rows bottom-up, then a 1-bpp AND mask
+    (set where fully transparent), rows padded to 32 bits."""
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+    colour = b"".join(bytes((b, g, r, a)) for row in reversed(rows) for r, g, b, a in row)
+    stride = (size + 31) // 32 * 4
+    mask = b""
+    for row in reversed(rows):
+        bits = bytearray(stride)
+        for x, px in enumerate(row):
+            if px[3] == 0:
+                bits[x // 8] |= 0x80 >> (x % 8)
+        mask += bytes(bits)
+    return header + colour + mask
+
+
+def write_icon(ico_path, image_path, group_path, dib_path):
+    images = [(size, dib(size, lens_rows(size))) for size in BITMAP_SIZES]
+    images.append((PNG_SIZE, png(PNG_SIZE, PNG_SIZE, lens_rows(PNG_SIZE))))
+    header = struct.pack("<HHH", 0, 1, len(images))
+
+    def entry(size, image):
+        # Width and height 0 mean 256.
+        side = size % 256
+        return struct.pack("<BBBBHHI", side, side, 0, 0, 1, 32, len(image))
+
+    offset = 6 + 16 * len(images)
+    directory, data = b"", b""
+    for size, image in images:
+        directory += entry(size, image) + struct.pack("<I", offset + len(data))
+        data += image
     with open(ico_path, "wb") as f:
-        f.write(header + details + struct.pack("<I", 6 + 16) + image)
-    # The same picture as raw resources: the image once, and an icon group
-    # directory (the .ico's entry with a resource ID in place of the file
-    # offset) that the three icon groups of lumo2.rc share.
-    with open(image_path, "wb") as f:
-        f.write(image)
+        f.write(header + directory + data)
+    # The same images as raw resources, and an icon group directory (the
+    # .ico's entries with a resource ID in place of the file offset) that the
+    # three icon groups of lumo2.rc share.
+    group = header
+    for image_id, (size, image) in enumerate(images, start=1):
+        group += entry(size, image) + struct.pack("<H", image_id)
+        path = image_path if size == PNG_SIZE else dib_path % size
+        with open(path, "wb") as f:
+            f.write(image)
     with open(group_path, "wb") as f:
-        f.write(header + details + struct.pack("<H", ICON_IMAGE_ID))
+        f.write(group)
 
 
 GLYPHS = {
@@ -115,5 +170,5 @@ def write_about(path):
 
 if __name__ == "__main__":
     write_icon(os.path.join(HERE, "lumo2.ico"), os.path.join(HERE, "lumo2_icon.png"),
-               os.path.join(HERE, "lumo2_icon.grp"))
+               os.path.join(HERE, "lumo2_icon.grp"), os.path.join(HERE, "lumo2_icon_%d.dib"))
     write_about(os.path.join(HERE, "about.bmp"))

@@ -19,6 +19,9 @@ bash "$REPO_DIR/scripts/install-standins.sh" "$BIN_DIR"
 rm -rf "$BUILD_DIR/screenshots"
 status=0
 (cd "$BUILD_DIR" && ctest --output-on-failure --timeout 120 "$@") || status=$?
+# The windows again at other display scales and without the Korean font;
+# each restarts the prefix's server, so they run after everything else.
+run_scale_tests "$@" || status=$?
 for bmp in "$BUILD_DIR"/screenshots/*.bmp; do
     [ -e "$bmp" ] || continue
     convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"

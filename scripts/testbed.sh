@@ -41,8 +41,7 @@ start_testbed() {
     # The settings window asks for "GULIM" with the Hangul character set; on
     # Windows the font mapper finds a Hangul font, here the prefix has none
     # until it is told to use NanumGothic (fonts-nanum) in its place.
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v GULIM /t REG_SZ /d NanumGothic /f \
-        </dev/null >/dev/null 2>&1
+    map_gulim
     # Windows open on a Wine desktop of the display's size. Wine then draws
     # the captions itself (the display has no window manager), and tray
     # icons live in the desktop's taskbar, where removing one is immediate;
@@ -53,6 +52,48 @@ start_testbed() {
     # A crashing test should fail, not sit in Wine's debugger until timeout.
     wine reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f \
         </dev/null >/dev/null 2>&1 || true
+}
+
+map_gulim() {
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v GULIM /t REG_SZ /d NanumGothic /f \
+        </dev/null >/dev/null 2>&1
+}
+
+# Sets the prefix's display scale (LogPixels: 96 is 100 %, 144 is 150 %) and
+# whether GULIM is mapped to NanumGothic (gulim) or missing (nogulim), as on
+# a Windows that is not Korean. Wine reads both when its server starts, so
+# the server is restarted, again with its output away from any pipe.
+set_display_scale() {
+    local dpi=$1 font=${2:-gulim}
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f </dev/null >/dev/null 2>&1
+    wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+        /v LogPixels /t REG_DWORD /d "$dpi" /f </dev/null >/dev/null 2>&1
+    if [ "$font" = gulim ]; then
+        map_gulim
+    else
+        wine reg delete 'HKCU\Software\Wine\Fonts\Replacements' /v GULIM /f </dev/null >/dev/null 2>&1 || true
+    fi
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    wineserver -w </dev/null >/dev/null 2>&1 || true
+    wineserver -p </dev/null >/dev/null 2>&1
+    # The session's services and drivers start with the first Wine process;
+    # started by ctest, they would hold its pipes open as the server would.
+    wineboot </dev/null >/dev/null 2>&1
+}
+
+# The tests labelled "scale" at 125 % without GULIM, then at 150, 200 and
+# 250 %; the prefix is left at 100 % with GULIM. Extra arguments go to ctest.
+run_scale_tests() {
+    local status=0 run dpi font
+    for run in 120:nogulim 144:gulim 192:gulim 240:gulim; do
+        dpi=${run%%:*} font=${run#*:}
+        set_display_scale "$dpi" "$font"
+        echo "scale tests at LogPixels $dpi ($font)"
+        (cd "$BUILD_DIR" && LUMO2_LOGPIXELS=$dpi LUMO2_GULIM=$([ "$font" = gulim ] && echo present || echo absent) \
+            ctest --output-on-failure --timeout 120 -L scale "$@") || status=$?
+    done
+    set_display_scale 96 gulim
+    return $status
 }
 
 stop_testbed() {

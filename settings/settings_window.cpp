@@ -1,7 +1,8 @@
 // The Custom Settings window, built in code, and the capture of key
 // combinations from the key fields.
 #include "settings/settings_window.h"
-#include "app/shell.h"
+#include "app/display_scale.h"
+#include "app/window_paint.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/key_names.h"
@@ -14,6 +15,8 @@ HWND KeyField1, KeyField2, KeyField3;
 static HWND ClearButton1, ClearButton2, ClearButton3, SaveButton, CancelButton;
 static HWND KeyLabel1, KeyLabel2, KeyLabel3;
 static HFONT SettingsFont;
+
+const char SettingsClassName[] = "Custom";
 
 static const char InitialTimeText[] = "initial time(ms)";
 static const char IntervalTimeText[] = "interval time(ms)";
@@ -71,17 +74,128 @@ static const ChildControl Controls[] = {
     {&CancelButton, "button", "Cancel", ChildStyle, 185, 180, 80, 30, IDC_CANCEL},
 };
 
+// The window's outer size at 96 DPI; the controls' figures above and the
+// font's height are at 96 DPI too.
+static const int SettingsWidth = 300;
+static const int SettingsHeight = 250;
+static const int SettingsFontHeight = 12;
+static const DWORD SettingsStyle = WS_CAPTION;
+
+static int CALLBACK NoteFace(const LOGFONTA*, const TEXTMETRICA*, DWORD, LPARAM found)
+{
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool FaceInstalledOnSystem(const char* face)
+{
+    LOGFONTA query = {};
+    query.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynA(query.lfFaceName, face, LF_FACESIZE);
+    bool found = false;
+    HDC screen = GetDC(NULL);
+    EnumFontFamiliesExA(screen, &query, NoteFace, reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(NULL, screen);
+    return found;
+}
+
+FaceInstalledFn FaceInstalled = FaceInstalledOnSystem;
+
+HFONT CreateSettingsFont(UINT dpi)
+{
+    int height = ScaleToDpi(SettingsFontHeight, dpi);
+    // Where GULIM is missing (a Windows that is not Korean) the font mapper
+    // would pick a face of its own; the message font is the one the user
+    // reads in every dialog.
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    if (!FaceInstalled("GULIM") && SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+        metrics.lfMessageFont.lfHeight = height;
+        return CreateFontIndirectA(&metrics.lfMessageFont);
+    }
+    return CreateFontA(height, 0, 0, 0, FW_DONTCARE, 0, 0, 0, HANGUL_CHARSET, OUT_STROKE_PRECIS,
+                       CLIP_STROKE_PRECIS, DRAFT_QUALITY, VARIABLE_PITCH | FF_ROMAN, "GULIM");
+}
+
+// Every control's rectangle and the font at the DPI; the font replaced is
+// deleted once no control uses it.
+static void LayOutControls(UINT dpi, BOOL redraw)
+{
+    HFONT font = CreateSettingsFont(dpi);
+    for (const ChildControl& c : Controls) {
+        SetWindowPos(*c.handle, NULL, ScaleToDpi(c.x, dpi), ScaleToDpi(c.y, dpi), ScaleToDpi(c.width, dpi),
+                     ScaleToDpi(c.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageA(*c.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw);
+    }
+    if (SettingsFont)
+        DeleteObject(SettingsFont);
+    SettingsFont = font;
+}
+
 static void CreateControls(HWND window)
 {
-    SettingsFont = CreateFontA(12, 0, 0, 0, FW_DONTCARE, 0, 0, 0, HANGUL_CHARSET, OUT_STROKE_PRECIS,
-                               CLIP_STROKE_PRECIS, DRAFT_QUALITY, VARIABLE_PITCH | FF_ROMAN, "GULIM");
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
     for (const ChildControl& c : Controls) {
-        *c.handle = CreateWindowExA(0, c.className, c.text, c.style, c.x, c.y, c.width, c.height, window,
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), AppInstance, NULL);
+        *c.handle = CreateWindowExA(0, c.className, c.text, c.style, 0, 0, 0, 0, window,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, NULL);
     }
-    for (const ChildControl& c : Controls)
-        SendMessageA(*c.handle, WM_SETFONT, reinterpret_cast<WPARAM>(SettingsFont), 0);
+    LayOutControls(WindowDpi(window), FALSE);
     DetachInputMethod();
+}
+
+// The window has moved to a monitor of another scale: the size Windows
+// suggests for it there, and every control and the font at that scale.
+static void OnDpiChanged(HWND window, UINT dpi, const RECT* suggested)
+{
+    // Only Windows sends this; a stray one without a scale or a rectangle
+    // changes nothing.
+    if (dpi == 0 || !suggested)
+        return;
+    SetWindowPos(window, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    LayOutControls(dpi, TRUE);
+}
+
+SIZE SettingsWindowSize(UINT dpi)
+{
+    // 300 x 250 is the whole window at 96 DPI. At other scales the client
+    // area, where the controls are, grows with the scale, and the frame is
+    // what Windows draws around it at that scale (captions grow differently).
+    RECT base = WindowFrameForDpi(SettingsStyle, BaseDpi);
+    RECT frame = WindowFrameForDpi(SettingsStyle, dpi);
+    SIZE size;
+    size.cx = ScaleToDpi(SettingsWidth - (base.right - base.left), dpi) + (frame.right - frame.left);
+    size.cy = ScaleToDpi(SettingsHeight - (base.bottom - base.top), dpi) + (frame.bottom - frame.top);
+    return size;
+}
+
+// Centred on the screen; the truncating signed division makes a screen
+// narrower than the window give 0, not -1.
+static RECT CentredSettingsRect(UINT dpi)
+{
+    SIZE size = SettingsWindowSize(dpi);
+    RECT rect;
+    rect.left = (GetSystemMetrics(SM_CXMAXIMIZED) - size.cx) / 2;
+    rect.top = (GetSystemMetrics(SM_CYMAXIMIZED) - size.cy) / 2;
+    rect.right = rect.left + size.cx;
+    rect.bottom = rect.top + size.cy;
+    return rect;
+}
+
+HWND CreateSettingsWindow(HINSTANCE instance)
+{
+    UINT dpi = ScreenDpi();
+    RECT rect = CentredSettingsRect(dpi);
+    HWND window = CreateWindowExA(0, SettingsClassName, "Custom Settings", SettingsStyle, rect.left, rect.top,
+                                  rect.right - rect.left, rect.bottom - rect.top, NULL, NULL, instance, NULL);
+    // Its monitor's scale differs from the screen's when the user changed
+    // the scale since logging on; the controls already follow the monitor.
+    if (window && WindowDpi(window) != dpi) {
+        rect = CentredSettingsRect(WindowDpi(window));
+        SetWindowPos(window, NULL, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return window;
 }
 
 static UINT ImeVirtualKeyOfSystem(HWND field)
@@ -119,7 +233,7 @@ static void ClearKey(HWND field)
 }
 
 // Save: the time from its field, then the record to the registry.
-static void SaveSettings()
+static void SaveSettings(HWND window)
 {
     char text[100];
     memset(text, 0, sizeof(text));
@@ -129,10 +243,10 @@ static void SaveSettings()
         // Closing would look like success, and the combinations would be gone
         // at the next start; the window keeps the user's values for another
         // try or "Cancel".
-        MessageBoxA(SettingsWindowHandle, SaveFailedText, "Lumo2", MB_OK | MB_ICONWARNING);
+        MessageBoxA(window, SaveFailedText, "Lumo2", MB_OK | MB_ICONWARNING);
         return;
     }
-    ShowWindow(SettingsWindowHandle, SW_HIDE);
+    ShowWindow(window, SW_HIDE);
 }
 
 static void SelectSendMode(LONG mode)
@@ -147,8 +261,8 @@ static LRESULT OnSettingsCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDC_CLEAR_KEY1: ClearKey(KeyField1); return 0;
     case IDC_CLEAR_KEY2: ClearKey(KeyField2); return 0;
     case IDC_CLEAR_KEY3: ClearKey(KeyField3); return 0;
-    case IDC_SAVE: SaveSettings(); return 0;
-    case IDC_CANCEL: ShowWindow(SettingsWindowHandle, SW_HIDE); return 0;
+    case IDC_SAVE: SaveSettings(window); return 0;
+    case IDC_CANCEL: ShowWindow(window, SW_HIDE); return 0;
     case IDC_SEQUENTIAL: SelectSendMode(Sequential); return 0;
     case IDC_SEND_ALL: SelectSendMode(SendAll); return 0;
     }
@@ -166,10 +280,13 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
         return 0;
     case WM_COMMAND:
         return OnSettingsCommand(window, wParam, lParam);
+    case WM_DPICHANGED:
+        OnDpiChanged(window, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_CLOSE:
     case WM_DESTROY:
         // The window lives as long as the program; closing only hides it.
-        ShowWindow(SettingsWindowHandle, SW_HIDE);
+        ShowWindow(window, SW_HIDE);
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -178,11 +295,12 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
 void ShowCustomKeySettings()
 {
     LoadCustomKeySettings();
+    HWND window = GetParent(SequentialRadio);
     if (CustomSettings.mode == Sequential) {
-        CheckRadioButton(SettingsWindowHandle, IDC_SEQUENTIAL, IDC_SEND_ALL, IDC_SEQUENTIAL);
+        CheckRadioButton(window, IDC_SEQUENTIAL, IDC_SEND_ALL, IDC_SEQUENTIAL);
         SetWindowTextA(TimeLabel, InitialTimeText);
     } else if (CustomSettings.mode == SendAll) {
-        CheckRadioButton(SettingsWindowHandle, IDC_SEQUENTIAL, IDC_SEND_ALL, IDC_SEND_ALL);
+        CheckRadioButton(window, IDC_SEQUENTIAL, IDC_SEND_ALL, IDC_SEND_ALL);
         SetWindowTextA(TimeLabel, IntervalTimeText);
     }
     char number[1024];

@@ -6,7 +6,14 @@
 extern HWND SequentialRadio, SendAllRadio, TimeLabel, TimeField;
 extern HWND KeyField1, KeyField2, KeyField3;
 
+extern const char SettingsClassName[];
+
 LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Creates the hidden window of the registered class, centred on the screen
+// and sized for its scale; null when that fails.
+HWND CreateSettingsWindow(HINSTANCE instance);
+// The window's outer size at the DPI: 300 x 250 at 96 DPI.
+SIZE SettingsWindowSize(UINT dpi);
 void ShowCustomKeySettings();
 void CaptureKeyCombo(HWND field, DWORD key);
 
@@ -25,3 +32,12 @@ extern const char SaveFailedText[];
 // rather than wrapping. Leading blanks and a sign are taken, the rest from
 // the first non-digit on is ignored.
 LONG ParseTimeText(const char* text);
+
+// The controls' font at the DPI: "GULIM" where it is installed, else the
+// system's message font, at the same height.
+HFONT CreateSettingsFont(UINT dpi);
+// Whether a font face is installed; tests replace it to play a Windows with
+// or without a Korean font.
+typedef bool (*FaceInstalledFn)(const char* face);
+extern FaceInstalledFn FaceInstalled;
+bool FaceInstalledOnSystem(const char* face);

@@ -1,6 +1,7 @@
-// The built Lumo2.exe read as a file: what it imports, how large it is, and
+// The built Lumo2.exe read as a file: what it imports, how large it is,
 // whether its three icons and its About text still come out of its
-// resources. The program is
+// resources, what its manifest asks Windows for, and whether its version
+// resource reads as Explorer reads it. The program is
 // built without the C++ runtime; if that runtime creeps back in, its thread
 // library brings imports that antivirus heuristics flag in an unsigned
 // program that injects keys, and the file grows past its budget.
@@ -263,38 +264,139 @@ BOOL CALLBACK CountName(HMODULE, LPCSTR, LPSTR name, LONG_PTR names)
     return TRUE;
 }
 
-// The three groups point at one image: a second copy of the 256 x 256
-// picture would cost its full size again.
-TEST_F(ExeIconTest, IconGroupsShareOneImageAndSayItsTrueSize)
+// The three groups share one directory of the images that the shell asks
+// for at each display scale (16 px at 100 % up to 40 at 250 %, 32 and 48
+// for large icons), each stored once: a second copy of the 256 x 256 picture
+// would cost its full size again.
+TEST_F(ExeIconTest, IconGroupsShareOneImagePerSizeAndSayItsTrueSize)
 {
+    const int sides[] = {16, 20, 24, 32, 40, 48, 256};
+    const size_t count = sizeof(sides) / sizeof(sides[0]);
     std::vector<LONG_PTR> images;
     EnumResourceNamesA(module_, MAKEINTRESOURCEA(3) /* RT_ICON */, CountName, reinterpret_cast<LONG_PTR>(&images));
-    ASSERT_EQ(1u, images.size());
-    HRSRC image = FindResourceA(module_, reinterpret_cast<LPCSTR>(images[0]), MAKEINTRESOURCEA(3));
-    ASSERT_NE(nullptr, image);
-    DWORD imageSize = SizeofResource(module_, image);
+    ASSERT_EQ(count, images.size());
 
     for (int id : IconIds) {
         HRSRC group = FindResourceA(module_, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */);
         ASSERT_NE(nullptr, group) << id;
-        ASSERT_EQ(20u, SizeofResource(module_, group)) << id;
+        ASSERT_EQ(6 + 14 * count, SizeofResource(module_, group)) << id;
         const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, group)));
         ASSERT_NE(nullptr, data) << id;
-        WORD type, count, bitCount, imageId;
-        DWORD bytesInRes;
+        WORD type, entries;
         memcpy(&type, data + 2, 2);
-        memcpy(&count, data + 4, 2);
-        memcpy(&bitCount, data + 6 + 6, 2);
-        memcpy(&bytesInRes, data + 6 + 8, 4);
-        memcpy(&imageId, data + 6 + 12, 2);
+        memcpy(&entries, data + 4, 2);
         EXPECT_EQ(1, type) << id;
-        EXPECT_EQ(1, count) << id;
-        EXPECT_EQ(0, data[6]) << id << ": width 0 means 256";
-        EXPECT_EQ(0, data[7]) << id << ": height 0 means 256";
-        EXPECT_EQ(32, bitCount) << id;
-        EXPECT_EQ(images[0], LONG_PTR(imageId)) << id;
-        EXPECT_EQ(imageSize, bytesInRes) << id << ": the group directory and the image disagree";
+        ASSERT_EQ(count, entries) << id;
+        std::set<WORD> imageIds;
+        for (size_t i = 0; i < count; ++i) {
+            const BYTE* entry = data + 6 + 14 * i;
+            WORD bitCount, imageId;
+            DWORD bytesInRes;
+            memcpy(&bitCount, entry + 6, 2);
+            memcpy(&bytesInRes, entry + 8, 4);
+            memcpy(&imageId, entry + 12, 2);
+            SCOPED_TRACE(testing::Message() << "group " << id << ", " << sides[i] << " px");
+            EXPECT_EQ(sides[i] % 256, entry[0]) << "width (0 means 256)";
+            EXPECT_EQ(sides[i] % 256, entry[1]) << "height (0 means 256)";
+            EXPECT_EQ(32, bitCount);
+            imageIds.insert(imageId);
+            HRSRC image = FindResourceA(module_, MAKEINTRESOURCEA(imageId), MAKEINTRESOURCEA(3));
+            ASSERT_NE(nullptr, image);
+            EXPECT_EQ(SizeofResource(module_, image), bytesInRes) << "the group directory and the image disagree";
+            // Bitmaps below 256 px: Windows XP to 11 all read them, and
+            // only Vista and later read PNG.
+            const BYTE* bits = static_cast<const BYTE*>(LockResource(LoadResource(module_, image)));
+            ASSERT_NE(nullptr, bits);
+            const BYTE pngSignature[] = {0x89, 'P', 'N', 'G'};
+            EXPECT_EQ(sides[i] == 256, memcmp(bits, pngSignature, 4) == 0);
+        }
+        EXPECT_EQ(count, imageIds.size()) << "each size its own image";
     }
+}
+
+// The manifest as Windows reads it: an activation context made from the
+// resource, asked the way the loader asks. Wine does not draw visual styles,
+// so the request for today's common controls is checked here rather than
+// seen on screen.
+TEST(ExeManifestTest, AsksForTodaysControlsAndPerMonitorDpiAndKeepsTheRest)
+{
+    ACTCTXA request = {};
+    request.cbSize = sizeof(request);
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    std::string exe = LumoExe();
+    request.lpSource = exe.c_str();
+    request.lpResourceName = MAKEINTRESOURCEA(1);
+    HANDLE context = CreateActCtxA(&request);
+    ASSERT_NE(INVALID_HANDLE_VALUE, context) << "the manifest does not parse";
+
+    typedef BOOL(WINAPI * QuerySettingFn)(DWORD, HANDLE, PCWSTR, PCWSTR, PWSTR, SIZE_T, SIZE_T*);
+    auto querySetting = reinterpret_cast<QuerySettingFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryActCtxSettingsW")));
+    ASSERT_NE(nullptr, querySetting);
+    const struct {
+        const wchar_t* ns;
+        const wchar_t* name;
+        const wchar_t* value;
+    } settings[] = {
+        {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"PerMonitorV2, PerMonitor"},
+        {L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true/pm"},
+    };
+    for (const auto& setting : settings) {
+        wchar_t value[64] = {0};
+        SIZE_T length = 0;
+        EXPECT_TRUE(querySetting(0, context, setting.ns, setting.name, value, 64, &length)) << setting.name;
+        EXPECT_STREQ(setting.value, value) << setting.name;
+    }
+
+    // Assembly 1 is Lumo2 itself, 2 the one it depends on.
+    std::vector<std::wstring> identities;
+    for (DWORD index = 1;; ++index) {
+        BYTE buffer[2048];
+        SIZE_T length = 0;
+        if (!QueryActCtxW(0, context, &index, AssemblyDetailedInformationInActivationContext, buffer,
+                          sizeof(buffer), &length))
+            break;
+        identities.push_back(
+            reinterpret_cast<ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer)->lpAssemblyEncodedAssemblyIdentity);
+    }
+    ASSERT_EQ(2u, identities.size());
+    for (const wchar_t* part : {L"Microsoft.Windows.Common-Controls,", L"processorArchitecture=\"x86\"",
+                                L"publicKeyToken=\"6595b64144ccf1df\"", L"version=\"6."})
+        EXPECT_NE(std::wstring::npos, identities[1].find(part)) << part << " not in " << std::string(identities[1].begin(), identities[1].end());
+
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION runLevel = {};
+    SIZE_T length = 0;
+    EXPECT_TRUE(QueryActCtxW(0, context, NULL, RunlevelInformationInActivationContext, &runLevel,
+                             sizeof(runLevel), &length));
+    EXPECT_EQ(ACTCTX_RUN_LEVEL_AS_INVOKER, runLevel.RunLevel);
+    EXPECT_EQ(0u, runLevel.UiAccess);
+    DWORD compatibility[64] = {0};
+    EXPECT_TRUE(QueryActCtxW(0, context, NULL, CompatibilityInformationInActivationContext, compatibility,
+                             sizeof(compatibility), &length));
+    EXPECT_EQ(4u, compatibility[0]) << "Windows 7, 8, 8.1 and 10 named as supported";
+    ReleaseActCtx(context);
+}
+
+// Explorer's Details tab and Task Manager look the strings up through the
+// translation that the resource names; a block of another name is not found.
+TEST(ExeVersionTest, DescriptionIsFoundThroughTheTranslation)
+{
+    std::string exe = LumoExe();
+    DWORD size = GetFileVersionInfoSizeA(exe.c_str(), NULL);
+    ASSERT_NE(0u, size);
+    std::vector<BYTE> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(exe.c_str(), 0, size, info.data()));
+    WORD* translation = NULL;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                               &length));
+    ASSERT_GE(length, 4u);
+    EXPECT_EQ(0x0412, translation[0]) << "Korean";
+    char path[64];
+    wsprintfA(path, "\\StringFileInfo\\%04x%04x\\FileDescription", translation[0], translation[1]);
+    char* description = NULL;
+    ASSERT_TRUE(VerQueryValueA(info.data(), path, reinterpret_cast<void**>(&description), &length)) << path;
+    EXPECT_STREQ("Lumo2 camera button to hotkey", description);
 }
 
 // The texts of a DIALOGEX template's controls, in order. Each control

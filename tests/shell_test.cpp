@@ -1,6 +1,7 @@
 // The shell's plain pieces: the command table, the menu resource and its
 // mark, the time parsing and the key capture, without a running program.
 #include "app/action_mode.h"
+#include "app/display_scale.h"
 #include "app/shell.h"
 #include "app/tray_window.h"
 #include "res/resource.h"
@@ -10,6 +11,7 @@
 #include <imm.h>
 #include <limits.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -107,6 +109,79 @@ TEST_F(MenuResourceTest, StringTableNamesTheTrayClass)
     char name[100] = {0};
     EXPECT_EQ(4, LoadStringA(module, IDS_TRAY_CLASS, name, sizeof(name)));
     EXPECT_STREQ("Lumo", name);
+}
+
+// The settings font where GULIM is installed and where it is not, played
+// through the seam; the test bed's real font list is checked by the scale
+// tests, with and without the replacement.
+TEST(SettingsFontTest, GulimWhereInstalledElseTheMessageFontAtTheSameHeight)
+{
+    NONCLIENTMETRICSA metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+    const struct {
+        bool installed;
+        UINT dpi;
+        const char* face;
+        BYTE charSet;
+        LONG height;
+    } cases[] = {
+        {true, 96, "GULIM", HANGUL_CHARSET, 12},
+        {true, 144, "GULIM", HANGUL_CHARSET, 18},
+        {false, 96, metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfCharSet, 12},
+        {false, 240, metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfCharSet, 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.installed ? "installed at " : "missing at ") << c.dpi);
+        FaceInstalled = c.installed ? [](const char*) { return true; } : [](const char*) { return false; };
+        HFONT font = CreateSettingsFont(c.dpi);
+        LOGFONTA made = {};
+        ASSERT_TRUE(GetObjectA(font, sizeof(made), &made));
+        EXPECT_STREQ(c.face, made.lfFaceName);
+        EXPECT_EQ(c.charSet, made.lfCharSet);
+        EXPECT_EQ(c.height, made.lfHeight);
+        DeleteObject(font);
+    }
+    FaceInstalled = FaceInstalledOnSystem;
+}
+
+// The tray icon at each scale's small-icon size is the image drawn for that
+// size, not another one shrunk, and each size is loaded once.
+TEST_F(MenuResourceTest, TrayIconIsTheImageDrawnForEachSmallIconSize)
+{
+    const struct {
+        UINT dpi;
+        int size;
+        int imageId;  // as lumo2.rc numbers the images
+    } cases[] = {{96, 16, 1}, {120, 20, 2}, {144, 24, 3}, {192, 32, 4}, {240, 40, 5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        HICON icon = SmallIconForDpi(module, IDI_TRAY, c.dpi);
+        ASSERT_NE(nullptr, icon);
+        EXPECT_EQ(icon, SmallIconForDpi(module, IDI_TRAY, c.dpi)) << "loaded once";
+        ICONINFO info;
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        BITMAPINFOHEADER header = {};
+        header.biSize = sizeof(header);
+        header.biWidth = c.size;
+        header.biHeight = -c.size;  // top-down
+        header.biPlanes = 1;
+        header.biBitCount = 32;
+        std::vector<BYTE> shown(c.size * c.size * 4);
+        HDC screen = GetDC(NULL);
+        EXPECT_EQ(c.size, GetDIBits(screen, info.hbmColor, 0, c.size, shown.data(),
+                                    reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS));
+        ReleaseDC(NULL, screen);
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        // The resource's rows run bottom-up after its 40-byte header.
+        HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(c.imageId), MAKEINTRESOURCEA(3) /* RT_ICON */);
+        ASSERT_NE(nullptr, found);
+        const BYTE* image = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+        size_t row = c.size * 4;
+        for (int y = 0; y < c.size; ++y)
+            ASSERT_EQ(0, memcmp(&shown[y * row], image + 40 + (c.size - 1 - y) * row, row)) << "row " << y;
+    }
 }
 
 TEST(TimeTextTest, DigitsBecomeTheTimeAndOverlongNumbersSaturate)

@@ -1,0 +1,89 @@
+// Display scale: the DPI calls of newer Windows bound at run time, with the
+// screen-wide answers of older versions in their place.
+#include "app/display_scale.h"
+
+typedef UINT(WINAPI* GetDpiForWindowFn)(HWND);
+typedef BOOL(WINAPI* AdjustWindowRectExForDpiFn)(RECT*, DWORD, BOOL, DWORD, UINT);
+typedef int(WINAPI* GetSystemMetricsForDpiFn)(int, UINT);
+
+// Bound on first use: Lumo2 also runs on Windows 7 and 8.1, whose user32
+// lacks these, and an import of them would stop it from starting there.
+static void* User32Function(const char* name)
+{
+    return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), name));
+}
+
+UINT ScreenDpi()
+{
+    HDC screen = GetDC(NULL);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen)
+        ReleaseDC(NULL, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : BaseDpi;
+}
+
+UINT WindowDpi(HWND window)
+{
+    static GetDpiForWindowFn getDpiForWindow =
+        reinterpret_cast<GetDpiForWindowFn>(User32Function("GetDpiForWindow"));
+    UINT dpi = getDpiForWindow && window ? getDpiForWindow(window) : 0;
+    return dpi ? dpi : ScreenDpi();
+}
+
+int ScaleToDpi(int value, UINT dpi)
+{
+    return MulDiv(value, static_cast<int>(dpi), static_cast<int>(BaseDpi));
+}
+
+RECT WindowFrameForDpi(DWORD style, UINT dpi)
+{
+    static AdjustWindowRectExForDpiFn adjustForDpi =
+        reinterpret_cast<AdjustWindowRectExForDpiFn>(User32Function("AdjustWindowRectExForDpi"));
+    RECT frame = {0, 0, 0, 0};
+    if (adjustForDpi && adjustForDpi(&frame, style, FALSE, 0, dpi))
+        return frame;
+    // Older Windows has the frame of the screen's DPI only.
+    AdjustWindowRectEx(&frame, style, FALSE, 0);
+    UINT screen = ScreenDpi();
+    frame.left = MulDiv(frame.left, dpi, screen);
+    frame.top = MulDiv(frame.top, dpi, screen);
+    frame.right = MulDiv(frame.right, dpi, screen);
+    frame.bottom = MulDiv(frame.bottom, dpi, screen);
+    return frame;
+}
+
+int SmallIconSizeForDpi(UINT dpi)
+{
+    static GetSystemMetricsForDpiFn metricsForDpi =
+        reinterpret_cast<GetSystemMetricsForDpiFn>(User32Function("GetSystemMetricsForDpi"));
+    int size = metricsForDpi ? metricsForDpi(SM_CXSMICON, dpi) : 0;
+    return size > 0 ? size : GetSystemMetrics(SM_CXSMICON);
+}
+
+HICON SmallIconForDpi(HINSTANCE instance, int iconId, UINT dpi)
+{
+    // A handful of sizes at most: one per display scale the icon has seen.
+    static struct {
+        int iconId, size;
+        HICON icon;
+    } loaded[8];
+    int size = SmallIconSizeForDpi(dpi);
+    for (const auto& entry : loaded)
+        if (entry.icon && entry.iconId == iconId && entry.size == size)
+            return entry.icon;
+    HICON icon = static_cast<HICON>(
+        LoadImageA(instance, MAKEINTRESOURCEA(iconId), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+    if (!icon)
+        return NULL;
+    for (auto& entry : loaded) {
+        if (!entry.icon) {
+            entry.iconId = iconId;
+            entry.size = size;
+            entry.icon = icon;
+            return icon;
+        }
+    }
+    // Full: the icon still shows, it is only not kept (a ninth scale in one
+    // run is not worth a growing table).
+    return icon;
+}

@@ -1,0 +1,276 @@
+// The program's windows at the display scale the test bed is set to.
+// scripts/test.sh runs these at 100 % with the rest, then again with
+// LogPixels at other scales and once without the Korean font, each after a
+// restart of the prefix's Wine server; LUMO2_LOGPIXELS and LUMO2_GULIM say
+// what it set, so a switch that did not take fails instead of passing at
+// 100 % again.
+#include "app/display_scale.h"
+#include "lumo2_version.h"
+#include "res/resource.h"
+#include "settings/custom_settings.h"
+#include "settings/settings_window.h"
+#include "tests/app/lumo_process.h"
+#include "tests/registry_scratch.h"
+#include "tests/test_support.h"
+#include "tests/wait_until.h"
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+UINT ExpectedDpi()
+{
+    return EnvNumber("LUMO2_LOGPIXELS", BaseDpi);
+}
+
+bool GulimExpected()
+{
+    const char* gulim = getenv("LUMO2_GULIM");
+    return !(gulim && strcmp(gulim, "absent") == 0);
+}
+
+// "custom-settings-150", and "-fallback-font" where GULIM is missing.
+std::string PictureName(const char* window, UINT dpi)
+{
+    return std::string(window) + "-" + std::to_string(MulDiv(100, dpi, BaseDpi)) +
+           (GulimExpected() ? "" : "-fallback-font");
+}
+
+std::vector<HWND> Children(HWND parent)
+{
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    return children;
+}
+
+RECT RectInParent(HWND child)
+{
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(NULL, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// The client area is the 96-DPI one grown by the scale, within 5 %, and
+// every control lies inside it without touching another.
+void ExpectLaidOutFor(HWND window, UINT dpi)
+{
+    RECT frame = WindowFrameForDpi(WS_CAPTION, BaseDpi);
+    SIZE base = SettingsWindowSize(BaseDpi);
+    double baseWidth = base.cx - (frame.right - frame.left), baseHeight = base.cy - (frame.bottom - frame.top);
+    double factor = double(dpi) / BaseDpi;
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_NEAR(factor, client.right / baseWidth, 0.05 * factor) << "client width " << client.right;
+    EXPECT_NEAR(factor, client.bottom / baseHeight, 0.05 * factor) << "client height " << client.bottom;
+    std::vector<HWND> children = Children(window);
+    EXPECT_EQ(15u, children.size());
+    for (size_t i = 0; i < children.size(); ++i) {
+        RECT rect = RectInParent(children[i]), inside;
+        IntersectRect(&inside, &rect, &client);
+        EXPECT_TRUE(EqualRect(&inside, &rect)) << "control " << i << " reaches out of the client area";
+        for (size_t j = i + 1; j < children.size(); ++j) {
+            RECT other = RectInParent(children[j]), overlap;
+            EXPECT_FALSE(IntersectRect(&overlap, &rect, &other)) << "controls " << i << " and " << j << " overlap";
+        }
+    }
+}
+
+// Every static and button text of a window of this process fits its
+// control, measured in the control's own font; a radio button's text also
+// leaves room for its circle.
+void ExpectTextsFit(HWND window, UINT dpi)
+{
+    for (HWND control : Children(window)) {
+        char className[16] = {0};
+        GetClassNameA(control, className, sizeof(className));
+        std::string text = WindowText(control);
+        bool picture = lstrcmpiA(className, "static") == 0 &&
+                       (GetWindowLongA(control, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP;
+        if (lstrcmpiA(className, "edit") == 0 || picture || text.empty())
+            continue;
+        HFONT font = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
+        HDC dc = GetDC(control);
+        HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
+        SIZE extent;
+        GetTextExtentPoint32A(dc, text.c_str(), int(text.size()), &extent);
+        SelectObject(dc, old);
+        ReleaseDC(control, dc);
+        RECT room;
+        GetClientRect(control, &room);
+        LONG type = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
+        bool isButton = lstrcmpiA(className, "button") == 0;
+        if (isButton && (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON))
+            room.right -= ScaleToDpi(13 + 4, dpi);  // the circle and the gap after it
+        else if (isButton)
+            room.right -= 2 * ScaleToDpi(3, dpi);  // the edges of a push button
+        EXPECT_TRUE(font != NULL) << text << " has no font of its own";
+        EXPECT_LE(extent.cx, room.right) << '"' << text << "\" is cut";
+        EXPECT_LE(extent.cy, room.bottom) << '"' << text << "\" is cut";
+    }
+}
+
+LOGFONTA FontOf(HWND control)
+{
+    LOGFONTA font = {};
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)), sizeof(font), &font);
+    return font;
+}
+
+// DPI_AWARENESS_PER_MONITOR_AWARE, which V2 reports too; the calls exist
+// from Windows 10 1607 on, so the headers for older targets lack them.
+const int PerMonitorAware = 2;
+
+int WindowDpiAwareness(HWND window)
+{
+    typedef HANDLE(WINAPI * ContextFn)(HWND);
+    typedef int(WINAPI * AwarenessFn)(HANDLE);
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    auto context = reinterpret_cast<ContextFn>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetWindowDpiAwarenessContext")));
+    auto awareness = reinterpret_cast<AwarenessFn>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
+    return context && awareness ? awareness(context(window)) : -1;
+}
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+class ScaleTest : public RegistryTest {};
+
+TEST_F(ScaleTest, TestBedRunsAtTheScaleItWasSetTo)
+{
+    EXPECT_EQ(ExpectedDpi(), ScreenDpi());
+    EXPECT_EQ(GulimExpected(), FaceInstalledOnSystem("GULIM")) << "the test bed's font replacement";
+    EXPECT_FALSE(FaceInstalledOnSystem("No Such Face Lumo2"));
+}
+
+TEST_F(ScaleTest, RunningProgramLaysOutItsSettingsWindowForTheScale)
+{
+    // What the README's pictures at 100 % show too.
+    CustomSettings = {SendAll, 250, {{1, 0, 1, VK_F5}, {0, 1, 0, 'S'}, {0, 0, 0, 0}}};
+    SaveCustomKeySettings();
+    LumoProcess lumo;
+    ASSERT_TRUE(lumo.Start());
+    lumo.Command(IDM_CUSTOM_SETTINGS);
+    HWND window = lumo.Settings();
+    ASSERT_NE(nullptr, window);
+    ASSERT_TRUE(WaitUntil([&] { return Drawn(window); }, 3000));
+    ExpectLaidOutFor(window, ExpectedDpi());
+    RECT rect;
+    GetWindowRect(window, &rect);
+    EXPECT_GE(rect.left, 0);
+    EXPECT_LE(rect.right, GetSystemMetrics(SM_CXSCREEN)) << "the window fits the screen";
+    EXPECT_LE(rect.bottom, GetSystemMetrics(SM_CYSCREEN));
+    EXPECT_EQ(PerMonitorAware, WindowDpiAwareness(window)) << "the manifest's DPI awareness reached the process";
+    EXPECT_TRUE(SaveScreenshot(window, PictureName("custom-settings", ExpectedDpi()).c_str()));
+
+    PostMessageA(lumo.Tray(), WM_COMMAND, IDM_ABOUT, 0);
+    HWND about = NULL;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return (about = FindProcessWindow(lumo.ProcessId(), "#32770", "About Lumo2")) != NULL; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return Drawn(about); }, 3000));
+    EXPECT_TRUE(SaveScreenshot(about, PictureName("about-box", ExpectedDpi()).c_str()));
+    PostMessageA(about, WM_COMMAND, IDOK, 0);
+}
+
+// The program's own window code in this process, so that each control's
+// font can be asked for and measured.
+class SettingsWindowInProcessTest : public ScaleTest {
+protected:
+    void SetUp() override
+    {
+        ScaleTest::SetUp();
+        WNDCLASSEXA settingsClass = {};
+        settingsClass.cbSize = sizeof(settingsClass);
+        settingsClass.lpfnWndProc = SettingsWindowProc;
+        settingsClass.hInstance = GetModuleHandleA(NULL);
+        settingsClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        settingsClass.lpszClassName = SettingsClassName;
+        RegisterClassExA(&settingsClass);
+        window = CreateSettingsWindow(GetModuleHandleA(NULL));
+        ASSERT_NE(nullptr, window);
+    }
+    void TearDown() override
+    {
+        // The window only hides itself on WM_DESTROY; it goes with its class.
+        DestroyWindow(window);
+        UnregisterClassA(SettingsClassName, GetModuleHandleA(NULL));
+        ScaleTest::TearDown();
+    }
+
+    // Laid out, lettered in the expected font at the DPI, and every text
+    // fits, the time label with either of its texts.
+    void ExpectFitFor(UINT dpi)
+    {
+        ExpectLaidOutFor(window, dpi);
+        LOGFONTA font = FontOf(TimeField);
+        EXPECT_EQ(MulDiv(12, dpi, BaseDpi), font.lfHeight);
+        NONCLIENTMETRICSA metrics = {};
+        metrics.cbSize = sizeof(metrics);
+        SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+        EXPECT_STREQ(GulimExpected() ? "GULIM" : metrics.lfMessageFont.lfFaceName, font.lfFaceName);
+        for (const char* label : {"initial time(ms)", "interval time(ms)"}) {
+            SetWindowTextA(TimeLabel, label);
+            ExpectTextsFit(window, dpi);
+        }
+    }
+
+    HWND window = NULL;
+};
+
+TEST_F(SettingsWindowInProcessTest, TextsFitInTheirOwnFontAndFollowAMoveToAnotherScale)
+{
+    UINT dpi = ExpectedDpi();
+    ASSERT_EQ(dpi, WindowDpi(window));
+    {
+        SCOPED_TRACE("as created");
+        ExpectFitFor(dpi);
+    }
+    // Wine has one scale for every monitor, so the move is played: the
+    // message Windows sends with the rectangle it suggests, whose client
+    // area is the old one grown by the change of scale.
+    // Another monitor at twice the scale, or at 100 % where twice would
+    // not fit the test bed's screen, and back.
+    const UINT targets[] = {dpi * 2 <= 288 ? dpi * 2 : BaseDpi, dpi};
+    UINT from = dpi;
+    for (UINT target : targets) {
+        SCOPED_TRACE(testing::Message() << "moved to " << target << " DPI");
+        // Wine draws the frame of its one real scale whatever the message
+        // says, so the rectangle keeps the frame the window has.
+        RECT client, suggested;
+        GetClientRect(window, &client);
+        GetWindowRect(window, &suggested);
+        suggested.right += MulDiv(client.right, target, from) - client.right;
+        suggested.bottom += MulDiv(client.bottom, target, from) - client.bottom;
+        SendMessageA(window, WM_DPICHANGED, MAKEWPARAM(target, target), reinterpret_cast<LPARAM>(&suggested));
+        RECT now;
+        GetWindowRect(window, &now);
+        EXPECT_TRUE(EqualRect(&suggested, &now)) << "the suggested rectangle is taken";
+        ExpectFitFor(target);
+        from = target;
+    }
+}
+
+// The About box from Lumo2.exe's own template, made in this process.
+TEST_F(ScaleTest, AboutBoxShowsItsWholeVersionLine)
+{
+    HMODULE module = LoadLibraryExA((BinFolder() + "\\Lumo2.exe").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, module);
+    HWND about = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_ABOUTBOX), NULL, PlainDialogProc, 0);
+    ASSERT_NE(nullptr, about);
+    std::vector<std::string> texts;
+    for (HWND control : Children(about))
+        texts.push_back(WindowText(control));
+    EXPECT_NE(texts.end(), std::find(texts.begin(), texts.end(), "Lumo2, Version " LUMO2_VERSION_STRING));
+    ExpectTextsFit(about, ExpectedDpi());
+    DestroyWindow(about);
+    FreeLibrary(module);
+}
+
+}  // namespace
