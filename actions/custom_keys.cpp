@@ -1,6 +1,8 @@
-// The user's own key combinations: one per press in turn, or all at once.
+// The custom key combinations, the user's own or a policy's: one per press in
+// turn, or all at once.
 #include "actions/actions.h"
 #include "actions/key_output.h"
+#include "app/policy.h"
 #include "settings/custom_settings.h"
 #include <mmsystem.h>
 
@@ -42,7 +44,7 @@ void SendKeyCombo(KeyCombo combo)
     SendKeyBatch(keys);
 }
 
-static void SendNextInSequence(LONG restartAfter)
+static void SendNextInSequence(const CustomKeySettings& settings, LONG restartAfter)
 {
     DWORD now = CustomKeysClock();
     if (SequencePosition != 0) {
@@ -52,12 +54,12 @@ static void SendNextInSequence(LONG restartAfter)
         if (SequencePosition >= 3 || elapsed > restartAfter)
             SequencePosition = 0;
     }
-    if (CustomSettings.keys[SequencePosition].k == 0) {
+    if (settings.keys[SequencePosition].k == 0) {
         SequencePosition = 0;
-        if (CustomSettings.keys[0].k == 0)
+        if (settings.keys[0].k == 0)
             return;
     }
-    SendKeyCombo(CustomSettings.keys[SequencePosition]);
+    SendKeyCombo(settings.keys[SequencePosition]);
     LastSendTime = now;
     if (++SequencePosition >= 3)
         SequencePosition = 0;
@@ -75,22 +77,23 @@ DWORD SendAllPause(LONG interval)
     return static_cast<DWORD>(interval);
 }
 
-static void SendAllCombos(LONG interval)
+static void SendAllCombos(const CustomKeySettings& settings, LONG interval)
 {
     DWORD pause = SendAllPause(interval);
-    for (int i = 0; i < 3 && CustomSettings.keys[i].k != 0; ++i) {
+    for (int i = 0; i < 3 && settings.keys[i].k != 0; ++i) {
         if (i > 0)
             CustomKeysPause(pause);
-        SendKeyCombo(CustomSettings.keys[i]);
+        SendKeyCombo(settings.keys[i]);
     }
 }
 
 void SendCustomKeys()
 {
-    LONG mode = CustomSettings.mode;
-    LONG time = CustomSettings.time;
+    const CustomKeySettings& settings = EffectiveCustomSettings();
+    LONG mode = settings.mode;
+    LONG time = settings.time;
     if (mode == Sequential)
-        SendNextInSequence(time);
+        SendNextInSequence(settings, time);
     else if (mode == SendAll)
-        SendAllCombos(time);
+        SendAllCombos(settings, time);
 }

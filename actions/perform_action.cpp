@@ -3,6 +3,7 @@
 #include "actions/joystick.h"
 #include "actions/key_output.h"
 #include "app/action_mode.h"
+#include "app/policy.h"
 
 LONG HotkeyToggle = 0;
 
@@ -42,7 +43,7 @@ static void TapControlV(KeyBatch& keys)
 
 void PerformAction()
 {
-    LONG mode = ActionMode;
+    LONG mode = EffectiveActionMode();
     // Values from a hand-edited "key" fall outside 2..10 and do nothing.
     if (static_cast<DWORD>(mode - ModeSpace) > ModeCustom - ModeSpace)
         return;

@@ -4,6 +4,7 @@
 #include "app/tray_window.h"
 #include "actions/joystick.h"
 #include "app/action_mode.h"
+#include "app/policy.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/settings_window.h"
@@ -38,11 +39,12 @@ void RegisterWindowClasses(HINSTANCE instance)
 
 void ReadStartUpSettings()
 {
-    if (!ReadActionMode())
-        return;
-    if (ActionMode == ModeCustom)
+    // The user's own custom settings are loaded for the user's mode 10 even
+    // under a policy, so that they are in place once the policy is gone.
+    if (ReadActionMode() && ActionMode == ModeCustom)
         LoadCustomKeySettings();
-    else if (ActionMode == ModeJoystick)
+    ActivePolicy = ReadPolicy();
+    if (EffectiveActionMode() == ModeJoystick)
         OpenJoystick();
 }
 

@@ -9,8 +9,9 @@ extern char TrayClassName[100];
 extern HWND SettingsWindowHandle;
 
 void RegisterWindowClasses(HINSTANCE instance);
-// Reads "key" into the action mode and loads what that mode needs before any
-// window exists: the custom key settings for 10, the joystick for 9.
+// Reads "key" into the action mode and the policies, and loads what the mode
+// needs before any window exists: the user's custom key settings for the
+// user's 10, the joystick for a 9 in force.
 void ReadStartUpSettings();
 int InitializeShell(HINSTANCE instance);
 int RunMessageLoop();

@@ -5,6 +5,7 @@
 #include "app/action_mode.h"
 #include "app/display_scale.h"
 #include "app/elevation.h"
+#include "app/policy.h"
 #include "app/shell.h"
 #include "app/takeover.h"
 #include "app/tray_window.h"
@@ -33,7 +34,8 @@ LONG ModeForCommand(WORD command)
 
 void MarkActionMode(HMENU popup)
 {
-    CheckMenuRadioItem(popup, ModeSpace, ModeCustom, ActionMode, MF_BYPOSITION);
+    CheckMenuRadioItem(popup, ModeSpace, ModeCustom, EffectiveActionMode(), MF_BYPOSITION);
+    GreyItemsLockedByPolicy(popup);
 }
 
 // The complete ANSI structure, up to and including the balloon icon.
@@ -127,6 +129,7 @@ void ShowTrayMenu(HWND window)
     // Without the foreground the menu would not close when the user clicks
     // elsewhere.
     SetForegroundWindow(window);
+    RefreshPolicy();
     MarkActionMode(popup);
     TrackPopupMenu(popup, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, NULL);
     SetForegroundWindow(window);
@@ -151,6 +154,8 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 static bool OnTrayCommand(HWND window, WORD command)
 {
+    if (PolicyTakesCommand(command))
+        return true;
     switch (command) {
     case IDM_ABOUT:
         DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUTBOX), window, AboutDialogProc, 0);
@@ -189,7 +194,7 @@ static void OnPollTimer(HWND window, WPARAM timerId)
     // Keys are still sent: the warning may be wrong, and then they arrive.
     // Without an icon there is no balloon, so the warning is kept for a
     // press that can show it.
-    if (TrayIconShown && ModeSendsKeys(ActionMode) && TakeBlockedKeysWarning())
+    if (TrayIconShown && ModeSendsKeys(EffectiveActionMode()) && TakeBlockedKeysWarning())
         ShowBalloon(window, BlockedKeysText);
     PerformAction();
 }
@@ -214,6 +219,10 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DEVICECHANGE:
         ConnectCamera();
         return 0;
+    case WM_SETTINGCHANGE:
+        if (IsPolicyChange(lParam))
+            RefreshPolicy();
+        break;
     case WM_DPICHANGED:
         TrayIconShown = AddTrayIcon(window);
         return 0;

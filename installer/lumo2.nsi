@@ -12,7 +12,9 @@
 ;
 ; Silent switches: /S, /NOAUTOSTART (no start at logon), /NORUN (do not start
 ; Lumo2 now), /D=<folder> (last, unquoted). The uninstaller: /S, /PURGE (also
-; remove the settings under HKCU\Software\Kestrova).
+; remove the settings under HKCU\Software\Kestrova). Run as another account
+; than the desktop's, it warns and never starts Lumo2 (other_account.nsh,
+; with its test switch /SHELLSID=).
 ;
 ; Exit codes in silent mode: 0 done, 1 cancelled, 2 aborted, 3 the folder
 ; cannot be written, 4 a running Lumo2 did not end (for the uninstaller also:
@@ -31,6 +33,8 @@ SetCompressor /SOLID lzma
 !define PUBLISHER "Kestrova"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumo2"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; Where Task Manager marks a Run value as turned off.
+!define STARTUP_APPROVED_KEY "Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
 !define SETTINGS_KEY "Software\Kestrova"
 ; The class of Lumo2's hidden tray window; WM_CLOSE to it ends Lumo2 cleanly
 ; and takes its icon out of the notification area. Windows drops WM_CLOSE
@@ -90,6 +94,7 @@ Page custom OptionsPageShow OptionsPageLeave
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_TEXT "$(StartNow)"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartLumo2
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW FinishPageShow
 !insertmacro MUI_PAGE_FINISH
 
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW un.ConfirmPageShow
@@ -104,6 +109,7 @@ Page custom OptionsPageShow OptionsPageLeave
 
 !addincludedir "${__FILEDIR__}"
 !include "strings.nsh"
+!include "other_account.nsh"
 
 ; Ends a running Lumo2, wherever it was started from: asks its tray window to
 ; close and waits up to 10 s for the window and then the file to be let go.
@@ -191,6 +197,7 @@ Function .onInit
       ${EndIf}
     ${EndIf}
   ${EndIf}
+  Call CheckOtherAccount
 FunctionEnd
 
 Function OptionsPageShow
@@ -348,6 +355,9 @@ Section "Lumo2" SecMain
   ${Else}
     DeleteRegValue HKCU "${RUN_KEY}" "Lumo2"
   ${EndIf}
+  ; Turned off in Task Manager, start at logon would stay off through a
+  ; reinstall that asks for it.
+  DeleteRegValue HKCU "${STARTUP_APPROVED_KEY}" "Lumo2"
 
   ; The size the two files take, rounded up to whole KB.
   FileOpen $0 "$INSTDIR\Lumo2.exe" r
@@ -373,6 +383,7 @@ Section "Lumo2" SecMain
 SectionEnd
 
 Function StartLumo2
+  ${IfThen} $OtherAccount = 1 ${|} Return ${|}
   Exec '"$INSTDIR\Lumo2.exe"'
 FunctionEnd
 
@@ -452,6 +463,7 @@ Section "Uninstall"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\Lumo2.lnk"
   DeleteRegValue HKCU "${RUN_KEY}" "Lumo2"
+  DeleteRegValue HKCU "${STARTUP_APPROVED_KEY}" "Lumo2"
   ${If} $Purge == ${BST_CHECKED}
     DeleteRegKey HKCU "${SETTINGS_KEY}"
   ${EndIf}

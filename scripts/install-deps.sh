@@ -2,14 +2,15 @@
 # Installs the cross compiler, Wine (32-bit), Xvfb, the GoogleTest sources,
 # NSIS (makensis builds the setup program), wixl and msitools (the MSI
 # package), osslsigncode and openssl (signing, and the tests' throw-away
-# certificates) and a Hangul font for the settings window's texts.
+# certificates), a Hangul font for the settings window's texts and python3,
+# which checks the Group Policy templates.
 # Quick and silent when everything is already present.
 set -euo pipefail
 
 packages=(cmake make g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
           mingw-w64-i686-dev binutils-mingw-w64-i686
           wine wine32:i386 wine64 xvfb xauth googletest imagemagick nsis fonts-nanum
-          wixl msitools osslsigncode openssl)
+          wixl msitools osslsigncode openssl python3)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,7 @@
 #include "tests/registry_scratch.h"
+#include "app/policy.h"
 #include <sddl.h>
+#include <string.h>
 
 StoredData ReadStored(const char* name)
 {
@@ -30,6 +32,34 @@ void Store(const char* name, DWORD type, const void* data, DWORD size)
 void StoreDword(const char* name, DWORD value)
 {
     Store(name, REG_DWORD, &value, sizeof(value));
+}
+
+void ClearPolicies()
+{
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, PolicyKeyPath);
+    RegDeleteTreeA(HKEY_CURRENT_USER, PolicyKeyPath);
+}
+
+void StorePolicy(HKEY root, const char* name, DWORD type, const void* data, DWORD size)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, PolicyKeyPath, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL));
+    // The wide call stores the bytes as given; the ANSI one would convert
+    // text types from the code page.
+    std::wstring wideName(name, name + strlen(name));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key, wideName.c_str(), 0, type, static_cast<const BYTE*>(data), size));
+    RegCloseKey(key);
+}
+
+void StorePolicyDword(HKEY root, const char* name, DWORD value)
+{
+    StorePolicy(root, name, REG_DWORD, &value, sizeof(value));
+}
+
+void StorePolicyText(HKEY root, const char* name, const wchar_t* text)
+{
+    StorePolicy(root, name, REG_SZ, text, DWORD((wcslen(text) + 1) * sizeof(wchar_t)));
 }
 
 void ExpectStoredValues(const std::vector<ExpectedValue>& values)

@@ -6,10 +6,23 @@
 #include <string>
 #include <vector>
 
+// Takes away the Group Policy values of both hives.
+void ClearPolicies();
+
+// A policy left behind would change what every later test's Lumo2 does, so
+// the policies go with the program's key.
 class RegistryTest : public ::testing::Test {
 protected:
-    void SetUp() override { RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath); }
-    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath); }
+    void SetUp() override
+    {
+        RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
+        ClearPolicies();
+    }
+    void TearDown() override
+    {
+        RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
+        ClearPolicies();
+    }
 };
 
 struct StoredData {
@@ -30,6 +43,12 @@ struct ExpectedValue {
 void ExpectStoredValues(const std::vector<ExpectedValue>& values);
 void Store(const char* name, DWORD type, const void* data, DWORD size);
 void StoreDword(const char* name, DWORD value);
+
+// Writes a policy value into HKLM or HKCU as Group Policy would; the text
+// form stores UTF-16 with its terminator.
+void StorePolicy(HKEY root, const char* name, DWORD type, const void* data, DWORD size);
+void StorePolicyDword(HKEY root, const char* name, DWORD value);
+void StorePolicyText(HKEY root, const char* name, const wchar_t* text);
 
 // Sets the key's security so that values can be read and the key deleted,
 // but no value set and no subkey made, as on a locked-down or damaged

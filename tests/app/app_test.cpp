@@ -4,6 +4,7 @@
 // a poll has taken them.
 #include "app/action_mode.h"
 #include "app/elevation.h"
+#include "app/policy.h"
 #include "app/shell.h"
 #include "app/takeover.h"
 #include "app/tray_window.h"
@@ -16,6 +17,8 @@
 #include "tests/sim_camera.h"
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <string>
 #include <vector>
 
 namespace {
@@ -25,6 +28,106 @@ typedef std::vector<KeyEvent> Events;
 const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
 const Events Enter = {Down(VK_RETURN), Up(VK_RETURN)};
 const Events F5 = {Down(VK_F5), Up(VK_F5)};
+
+// How the popup menu draws its text items, top to bottom: whether an item's
+// text is greyed and whether the radio mark stands before it. Read from the
+// pixels, since another process's menu cannot be asked under Wine: text is
+// black, greyed text grey, and a separator a grey line across. Each item is
+// looked at around its centre, worked out from the two separators and the
+// items outside them, so that no row of a neighbour counts.
+struct ItemLook {
+    bool greyed;
+    bool marked;
+};
+
+std::vector<ItemLook> MenuItemLooks(const WindowPicture& picture)
+{
+    const int border = 3, ink = 0xC0;
+    const int width = picture.width - 2 * border;
+    std::vector<int> darkest(picture.height, 0xFF), left(picture.height, picture.width), lines;
+    for (int y = border; y < picture.height - border; ++y) {
+        int dark = 0;
+        for (int x = border; x < picture.width - border; ++x) {
+            DWORD p = picture.At(x, y);
+            int shade = (int(p & 0xFF) + int((p >> 8) & 0xFF) + int((p >> 16) & 0xFF)) / 3;
+            darkest[y] = std::min(darkest[y], shade);
+            if (shade < ink)
+                left[y] = std::min(left[y], x);
+            dark += shade < ink;
+        }
+        if (dark > width * 6 / 10 && (lines.empty() || y > lines.back() + 2))
+            lines.push_back(y);
+    }
+    if (lines.size() != 2)
+        return {};
+    auto inkCentre = [&](int from, int to) {
+        int first = -1, last = -1;
+        for (int y = from; y < to; ++y)
+            if (darkest[y] < ink) {
+                first = first < 0 ? y : first;
+                last = y;
+            }
+        return (first + last) / 2.0;
+    };
+    double about = inkCentre(border, lines[0]), exit = inkCentre(lines[1] + 2, picture.height - border);
+    // Items H high, separators S with their line in the middle: 9 H + S
+    // between the lines, 10 H + 2 S from the first item's centre to the last.
+    double between = lines[1] - lines[0];
+    double itemHeight = (2 * between - (exit - about)) / 8;
+    double firstMode = lines[0] + (between - 9 * itemHeight) / 2 + itemHeight / 2;
+    std::vector<double> centres = {about};
+    for (int k = 0; k < 9; ++k)
+        centres.push_back(firstMode + k * itemHeight);
+    centres.push_back(exit);
+
+    std::vector<std::pair<int, int>> items;  // darkest shade, leftmost ink
+    std::vector<int> lefts;
+    for (double centre : centres) {
+        std::pair<int, int> item(0xFF, picture.width);
+        for (int y = int(centre - itemHeight / 4); y <= int(centre + itemHeight / 4); ++y) {
+            item.first = std::min(item.first, darkest[y]);
+            item.second = std::min(item.second, left[y]);
+        }
+        items.push_back(item);
+        lefts.push_back(item.second);
+    }
+    // Every text starts at the same column; the mark stands left of it.
+    std::sort(lefts.begin(), lefts.end());
+    int textLeft = lefts[lefts.size() / 2];
+    std::vector<ItemLook> looks;
+    for (const auto& item : items)
+        looks.push_back({item.first > 0x60, item.second < textLeft - 3});
+    return looks;
+}
+
+// One letter per text item, n normal or g greyed, after a * when marked.
+std::string DescribeLooks(const std::vector<ItemLook>& looks)
+{
+    std::string text;
+    for (const ItemLook& look : looks)
+        text += std::string(look.marked ? "*" : "") + (look.greyed ? "g" : "n") + " ";
+    return text;
+}
+
+// The eleven text items with the mode at markedPosition marked and, under a
+// policy mode, the other modes and "Custom Settings" greyed.
+std::string ExpectedLooks(LONG markedPosition, LONG policyMode)
+{
+    std::vector<ItemLook> looks;
+    for (LONG position : {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12}) {
+        bool locked = policyMode && position >= ModeSpace && position <= ModeCustom &&
+                      (position != policyMode || position == ModeCustom);
+        looks.push_back({locked, position == markedPosition});
+    }
+    return DescribeLooks(looks);
+}
+
+void AnnounceSettingChange(const char* area)
+{
+    DWORD_PTR ignored;
+    SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(area), SMTO_ABORTIFHUNG,
+                        5000, &ignored);
+}
 
 class AppTest : public RegistryTest {
 protected:
@@ -44,6 +147,34 @@ protected:
     {
         EXPECT_TRUE(camera.PressAndWaitTaken()) << "no poll took the press";
         return hook.TakeUpToNow();
+    }
+
+    HWND VisibleMenu() const
+    {
+        HWND menu = FindProcessWindow(lumo.ProcessId(), "#32768");
+        return menu && IsWindowVisible(menu) ? menu : NULL;
+    }
+
+    // Opens the popup menu as a button-down on the icon does, waits until it
+    // has painted and returns what it shows.
+    WindowPicture OpenMenu(HWND* menu, LPARAM mouse = WM_RBUTTONDOWN)
+    {
+        PostMessageA(lumo.Tray(), WM_TRAY_CALLBACK, 0, mouse);
+        EXPECT_TRUE(WaitUntil([&] { return (*menu = VisibleMenu()) != NULL; }, 5000)) << "no menu";
+        if (!*menu)
+            return WindowPicture();
+        // Shown is not yet painted: wait until the picture holds all items.
+        WindowPicture picture;
+        EXPECT_TRUE(WaitUntil(
+            [&] { return Drawn(*menu) && MenuItemLooks(picture = CaptureWindow(*menu)).size() == 11; }, 5000))
+            << "the menu never showed its items";
+        return picture;
+    }
+
+    void CloseMenu(HWND menu)
+    {
+        PostMessageA(lumo.Tray(), WM_CANCELMODE, 0, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(menu); }, 5000));
     }
 
     SimCamera camera;
@@ -319,10 +450,6 @@ TEST_F(AppTest, TrayButtonDownOpensThePopupMenu)
         bool opens;
     } cases[] = {{WM_MOUSEMOVE, false}, {WM_LBUTTONUP, false}, {WM_LBUTTONDBLCLK, false},
                  {WM_MBUTTONDOWN, false}, {WM_RBUTTONDOWN, true}, {WM_LBUTTONDOWN, true}};
-    auto visibleMenu = [this] {
-        HWND menu = FindProcessWindow(lumo.ProcessId(), "#32768");
-        return menu && IsWindowVisible(menu) ? menu : NULL;
-    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mouse);
         if (!c.opens) {
@@ -330,20 +457,73 @@ TEST_F(AppTest, TrayButtonDownOpensThePopupMenu)
             // open in it.
             DWORD_PTR result;
             SendMessageTimeoutA(lumo.Tray(), WM_TRAY_CALLBACK, 0, c.mouse, SMTO_NORMAL, 3000, &result);
-            EXPECT_EQ(nullptr, visibleMenu());
+            EXPECT_EQ(nullptr, VisibleMenu());
             continue;
         }
-        PostMessageA(lumo.Tray(), WM_TRAY_CALLBACK, 0, c.mouse);
-        ASSERT_TRUE(WaitUntil([&] { return visibleMenu() != NULL; }, 5000));
-        HWND menu = visibleMenu();
-        WaitUntil([&] { return Drawn(menu); }, 2000);
-        SaveScreenshot(menu, "tray-menu");
-        PostMessageA(lumo.Tray(), WM_CANCELMODE, 0, 0);
-        EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(menu); }, 5000));
+        HWND menu = NULL;
+        WindowPicture picture = OpenMenu(&menu, c.mouse);
+        ASSERT_NE(nullptr, menu);
+        SaveScreenshot(picture, "tray-menu");
+        CloseMenu(menu);
     }
     // The tray window is responsive again once the menu has closed.
     lumo.Command(IDM_ENTER);
     EXPECT_EQ(ModeEnter, StoredActionMode(-1));
+}
+
+TEST_F(AppTest, PolicyModeRulesWhileSetAndTheUsersOwnChoiceComesBack)
+{
+    StoreDword("key", ModeEnter);
+    StorePolicyDword(HKEY_LOCAL_MACHINE, PolicyActionModeName, ModeKodak);
+    StorePolicyDword(HKEY_CURRENT_USER, PolicyActionModeName, ModeSpace);
+    ASSERT_TRUE(lumo.Start());
+    EXPECT_EQ(Describe(F5), Describe(Press())) << "the computer's policy wins";
+
+    HWND menu = NULL;
+    WindowPicture picture = OpenMenu(&menu);
+    ASSERT_NE(nullptr, menu);
+    SaveScreenshot(picture, "tray-menu-policy");
+    EXPECT_EQ(ExpectedLooks(ModeKodak, ModeKodak), DescribeLooks(MenuItemLooks(picture)));
+    CloseMenu(menu);
+
+    for (WORD command : {IDM_SPACE, IDM_SIDEXIS, IDM_JOYSTICK, IDM_CUSTOM_SETTINGS})
+        lumo.Command(command);
+    EXPECT_FALSE(IsWindowVisible(lumo.Settings())) << "\"Custom Settings\" is locked too";
+    EXPECT_EQ(0u, ReadJoystickLog().opens) << "JOYSTICK is not the policy's mode";
+    EXPECT_EQ(Describe(F5), Describe(Press())) << "mode commands change nothing";
+    EXPECT_EQ(ModeEnter, StoredActionMode(-1)) << "the user's \"key\" is left as it was";
+
+    // Only Windows' announcement of a policy change makes it read again.
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, PolicyActionModeName);
+    AnnounceSettingChange("Environment");
+    EXPECT_EQ(Describe(F5), Describe(Press()));
+    AnnounceSettingChange("Policy");
+    EXPECT_EQ(Describe(Space), Describe(Press())) << "the user's policy, now that the computer has none";
+    ClearPolicies();
+    AnnounceSettingChange("Policy");
+    EXPECT_EQ(Describe(Enter), Describe(Press())) << "the user's own mode is back";
+    picture = OpenMenu(&menu);
+    EXPECT_EQ(ExpectedLooks(ModeEnter, 0), DescribeLooks(MenuItemLooks(picture)));
+    CloseMenu(menu);
+    lumo.Command(IDM_KODAK);
+    EXPECT_EQ(ModeKodak, StoredActionMode(-1)) << "the menu is the user's again";
+
+    // A policy that appears is read when the menu opens: its combinations,
+    // not the user's stored ones, are sent.
+    CustomKeySettings own = {Sequential, 1000, {{0, 1, 0, 'Q'}, {}, {}}};
+    CustomSettings = own;
+    SaveCustomKeySettings();
+    StorePolicyDword(HKEY_CURRENT_USER, PolicyActionModeName, ModeCustom);
+    StorePolicyText(HKEY_CURRENT_USER, PolicyKeyNames[0], L"SHIFT + F7");
+    picture = OpenMenu(&menu);
+    EXPECT_EQ(ExpectedLooks(ModeCustom, ModeCustom), DescribeLooks(MenuItemLooks(picture)));
+    CloseMenu(menu);
+    EXPECT_EQ(Describe({Down(VK_SHIFT), Down(VK_F7), Up(VK_F7), Up(VK_SHIFT)}), Describe(Press()));
+    lumo.Command(IDM_EXIT);
+    EXPECT_EQ(0u, lumo.WaitForExit(5000));
+    EXPECT_EQ(ModeKodak, StoredActionMode(-1)) << "Exit stores the user's mode, not the policy's";
+    EXPECT_EQ(1, ReadStored("key1_control").bytes.at(0));
+    EXPECT_EQ(BYTE('Q'), ReadStored("key1_k").bytes.at(0)) << "the user's combination is kept";
 }
 
 TEST_F(AppTest, AboutBoxKeepsPollingAndWritesTheModeBack)

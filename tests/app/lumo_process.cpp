@@ -156,47 +156,80 @@ bool Drawn(HWND window)
     return drawn;
 }
 
-bool SaveScreenshot(HWND window, const char* name)
+WindowPicture CaptureWindow(HWND window)
 {
+    WindowPicture picture;
     RECT rect;
     if (!GetWindowRect(window, &rect))
-        return false;
+        return picture;
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
     HDC screen = GetDC(NULL);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biHeight = -height;  // top row first
     info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biBitCount = 32;
     void* bits = NULL;
     HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    GdiFlush();
-    SelectObject(memory, old);
+    if (bitmap) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+        GdiFlush();
+        SelectObject(memory, old);
+        const DWORD* pixels = static_cast<const DWORD*>(bits);
+        picture.width = width;
+        picture.height = height;
+        picture.pixels.assign(pixels, pixels + size_t(width) * height);
+        for (DWORD& pixel : picture.pixels)
+            pixel &= 0xFFFFFF;
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return picture;
+}
 
+bool SaveScreenshot(HWND window, const char* name)
+{
+    return SaveScreenshot(CaptureWindow(window), name);
+}
+
+bool SaveScreenshot(const WindowPicture& picture, const char* name)
+{
+    if (picture.pixels.empty())
+        return false;
     std::string dir = BinFolder() + "\\..\\screenshots";
     CreateDirectoryA(dir.c_str(), NULL);
     std::string path = dir + "\\" + name + ".bmp";
-    DWORD stride = (width * 3 + 3) & ~3;
-    DWORD imageSize = stride * height;
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof(info);
+    info.biWidth = picture.width;
+    info.biHeight = picture.height;  // bottom row first, as every reader expects
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    DWORD stride = (picture.width * 3 + 3) & ~3;
+    info.biSizeImage = stride * picture.height;
     BITMAPFILEHEADER header = {};
     header.bfType = 0x4D42;
-    header.bfOffBits = sizeof(header) + sizeof(info.bmiHeader);
-    header.bfSize = header.bfOffBits + imageSize;
-    info.bmiHeader.biSizeImage = imageSize;
+    header.bfOffBits = sizeof(header) + sizeof(info);
+    header.bfSize = header.bfOffBits + info.biSizeImage;
+    std::vector<BYTE> row(stride, 0);
     bool saved = false;
     if (FILE* file = fopen(path.c_str(), "wb")) {
-        saved = fwrite(&header, sizeof(header), 1, file) == 1 &&
-                fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, file) == 1 &&
-                fwrite(bits, imageSize, 1, file) == 1;
+        saved = fwrite(&header, sizeof(header), 1, file) == 1 && fwrite(&info, sizeof(info), 1, file) == 1;
+        for (int y = picture.height - 1; saved && y >= 0; --y) {
+            for (int x = 0; x < picture.width; ++x) {
+                DWORD pixel = picture.At(x, y);
+                row[x * 3] = BYTE(pixel);
+                row[x * 3 + 1] = BYTE(pixel >> 8);
+                row[x * 3 + 2] = BYTE(pixel >> 16);
+            }
+            saved = fwrite(row.data(), 1, stride, file) == stride;
+        }
         fclose(file);
     }
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(NULL, screen);
     return saved;
 }
 

@@ -48,9 +48,18 @@ std::string WindowText(HWND window);
 // that a screenshot catches it.
 bool Drawn(HWND window);
 
+// What the screen shows of a window, 0x00RRGGBB pixels, top row first.
+struct WindowPicture {
+    int width = 0, height = 0;
+    std::vector<DWORD> pixels;
+    DWORD At(int x, int y) const { return pixels[size_t(y) * width + x]; }
+};
+WindowPicture CaptureWindow(HWND window);
+
 // Writes what the screen shows of the window as a BMP in the build tree's
 // screenshots folder; the test script turns them into PNG files.
 bool SaveScreenshot(HWND window, const char* name);
+bool SaveScreenshot(const WindowPicture& picture, const char* name);
 
 // Lumo2.exe's registry value "key", or def when it is missing.
 LONG StoredActionMode(LONG def);

@@ -50,6 +50,8 @@ protected:
 
         RegValue run = ReadValue(HKEY_CURRENT_USER, RunKeyPath, "Lumo2");
         EXPECT_EQ(autoStart, run.present);
+        EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, StartupApprovedKeyPath, "Lumo2").present)
+            << "start at logon left turned off";
         if (autoStart) {
             EXPECT_EQ(DWORD(REG_SZ), run.type);
             EXPECT_TRUE(SamePath(Quoted(exe), run.text)) << run.text;
@@ -109,6 +111,7 @@ protected:
         EXPECT_FALSE(FolderExists(folder)) << folder;
         EXPECT_FALSE(FileExists(StartMenuShortcut()));
         EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, RunKeyPath, "Lumo2").present);
+        EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, StartupApprovedKeyPath, "Lumo2").present);
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, UninstallKeyPath));
         EXPECT_TRUE(LumoTrayWindows().empty());
     }
@@ -131,6 +134,9 @@ protected:
 
 TEST_F(InstallerTest, SilentInstallPutsEverythingInPlaceAndStartsLumo2)
 {
+    // The setup program asks the shell whose desktop this is; run as the
+    // same account, it starts Lumo2 as always.
+    ASSERT_TRUE(BecomeTheShell());
     DWORD elapsed = 0;
     ASSERT_EQ(0u, Setup("/S", &elapsed));
     printf("setup program: %lu bytes (%.1f KB); silent install: %lu ms\n", FileSizeOf(SetupPath()),
@@ -178,6 +184,7 @@ TEST_F(InstallerTest, ReinstallOverARunningLumo2IsAnUpgrade)
     HANDLE old = StartProcess(Quoted(exe), NULL, &oldPid);
     ASSERT_NE(nullptr, old);
     ASSERT_TRUE(WaitUntil([] { return LumoTrayWindows().size() == 1; }, 15000));
+    ASSERT_TRUE(MarkStartAtLogonDisabled());
 
     ASSERT_EQ(0u, Setup("/S"));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(old, 0)) << "the old Lumo2 ended";
@@ -211,6 +218,7 @@ TEST_F(InstallerTest, SilentUninstallRemovesEverythingButTheSettingsUnlessPurged
         ASSERT_EQ(0u, Setup("/S"));
         ASSERT_TRUE(WaitUntil([] { return LumoTrayWindows().size() == 1; }, 15000));
         ASSERT_TRUE(StoreSettings());
+        ASSERT_TRUE(MarkStartAtLogonDisabled());
         std::string settings = DescribeSettings();
         DWORD elapsed = 0;
         UninstallSilently(DefaultInstallFolder(), c.switches, &elapsed);
@@ -219,6 +227,54 @@ TEST_F(InstallerTest, SilentUninstallRemovesEverythingButTheSettingsUnlessPurged
         EXPECT_EQ(c.settingsKept, KeyExists(HKEY_CURRENT_USER, ProgramKeyPath));
         if (c.settingsKept) {
             EXPECT_EQ(settings, DescribeSettings());
+        }
+    }
+}
+
+TEST_F(InstallerTest, SetupRunAsAnotherAccountWarnsAndNeverStartsLumo2)
+{
+    const std::string other = " /SHELLSID=S-1-5-21-1004336348-1177238915-682003330-1001";
+    ASSERT_EQ(0u, Setup("/S" + other)) << "a silent install goes on without asking";
+    ExpectInstalled(DefaultInstallFolder(), true, false);
+    ASSERT_FALSE(OwnSid().empty());
+    ASSERT_EQ(0u, Setup("/S /SHELLSID=" + OwnSid()));
+    ExpectInstalled(DefaultInstallFolder(), true, true);
+    RemoveInstallation({DefaultInstallFolder()});
+
+    const std::string version = LUMO2_VERSION_STRING;
+    const std::wstring msi = L"Lumo2-" + std::wstring(version.begin(), version.end()) + L"-x86.msi";
+    for (bool proceed : {false, true}) {
+        SCOPED_TRACE(proceed ? "OK" : "Cancel");
+        DWORD pid = 0;
+        HANDLE setup = StartProcess(Quoted(SetupPath()) + other, NULL, &pid);
+        ASSERT_NE(nullptr, setup);
+        HWND warning = NULL;
+        ASSERT_TRUE(WaitUntil([&] { return (warning = FindWizardWith(msi.c_str())) != NULL; }, 20000))
+            << "the warning names the MSI for all users";
+        EXPECT_EQ(nullptr, FindWizardWith(L"Welcome to Lumo2")) << "asked before anything else";
+        if (!proceed) {
+            EXPECT_TRUE(WaitUntil([&] { return Drawn(warning); }, 5000));
+            SaveScreenshot(warning, "installer-other-account");
+        }
+        PostMessageA(warning, WM_COMMAND, proceed ? IDOK : IDCANCEL, 0);
+        if (proceed) {
+            HWND wizard = NULL;
+            ASSERT_TRUE(WaitUntil([&] { return (wizard = FindWizardWith(L"Welcome to Lumo2")) != NULL; }, 20000));
+            for (int page = 0; page < 4; ++page)
+                PressNext(wizard);
+            ExpectPage(wizard, L"Completing Lumo2 Setup", "installer-other-account-finish");
+            EXPECT_EQ(nullptr, FindControl(wizard, L"Start Lumo2")) << "no offer to start it";
+            PressNext(wizard);
+        }
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(setup, 20000));
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(setup, &code);
+        CloseHandle(setup);
+        EXPECT_EQ(proceed ? 0u : 1u, code);
+        if (proceed) {
+            ExpectInstalled(DefaultInstallFolder(), true, false);
+        } else {
+            ExpectNothingInstalled(DefaultInstallFolder());
         }
     }
 }

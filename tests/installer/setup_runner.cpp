@@ -3,12 +3,14 @@
 #include "lumo2_version.h"
 #include "tests/wait_until.h"
 #include <algorithm>
+#include <sddl.h>
 #include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 
 const char UninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumo2";
 const char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char StartupApprovedKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 
 std::string BuildFolder()
 {
@@ -269,6 +271,46 @@ std::string DescribeSettings()
     return text;
 }
 
+bool MarkStartAtLogonDisabled()
+{
+    // 03 and a time stamp: turned off by the user.
+    const BYTE disabled[12] = {3, 0, 0, 0, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0xD7, 0x01};
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, StartupApprovedKeyPath, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) !=
+        ERROR_SUCCESS)
+        return false;
+    bool marked = RegSetValueExA(key, "Lumo2", 0, REG_BINARY, disabled, sizeof(disabled)) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return marked;
+}
+
+bool BecomeTheShell()
+{
+    typedef BOOL(WINAPI * SetShellWindowFn)(HWND);
+    SetShellWindowFn setShellWindow =
+        reinterpret_cast<SetShellWindowFn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "SetShellWindow")));
+    HWND shell = CreateWindowA("STATIC", "shell", 0, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    return setShellWindow && shell && setShellWindow(shell) && GetShellWindow() == shell;
+}
+
+std::string OwnSid()
+{
+    std::string sid;
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return sid;
+    BYTE buffer[256];
+    DWORD size = 0;
+    char* text = NULL;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
+        sid = text;
+        LocalFree(text);
+    }
+    CloseHandle(token);
+    return sid;
+}
+
 void RemoveInstallation(const std::vector<std::string>& folders)
 {
     EndRunningLumo(10000);
@@ -279,5 +321,6 @@ void RemoveInstallation(const std::vector<std::string>& folders)
     }
     DeleteFileA(StartMenuShortcut().c_str());
     RegDeleteKeyValueA(HKEY_CURRENT_USER, RunKeyPath, "Lumo2");
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, StartupApprovedKeyPath, "Lumo2");
     RegDeleteTreeA(HKEY_CURRENT_USER, UninstallKeyPath);
 }

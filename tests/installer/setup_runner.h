@@ -11,6 +11,8 @@
 
 extern const char UninstallKeyPath[];
 extern const char RunKeyPath[];
+// Where Task Manager keeps a Run value's "disabled" mark.
+extern const char StartupApprovedKeyPath[];
 
 // The build tree, one level above bin, and the setup program in it.
 std::string BuildFolder();
@@ -60,6 +62,15 @@ bool StoreSettings();
 // The program's settings as name, type and bytes, for comparing before and
 // after.
 std::string DescribeSettings();
+
+// Marks Lumo2's start at logon as turned off, as Task Manager does; whether
+// it could.
+bool MarkStartAtLogonDisabled();
+// Makes a window of the test the desktop's shell, as Explorer is; Wine has
+// none of its own. Whether GetShellWindow now finds it.
+bool BecomeTheShell();
+// The string SID of the account the test runs as.
+std::string OwnSid();
 
 // Takes away everything an installation may have left, from any folder the
 // tests use, so that each test starts from a PC without Lumo2.

@@ -1,0 +1,59 @@
+// Settings an administrator sets centrally through Group Policy. They live
+// beside the user's own settings and never overwrite them: while a policy
+// sets the mode it is the mode in force, and once it is gone the user's own
+// choice is back.
+#pragma once
+#include "settings/custom_settings.h"
+#include <windows.h>
+
+// Where Group Policy writes Lumo2's policies, in HKLM (computer) and HKCU
+// (user) alike. The administrative templates in policy/ name exactly these
+// key and values; their test reads the names from this header.
+const char PolicyKeyPath[] = "Software\\Policies\\Kestrova\\Lumo2";
+const char PolicyActionModeName[] = "ActionMode";
+const char PolicyCustomModeName[] = "CustomMode";
+const char PolicyIntervalTimeName[] = "IntervalTime";
+const char PolicyKeyNames[3][5] = {"Key1", "Key2", "Key3"};
+// IntervalTime outside this range is ignored as if it were not set.
+const DWORD PolicyIntervalMin = 0;
+const DWORD PolicyIntervalMax = 60000;
+// What the custom settings are, under a policy mode 10, for a value that no
+// policy sets: the settings window's own starting values and no combination.
+const LONG PolicyDefaultInterval = 1000;
+
+struct PolicySettings {
+    LONG mode;                  // 2..10, or 0 when no policy sets the mode
+    CustomKeySettings custom;   // in force only while mode is 10
+};
+
+extern PolicySettings ActivePolicy;
+
+// Reads the policies of both hives, value by value: a computer value wins
+// over a user value, and a value of the wrong type, size or range counts as
+// not set.
+PolicySettings ReadPolicy();
+// Reads the policies again (at start, when the menu opens, on a policy
+// change); when this makes the joystick mode the one in force, or another
+// mode, the joystick is opened afresh or left, as choosing from the menu would.
+void RefreshPolicy();
+// Whether WM_SETTINGCHANGE announces a change of Group Policy.
+bool IsPolicyChange(LPARAM lParam);
+
+// The mode a press acts on and the menu marks: the policy's, else the user's.
+LONG EffectiveActionMode();
+// The custom settings a press in mode 10 sends.
+const CustomKeySettings& EffectiveCustomSettings();
+
+// Greys what a policy mode takes away: every other mode item and "Custom
+// Settings" (by position, as the mark goes).
+void GreyItemsLockedByPolicy(HMENU popup);
+// Whether a policy takes this tray command away. Choosing the policy's own
+// JOYSTICK item still opens the joystick afresh, as a replugged one needs.
+bool PolicyTakesCommand(WORD command);
+
+// The inverse of FormatKeyCombo: "ALT + ", "CTRL + ", "SHIFT + " in that
+// order, each at most once, then a key name of the table; the empty text is
+// the empty combination. Anything else is refused and combo left alone. A
+// name that two keys share means the main keyboard's key (digits, "-", ".",
+// "/") and the real NumLock.
+bool ParseKeyComboText(const char* text, KeyCombo* combo);

@@ -1,0 +1,269 @@
+// Group Policy in-process: a combination's text read back, the two hives
+// merged value by value from Wine's real registry, and what a policy mode
+// does to the menu, the commands and the joystick.
+#include "actions/joystick.h"
+#include "app/action_mode.h"
+#include "app/policy.h"
+#include "app/tray_window.h"
+#include "res/resource.h"
+#include "settings/custom_settings.h"
+#include "settings/key_names.h"
+#include "tests/joystick_log.h"
+#include "tests/registry_scratch.h"
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Text(KeyCombo combo)
+{
+    char text[100] = {0};
+    FormatKeyCombo(text, combo);
+    return text;
+}
+
+TEST(KeyComboTextTest, EveryTextTheWindowShowsReadsBackAsItsCombination)
+{
+    int read = 0;
+    for (DWORD code = 1; code < 256; ++code) {
+        if (KeyName(code)[0] == '\0')
+            continue;
+        for (BYTE flags = 0; flags < 8; ++flags) {
+            KeyCombo shown = {BYTE(flags & 1), BYTE((flags >> 1) & 1), BYTE((flags >> 2) & 1), code};
+            std::string text = Text(shown);
+            KeyCombo parsed = {};
+            ASSERT_TRUE(ParseKeyComboText(text.c_str(), &parsed)) << text;
+            EXPECT_EQ(text, Text(parsed));
+            EXPECT_EQ(shown.alt, parsed.alt) << text;
+            EXPECT_EQ(shown.control, parsed.control) << text;
+            EXPECT_EQ(shown.shift, parsed.shift) << text;
+            ++read;
+        }
+    }
+    EXPECT_EQ(98 * 8, read) << "every named key but the four modifiers' rows";
+
+    // Names two keys share mean the main keyboard's key and the real NumLock.
+    const struct {
+        const char* text;
+        KeyCombo combo;
+    } shared[] = {
+        {"1", {0, 0, 0, '1'}},           {"-", {0, 0, 0, VK_OEM_MINUS}},
+        {".", {0, 0, 0, VK_OEM_PERIOD}}, {"/", {0, 0, 0, VK_OEM_2}},
+        {"NumLock", {0, 0, 0, VK_NUMLOCK}}, {"*", {0, 0, 0, VK_MULTIPLY}},
+        {"CTRL + +", {0, 1, 0, VK_ADD}}, {"ALT + CTRL + SHIFT + F5", {1, 1, 1, VK_F5}},
+        {"\xC7\xD1/\xBF\xB5", {0, 0, 0, 0x15}}, {"", {0, 0, 0, 0}},
+    };
+    for (const auto& c : shared) {
+        KeyCombo parsed = {1, 1, 1, 0xDEAD};
+        ASSERT_TRUE(ParseKeyComboText(c.text, &parsed)) << c.text;
+        EXPECT_EQ(c.combo.k, parsed.k) << c.text;
+        EXPECT_EQ(Text(c.combo), Text(parsed)) << c.text;
+    }
+}
+
+TEST(KeyComboTextTest, TextThatIsNotExactlyACombinationIsRefused)
+{
+    const char* refused[] = {
+        "ctrl + S",        "Ctrl + S",         "CTRL+S",           "CTRL + S ",       " CTRL + S",
+        "CTRL  + S",       "CTRL +  S",        "SHIFT + CTRL + S", "CTRL + ALT + S",  "CTRL + CTRL + S",
+        "CTRL + ",         "ALT + SHIFT + ",   "CTRL",             "SHIFT",           "ALT + SHIFT",
+        "F13",             "s",                "S + CTRL",         "CTRL - S",        "CTRL + SS",
+        "Space\t",         "NUMLOCK",          "+ S",              "CTRL + S + T",    "ALT + \xC7\xD1",
+        "F5\n",            "\xC7\xD1/\xBF",    " ",
+    };
+    for (const char* text : refused) {
+        KeyCombo combo = {1, 0, 1, 0x41};
+        EXPECT_FALSE(ParseKeyComboText(text, &combo)) << '"' << text << '"';
+        EXPECT_EQ("ALT + SHIFT + A", Text(combo)) << "left alone by \"" << text << '"';
+    }
+}
+
+class PolicyTest : public RegistryTest {
+protected:
+    void TearDown() override
+    {
+        ActivePolicy = PolicySettings();
+        ActionMode = ModeSpace;
+        CloseJoystick();
+        RegistryTest::TearDown();
+    }
+};
+
+std::string DescribePolicy(const PolicySettings& policy)
+{
+    std::string text = "mode " + std::to_string(policy.mode) + ", send " + std::to_string(policy.custom.mode) +
+                       ", time " + std::to_string(policy.custom.time);
+    for (const KeyCombo& combo : policy.custom.keys)
+        text += ", [" + Text(combo) + "]";
+    return text;
+}
+
+struct PolicyValue {
+    HKEY root;
+    const char* name;
+    DWORD type;
+    std::vector<BYTE> bytes;
+};
+
+std::vector<BYTE> Dword(DWORD value)
+{
+    return {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)};
+}
+
+// UTF-16 bytes, with the terminator only when asked for.
+std::vector<BYTE> Wide(const std::wstring& text, bool terminated = true)
+{
+    std::vector<BYTE> bytes;
+    for (wchar_t ch : text) {
+        bytes.push_back(BYTE(ch));
+        bytes.push_back(BYTE(ch >> 8));
+    }
+    if (terminated)
+        bytes.insert(bytes.end(), 2, 0);
+    return bytes;
+}
+
+const HKEY Machine = HKEY_LOCAL_MACHINE;
+const HKEY User = HKEY_CURRENT_USER;
+
+TEST_F(PolicyTest, HivesMergeValueByValueAndUnusableValuesCountAsNotSet)
+{
+    const std::string none = "mode 0, send 0, time 1000, [], [], []";
+    const struct {
+        const char* what;
+        std::vector<PolicyValue> values;
+        std::string expected;
+    } cases[] = {
+        {"nothing set", {}, none},
+        {"user", {{User, "ActionMode", REG_DWORD, Dword(5)}}, "mode 5, send 0, time 1000, [], [], []"},
+        {"computer wins",
+         {{Machine, "ActionMode", REG_DWORD, Dword(3)}, {User, "ActionMode", REG_DWORD, Dword(5)}},
+         "mode 3, send 0, time 1000, [], [], []"},
+        {"computer out of range",
+         {{Machine, "ActionMode", REG_DWORD, Dword(11)}, {User, "ActionMode", REG_DWORD, Dword(10)}},
+         "mode 10, send 0, time 1000, [], [], []"},
+        {"bounds", {{Machine, "ActionMode", REG_DWORD, Dword(2)}}, "mode 2, send 0, time 1000, [], [], []"},
+        {"below", {{Machine, "ActionMode", REG_DWORD, Dword(1)}}, none},
+        {"negative", {{User, "ActionMode", REG_DWORD, Dword(0xFFFFFFFF)}}, none},
+        {"binary", {{Machine, "ActionMode", REG_BINARY, Dword(3)}, {User, "ActionMode", REG_DWORD, Dword(4)}},
+         "mode 4, send 0, time 1000, [], [], []"},
+        {"text", {{Machine, "ActionMode", REG_SZ, Wide(L"3")}}, none},
+        {"big endian", {{Machine, "ActionMode", REG_DWORD_BIG_ENDIAN, Dword(3)}}, none},
+        {"eight bytes", {{Machine, "ActionMode", REG_QWORD, {3, 0, 0, 0, 0, 0, 0, 0}}}, none},
+        {"two bytes", {{Machine, "ActionMode", REG_DWORD, {3, 0}}}, none},
+        {"custom",
+         {{Machine, "ActionMode", REG_DWORD, Dword(10)}, {Machine, "CustomMode", REG_DWORD, Dword(1)},
+          {User, "CustomMode", REG_DWORD, Dword(0)}, {User, "IntervalTime", REG_DWORD, Dword(60000)},
+          {Machine, "Key1", REG_SZ, Wide(L"CTRL + SHIFT + F5")}, {User, "Key1", REG_SZ, Wide(L"F6")},
+          {User, "Key2", REG_SZ, Wide(L"ALT + S")}, {Machine, "Key3", REG_SZ, Wide(L"\xD55C/\xC601")}},
+         "mode 10, send 1, time 60000, [CTRL + SHIFT + F5], [ALT + S], [\xC7\xD1/\xBF\xB5]"},
+        {"custom values out of range",
+         {{Machine, "CustomMode", REG_DWORD, Dword(2)}, {Machine, "IntervalTime", REG_DWORD, Dword(60001)},
+          {User, "IntervalTime", REG_DWORD, Dword(250)}},
+         "mode 0, send 0, time 250, [], [], []"},
+        {"interval of 0", {{User, "IntervalTime", REG_DWORD, Dword(0)}}, "mode 0, send 0, time 0, [], [], []"},
+        // A text that does not read is not set: the user's counts; an empty
+        // text is the empty combination and wins.
+        {"unreadable and empty texts",
+         {{Machine, "Key1", REG_SZ, Wide(L"Ctrl + S")}, {User, "Key1", REG_SZ, Wide(L"CTRL + S")},
+          {Machine, "Key2", REG_SZ, Wide(L"")}, {User, "Key2", REG_SZ, Wide(L"F6")},
+          {Machine, "Key3", REG_SZ, Wide(L"CTRL + ")}},
+         "mode 0, send 0, time 1000, [CTRL + S], [], []"},
+        {"texts of other types and shapes",
+         {{Machine, "Key1", REG_EXPAND_SZ, Wide(L"F5")}, {Machine, "Key2", REG_BINARY, {'F', '5', 0}},
+          {Machine, "Key3", REG_MULTI_SZ, Wide(L"F5\0", true)}},
+         none},
+        {"unterminated and padded texts",
+         {{Machine, "Key1", REG_SZ, Wide(L"F5", false)}, {Machine, "Key2", REG_SZ, Wide(std::wstring(L"F6\0\0\0", 5))},
+          {Machine, "Key3", REG_SZ, {'F', 0, '7'}}},
+         "mode 0, send 0, time 1000, [F5], [F6], []"},
+        {"a NUL inside and overlong texts",
+         {{Machine, "Key1", REG_SZ, Wide(std::wstring(L"F5\0junk", 7))},
+          {Machine, "Key2", REG_SZ, Wide(std::wstring(63, L'A'))},
+          {Machine, "Key3", REG_SZ, Wide(std::wstring(5000, L'A'))}},
+         none},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClearPolicies();
+        for (const PolicyValue& v : c.values)
+            StorePolicy(v.root, v.name, v.type, v.bytes.data(), DWORD(v.bytes.size()));
+        EXPECT_EQ(c.expected, DescribePolicy(ReadPolicy()));
+    }
+}
+
+TEST_F(PolicyTest, PolicyCombinationsAreInForceOnlyUnderAPolicyMode10)
+{
+    ActionMode = ModeCustom;
+    for (LONG policy : {0L, 5L, 10L}) {
+        ActivePolicy.mode = policy;
+        EXPECT_EQ(policy ? policy : ModeCustom, EffectiveActionMode());
+        EXPECT_EQ(policy == ModeCustom ? &ActivePolicy.custom : &CustomSettings, &EffectiveCustomSettings()) << policy;
+    }
+}
+
+TEST_F(PolicyTest, PolicyModeGreysTheOtherModesAndTakesTheirCommands)
+{
+    HMODULE module = LoadLibraryExA("Lumo2.exe", NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, module);
+    ActionMode = ModeEnter;
+    for (LONG policy : {0L, 5L, 9L, 10L}) {
+        SCOPED_TRACE(policy);
+        ActivePolicy.mode = policy;
+        HMENU menu = LoadMenuA(module, MAKEINTRESOURCEA(IDM_TRAY_MENU));
+        HMENU popup = GetSubMenu(menu, 0);
+        MarkActionMode(popup);
+        LONG marked = policy ? policy : ActionMode;
+        for (int position = 0; position < 13; ++position) {
+            UINT state = GetMenuState(popup, position, MF_BYPOSITION);
+            bool locked = policy && position >= ModeSpace && position <= ModeCustom &&
+                          (position != policy || position == ModeCustom);
+            if (!(state & MF_SEPARATOR)) {
+                EXPECT_EQ(locked, (state & MF_GRAYED) != 0) << "position " << position;
+            }
+            EXPECT_EQ(position == marked, (state & MF_CHECKED) != 0) << "position " << position;
+        }
+        DestroyMenu(menu);
+
+        for (WORD command : {IDM_SPACE, IDM_KODAK, IDM_CDX_VIEW, IDM_JOYSTICK, IDM_CUSTOM_SETTINGS})
+            EXPECT_EQ(policy != 0, PolicyTakesCommand(command)) << command;
+        for (WORD command : {WORD(IDM_ABOUT), WORD(IDM_EXIT), WORD(40000)})
+            EXPECT_FALSE(PolicyTakesCommand(command)) << command;
+    }
+    FreeLibrary(module);
+}
+
+TEST_F(PolicyTest, JoystickOpensWhenAPolicyMakesItTheModeInForce)
+{
+    ClearJoystickLog();
+    ActionMode = ModeSpace;
+    const struct {
+        const char* what;
+        LONG user, policy;
+        ULONG opens;  // counted since the start
+    } steps[] = {
+        {"policy sets 9", ModeSpace, ModeJoystick, 1},
+        {"read again, still 9", ModeSpace, ModeJoystick, 1},
+        {"policy sets 3", ModeSpace, ModeEnter, 1},
+        {"user's 9 under policy 3", ModeJoystick, ModeEnter, 1},
+        {"policy gone: the user's 9", ModeJoystick, 0, 2},
+        {"policy 9 over the user's 9", ModeJoystick, ModeJoystick, 2},
+        {"JOYSTICK chosen under policy 9", ModeJoystick, -1, 3},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.what);
+        ActionMode = s.user;
+        if (s.policy == -1) {
+            EXPECT_TRUE(PolicyTakesCommand(IDM_JOYSTICK));
+        } else {
+            ClearPolicies();
+            if (s.policy)
+                StorePolicyDword(Machine, PolicyActionModeName, DWORD(s.policy));
+            RefreshPolicy();
+        }
+        EXPECT_EQ(s.opens, ReadJoystickLogSettled(1).opens);
+    }
+}
+
+}  // namespace
