@@ -19,6 +19,9 @@ bash "$REPO_DIR/scripts/install-standins.sh" "$BIN_DIR"
 rm -rf "$BUILD_DIR/screenshots"
 status=0
 (cd "$BUILD_DIR" && ctest --output-on-failure --timeout 120 "$@") || status=$?
+# The scale runs below write ctest's log afresh; the figures come from this one.
+main_log=$BUILD_DIR/Testing/main-run.log
+cp "$BUILD_DIR/Testing/Temporary/LastTest.log" "$main_log" 2>/dev/null || : >"$main_log"
 # The windows again at other display scales and without the Korean font;
 # each restarts the prefix's server, so they run after everything else.
 run_scale_tests "$@" || status=$?
@@ -29,7 +32,7 @@ done
 # ctest keeps what passing tests print to itself; the figures of the fuzz,
 # stuck-key, start-up, endurance, setup and MSI runs are worth seeing every time.
 figures=$(grep -hE '^(registry fuzz|stuck keys|starts|endurance|generated start-ups|setup program|silent uninstall|msi package|Lumo2.exe:)' \
-          "$BUILD_DIR/Testing/Temporary/LastTest.log" 2>/dev/null || true)
+          "$main_log" 2>/dev/null || true)
 [ -n "$figures" ] && printf 'figures:\n%s\n' "$figures"
 [ -d "$BUILD_DIR/screenshots" ] && echo "screenshots: $BUILD_DIR/screenshots"
 exit $status
