@@ -3,6 +3,7 @@
 // and the decorated __stdcall export names are tried when the plain ones are
 // missing.
 #include "camera/uexproc.h"
+#include <stdlib.h>
 #include <string.h>
 
 #if !defined(__i386__)
@@ -73,9 +74,8 @@ bool TakeCurrentFolderOutOfDllSearch()
     return setDefault && setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
-bool BindExtensionUnitLibrary(const char* path)
+HMODULE LoadLibraryQuietly(const char* path)
 {
-    UnbindExtensionUnitLibrary();
     // A library whose own dependencies are missing must not put up the
     // system's error box; it simply counts as absent.
     DWORD oldMode = 0;
@@ -89,6 +89,13 @@ bool BindExtensionUnitLibrary(const char* path)
                                                : LOAD_WITH_ALTERED_SEARCH_PATH;
     HMODULE module = LoadLibraryExA(path, NULL, flags);
     SetThreadErrorMode(oldMode, NULL);
+    return module;
+}
+
+bool BindExtensionUnitLibrary(const char* path)
+{
+    UnbindExtensionUnitLibrary();
+    HMODULE module = LoadLibraryQuietly(path);
     if (!module)
         return false;
     FARPROC isConnected = FindExport(module, IsConnectedNames);
@@ -129,13 +136,9 @@ static bool IsFullPath(const char* folder, size_t length)
     return length >= 2 && folder[0] == '\\' && folder[1] == '\\';
 }
 
-static bool BindFromPath()
+// Each absolute folder of the list, in its order.
+static bool BindFromPathList(const char* path)
 {
-    // PATH holds at most 32767 characters.
-    static char path[32768];
-    DWORD length = GetEnvironmentVariableA("PATH", path, sizeof(path));
-    if (length == 0 || length >= sizeof(path))
-        return false;
     for (const char* entry = path; *entry;) {
         const char* end = strchr(entry, ';');
         size_t size = end ? size_t(end - entry) : strlen(entry);
@@ -151,6 +154,22 @@ static bool BindFromPath()
         entry = end + 1;
     }
     return false;
+}
+
+static bool BindFromPath()
+{
+    // From the heap: a buffer for the longest PATH (32767 characters) kept
+    // in the program would add as much to Lumo2.exe.
+    DWORD size = GetEnvironmentVariableA("PATH", NULL, 0);
+    if (size == 0)
+        return false;
+    char* path = static_cast<char*>(malloc(size));
+    if (!path)
+        return false;
+    DWORD length = GetEnvironmentVariableA("PATH", path, size);
+    bool bound = length > 0 && length < size && BindFromPathList(path);
+    free(path);
+    return bound;
 }
 
 bool BindExtensionUnitLibrary()
