@@ -1,4 +1,5 @@
 #include "actions/vjoy.h"
+#include "camera/uexproc.h"
 #include <string.h>
 
 const char VJoyUninstallKey[] =
@@ -90,12 +91,9 @@ static bool BindVJoyLibrary()
     char path[MAX_PATH];
     if (!FindVJoyLibrary(path, sizeof(path)))
         return false;
-    DWORD oldMode = 0;
-    SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
-    // A full path, so the library itself is never searched for; its own
-    // dependencies are looked for beside it.
-    HMODULE module = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
-    SetThreadErrorMode(oldMode, NULL);
+    // A full path, so the library itself is never searched for, nor its own
+    // dependencies in the current folder.
+    HMODULE module = LoadLibraryQuietly(path);
     if (!module)
         return false;
     VJoyEnabledCall = reinterpret_cast<VJoyEnabledFn>(FindFunction(module, "vJoyEnabled"));

@@ -74,9 +74,8 @@ bool TakeCurrentFolderOutOfDllSearch()
     return setDefault && setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
-bool BindExtensionUnitLibrary(const char* path)
+HMODULE LoadLibraryQuietly(const char* path)
 {
-    UnbindExtensionUnitLibrary();
     // A library whose own dependencies are missing must not put up the
     // system's error box; it simply counts as absent.
     DWORD oldMode = 0;
@@ -90,6 +89,13 @@ bool BindExtensionUnitLibrary(const char* path)
                                                : LOAD_WITH_ALTERED_SEARCH_PATH;
     HMODULE module = LoadLibraryExA(path, NULL, flags);
     SetThreadErrorMode(oldMode, NULL);
+    return module;
+}
+
+bool BindExtensionUnitLibrary(const char* path)
+{
+    UnbindExtensionUnitLibrary();
+    HMODULE module = LoadLibraryQuietly(path);
     if (!module)
         return false;
     FARPROC isConnected = FindExport(module, IsConnectedNames);
@@ -130,7 +136,8 @@ static bool IsFullPath(const char* folder, size_t length)
     return length >= 2 && folder[0] == '\\' && folder[1] == '\\';
 }
 
-static bool BindFromFolderOnPath(const char* path)
+// Each absolute folder of the list, in its order.
+static bool BindFromPathList(const char* path)
 {
     for (const char* entry = path; *entry;) {
         const char* end = strchr(entry, ';');
@@ -151,8 +158,8 @@ static bool BindFromFolderOnPath(const char* path)
 
 static bool BindFromPath()
 {
-    // PATH may hold up to 32767 characters; a static buffer that large
-    // would be carried in the executable's initialised data.
+    // From the heap: a buffer for the longest PATH (32767 characters) kept
+    // in the program would add as much to Lumo2.exe.
     DWORD size = GetEnvironmentVariableA("PATH", NULL, 0);
     if (size == 0)
         return false;
@@ -160,7 +167,7 @@ static bool BindFromPath()
     if (!path)
         return false;
     DWORD length = GetEnvironmentVariableA("PATH", path, size);
-    bool bound = length > 0 && length < size && BindFromFolderOnPath(path);
+    bool bound = length > 0 && length < size && BindFromPathList(path);
     free(path);
     return bound;
 }

@@ -21,6 +21,11 @@ void ExtensionUnitRelease();
 // never run inside Lumo2. False where the system cannot do that.
 bool TakeCurrentFolderOutOfDllSearch();
 
+// Loads the library at path without the system's error box. With a full
+// path, its own dependencies come from beside it and the system's folders,
+// never from the current folder. Null when it cannot be loaded.
+HMODULE LoadLibraryQuietly(const char* path);
+
 // Binds the three functions from the library at path (a bare name uses the
 // system's search). False, with nothing held, when any of them is missing.
 bool BindExtensionUnitLibrary(const char* path);

@@ -39,8 +39,15 @@ StandinLog ReadJoystickLogSettled(ULONG openHandles)
     return log;
 }
 
+static bool DeviceReachable();
+static bool ControlPPJoy(bool start);
+
 void ClearJoystickLog()
 {
+    // A test that stopped the driver and was ended before it could start it
+    // again (a timeout) would otherwise fail every test after it.
+    if (!DeviceReachable())
+        ControlPPJoy(true);
     HANDLE device = OpenStandin();
     ASSERT_NE(INVALID_HANDLE_VALUE, device) << "the joystick stand-in driver is not running";
     DWORD bytes = 0;

@@ -96,12 +96,16 @@ double PressMs()
     return (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
 }
 
+// A press that skips the pulse takes well under it, even on a machine so
+// loaded that the thread waits tens of milliseconds for a core.
+const double NoPulseMs = JoystickPulseMs - 10.0;
+
 TEST_F(JoystickTest, WithoutAnyDriverAPressSendsNothingAndDoesNotWait)
 {
     OpenJoystick();
     CloseJoystick();
     JoystickHandle = INVALID_HANDLE_VALUE;  // as a failed open leaves it
-    EXPECT_LT(PressMs(), 50.0) << "no 100 ms for nobody";
+    EXPECT_LT(PressMs(), NoPulseMs) << "no 100 ms for nobody";
     EXPECT_EQ(0u, ReadJoystickLog().count);
     EXPECT_EQ(0, JoystickState.buttons[0]);
 }
@@ -162,7 +166,7 @@ TEST(VJoyTest, WithoutPPJoyAFreeVJoyDeviceIsTakenAndClickedForAHundredMillisecon
         double ms = PressMs();
         CloseJoystick();
         EXPECT_EQ(c.calls, DescribeVJoyCalls(GetCurrentProcessId()));
-        EXPECT_TRUE(usable ? VJoyPressMs() >= 95.0 : ms < 50.0) << ms << " ms";
+        EXPECT_TRUE(usable ? VJoyPressMs() >= 95.0 : ms < NoPulseMs) << ms << " ms";
     }
     StoreVJoyLocation(REG_SZ, NULL, 0);
     UnbindVJoyLibrary();
