@@ -2,6 +2,7 @@
 // merged value by value from Wine's real registry, and what a policy mode
 // does to the menu, the commands and the joystick.
 #include "actions/joystick.h"
+#include "actions/vjoy.h"
 #include "app/action_mode.h"
 #include "app/policy.h"
 #include "app/tray_window.h"
@@ -264,6 +265,31 @@ TEST_F(PolicyTest, JoystickOpensWhenAPolicyMakesItTheModeInForce)
         }
         EXPECT_EQ(s.opens, ReadJoystickLogSettled(1).opens);
     }
+}
+
+TEST_F(PolicyTest, APolicyThatTakesTheJoystickModeAwayGivesVJoyBack)
+{
+    PPJoyOutOfReach ppjoyGone;
+    ASSERT_TRUE(ppjoyGone.Done());
+    VJoyRegistered vjoy;
+    const struct {
+        LONG user, policy;
+        const char* calls;  // since the start
+    } steps[] = {
+        {ModeSpace, ModeJoystick, "acquire 1"},
+        {ModeSpace, ModeEnter, "acquire 1, relinquish 1"},
+        {ModeJoystick, 0, "acquire 1, relinquish 1, acquire 1"},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(testing::Message() << "user " << s.user << ", policy " << s.policy);
+        ActionMode = s.user;
+        ClearPolicies();
+        if (s.policy)
+            StorePolicyDword(Machine, PolicyActionModeName, DWORD(s.policy));
+        RefreshPolicy();
+        EXPECT_EQ(s.calls, DescribeVJoyCalls(GetCurrentProcessId()));
+    }
+    UnbindVJoyLibrary();
 }
 
 }  // namespace

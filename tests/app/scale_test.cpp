@@ -160,7 +160,7 @@ TEST_F(ScaleTest, RunningProgramLaysOutItsSettingsWindowForTheScale)
     lumo.Command(IDM_CUSTOM_SETTINGS);
     HWND window = lumo.Settings();
     ASSERT_NE(nullptr, window);
-    ASSERT_TRUE(WaitUntil([&] { return Drawn(window); }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return Drawn(window); }, 10000));
     ExpectLaidOutFor(window, ExpectedDpi());
     RECT rect;
     GetWindowRect(window, &rect);
@@ -174,7 +174,7 @@ TEST_F(ScaleTest, RunningProgramLaysOutItsSettingsWindowForTheScale)
     HWND about = NULL;
     ASSERT_TRUE(WaitUntil(
         [&] { return (about = FindProcessWindow(lumo.ProcessId(), "#32770", "About Lumo2")) != NULL; }, 5000));
-    EXPECT_TRUE(WaitUntil([&] { return Drawn(about); }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return Drawn(about); }, 10000));
     EXPECT_TRUE(SaveScreenshot(about, PictureName("about-box", ExpectedDpi()).c_str()));
     PostMessageA(about, WM_COMMAND, IDOK, 0);
 }

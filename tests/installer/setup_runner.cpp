@@ -7,6 +7,7 @@
 #include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
+#include <tlhelp32.h>
 
 const char UninstallKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumo2";
 const char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -186,11 +187,30 @@ std::string WindowProgram(HWND window)
     return path;
 }
 
+std::vector<DWORD> LumoProcesses()
+{
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return ids;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        const char* name = strrchr(entry.szExeFile, '\\');
+        if (lstrcmpiA(name ? name + 1 : entry.szExeFile, "Lumo2.exe") == 0)
+            ids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
 bool EndRunningLumo(DWORD timeoutMs)
 {
     for (HWND tray : LumoTrayWindows())
         PostMessageA(tray, WM_CLOSE, 0, 0);
-    return WaitUntil([] { return LumoTrayWindows().empty(); }, timeoutMs);
+    // The process outlives its window for a moment; one still ending would
+    // pass for a Lumo2 that the next setup run started.
+    return WaitUntil([] { return LumoTrayWindows().empty() && LumoProcesses().empty(); }, timeoutMs);
 }
 
 RegValue ReadValue(HKEY root, const char* path, const char* name)
@@ -314,10 +334,16 @@ std::string OwnSid()
 void RemoveInstallation(const std::vector<std::string>& folders)
 {
     EndRunningLumo(10000);
+    // Under Wine a folder can stay in use for a moment after the setup
+    // program that worked in it has ended, so it is tried until it is gone.
     for (const std::string& folder : folders) {
-        for (const std::string& name : FolderEntries(folder))
-            DeleteFileA((folder + "\\" + name).c_str());
-        RemoveDirectoryA(folder.c_str());
+        WaitUntil(
+            [&] {
+                for (const std::string& name : FolderEntries(folder))
+                    DeleteFileA((folder + "\\" + name).c_str());
+                return RemoveDirectoryA(folder.c_str()) || !FolderExists(folder);
+            },
+            10000);
     }
     DeleteFileA(StartMenuShortcut().c_str());
     RegDeleteKeyValueA(HKEY_CURRENT_USER, RunKeyPath, "Lumo2");

@@ -46,6 +46,8 @@ HANDLE StartProcess(const std::string& commandLine, const char* currentFolder = 
 std::string WindowProgram(HWND window);
 // Asks every running Lumo2 to end and waits; whether none is left.
 bool EndRunningLumo(DWORD timeoutMs);
+// The ids of the Lumo2.exe processes, whether or not they have a window yet.
+std::vector<DWORD> LumoProcesses();
 
 struct RegValue {
     bool present;
