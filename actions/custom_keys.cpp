@@ -2,7 +2,7 @@
 // turn, or all at once.
 #include "actions/actions.h"
 #include "actions/key_output.h"
-#include "app/policy.h"
+#include "settings/policy.h"
 #include "settings/custom_settings.h"
 #include <mmsystem.h>
 

@@ -2,8 +2,8 @@
 #include "actions/actions.h"
 #include "actions/joystick.h"
 #include "actions/key_output.h"
-#include "app/action_mode.h"
-#include "app/policy.h"
+#include "settings/action_mode.h"
+#include "settings/policy.h"
 
 LONG HotkeyToggle = 0;
 

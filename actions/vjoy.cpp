@@ -1,5 +1,5 @@
 #include "actions/vjoy.h"
-#include "camera/uexproc.h"
+#include "platform/dll_search.h"
 #include <string.h>
 
 const char VJoyUninstallKey[] =

@@ -3,7 +3,7 @@
 #include "app/shell.h"
 #include "app/takeover.h"
 #include "camera/button_source.h"
-#include "camera/uexproc.h"
+#include "platform/dll_search.h"
 #include "res/resource.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
@@ -20,6 +20,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         return 0;
     ConnectCamera();
     int exitCode = RunMessageLoop();
-    ReleaseCamera();
+    ReleaseDevices();
     return exitCode;
 }

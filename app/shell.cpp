@@ -3,9 +3,10 @@
 #include "app/shell.h"
 #include "app/tray_window.h"
 #include "actions/joystick.h"
-#include "app/action_mode.h"
-#include "app/policy.h"
+#include "app/mode_change.h"
+#include "camera/button_source.h"
 #include "res/resource.h"
+#include "settings/action_mode.h"
 #include "settings/custom_settings.h"
 #include "settings/settings_window.h"
 
@@ -43,9 +44,7 @@ void ReadStartUpSettings()
     // under a policy, so that they are in place once the policy is gone.
     if (ReadActionMode() && ActionMode == ModeCustom)
         LoadCustomKeySettings();
-    ActivePolicy = ReadPolicy();
-    if (EffectiveActionMode() == ModeJoystick)
-        OpenJoystick();
+    StartModeInForce();
 }
 
 bool AnotherCopyRuns(HANDLE mutex, DWORD lastError)
@@ -66,6 +65,7 @@ int InitializeShell(HINSTANCE instance)
         return 0;
     SetTimer(tray, PollTimerId, PollIntervalMs, NULL);
 
+    CustomSettingsSaved = FollowSavedSettings;
     SettingsWindowHandle = CreateSettingsWindow(instance);
     if (!SettingsWindowHandle)
         MessageBoxA(NULL, "Create Error", NULL, MB_OK);
@@ -92,4 +92,12 @@ int RunMessageLoop()
         DispatchMessageA(&msg);
     }
     return static_cast<int>(msg.wParam);
+}
+
+void ReleaseDevices()
+{
+    // vJoy's device goes back on every camera route, or it stays taken from
+    // other programs until the driver notices this process is gone.
+    LeaveJoystickMode();
+    ReleaseCamera();
 }

@@ -1,7 +1,7 @@
 // The application shell: start-up, the single-instance guard and the message
 // loop.
 #pragma once
-#include "app/window_paint.h"
+#include "platform/window_paint.h"
 #include <windows.h>
 
 extern HINSTANCE AppInstance;
@@ -15,6 +15,8 @@ void RegisterWindowClasses(HINSTANCE instance);
 void ReadStartUpSettings();
 int InitializeShell(HINSTANCE instance);
 int RunMessageLoop();
+// At the end of the run: vJoy's device and the camera are given back.
+void ReleaseDevices();
 
 // Whether the outcome of creating the mutex "Lumo2" means another copy runs.
 // A copy started as administrator holds a mutex that an ordinary start may

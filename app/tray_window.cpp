@@ -1,16 +1,16 @@
 // The hidden tray window: the poll timer, device changes, the notification
 // icon with its popup menu, and the About box.
+#include "app/tray_window.h"
 #include "actions/actions.h"
-#include "actions/joystick.h"
-#include "app/action_mode.h"
-#include "app/display_scale.h"
 #include "app/elevation.h"
-#include "app/policy.h"
+#include "app/mode_change.h"
 #include "app/shell.h"
 #include "app/takeover.h"
-#include "app/tray_window.h"
 #include "camera/button_source.h"
+#include "platform/display_scale.h"
 #include "res/resource.h"
+#include "settings/action_mode.h"
+#include "settings/policy.h"
 #include "settings/settings_window.h"
 
 // Command IDs are neither contiguous nor in menu order, so modes come from
@@ -30,6 +30,29 @@ LONG ModeForCommand(WORD command)
         if (entry.command == command)
             return entry.mode;
     return 0;
+}
+
+void GreyItemsLockedByPolicy(HMENU popup)
+{
+    if (ActivePolicy.mode == 0)
+        return;
+    for (LONG position = ModeSpace; position <= ModeCustom; ++position)
+        if (position != ActivePolicy.mode || position == ModeCustom)
+            EnableMenuItem(popup, UINT(position), MF_BYPOSITION | MF_GRAYED);
+}
+
+bool PolicyTakesCommand(WORD command)
+{
+    if (ActivePolicy.mode == 0)
+        return false;
+    if (command == IDM_CUSTOM_SETTINGS)
+        return true;
+    LONG mode = ModeForCommand(command);
+    if (mode == 0)
+        return false;
+    if (mode == ModeJoystick && ActivePolicy.mode == ModeJoystick)
+        ReopenJoystick();
+    return true;
 }
 
 void MarkActionMode(HMENU popup)
@@ -161,9 +184,7 @@ static bool OnTrayCommand(HWND window, WORD command)
         DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUTBOX), window, AboutDialogProc, 0);
         return true;
     case IDM_JOYSTICK:
-        // Opened afresh each time it is chosen, so a replugged joystick works.
-        ActionMode = ModeJoystick;
-        if (!OpenJoystick())
+        if (!ChangeActionMode(ModeJoystick))
             ShowBalloon(window, NoJoystickText);
         return true;
     case IDM_CUSTOM_SETTINGS:
@@ -175,8 +196,7 @@ static bool OnTrayCommand(HWND window, WORD command)
         return true;
     }
     if (LONG mode = ModeForCommand(command)) {
-        ActionMode = mode;
-        LeaveJoystickMode();
+        ChangeActionMode(mode);
         return true;
     }
     return false;

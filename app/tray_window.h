@@ -13,6 +13,12 @@ void ShowTrayMenu(HWND window);
 
 // The mode a tray command selects, or 0 for a command that selects none.
 LONG ModeForCommand(WORD command);
+// Greys what a policy mode takes away: every other mode item and "Custom
+// Settings" (by position, as the mark goes).
+void GreyItemsLockedByPolicy(HMENU popup);
+// Whether a policy takes this tray command away. Choosing the policy's own
+// JOYSTICK item still opens the joystick afresh, as a replugged one needs.
+bool PolicyTakesCommand(WORD command);
 // Puts the radio mark on the item whose position equals the action mode.
 void MarkActionMode(HMENU popup);
 

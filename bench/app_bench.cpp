@@ -7,7 +7,7 @@
 //   input devices once, as any camera utility must.
 //
 //   app_bench [presses] [idle seconds]      defaults: 200 presses, 60 s
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "standins/sim_state/sim_state.h"
 #include "tests/app/lumo_process.h"
 #include <algorithm>

@@ -67,9 +67,6 @@ bool PollCameraButton()
 
 void ReleaseCamera()
 {
-    // vJoy's device goes back on every route, or it stays taken from
-    // other programs until the driver notices this process is gone.
-    LeaveJoystickMode();
     if (ExtensionUnitActive == 1) {
         ExtensionUnitRelease();
         ExtensionUnitActive = 0;

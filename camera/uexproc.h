@@ -16,16 +16,6 @@ int ExtensionUnitSendCommand(int command, int arg, void* data, int length);
 // Lets go of what the library holds; nothing while it is not bound.
 void ExtensionUnitRelease();
 
-// Leaves the current folder out of the search for every DLL the process
-// loads from now on: one planted there by a document or a shortcut must
-// never run inside Lumo2. False where the system cannot do that.
-bool TakeCurrentFolderOutOfDllSearch();
-
-// Loads the library at path without the system's error box. With a full
-// path, its own dependencies come from beside it and the system's folders,
-// never from the current folder. Null when it cannot be loaded.
-HMODULE LoadLibraryQuietly(const char* path);
-
 // Binds the three functions from the library at path (a bare name uses the
 // system's search). False, with nothing held, when any of them is missing.
 bool BindExtensionUnitLibrary(const char* path);

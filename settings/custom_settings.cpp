@@ -1,7 +1,6 @@
 // Registry store of the custom key settings.
 #include "settings/custom_settings.h"
-#include "actions/joystick.h"
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include <stddef.h>
 #include <string.h>
 
@@ -82,6 +81,5 @@ bool SaveCustomKeySettings()
     }
     // The record stays in effect for this run whether or not it was stored.
     ActionMode = ModeCustom;
-    LeaveJoystickMode();
     return saved;
 }

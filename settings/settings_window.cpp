@@ -1,8 +1,8 @@
 // The Custom Settings window, built in code, and the capture of key
 // combinations from the key fields.
 #include "settings/settings_window.h"
-#include "app/display_scale.h"
-#include "app/window_paint.h"
+#include "platform/display_scale.h"
+#include "platform/window_paint.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/key_names.h"
@@ -239,7 +239,10 @@ static void SaveSettings(HWND window)
     memset(text, 0, sizeof(text));
     GetWindowTextA(TimeField, text, sizeof(text));
     CustomSettings.time = ParseTimeText(text);
-    if (!SaveCustomKeySettings()) {
+    bool saved = SaveCustomKeySettings();
+    if (CustomSettingsSaved)
+        CustomSettingsSaved();
+    if (!saved) {
         // Closing would look like success, and the combinations would be gone
         // at the next start; the window keeps the user's values for another
         // try or "Cancel".
@@ -248,6 +251,8 @@ static void SaveSettings(HWND window)
     }
     ShowWindow(window, SW_HIDE);
 }
+
+SettingsSavedFn CustomSettingsSaved;
 
 static void SelectSendMode(LONG mode)
 {

@@ -2,7 +2,7 @@
 // go of everything, against the stand-in library and capture driver.
 #include "actions/actions.h"
 #include "actions/joystick.h"
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "app/shell.h"
 #include "app/tray_window.h"
 #include "camera/button_source.h"

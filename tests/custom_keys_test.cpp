@@ -1,6 +1,6 @@
 // The user's combinations: Sequential turns and restarts, Send All pauses.
 #include "actions/actions.h"
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "settings/custom_settings.h"
 #include "tests/key_recorder.h"
 #include <gtest/gtest.h>

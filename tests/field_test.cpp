@@ -2,7 +2,7 @@
 // the real tray window procedure and the real store, with the shell, the
 // process in front and time played by the test.
 #include "actions/actions.h"
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "app/elevation.h"
 #include "app/shell.h"
 #include "app/tray_window.h"

@@ -5,7 +5,7 @@
 // (LUMO2_FUZZ_SEED=<seed>).
 #include "actions/actions.h"
 #include "actions/joystick.h"
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "app/shell.h"
 #include "settings/custom_settings.h"
 #include "settings/key_names.h"

@@ -1,7 +1,7 @@
 // The real SendInput path: what a press injects reaches a low-level hook
 // with the scan code and extended flag of the real key.
 #include "actions/actions.h"
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "settings/custom_settings.h"
 #include "tests/keyboard_hook.h"
 #include <gtest/gtest.h>

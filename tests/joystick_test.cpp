@@ -2,7 +2,7 @@
 #include "actions/actions.h"
 #include "actions/joystick.h"
 #include "actions/vjoy.h"
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "tests/joystick_log.h"
 #include "tests/key_recorder.h"
 #include "tests/test_support.h"

@@ -1,6 +1,6 @@
 // What one press sends in each fixed mode, and the alternation they share.
 #include "actions/actions.h"
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "tests/key_recorder.h"
 #include <gtest/gtest.h>
 

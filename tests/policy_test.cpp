@@ -3,8 +3,9 @@
 // does to the menu, the commands and the joystick.
 #include "actions/joystick.h"
 #include "actions/vjoy.h"
-#include "app/action_mode.h"
-#include "app/policy.h"
+#include "settings/action_mode.h"
+#include "settings/policy.h"
+#include "app/mode_change.h"
 #include "app/tray_window.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"

@@ -1,5 +1,5 @@
 #include "tests/registry_scratch.h"
-#include "app/policy.h"
+#include "settings/policy.h"
 #include <sddl.h>
 #include <string.h>
 

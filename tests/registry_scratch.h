@@ -1,7 +1,7 @@
 // The program's registry key, emptied before and after a test. The tests run
 // in a throw-away Wine prefix, so the real key is the scratch key.
 #pragma once
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // The shell's plain pieces: the command table, the menu resource and its
 // mark, the time parsing and the key capture, without a running program.
-#include "app/action_mode.h"
-#include "app/display_scale.h"
+#include "settings/action_mode.h"
+#include "platform/display_scale.h"
 #include "app/shell.h"
 #include "app/tray_window.h"
 #include "res/resource.h"

@@ -2,7 +2,7 @@
 // can hold them: missing, any type, 0 to 300 bytes, extreme numbers cut or
 // padded, text without its terminator, random bytes.
 #pragma once
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include <windows.h>
 #include <limits.h>
 #include <random>

@@ -2,9 +2,9 @@
 // Custom Settings window, driven from outside as a user and the system would.
 // Presses come through the capture driver's latch, whose clearing shows when
 // a poll has taken them.
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "app/elevation.h"
-#include "app/policy.h"
+#include "settings/policy.h"
 #include "app/shell.h"
 #include "app/takeover.h"
 #include "app/tray_window.h"

@@ -2,7 +2,7 @@
 // once, a copy held by an administrator, Explorer restarting, a registry that
 // refuses the save, thousands of device changes, and generated settings.
 // Long runs take their counts from the environment (scripts/soak.sh).
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "app/tray_window.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"

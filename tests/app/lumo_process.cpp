@@ -1,5 +1,5 @@
 #include "tests/app/lumo_process.h"
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "res/resource.h"
 #include "tests/keyboard_hook.h"
 #include "tests/test_support.h"

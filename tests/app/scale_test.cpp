@@ -4,7 +4,7 @@
 // restart of the prefix's Wine server; LUMO2_LOGPIXELS and LUMO2_GULIM say
 // what it set, so a switch that did not take fails instead of passing at
 // 100 % again.
-#include "app/display_scale.h"
+#include "platform/display_scale.h"
 #include "lumo2_version.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"

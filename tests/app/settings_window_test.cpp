@@ -1,6 +1,6 @@
 // The Custom Settings window of the running program: what it shows, real
 // clicks and key presses captured as combinations, Save and Cancel.
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "tests/app/lumo_process.h"

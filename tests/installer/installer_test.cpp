@@ -1,7 +1,7 @@
 // The setup program as a clinic's IT would run it, silently, and as a user
 // would, page by page: what it installs, what an upgrade over a running
 // Lumo2 keeps, what the uninstaller takes away, and how failures end.
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "app/takeover.h"
 #include "lumo2_version.h"
 #include "tests/app/lumo_process.h"

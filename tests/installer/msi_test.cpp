@@ -2,7 +2,7 @@
 // msiexec: what it installs for every user, what AUTOSTART=0 leaves out, how
 // versions replace each other, and that removing it leaves nothing behind
 // and never touches a user's own settings.
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "lumo2_version.h"
 #include "tests/installer/setup_runner.h"
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "tests/installer/setup_runner.h"
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "lumo2_version.h"
 #include "tests/wait_until.h"
 #include <algorithm>

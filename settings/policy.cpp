@@ -1,10 +1,7 @@
 // Group Policy: reading both hives, merging them value by value, reading a
-// combination's text back into a KeyCombo, and what a policy mode locks.
-#include "app/policy.h"
-#include "actions/joystick.h"
-#include "app/action_mode.h"
-#include "app/tray_window.h"
-#include "res/resource.h"
+// combination's text back into a KeyCombo, and what is in force.
+#include "settings/policy.h"
+#include "settings/action_mode.h"
 #include "settings/key_names.h"
 #include <string.h>
 
@@ -169,17 +166,6 @@ PolicySettings ReadPolicy()
     return policy;
 }
 
-void RefreshPolicy()
-{
-    LONG before = EffectiveActionMode();
-    ActivePolicy = ReadPolicy();
-    LONG after = EffectiveActionMode();
-    if (after == ModeJoystick && before != ModeJoystick)
-        OpenJoystick();
-    else if (before == ModeJoystick && after != ModeJoystick)
-        LeaveJoystickMode();
-}
-
 bool IsPolicyChange(LPARAM lParam)
 {
     const char* area = reinterpret_cast<const char*>(lParam);
@@ -194,27 +180,4 @@ LONG EffectiveActionMode()
 const CustomKeySettings& EffectiveCustomSettings()
 {
     return ActivePolicy.mode == ModeCustom ? ActivePolicy.custom : CustomSettings;
-}
-
-void GreyItemsLockedByPolicy(HMENU popup)
-{
-    if (ActivePolicy.mode == 0)
-        return;
-    for (LONG position = ModeSpace; position <= ModeCustom; ++position)
-        if (position != ActivePolicy.mode || position == ModeCustom)
-            EnableMenuItem(popup, UINT(position), MF_BYPOSITION | MF_GRAYED);
-}
-
-bool PolicyTakesCommand(WORD command)
-{
-    if (ActivePolicy.mode == 0)
-        return false;
-    if (command == IDM_CUSTOM_SETTINGS)
-        return true;
-    LONG mode = ModeForCommand(command);
-    if (mode == 0)
-        return false;
-    if (mode == ModeJoystick && ActivePolicy.mode == ModeJoystick)
-        OpenJoystick();
-    return true;
 }

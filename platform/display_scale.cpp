@@ -1,6 +1,6 @@
 // Display scale: the DPI calls of newer Windows bound at run time, with the
 // screen-wide answers of older versions in their place.
-#include "app/display_scale.h"
+#include "platform/display_scale.h"
 
 typedef UINT(WINAPI* GetDpiForWindowFn)(HWND);
 typedef BOOL(WINAPI* AdjustWindowRectExForDpiFn)(RECT*, DWORD, BOOL, DWORD, UINT);

@@ -32,10 +32,6 @@ extern PolicySettings ActivePolicy;
 // over a user value, and a value of the wrong type, size or range counts as
 // not set.
 PolicySettings ReadPolicy();
-// Reads the policies again (at start, when the menu opens, on a policy
-// change); when this makes the joystick mode the one in force, or another
-// mode, the joystick is opened afresh or left, as choosing from the menu would.
-void RefreshPolicy();
 // Whether WM_SETTINGCHANGE announces a change of Group Policy.
 bool IsPolicyChange(LPARAM lParam);
 
@@ -43,13 +39,6 @@ bool IsPolicyChange(LPARAM lParam);
 LONG EffectiveActionMode();
 // The custom settings a press in mode 10 sends.
 const CustomKeySettings& EffectiveCustomSettings();
-
-// Greys what a policy mode takes away: every other mode item and "Custom
-// Settings" (by position, as the mark goes).
-void GreyItemsLockedByPolicy(HMENU popup);
-// Whether a policy takes this tray command away. Choosing the policy's own
-// JOYSTICK item still opens the joystick afresh, as a replugged one needs.
-bool PolicyTakesCommand(WORD command);
 
 // The inverse of FormatKeyCombo: "ALT + ", "CTRL + ", "SHIFT + " in that
 // order, each at most once, then a key name of the table; the empty text is

@@ -1,4 +1,4 @@
-#include "app/action_mode.h"
+#include "settings/action_mode.h"
 #include "settings/custom_settings.h"
 
 LONG ActionMode = ModeSpace;

@@ -1,0 +1,15 @@
+// Loading libraries by full path, with the current folder kept out of every
+// search: a DLL planted beside a document or a shortcut must never run inside
+// Lumo2.
+#pragma once
+#include <windows.h>
+
+// Leaves the current folder out of the search for every DLL the process
+// loads from now on: one planted there by a document or a shortcut must
+// never run inside Lumo2. False where the system cannot do that.
+bool TakeCurrentFolderOutOfDllSearch();
+
+// Loads the library at path without the system's error box. With a full
+// path, its own dependencies come from beside it and the system's folders,
+// never from the current folder. Null when it cannot be loaded.
+HMODULE LoadLibraryQuietly(const char* path);
