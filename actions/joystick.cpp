@@ -73,3 +73,8 @@ void LeaveJoystickMode()
 {
     RelinquishVJoy();
 }
+
+JoystickStatus CurrentJoystickStatus()
+{
+    return IsOpen(JoystickHandle) || VJoyAcquired() ? JoystickReady : JoystickNoDriver;
+}

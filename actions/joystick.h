@@ -22,6 +22,19 @@ const DWORD JoystickPulseMs = 100;
 extern HANDLE JoystickHandle;
 extern JoystickPacket JoystickState;
 
+// What the joystick mode can do now, for the balloon, the tray's status, the
+// log and the report.
+enum JoystickStatus {
+    JoystickReady,          // PPJoy's device open, or vJoy's device 1 held
+    JoystickNoDriver,       // neither PPJoy nor vJoy is installed
+    JoystickVJoyDisabled,   // vJoy is installed but its driver is disabled
+    JoystickDeviceMissing,  // vJoy has no device 1
+    JoystickDeviceBusy,     // another program holds vJoy's device 1
+    JoystickNoButtons,      // vJoy's device 1 has no button to click
+};
+// As the last open found it.
+JoystickStatus CurrentJoystickStatus();
+
 // Opens PPJoy's device, or takes vJoy's device 1 when PPJoy's cannot be
 // opened. Whether either driver can be used.
 bool OpenJoystick();

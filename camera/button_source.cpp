@@ -77,3 +77,8 @@ void ReleaseCamera()
     if (CameraDevice)
         DropCameraDevice();
 }
+
+const char* ConnectedCameraName()
+{
+    return CameraDevice ? CameraDevice->name : "";
+}

@@ -11,3 +11,6 @@ void ConnectCamera();
 bool PollCameraButton();
 int PollExtensionUnitButton();
 void ReleaseCamera();
+
+// The capture device's friendly name while that route is connected, else "".
+const char* ConnectedCameraName();

@@ -141,8 +141,10 @@ IBaseFilter* FindDeviceFilter(VideoDevice* device, const VideoInputDevices& list
         IBaseFilter* filter = NULL;
         device->lastResult = list.monikers[i]->BindToObject(NULL, NULL, IID_IBaseFilter,
                                                             reinterpret_cast<void**>(&filter));
-        if (SUCCEEDED(device->lastResult) && filter)
+        if (SUCCEEDED(device->lastResult) && filter) {
+            lstrcpynA(device->name, list.names[i], sizeof(device->name));
             return filter;
+        }
     }
     return NULL;
 }

@@ -38,12 +38,15 @@ const BYTE SnapshotLatchBit = 0x20;
 
 class VideoDevice {
 public:
-    VideoDevice() : driverInterface(NULL), lastResult(0), property4135(0), property4136(0) {}
+    VideoDevice() : driverInterface(NULL), lastResult(0), property4135(0), property4136(0), name() {}
 
     IDriverProperties* driverInterface;
     HRESULT lastResult;
     DWORD property4135;
     DWORD property4136;
+    // The friendly name of the device whose filter was bound, for the tray's
+    // tip, the log and the report.
+    char name[260];
 };
 
 void ReleaseDriverInterface(VideoDevice* device);
