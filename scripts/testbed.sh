@@ -7,10 +7,11 @@ REPO_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$REPO_DIR/build}
 BIN_DIR=$BUILD_DIR/bin
 
+# Builds the named targets, or everything without any.
 build_project() {
     cmake -S "$REPO_DIR" -B "$BUILD_DIR" \
         -DCMAKE_TOOLCHAIN_FILE="$REPO_DIR/cmake/i686-mingw32.cmake" >/dev/null
-    cmake --build "$BUILD_DIR" -j "$(nproc)"
+    cmake --build "$BUILD_DIR" -j "$(nproc)" ${1:+--target "$@"}
 }
 
 XVFB_PID=""
