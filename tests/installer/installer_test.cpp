@@ -39,8 +39,9 @@ protected:
     }
 
     // Everything one installation in folder consists of, checked value by
-    // value; running says whether one Lumo2 from there should be up.
-    void ExpectInstalled(const std::string& folder, bool autoStart, bool running)
+    // value; running says whether one Lumo2 from there should be up,
+    // turnedOff whether start at logon keeps the user's "off" mark.
+    void ExpectInstalled(const std::string& folder, bool autoStart, bool running, bool turnedOff = false)
     {
         const std::string exe = folder + "\\Lumo2.exe", uninstaller = folder + "\\Uninstall.exe";
         EXPECT_EQ(std::vector<std::string>({"Lumo2.exe", "Uninstall.exe"}), FolderEntries(folder));
@@ -50,8 +51,8 @@ protected:
 
         RegValue run = ReadValue(HKEY_CURRENT_USER, RunKeyPath, "Lumo2");
         EXPECT_EQ(autoStart, run.present);
-        EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, StartupApprovedKeyPath, "Lumo2").present)
-            << "start at logon left turned off";
+        EXPECT_EQ(turnedOff, ReadValue(HKEY_CURRENT_USER, StartupApprovedKeyPath, "Lumo2").present)
+            << "start at logon turned off";
         if (autoStart) {
             EXPECT_EQ(DWORD(REG_SZ), run.type);
             EXPECT_TRUE(SamePath(Quoted(exe), run.text)) << run.text;
@@ -158,6 +159,8 @@ TEST_F(InstallerTest, SwitchesChangeWhatASilentInstallDoes)
         {"/S /NORUN", DefaultInstallFolder(), true, false},
         {"/S /D=C:\\lumo2-test\\Elsewhere", OtherFolder, true, true},
         {"/S /NORUN /NOAUTOSTART /D=C:\\lumo2-test\\Elsewhere", OtherFolder, false, false},
+        {"/S /NORUN /AUTOSTART=0", DefaultInstallFolder(), false, false},
+        {"/S /NORUN /AUTOSTART=1", DefaultInstallFolder(), true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.switches);
@@ -194,7 +197,7 @@ TEST_F(InstallerTest, ReinstallOverARunningLumo2IsAnUpgrade)
     GetExitCodeProcess(old, &code);
     EXPECT_EQ(0u, code) << "it ended cleanly";
     CloseHandle(old);
-    ExpectInstalled(DefaultInstallFolder(), true, true);
+    ExpectInstalled(DefaultInstallFolder(), true, true, true);
     std::vector<HWND> trays = LumoTrayWindows();
     ASSERT_EQ(1u, trays.size());
     DWORD newPid = 0;
@@ -202,8 +205,9 @@ TEST_F(InstallerTest, ReinstallOverARunningLumo2IsAnUpgrade)
     EXPECT_NE(oldPid, newPid);
     EXPECT_EQ(settings, DescribeSettings()) << "the settings are the user's";
 
-    // Moving to another folder leaves nothing in the old one.
-    ASSERT_EQ(0u, Setup("/S /D=C:\\lumo2-test\\Elsewhere"));
+    // Moving to another folder leaves nothing in the old one; asked for in
+    // so many words, start at logon is on again.
+    ASSERT_EQ(0u, Setup("/S /AUTOSTART=1 /D=C:\\lumo2-test\\Elsewhere"));
     ExpectInstalled(OtherFolder, true, true);
     EXPECT_FALSE(FolderExists(DefaultInstallFolder()));
     EXPECT_EQ(settings, DescribeSettings());
@@ -279,6 +283,35 @@ TEST_F(InstallerTest, SetupRunAsAnotherAccountWarnsAndNeverStartsLumo2)
             ExpectNothingInstalled(DefaultInstallFolder());
         }
     }
+}
+
+TEST_F(InstallerTest, SetupRunAsTheSystemAccountOrInSessionZeroInstallsNothing)
+{
+    const char* cases[] = {"/S /OWNSID=S-1-5-18", "/S /SESSIONID=0", "/SESSIONID=0"};
+    for (const char* switches : cases) {
+        SCOPED_TRACE(switches);
+        EXPECT_EQ(5u, Setup(switches)) << "no message where nobody could answer it";
+        ExpectNothingInstalled(DefaultInstallFolder());
+        EXPECT_TRUE(LumoProcesses().empty());
+    }
+
+    // Where someone can see it, it says why and names the package to use.
+    const std::string version = LUMO2_VERSION_STRING;
+    const std::wstring msi = L"Lumo2-" + std::wstring(version.begin(), version.end()) + L"-x86.msi";
+    HANDLE setup = StartProcess(Quoted(SetupPath()) + " /OWNSID=S-1-5-18");
+    ASSERT_NE(nullptr, setup);
+    HWND message = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (message = FindWizardWith(msi.c_str())) != NULL; }, 20000));
+    EXPECT_NE(nullptr, FindControl(message, L"for the user signed in to Windows"));
+    EXPECT_TRUE(WaitUntil([&] { return Drawn(message); }, 5000));
+    SaveScreenshot(message, "installer-system-account");
+    PostMessageA(message, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(setup, 20000));
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(setup, &code);
+    CloseHandle(setup);
+    EXPECT_EQ(5u, code);
+    ExpectNothingInstalled(DefaultInstallFolder());
 }
 
 // A window that looks like Lumo2's tray window but will not close, as a
@@ -504,6 +537,25 @@ TEST_F(InstallerTest, PagesOfTheInstallerAndTheUninstallersChoice)
     ExpectPage(wizard, L"Completing Lumo2 Setup", "installer-5-finish");
     HWND startNow = FindControl(wizard, L"Start Lumo2");
     EXPECT_EQ(BST_CHECKED, SendMessageA(startNow, BM_GETCHECK, 0, 0));
+    PressNext(wizard);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(setup, 20000));
+    CloseHandle(setup);
+    ExpectInstalled(DefaultInstallFolder(), true, true);
+
+    // Turned off in Task Manager, start at logon is offered unticked; ticked
+    // again, it is on again.
+    ASSERT_TRUE(MarkStartAtLogonDisabled());
+    setup = StartProcess(Quoted(SetupPath()), NULL, &pid);
+    ASSERT_NE(nullptr, setup);
+    ASSERT_TRUE(WaitUntil([&] { return (wizard = FindProcessWindow(pid, "#32770")) != NULL; }, 20000));
+    PressNext(wizard);
+    ExpectPage(wizard, L"Start Lumo2 when I sign in to Windows", "installer-2-options-turned-off");
+    autoStart = FindControl(wizard, L"Start Lumo2 when I sign in to Windows");
+    EXPECT_EQ(BST_UNCHECKED, SendMessageA(autoStart, BM_GETCHECK, 0, 0)) << "the user's own choice";
+    Click(autoStart);
+    for (int page = 0; page < 3; ++page)
+        PressNext(wizard);
+    ExpectPage(wizard, L"Completing Lumo2 Setup", "installer-upgrade-finish");
     PressNext(wizard);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(setup, 20000));
     CloseHandle(setup);
