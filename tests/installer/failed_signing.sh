@@ -21,7 +21,7 @@ configure() {
     "$cmake" -S "$source" -B "$scratch/build" -DCMAKE_TOOLCHAIN_FILE="$source/cmake/i686-mingw32.cmake" "$@" 2>&1
 }
 
-configure | grep -q 'the files are unsigned' || fail "configuring without a certificate says nothing"
+grep -q 'the files are unsigned' <<<"$(configure)" || fail "configuring without a certificate says nothing"
 
 echo "not the password" >"$scratch/wrong-password"
 # Signs a copy of each file named with the scratch build's script; $why
