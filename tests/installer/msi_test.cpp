@@ -157,9 +157,8 @@ TEST_F(MsiTest, SilentInstallServesEveryUserAndUninstallLeavesOnlyTheUsersSettin
         const char* properties;
         bool autoStart;
     } cases[] = {{"", true}, {" AUTOSTART=0", false}};
-    // Started without elevation, Windows Installer hands only secure
-    // properties to the elevated part that writes the Run value; Wine's
-    // msiexec runs everything elevated, so the package itself is checked.
+    // Elevated at the consent prompt, Windows Installer keeps only secure
+    // properties; Wine's msiexec is always elevated, so the package is read.
     const std::string secure = ";" + PackageText(msi, "SELECT `Value` FROM `Property` WHERE "
                                                       "`Property` = 'SecureCustomProperties'") + ";";
     for (const char* name : {";AUTOSTART;", ";WIX_UPGRADE_DETECTED;", ";WIX_DOWNGRADE_DETECTED;"})
