@@ -5,6 +5,8 @@
 find_program(WIXL_EXECUTABLE wixl)
 find_program(MSIBUILD_EXECUTABLE msibuild)
 
+set(LUMO2_MSI_SECURE_PROPERTIES "AUTOSTART;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED")
+
 function(lumo2_add_msi output version)
     # wixl looks up each source file below the .wxs file's folder and fails
     # on an absolute path.
@@ -24,6 +26,12 @@ function(lumo2_add_msi output version)
         # value out only through this one.
         COMMAND ${MSIBUILD_EXECUTABLE} ${output} -q
                 "UPDATE Component SET Condition = 'AUTOSTART<>\"0\"' WHERE Component = 'RunAtLogon'"
+        # Started without elevation and elevated at the consent prompt, an
+        # install passes only secure properties on to the part that writes
+        # to the machine: AUTOSTART=0 would be dropped and the Run value
+        # written. The upgrade properties are the ones wixl lists itself.
+        COMMAND ${MSIBUILD_EXECUTABLE} ${output} -q
+                "UPDATE Property SET Value = '${LUMO2_MSI_SECURE_PROPERTIES}' WHERE Property = 'SecureCustomProperties'"
         ${sign_step}
         DEPENDS Lumo2 ${CMAKE_SOURCE_DIR}/installer/lumo2.wxs ${CMAKE_SOURCE_DIR}/res/lumo2.ico
         COMMENT "Building ${name}"

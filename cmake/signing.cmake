@@ -8,7 +8,7 @@
 #                             own instead of a server, for builds offline
 #   LUMO2_SIGN_CAFILE         the root the tests verify the signatures with
 # Sets LUMO2_SIGN_COMMAND, a command that signs the file named after it in
-# place, or leaves it empty and says once per build that nothing is signed.
+# place, or leaves it empty and says that nothing is signed.
 set(LUMO2_SIGN_COMMAND "")
 foreach(name LUMO2_SIGN_PKCS12 LUMO2_SIGN_PASSWORD_FILE LUMO2_SIGN_TIMESTAMP_URL
              LUMO2_SIGN_TSA_CERTS LUMO2_SIGN_TSA_KEY LUMO2_SIGN_CAFILE)
@@ -40,10 +40,15 @@ else()
     set(LUMO2_SIGN_PKCS12 "")
     set(LUMO2_SIGN_PASSWORD_FILE "")
     set(LUMO2_SIGN_TIMESTAMP_OPTIONS "")
-    add_custom_target(unsigned_notice ALL
-        COMMAND ${CMAKE_COMMAND} -E echo
-                "Lumo2: no code-signing certificate (LUMO2_SIGN_PKCS12), the files are unsigned"
-        VERBATIM)
+    # Said when configuring, and again by every build that makes Lumo2.exe,
+    # which each package is made from: building only "installer" or "msi"
+    # says it too.
+    set(notice "Lumo2: no code-signing certificate (LUMO2_SIGN_PKCS12), the files are unsigned")
+    message(NOTICE "${notice}")
+    add_custom_target(unsigned_notice ALL COMMAND ${CMAKE_COMMAND} -E echo "${notice}" VERBATIM)
+    if(TARGET Lumo2)
+        add_dependencies(Lumo2 unsigned_notice)
+    endif()
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/sign_file.cmake.in ${CMAKE_BINARY_DIR}/sign_file.cmake @ONLY)
 if(LUMO2_SIGN_PKCS12)

@@ -10,15 +10,21 @@
 ; uninstaller is signed before it goes into the setup program, then the
 ; setup program itself.
 ;
-; Silent switches: /S, /NOAUTOSTART (no start at logon), /NORUN (do not start
-; Lumo2 now), /D=<folder> (last, unquoted). The uninstaller: /S, /PURGE (also
-; remove the settings under HKCU\Software\Kestrova). Run as another account
-; than the desktop's, it warns and never starts Lumo2 (other_account.nsh,
-; with its test switch /SHELLSID=).
+; Silent switches: /S, /NOAUTOSTART or /AUTOSTART=0 (no start at logon),
+; /AUTOSTART=1 (start at logon, even where the user turned it off in Task
+; Manager or Settings), /NORUN (do not start Lumo2 now), /D=<folder> (last,
+; unquoted). Without either, a fresh install starts Lumo2 at logon and an
+; upgrade keeps start at logon as the user left it. The uninstaller: /S,
+; /PURGE (also remove the settings under HKCU\Software\Kestrova). Run as
+; another account than the desktop's, it warns and never starts Lumo2
+; (other_account.nsh, with its test switch /SHELLSID=); run as the system
+; account or in session 0, it installs nothing (system_context.nsh, with its
+; test switches /OWNSID= and /SESSIONID=).
 ;
 ; Exit codes in silent mode: 0 done, 1 cancelled, 2 aborted, 3 the folder
 ; cannot be written, 4 a running Lumo2 did not end (for the uninstaller also:
-; Lumo2.exe could not be removed).
+; Lumo2.exe could not be removed), 5 run as the system account or in
+; session 0.
 
 !ifndef VERSION | LUMO2_EXE | ICON | OUTFILE
   !error "VERSION, LUMO2_EXE, ICON and OUTFILE must be defined"
@@ -82,6 +88,10 @@ ${StrStr}
 !define MUI_UNFINISHPAGE_NOAUTOCLOSE
 
 Var AutoStart
+; 1 when start at logon was asked for in so many words (/AUTOSTART=1, or the
+; box ticked on the options page); only then is the user's "off" in Task
+; Manager overruled.
+Var AutoStartChosen
 Var AutoStartBox
 Var Purge
 Var PurgeBox
@@ -110,6 +120,28 @@ Page custom OptionsPageShow OptionsPageLeave
 !addincludedir "${__FILEDIR__}"
 !include "strings.nsh"
 !include "other_account.nsh"
+!include "system_context.nsh"
+
+; $0 is 1 when the user turned Lumo2's start at logon off in Task Manager or
+; Settings, else 0. Windows keeps that beside the Run value: a binary value
+; whose first byte is odd for "disabled" (3, or 7 on some versions) and even
+; for "enabled".
+Function StartAtLogonTurnedOff
+  Push $1
+  Push $2
+  StrCpy $0 0
+  System::Alloc 64
+  Pop $1
+  ; HKEY_CURRENT_USER, RRF_RT_REG_BINARY
+  System::Call 'advapi32::RegGetValueW(p 0x80000001, w "${STARTUP_APPROVED_KEY}", w "Lumo2", i 8, p 0, p r1, *i 64) i .r2'
+  ${If} $2 = 0
+    System::Call '*$1(&i1 .r2)'
+    IntOp $0 $2 & 1
+  ${EndIf}
+  System::Free $1
+  Pop $2
+  Pop $1
+FunctionEnd
 
 ; Ends a running Lumo2, wherever it was started from: asks its tray window to
 ; close and waits up to 10 s for the window and then the file to be let go.
@@ -166,13 +198,34 @@ FunctionEnd
 !insertmacro EndRunningLumo2 "un."
 
 Function .onInit
+  Call CheckSystemContext
   SetShellVarContext current
   StrCpy $AutoStart ${BST_CHECKED}
+  StrCpy $AutoStartChosen 0
   ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/AUTOSTART=" $R1
+  ${IfNot} ${Errors}
+    ${If} $R1 == "1"
+      StrCpy $AutoStartChosen 1
+    ${ElseIf} $R1 == "0"
+      StrCpy $AutoStart ${BST_UNCHECKED}
+    ${EndIf}
+  ${EndIf}
   ClearErrors
   ${GetOptions} $R0 "/NOAUTOSTART" $R1
   ${IfNot} ${Errors}
     StrCpy $AutoStart ${BST_UNCHECKED}
+  ${EndIf}
+  ; The options page starts from the user's own "off". A silent upgrade
+  ; keeps the Run value up to date and leaves the "off" to say that it is
+  ; not used.
+  ${IfNot} ${Silent}
+  ${AndIf} $AutoStartChosen = 0
+    Call StartAtLogonTurnedOff
+    ${If} $0 = 1
+      StrCpy $AutoStart ${BST_UNCHECKED}
+    ${EndIf}
   ${EndIf}
 
   ; NSIS quietly drops a /D= folder it cannot use (one below a file, say)
@@ -217,6 +270,9 @@ FunctionEnd
 
 Function OptionsPageLeave
   ${NSD_GetState} $AutoStartBox $AutoStart
+  ${If} $AutoStart == ${BST_CHECKED}
+    StrCpy $AutoStartChosen 1
+  ${EndIf}
 FunctionEnd
 
 ; A folder that cannot be written is refused on its own page, where the
@@ -352,12 +408,14 @@ Section "Lumo2" SecMain
 
   ${If} $AutoStart == ${BST_CHECKED}
     WriteRegStr HKCU "${RUN_KEY}" "Lumo2" '"$INSTDIR\Lumo2.exe"'
+    ; Turned off in Task Manager, start at logon would stay off through a
+    ; reinstall that asks for it; one that merely does not say no keeps it.
+    ${If} $AutoStartChosen = 1
+      DeleteRegValue HKCU "${STARTUP_APPROVED_KEY}" "Lumo2"
+    ${EndIf}
   ${Else}
     DeleteRegValue HKCU "${RUN_KEY}" "Lumo2"
   ${EndIf}
-  ; Turned off in Task Manager, start at logon would stay off through a
-  ; reinstall that asks for it.
-  DeleteRegValue HKCU "${STARTUP_APPROVED_KEY}" "Lumo2"
 
   ; The size the two files take, rounded up to whole KB.
   FileOpen $0 "$INSTDIR\Lumo2.exe" r

@@ -39,8 +39,9 @@ protected:
     }
 
     // Everything one installation in folder consists of, checked value by
-    // value; running says whether one Lumo2 from there should be up.
-    void ExpectInstalled(const std::string& folder, bool autoStart, bool running)
+    // value; running says whether one Lumo2 from there should be up,
+    // turnedOff whether start at logon keeps the user's "off" mark.
+    void ExpectInstalled(const std::string& folder, bool autoStart, bool running, bool turnedOff = false)
     {
         const std::string exe = folder + "\\Lumo2.exe", uninstaller = folder + "\\Uninstall.exe";
         EXPECT_EQ(std::vector<std::string>({"Lumo2.exe", "Uninstall.exe"}), FolderEntries(folder));
@@ -50,8 +51,8 @@ protected:
 
         RegValue run = ReadValue(HKEY_CURRENT_USER, RunKeyPath, "Lumo2");
         EXPECT_EQ(autoStart, run.present);
-        EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, StartupApprovedKeyPath, "Lumo2").present)
-            << "start at logon left turned off";
+        EXPECT_EQ(turnedOff, ReadValue(HKEY_CURRENT_USER, StartupApprovedKeyPath, "Lumo2").present)
+            << "start at logon turned off";
         if (autoStart) {
             EXPECT_EQ(DWORD(REG_SZ), run.type);
             EXPECT_TRUE(SamePath(Quoted(exe), run.text)) << run.text;
@@ -158,6 +159,8 @@ TEST_F(InstallerTest, SwitchesChangeWhatASilentInstallDoes)
         {"/S /NORUN", DefaultInstallFolder(), true, false},
         {"/S /D=C:\\lumo2-test\\Elsewhere", OtherFolder, true, true},
         {"/S /NORUN /NOAUTOSTART /D=C:\\lumo2-test\\Elsewhere", OtherFolder, false, false},
+        {"/S /NORUN /AUTOSTART=0", DefaultInstallFolder(), false, false},
+        {"/S /NORUN /AUTOSTART=1", DefaultInstallFolder(), true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.switches);
@@ -194,7 +197,7 @@ TEST_F(InstallerTest, ReinstallOverARunningLumo2IsAnUpgrade)
     GetExitCodeProcess(old, &code);
     EXPECT_EQ(0u, code) << "it ended cleanly";
     CloseHandle(old);
-    ExpectInstalled(DefaultInstallFolder(), true, true);
+    ExpectInstalled(DefaultInstallFolder(), true, true, true);
     std::vector<HWND> trays = LumoTrayWindows();
     ASSERT_EQ(1u, trays.size());
     DWORD newPid = 0;
@@ -202,8 +205,9 @@ TEST_F(InstallerTest, ReinstallOverARunningLumo2IsAnUpgrade)
     EXPECT_NE(oldPid, newPid);
     EXPECT_EQ(settings, DescribeSettings()) << "the settings are the user's";
 
-    // Moving to another folder leaves nothing in the old one.
-    ASSERT_EQ(0u, Setup("/S /D=C:\\lumo2-test\\Elsewhere"));
+    // Moving to another folder leaves nothing in the old one; asked for in
+    // so many words, start at logon is on again.
+    ASSERT_EQ(0u, Setup("/S /AUTOSTART=1 /D=C:\\lumo2-test\\Elsewhere"));
     ExpectInstalled(OtherFolder, true, true);
     EXPECT_FALSE(FolderExists(DefaultInstallFolder()));
     EXPECT_EQ(settings, DescribeSettings());
@@ -247,6 +251,9 @@ TEST_F(InstallerTest, SetupRunAsAnotherAccountWarnsAndNeverStartsLumo2)
     const std::wstring msi = L"Lumo2-" + std::wstring(version.begin(), version.end()) + L"-x86.msi";
     for (bool proceed : {false, true}) {
         SCOPED_TRACE(proceed ? "OK" : "Cancel");
+        // Turned off in Task Manager: offered unticked, and on again once ticked.
+        if (proceed)
+            ASSERT_TRUE(MarkStartAtLogonDisabled());
         DWORD pid = 0;
         HANDLE setup = StartProcess(Quoted(SetupPath()) + other, NULL, &pid);
         ASSERT_NE(nullptr, setup);
@@ -262,7 +269,12 @@ TEST_F(InstallerTest, SetupRunAsAnotherAccountWarnsAndNeverStartsLumo2)
         if (proceed) {
             HWND wizard = NULL;
             ASSERT_TRUE(WaitUntil([&] { return (wizard = FindWizardWith(L"Welcome to Lumo2")) != NULL; }, 20000));
-            for (int page = 0; page < 4; ++page)
+            PressNext(wizard);
+            ExpectPage(wizard, L"Start Lumo2 when I sign in to Windows", "installer-options-turned-off");
+            HWND autoStart = FindControl(wizard, L"Start Lumo2 when I sign in to Windows");
+            EXPECT_EQ(BST_UNCHECKED, SendMessageA(autoStart, BM_GETCHECK, 0, 0));
+            Click(autoStart);
+            for (int page = 1; page < 4; ++page)
                 PressNext(wizard);
             ExpectPage(wizard, L"Completing Lumo2 Setup", "installer-other-account-finish");
             EXPECT_EQ(nullptr, FindControl(wizard, L"Start Lumo2")) << "no offer to start it";
@@ -279,6 +291,29 @@ TEST_F(InstallerTest, SetupRunAsAnotherAccountWarnsAndNeverStartsLumo2)
             ExpectNothingInstalled(DefaultInstallFolder());
         }
     }
+}
+
+TEST_F(InstallerTest, SetupRunAsTheSystemAccountOrInSessionZeroInstallsNothing)
+{
+    // Silently, or in session 0 where nobody could answer a message.
+    for (const char* switches : {"/S /OWNSID=S-1-5-18", "/S /SESSIONID=0", "/SESSIONID=0"}) {
+        SCOPED_TRACE(switches);
+        EXPECT_EQ(5u, Setup(switches));
+        ExpectNothingInstalled(DefaultInstallFolder());
+        EXPECT_TRUE(LumoProcesses().empty());
+    }
+    HANDLE setup = StartProcess(Quoted(SetupPath()) + " /OWNSID=S-1-5-18");
+    HWND message = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (message = FindWizardWith(L"for the user signed in to Windows")) && Drawn(message); }, 20000));
+    EXPECT_NE(nullptr, FindControl(message, L"Lumo2-" LUMO2_VERSION_STRING L"-x86.msi"));
+    SaveScreenshot(message, "installer-system-account");
+    PostMessageA(message, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(setup, 20000));
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(setup, &code);
+    CloseHandle(setup);
+    EXPECT_EQ(5u, code);
+    ExpectNothingInstalled(DefaultInstallFolder());
 }
 
 // A window that looks like Lumo2's tray window but will not close, as a

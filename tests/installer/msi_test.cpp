@@ -47,15 +47,14 @@ std::vector<std::string> InstalledProducts()
     return products;
 }
 
-// The message the package shows when its downgrade check fails, or "".
-std::string DowngradeMessage(const std::string& package)
+// The first field of the first row a query finds in the package, or "".
+std::string PackageText(const std::string& package, const char* query)
 {
     std::string message;
     MSIHANDLE database = 0, view = 0, record = 0;
     if (MsiOpenDatabaseA(package.c_str(), MSIDBOPEN_READONLY, &database) != ERROR_SUCCESS)
         return message;
-    if (MsiDatabaseOpenViewA(database, "SELECT `Description` FROM `LaunchCondition` WHERE "
-                                       "`Condition` = 'NOT WIX_DOWNGRADE_DETECTED'", &view) == ERROR_SUCCESS) {
+    if (MsiDatabaseOpenViewA(database, query, &view) == ERROR_SUCCESS) {
         char text[512] = {0};
         DWORD size = sizeof(text);
         if (MsiViewExecute(view, 0) == ERROR_SUCCESS && MsiViewFetch(view, &record) == ERROR_SUCCESS &&
@@ -66,6 +65,13 @@ std::string DowngradeMessage(const std::string& package)
     }
     MsiCloseHandle(database);
     return message;
+}
+
+// The message the package shows when its downgrade check fails, or "".
+std::string DowngradeMessage(const std::string& package)
+{
+    return PackageText(package, "SELECT `Description` FROM `LaunchCondition` WHERE "
+                                "`Condition` = 'NOT WIX_DOWNGRADE_DETECTED'");
 }
 
 class MsiTest : public ::testing::Test {
@@ -151,6 +157,12 @@ TEST_F(MsiTest, SilentInstallServesEveryUserAndUninstallLeavesOnlyTheUsersSettin
         const char* properties;
         bool autoStart;
     } cases[] = {{"", true}, {" AUTOSTART=0", false}};
+    // Elevated at the consent prompt, Windows Installer keeps only secure
+    // properties; Wine's msiexec is always elevated, so the package is read.
+    const std::string secure = ";" + PackageText(msi, "SELECT `Value` FROM `Property` WHERE "
+                                                      "`Property` = 'SecureCustomProperties'") + ";";
+    for (const char* name : {";AUTOSTART;", ";WIX_UPGRADE_DETECTED;", ";WIX_DOWNGRADE_DETECTED;"})
+        EXPECT_NE(std::string::npos, secure.find(name)) << name << " in " << secure;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.properties);
         DWORD installMs = 0, uninstallMs = 0;

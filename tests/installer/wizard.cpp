@@ -57,8 +57,10 @@ void Click(HWND button)
 
 void PressNext(HWND wizard)
 {
-    HWND next = GetDlgItem(wizard, IDOK);
-    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; }, 20000));
+    // A wizard found the moment its window appears may not have its
+    // buttons yet.
+    HWND next = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (next = GetDlgItem(wizard, IDOK)) != NULL && IsWindowEnabled(next); }, 20000));
     Click(next);
 }
 
