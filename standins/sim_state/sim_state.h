@@ -32,6 +32,14 @@ struct SimState {
     // Loads of the stand-in UExProc.dll into any process: a build planted
     // where the program must not look shows itself by being counted.
     LONG euLibraryLoads;
+
+    // While probeName is set, each isConnectedEVA of the stand-in UExProc.dll
+    // loads that library by bare name, as any code in the process might, and
+    // counts the tries and the finds: a library that sits only in the current
+    // folder must never be found once start-up has run.
+    char probeName[32];
+    LONG probeLoadsTried;
+    LONG probeLoadsFound;
 };
 
 // Maps the shared state, creating it zeroed the first time; null on failure.

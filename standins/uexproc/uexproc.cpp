@@ -35,6 +35,15 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 UEXPROC_EXPORT int UEXPROC_CALL isConnectedEVA(void)
 {
     SimState* sim = OpenSimState();
+    if (sim && sim->probeName[0]) {
+        char name[sizeof(sim->probeName)];
+        lstrcpynA(name, sim->probeName, sizeof(name));
+        if (HMODULE probe = LoadLibraryA(name)) {
+            InterlockedIncrement(&sim->probeLoadsFound);
+            FreeLibrary(probe);
+        }
+        InterlockedIncrement(&sim->probeLoadsTried);
+    }
     return sim ? sim->euConnectedResult : 0;
 }
 

@@ -2,7 +2,9 @@
 // UExProc.dll anywhere it must still start and serve the capture driver;
 // with a build of the library beside it or on PATH, whatever its calling
 // convention, the extension-unit route must work. One in the current folder
-// only is never loaded: a document's folder may hold anything.
+// only is never loaded: a document's folder may hold anything; nor is one on
+// PATH, as Wine runs every process elevated. After start-up no library is
+// found in the current folder by bare name either.
 #include "tests/installer/setup_runner.h"
 #include "tests/keyboard_hook.h"
 #include "tests/registry_scratch.h"
@@ -17,6 +19,12 @@ const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
 
 enum class Place { Nowhere, BesideLumo, CurrentFolder, OnPath };
 enum class Route { ExtensionUnit, CaptureDriver };
+
+// The stand-in UExProc.dll of a build: a folder under bin, "" for __cdecl.
+std::string LibraryBuildPath(const char* build)
+{
+    return BinFolder() + (*build ? std::string("\\") + build : "") + "\\UExProc.dll";
+}
 
 class PortableLumoTest : public RegistryTest {
 protected:
@@ -79,7 +87,8 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         {"__stdcall build, decorated names", "uexproc_stdcall_decorated", Place::BesideLumo,
          Route::ExtensionUnit},
         {"__cdecl build in the current folder only", "", Place::CurrentFolder, Route::CaptureDriver},
-        {"__cdecl build in a folder on PATH", "", Place::OnPath, Route::ExtensionUnit},
+        {"__cdecl build in a folder on PATH, never searched while elevated", "", Place::OnPath,
+         Route::CaptureDriver},
         {"a build without releaseEVA", "uexproc_no_release", Place::BesideLumo, Route::CaptureDriver},
     };
     for (const auto& c : cases) {
@@ -92,7 +101,7 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         CreateDirectoryA(current.c_str(), NULL);
         CreateDirectoryA(onPath.c_str(), NULL);
         ASSERT_TRUE(CopyFileA((BinFolder() + "\\Lumo2.exe").c_str(), (program + "\\Lumo2.exe").c_str(), FALSE));
-        std::string library = BinFolder() + (*c.build ? std::string("\\") + c.build : "") + "\\UExProc.dll";
+        std::string library = LibraryBuildPath(c.build);
         if (c.place != Place::Nowhere) {
             std::string to = (c.place == Place::BesideLumo  ? program
                               : c.place == Place::OnPath ? onPath
@@ -100,6 +109,20 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
                              "\\UExProc.dll";
             ASSERT_TRUE(CopyFileA(library.c_str(), to.c_str(), FALSE));
         }
+
+        // A library only in the current folder, which the stand-in loads by
+        // bare name on each connect; this process has not taken that folder
+        // out of its search, so here it is found.
+        const char probe[] = "lumo2_cwd_probe.dll";
+        ASSERT_TRUE(CopyFileA(LibraryBuildPath("uexproc_no_release").c_str(), (current + "\\" + probe).c_str(),
+                              FALSE));
+        ASSERT_TRUE(SetCurrentDirectoryA(current.c_str()));
+        HMODULE found = LoadLibraryA(probe);
+        SetCurrentDirectoryA(BinFolder().c_str());
+        ASSERT_NE(nullptr, found);
+        FreeLibrary(found);
+        lstrcpyA(sim->probeName, probe);
+        LONG tried = sim->probeLoadsTried, foundBefore = sim->probeLoadsFound;
 
         // Both routes have a camera; the library, when found, must win.
         camera.RemoveAll();
@@ -124,6 +147,9 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         EXPECT_TRUE(WaitUntil([&] { return TrayWindowHasIcon(trays[0]); }, 5000));
 
         if (c.route == Route::ExtensionUnit) {
+            EXPECT_TRUE(WaitUntil([&] { return sim->probeLoadsTried > tried; }, 5000))
+                << "the bound library looked for the probe";
+            EXPECT_EQ(foundBefore, sim->probeLoadsFound) << "start-up took the current folder out of the search";
             sim->euButtonDown = 1;
             EXPECT_EQ(Describe(Space), Describe(hook.WaitFor(2, 5000)));
             // Held over three more polls, it is still one press.
