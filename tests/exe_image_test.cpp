@@ -179,12 +179,10 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
             << a.function << " is imported: " << a.why
             << " is linked into Lumo2.exe again (the link map beside the build says by whom)";
 
-    // Windows takes a KnownDLL from the system folder only; any other import
-    // is looked for beside the exe first, before WinMain could stop it, so a
-    // copy dropped into a per-user install folder would run inside an
-    // elevated Lumo2.
-    const std::set<std::string> knownDlls = {"ADVAPI32.DLL", "GDI32.DLL",  "IMM32.DLL",   "KERNEL32.DLL",
-                                             "MSVCRT.DLL",   "OLE32.DLL",  "OLEAUT32.DLL", "SHELL32.DLL",
+    // Any import but a KnownDLL is looked for beside the exe before WinMain
+    // runs: a copy dropped there would run inside an elevated Lumo2.
+    const std::set<std::string> knownDlls = {"ADVAPI32.DLL", "GDI32.DLL", "IMM32.DLL",    "KERNEL32.DLL",
+                                             "MSVCRT.DLL",   "OLE32.DLL", "OLEAUT32.DLL", "SHELL32.DLL",
                                              "USER32.DLL",   "SHLWAPI.DLL", "PSAPI.DLL"};
     for (const std::string& entry : imports) {
         std::string dll = entry.substr(0, entry.find('!'));

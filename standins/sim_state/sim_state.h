@@ -33,10 +33,8 @@ struct SimState {
     // where the program must not look shows itself by being counted.
     LONG euLibraryLoads;
 
-    // While probeName is set, each isConnectedEVA of the stand-in UExProc.dll
-    // loads that library by bare name, as any code in the process might, and
-    // counts the tries and the finds: a library that sits only in the current
-    // folder must never be found once start-up has run.
+    // While probeName is set, isConnectedEVA loads it by bare name and counts
+    // the tries and the finds: one only in the current folder is never found.
     char probeName[32];
     LONG probeLoadsTried;
     LONG probeLoadsFound;

@@ -36,9 +36,7 @@ UEXPROC_EXPORT int UEXPROC_CALL isConnectedEVA(void)
 {
     SimState* sim = OpenSimState();
     if (sim && sim->probeName[0]) {
-        char name[sizeof(sim->probeName)];
-        lstrcpynA(name, sim->probeName, sizeof(name));
-        if (HMODULE probe = LoadLibraryA(name)) {
+        if (HMODULE probe = LoadLibraryA(sim->probeName)) {
             InterlockedIncrement(&sim->probeLoadsFound);
             FreeLibrary(probe);
         }

@@ -2,9 +2,8 @@
 // UExProc.dll anywhere it must still start and serve the capture driver;
 // with a build of the library beside it or on PATH, whatever its calling
 // convention, the extension-unit route must work. One in the current folder
-// only is never loaded: a document's folder may hold anything; nor is one on
-// PATH, as Wine runs every process elevated. After start-up no library is
-// found in the current folder by bare name either.
+// only is never loaded: a document's folder may hold anything; nor, as Wine
+// runs everything elevated, is one on PATH.
 #include "tests/installer/setup_runner.h"
 #include "tests/keyboard_hook.h"
 #include "tests/registry_scratch.h"
@@ -19,12 +18,6 @@ const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
 
 enum class Place { Nowhere, BesideLumo, CurrentFolder, OnPath };
 enum class Route { ExtensionUnit, CaptureDriver };
-
-// The stand-in UExProc.dll of a build: a folder under bin, "" for __cdecl.
-std::string LibraryBuildPath(const char* build)
-{
-    return BinFolder() + (*build ? std::string("\\") + build : "") + "\\UExProc.dll";
-}
 
 class PortableLumoTest : public RegistryTest {
 protected:
@@ -87,8 +80,7 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         {"__stdcall build, decorated names", "uexproc_stdcall_decorated", Place::BesideLumo,
          Route::ExtensionUnit},
         {"__cdecl build in the current folder only", "", Place::CurrentFolder, Route::CaptureDriver},
-        {"__cdecl build in a folder on PATH, never searched while elevated", "", Place::OnPath,
-         Route::CaptureDriver},
+        {"__cdecl build on PATH, not searched while elevated", "", Place::OnPath, Route::CaptureDriver},
         {"a build without releaseEVA", "uexproc_no_release", Place::BesideLumo, Route::CaptureDriver},
     };
     for (const auto& c : cases) {
@@ -101,7 +93,7 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         CreateDirectoryA(current.c_str(), NULL);
         CreateDirectoryA(onPath.c_str(), NULL);
         ASSERT_TRUE(CopyFileA((BinFolder() + "\\Lumo2.exe").c_str(), (program + "\\Lumo2.exe").c_str(), FALSE));
-        std::string library = LibraryBuildPath(c.build);
+        std::string library = BinFolder() + (*c.build ? std::string("\\") + c.build : "") + "\\UExProc.dll";
         if (c.place != Place::Nowhere) {
             std::string to = (c.place == Place::BesideLumo  ? program
                               : c.place == Place::OnPath ? onPath
@@ -110,25 +102,22 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
             ASSERT_TRUE(CopyFileA(library.c_str(), to.c_str(), FALSE));
         }
 
-        // A library only in the current folder, which the stand-in loads by
-        // bare name on each connect; this process has not taken that folder
-        // out of its search, so here it is found.
+        // Only in the current folder, loaded by bare name by the bound stand-in
+        // on each connect; found so by this process, which left it searched.
         const char probe[] = "lumo2_cwd_probe.dll";
-        ASSERT_TRUE(CopyFileA(LibraryBuildPath("uexproc_no_release").c_str(), (current + "\\" + probe).c_str(),
-                              FALSE));
-        ASSERT_TRUE(SetCurrentDirectoryA(current.c_str()));
+        ASSERT_TRUE(CopyFileA(library.c_str(), (current + "\\" + probe).c_str(), FALSE));
+        SetCurrentDirectoryA(current.c_str());
         HMODULE found = LoadLibraryA(probe);
         SetCurrentDirectoryA(BinFolder().c_str());
-        ASSERT_NE(nullptr, found);
-        FreeLibrary(found);
-        lstrcpyA(sim->probeName, probe);
-        LONG tried = sim->probeLoadsTried, foundBefore = sim->probeLoadsFound;
+        ASSERT_TRUE(found && FreeLibrary(found));
 
         // Both routes have a camera; the library, when found, must win.
         camera.RemoveAll();
         camera.Add(1, SimCameraName);
         sim->euConnectedResult = 1;
         sim->euButtonDown = 0;
+        lstrcpyA(sim->probeName, probe);
+        LONG tried = sim->probeLoadsTried, foundBefore = sim->probeLoadsFound;
         // Started from the folder that holds nothing but a planted library,
         // and with one more folder on PATH: the program inherits both.
         LONG loads = sim->euLibraryLoads;
