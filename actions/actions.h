@@ -7,7 +7,7 @@
 extern LONG HotkeyToggle;
 
 // Index of the combination the next Sequential press sends, and when the
-// last Sequential press sent one (timeGetTime).
+// last Sequential press sent one (GetTickCount).
 extern LONG SequencePosition;
 extern DWORD LastSendTime;
 

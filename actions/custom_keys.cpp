@@ -4,14 +4,17 @@
 #include "actions/key_output.h"
 #include "settings/policy.h"
 #include "settings/custom_settings.h"
-#include <mmsystem.h>
 
 LONG SequencePosition = 0;
 DWORD LastSendTime = 0;
 
+// GetTickCount's 10-16 ms steps are nothing beside a restart time of
+// seconds, and it spares Lumo2.exe winmm.dll, which is no KnownDLL: Windows
+// would look for it beside the exe before WinMain, so a copy dropped into a
+// per-user install folder would run inside an elevated Lumo2.
 static DWORD SystemClock()
 {
-    return timeGetTime();
+    return GetTickCount();
 }
 
 static void SystemPause(DWORD ms)

@@ -9,30 +9,6 @@ const int RememberedTargets = 16;
 static ForegroundTarget WarnedTargets[RememberedTargets];
 static int NextWarnedSlot;
 
-static DWORD TokenIntegrity(HANDLE token)
-{
-    // DWORDs, so the label and the SID behind it are aligned as required.
-    DWORD buffer[16];
-    DWORD size = 0;
-    if (!GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof(buffer), &size))
-        return 0;
-    PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
-    UCHAR count = *GetSidSubAuthorityCount(sid);
-    if (count == 0)
-        return 0;
-    return *GetSidSubAuthority(sid, count - 1);
-}
-
-DWORD LookUpOwnIntegrityOfSystem()
-{
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return 0;
-    DWORD integrity = TokenIntegrity(token);
-    CloseHandle(token);
-    return integrity;
-}
-
 // The level of an open process; IntegrityDenied when its token may not be
 // read, as an ordinary process may not read an elevated one's.
 static DWORD ProcessIntegrity(HANDLE process)

@@ -3,6 +3,7 @@
 // administrator). Before a press types, the program looks at the process in
 // front, so it can tell the user once instead of failing without a word.
 #pragma once
+#include "platform/integrity.h"
 #include <windows.h>
 
 // Stands for "the process could not be asked": Windows refuses an ordinary
@@ -23,9 +24,9 @@ typedef DWORD (*OwnIntegrityFn)();
 extern ForegroundTargetFn LookUpForegroundTarget;
 extern OwnIntegrityFn LookUpOwnIntegrity;
 
-// The lookups the program uses by default.
+// The lookups the program uses by default (LookUpOwnIntegrityOfSystem is
+// the platform's).
 void LookUpForegroundTargetOfSystem(ForegroundTarget* target);
-DWORD LookUpOwnIntegrityOfSystem();
 
 // The level of the process owning window: IntegrityDenied when it may not be
 // asked, 0 when it could not be found.

@@ -12,10 +12,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     TakeCurrentFolderOutOfDllSearch();
     LoadStringA(instance, IDS_TRAY_CLASS, TrayClassName, sizeof(TrayClassName));
     RegisterWindowClasses(instance);
-    // The handle is never closed: the mutex marks this copy until it ends.
-    HANDLE mutex = CreateMutexA(NULL, FALSE, "Lumo2");
-    if (AnotherCopyRuns(mutex, GetLastError()) && !TakeOverRunningCopy(TakeOverWaitMs))
+    // The running copy owns the mutex until it ends, so a copy taking over
+    // can tell by taking it that the old one has gone, and only one can.
+    HANDLE mutex = CreateMutexA(NULL, TRUE, "Lumo2");
+    if (AnotherCopyRuns(mutex, GetLastError()) && !TakeOverRunningCopy(mutex, TakeOverWaitMs))
         return 0;
+    RegisterForRestartAfterUpgrade();
     if (!InitializeShell(instance))
         return 0;
     ConnectCamera();

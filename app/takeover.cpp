@@ -4,6 +4,45 @@
 
 const char QuitMessageName[] = "Lumo2Quit";
 
+const char OldCopyStaysText[] =
+    "The Lumo2 that is already running did not close within a minute, so this one cannot take its place. "
+    "End it with Exit in its tray menu or in Task Manager, then start Lumo2 again.";
+const char OtherAccountText[] =
+    "Lumo2 already runs for another account on this PC. This copy was started as a different user, "
+    "so it ends and leaves that one running.";
+const char TakeOverFailedText[] =
+    "The Lumo2 that is already running could not be asked to close, so this one cannot take its place. "
+    "End it with Exit in its tray menu or in Task Manager, then start Lumo2 again.";
+
+static void ShowMessageBox(const char* text)
+{
+    MessageBoxA(NULL, text, "Lumo2", MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+}
+
+TakeOverMessageFn ShowTakeOverMessage = ShowMessageBox;
+SameAccountFn RunsForThisAccount = RunsForThisAccountOfSystem;
+
+// The token user's SID, copied into buffer (DWORDs, for the SID's alignment).
+static PSID TokenUserSid(HANDLE process, DWORD (&buffer)[32])
+{
+    HANDLE token;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return NULL;
+    DWORD size = 0;
+    BOOL read = GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
+    CloseHandle(token);
+    return read ? reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid : NULL;
+}
+
+bool RunsForThisAccountOfSystem(HANDLE process)
+{
+    // A copy whose account cannot be read is not one to end or to replace.
+    DWORD own[32], other[32];
+    PSID ownSid = TokenUserSid(GetCurrentProcess(), own);
+    PSID otherSid = TokenUserSid(process, other);
+    return ownSid && otherSid && EqualSid(ownSid, otherSid);
+}
+
 bool RunsHigherThan(DWORD ownIntegrity, DWORD runningIntegrity)
 {
     // A copy whose level cannot be read runs higher than this one, or has
@@ -11,28 +50,39 @@ bool RunsHigherThan(DWORD ownIntegrity, DWORD runningIntegrity)
     return runningIntegrity != 0 && runningIntegrity != IntegrityDenied && ownIntegrity > runningIntegrity;
 }
 
-bool TakeOverRunningCopy(DWORD timeoutMs)
+// Ends the takeover without starting, telling the user why.
+static bool Refuse(HANDLE process, const char* text)
+{
+    if (process)
+        CloseHandle(process);
+    ShowTakeOverMessage(text);
+    return false;
+}
+
+bool TakeOverRunningCopy(HANDLE mutex, DWORD timeoutMs)
 {
     HWND tray = FindWindowA(TrayClassName, NULL);
     DWORD processId = 0;
     if (!tray || !GetWindowThreadProcessId(tray, &processId) ||
         !RunsHigherThan(LookUpOwnIntegrity(), LookUpWindowIntegrity(tray)))
         return false;
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    PostMessageA(tray, RegisterWindowMessageA(QuitMessageName), 0, 0);
-    DWORD start = GetTickCount();
-    bool gone;
-    while (!(gone = !IsWindow(tray)) && GetTickCount() - start < timeoutMs)
-        Sleep(10);
-    // The process lets go of the camera and the joystick just after its
-    // window has gone; this copy is about to take them.
-    if (gone && process) {
-        DWORD elapsed = GetTickCount() - start;
-        WaitForSingleObject(process, elapsed < timeoutMs ? timeoutMs - elapsed : 0);
-    }
-    if (process)
-        CloseHandle(process);
-    // A copy that does not go (an older Lumo2, or one that hangs) keeps
-    // running; two copies would type every press twice.
-    return gone;
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process || !mutex)
+        return Refuse(process, TakeOverFailedText);
+    // Someone elevated with another administrator's password would end the
+    // clinic user's copy and type with that administrator's settings.
+    if (!RunsForThisAccount(process))
+        return Refuse(process, OtherAccountText);
+    if (!PostMessageA(tray, RegisterWindowMessageA(QuitMessageName), 0, 0))
+        return Refuse(process, TakeOverFailedText);
+    // The window goes before the process has let go of the camera and the
+    // joystick; only the process's end says both are free.
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
+        return Refuse(process, OldCopyStaysText);
+    CloseHandle(process);
+    // The copy that ended owned the mutex, so it is abandoned now. Of several
+    // copies taking over at once the first to take it runs; the others end
+    // as a start beside a running copy does.
+    DWORD owned = WaitForSingleObject(mutex, 0);
+    return owned == WAIT_OBJECT_0 || owned == WAIT_ABANDONED;
 }

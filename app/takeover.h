@@ -10,15 +10,35 @@
 // so the setup program can end a copy run as administrator.
 extern const char QuitMessageName[];
 
-// How long a start that takes over waits for the running copy to go.
-const DWORD TakeOverWaitMs = 5000;
+// How long a start that takes over waits for the running copy to end: long
+// enough for a Send All pause or a slow driver call to finish first.
+const DWORD TakeOverWaitMs = 60000;
+
+// What the user is told when a start at a higher level does not run.
+extern const char OldCopyStaysText[];
+extern const char OtherAccountText[];
+extern const char TakeOverFailedText[];
+
+// Shows one of those texts and returns once the user has closed it; tests
+// record it instead.
+typedef void (*TakeOverMessageFn)(const char* text);
+extern TakeOverMessageFn ShowTakeOverMessage;
+
+// Whether the process runs for the same account as this one; tests play
+// another account, which Wine cannot have.
+typedef bool (*SameAccountFn)(HANDLE process);
+extern SameAccountFn RunsForThisAccount;
+bool RunsForThisAccountOfSystem(HANDLE process);
 
 // Whether a start at ownIntegrity takes over from a copy at runningIntegrity
 // (a mandatory level, IntegrityDenied, or 0 when it could not be found out).
 bool RunsHigherThan(DWORD ownIntegrity, DWORD runningIntegrity);
 
-// Called when another copy holds the mutex. When this process runs at a
-// higher level than the one owning the tray window, asks that copy to end
-// and waits up to timeoutMs for it to go: true when it went and this copy
-// may start. False, having asked nothing, at the same or a lower level.
-bool TakeOverRunningCopy(DWORD timeoutMs);
+// Called when another copy holds the mutex "Lumo2", with this copy's handle
+// of it. When this process runs at a higher level than the one owning the
+// tray window, and for the same account, asks that copy to end and waits up
+// to timeoutMs for its process to go. True when this copy may start: it
+// then owns the mutex, which of several copies taking over at once only one
+// gets. False at the same or a lower level, having asked nothing, and after
+// telling the user why when the takeover fails.
+bool TakeOverRunningCopy(HANDLE mutex, DWORD timeoutMs);

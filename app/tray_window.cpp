@@ -202,6 +202,15 @@ static bool OnTrayCommand(HWND window, WORD command)
     return false;
 }
 
+// Sign-out, shutdown, or the Restart Manager closing Lumo2 for an upgrade:
+// the process may be ended as soon as this returns, so the devices go back
+// now, and it ends as WM_CLOSE does.
+static void EndForSession(HWND window)
+{
+    ReleaseDevices();
+    DestroyWindow(window);
+}
+
 static void OnPollTimer(HWND window, WPARAM timerId)
 {
     if (timerId != PollTimerId)
@@ -238,6 +247,12 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_DEVICECHANGE:
         ConnectCamera();
+        return 0;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam)
+            EndForSession(window);
         return 0;
     case WM_SETTINGCHANGE:
         if (IsPolicyChange(lParam))

@@ -4,6 +4,7 @@
 // missing.
 #include "camera/uexproc.h"
 #include "platform/dll_search.h"
+#include "platform/integrity.h"
 #include <stdlib.h>
 #include <string.h>
 
@@ -79,32 +80,37 @@ bool BindExtensionUnitLibrary(const char* path)
 
 static const char LibraryName[] = "UExProc.dll";
 
-// Binds UExProc.dll from folder, given by its first length characters.
-static bool BindFromFolder(const char* folder, size_t length)
+IntegrityFn ExtensionUnitSearchIntegrity = LookUpOwnIntegrityOfSystem;
+DriveTypeFn ExtensionUnitDriveType = GetDriveTypeA;
+
+// The library's full path in folder, given by its first length characters.
+static bool ComposeLibraryPath(const char* folder, size_t length, char (&path)[MAX_PATH])
 {
-    char path[MAX_PATH];
     if (length == 0 || length + 1 + sizeof(LibraryName) > sizeof(path))
         return false;
     memcpy(path, folder, length);
     if (path[length - 1] != '\\' && path[length - 1] != '/')
         path[length++] = '\\';
     memcpy(path + length, LibraryName, sizeof(LibraryName));
-    return BindExtensionUnitLibrary(path);
+    return true;
 }
 
-// A relative folder on PATH ("." or "bin") would be looked up from the
-// current folder, which is exactly what must not be searched.
-static bool IsFullPath(const char* folder, size_t length)
+bool IsSearchablePathFolder(const char* folder, size_t length)
 {
-    if (length >= 3 && folder[1] == ':' && (folder[2] == '\\' || folder[2] == '/'))
-        return true;
-    return length >= 2 && folder[0] == '\\' && folder[1] == '\\';
+    // A relative folder ("." or "bin") would be looked up from the current
+    // folder, which is exactly what must not be searched. A network folder,
+    // named (\\server\share) or mapped, would stall the one GUI thread on
+    // every device change while its server cannot be reached.
+    if (length < 3 || folder[1] != ':' || (folder[2] != '\\' && folder[2] != '/'))
+        return false;
+    char root[4] = {folder[0], ':', '\\', 0};
+    return ExtensionUnitDriveType(root) != DRIVE_REMOTE;
 }
 
-// Each absolute folder of the list, in its order.
-static bool BindFromPathList(const char* path)
+// Each searchable folder of the list, in its order.
+static bool WalkPathList(const char* list, FolderVisitor visit, void* context)
 {
-    for (const char* entry = path; *entry;) {
+    for (const char* entry = list; *entry;) {
         const char* end = strchr(entry, ';');
         size_t size = end ? size_t(end - entry) : strlen(entry);
         const char* folder = entry;
@@ -112,7 +118,7 @@ static bool BindFromPathList(const char* path)
             ++folder;
             size -= 2;
         }
-        if (IsFullPath(folder, size) && BindFromFolder(folder, size))
+        if (IsSearchablePathFolder(folder, size) && visit(folder, size, context))
             return true;
         if (!end)
             break;
@@ -121,37 +127,85 @@ static bool BindFromPathList(const char* path)
     return false;
 }
 
-static bool BindFromPath()
+static bool WalkPath(FolderVisitor visit, void* context)
 {
     // From the heap: a buffer for the longest PATH (32767 characters) kept
     // in the program would add as much to Lumo2.exe.
     DWORD size = GetEnvironmentVariableA("PATH", NULL, 0);
     if (size == 0)
         return false;
-    char* path = static_cast<char*>(malloc(size));
-    if (!path)
+    char* list = static_cast<char*>(malloc(size));
+    if (!list)
         return false;
-    DWORD length = GetEnvironmentVariableA("PATH", path, size);
-    bool bound = length > 0 && length < size && BindFromPathList(path);
-    free(path);
-    return bound;
+    DWORD length = GetEnvironmentVariableA("PATH", list, size);
+    bool found = length > 0 && length < size && WalkPathList(list, visit, context);
+    free(list);
+    return found;
 }
 
-bool BindExtensionUnitLibrary()
+// The folder of Lumo2.exe, the system folder and, at the ordinary level
+// only, the folders on PATH: the order the system searched before the
+// current folder was taken out of its search, without that folder. PATH
+// holds folders any user may write (C:\Python27, the user's own entries);
+// a library taken from there by an elevated Lumo2 would run with
+// administrator rights for whoever planted it.
+bool WalkExtensionUnitFolders(FolderVisitor visit, void* context)
 {
-    // Each place by full path, in the order the system searched before the
-    // current folder was taken out of its search, and without that folder.
     char folder[MAX_PATH];
     DWORD length = GetModuleFileNameA(NULL, folder, MAX_PATH);
     if (length > 0 && length < MAX_PATH) {
         char* slash = strrchr(folder, '\\');
-        if (slash && BindFromFolder(folder, size_t(slash - folder)))
+        if (slash && visit(folder, size_t(slash - folder), context))
             return true;
     }
     length = GetSystemDirectoryA(folder, MAX_PATH);
-    if (length > 0 && length < MAX_PATH && BindFromFolder(folder, length))
+    if (length > 0 && length < MAX_PATH && visit(folder, length, context))
         return true;
-    return BindFromPath();
+    if (ExtensionUnitSearchIntegrity() >= SECURITY_MANDATORY_HIGH_RID)
+        return false;
+    return WalkPath(visit, context);
+}
+
+static bool BindFromFolder(const char* folder, size_t length, void*)
+{
+    char path[MAX_PATH];
+    return ComposeLibraryPath(folder, length, path) && BindExtensionUnitLibrary(path);
+}
+
+bool BindExtensionUnitLibrary()
+{
+    return WalkExtensionUnitFolders(BindFromFolder, NULL);
+}
+
+struct LocatedPath {
+    char* path;
+    DWORD size;
+    bool failed;
+};
+
+static bool FindInFolder(const char* folder, size_t length, void* context)
+{
+    char path[MAX_PATH];
+    if (!ComposeLibraryPath(folder, length, path))
+        return false;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    // The first copy decides, as in binding: one that does not fit is not
+    // passed over for a later folder.
+    LocatedPath* located = static_cast<LocatedPath*>(context);
+    size_t pathLength = strlen(path);
+    if (pathLength < located->size)
+        memcpy(located->path, path, pathLength + 1);
+    else
+        located->failed = true;
+    return true;
+}
+
+bool LocateExtensionUnitLibrary(char* path, DWORD size)
+{
+    LocatedPath located = {path, size, false};
+    return path && WalkExtensionUnitFolders(FindInFolder, &located) && !located.failed;
 }
 
 HMODULE ExtensionUnitLibrary()

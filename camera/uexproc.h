@@ -19,10 +19,31 @@ void ExtensionUnitRelease();
 // Binds the three functions from the library at path (a bare name uses the
 // system's search). False, with nothing held, when any of them is missing.
 bool BindExtensionUnitLibrary(const char* path);
-// Binds UExProc.dll from the folder of Lumo2.exe, the system folder or a
-// folder on PATH, in that order, each by full path; never from the current
-// folder.
+// Binds UExProc.dll from the first of the folders it may come from that
+// holds a usable copy: the folder of Lumo2.exe, the system folder and, only
+// while Lumo2 runs below the High level, the local absolute folders on PATH,
+// in that order, each by full path; never from the current folder.
 bool BindExtensionUnitLibrary();
+// The full path of the first UExProc.dll in that same search, found without
+// loading it; false when there is none or it does not fit in size.
+bool LocateExtensionUnitLibrary(char* path, DWORD size);
+
+// Calls visit with each folder of that search (not \-terminated, length
+// characters), in order, until it answers true; whether one did.
+typedef bool (*FolderVisitor)(const char* folder, size_t length, void* context);
+bool WalkExtensionUnitFolders(FolderVisitor visit, void* context);
+
+// Whether a PATH entry (its first length characters) may be searched: an
+// absolute folder on a drive that is not a network drive.
+bool IsSearchablePathFolder(const char* folder, size_t length);
+
+// This process's level and a drive's type as the search sees them; tests
+// play an ordinary Lumo2 (Wine runs everything elevated) and a mapped
+// network drive.
+typedef DWORD (*IntegrityFn)();
+typedef UINT(WINAPI* DriveTypeFn)(const char* root);
+extern IntegrityFn ExtensionUnitSearchIntegrity;
+extern DriveTypeFn ExtensionUnitDriveType;
 // The bound library, or null.
 HMODULE ExtensionUnitLibrary();
 // Frees the library; for tests that switch between builds of it.

@@ -1,22 +1,25 @@
 #include "platform/dll_search.h"
 #include <string.h>
 
-typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD flags);
-
 // Present on Windows 8 and later, and on Windows 7 with KB2533623, which also
 // brought the LOAD_LIBRARY_SEARCH flags; bound by name for the older headers.
-static SetDefaultDllDirectoriesFn FindSetDefaultDllDirectories()
+static SetDefaultDllDirectoriesFn FindSetDefaultDllDirectoriesOfSystem()
 {
     FARPROC fn = GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
     return reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(fn));
 }
 
+FindSetDefaultDllDirectoriesFn FindSetDefaultDllDirectories = FindSetDefaultDllDirectoriesOfSystem;
+SetDllDirectoryFn SetDllDirectoryOfSystem = SetDllDirectoryA;
+
 bool TakeCurrentFolderOutOfDllSearch()
 {
-    // SetDllDirectory("") would be the older way, but Wine still searches the
-    // current folder with it.
     SetDefaultDllDirectoriesFn setDefault = FindSetDefaultDllDirectories();
-    return setDefault && setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    if (setDefault)
+        return setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != FALSE;
+    // Windows 7 without KB2533623: an empty DLL folder takes the current
+    // folder out of the standard search there (Wine ignores it).
+    return SetDllDirectoryOfSystem("") != FALSE;
 }
 
 HMODULE LoadLibraryQuietly(const char* path)

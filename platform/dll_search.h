@@ -9,6 +9,14 @@
 // never run inside Lumo2. False where the system cannot do that.
 bool TakeCurrentFolderOutOfDllSearch();
 
+// The two system calls that do it, found at run time; tests play a
+// Windows 7 without KB2533623, which has only the second.
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD flags);
+typedef BOOL(WINAPI* SetDllDirectoryFn)(const char* folder);
+typedef SetDefaultDllDirectoriesFn (*FindSetDefaultDllDirectoriesFn)();
+extern FindSetDefaultDllDirectoriesFn FindSetDefaultDllDirectories;
+extern SetDllDirectoryFn SetDllDirectoryOfSystem;
+
 // Loads the library at path without the system's error box. With a full
 // path, its own dependencies come from beside it and the system's folders,
 // never from the current folder. Null when it cannot be loaded.

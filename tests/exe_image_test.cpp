@@ -155,7 +155,7 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
     // Calls the program makes itself: if these are missing, the table was
     // not read and the absences below would prove nothing.
     const char* called[] = {"CreateMutexA", "SendInput", "MapVirtualKeyA", "Shell_NotifyIconA",
-                            "RegQueryValueExA", "CoCreateInstance", "DeviceIoControl", "timeGetTime",
+                            "RegQueryValueExA", "CoCreateInstance", "DeviceIoControl", "GetTickCount",
                             "ImmAssociateContextEx", "ImmGetVirtualKey"};
     for (const char* function : called)
         EXPECT_TRUE(Imports(imports, function)) << function << " missing from the import table";
@@ -172,11 +172,23 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
         {"AddVectoredExceptionHandler", "winpthread"},
         {"RaiseException", "the unwinder"},
         {"SetDefaultDllDirectories", "a direct call instead of the one bound by name (Windows 7 without KB2533623 lacks it)"},
+        {"RegisterApplicationRestart", "a direct call instead of the one bound by name"},
     };
     for (const auto& a : absent)
         EXPECT_FALSE(Imports(imports, a.function))
             << a.function << " is imported: " << a.why
             << " is linked into Lumo2.exe again (the link map beside the build says by whom)";
+
+    // Any import but a KnownDLL is looked for beside the exe before WinMain
+    // runs: a copy dropped there would run inside an elevated Lumo2.
+    const std::set<std::string> knownDlls = {"ADVAPI32.DLL", "GDI32.DLL", "IMM32.DLL",    "KERNEL32.DLL",
+                                             "MSVCRT.DLL",   "OLE32.DLL", "OLEAUT32.DLL", "SHELL32.DLL",
+                                             "USER32.DLL",   "SHLWAPI.DLL", "PSAPI.DLL"};
+    for (const std::string& entry : imports) {
+        std::string dll = entry.substr(0, entry.find('!'));
+        CharUpperA(&dll[0]);
+        EXPECT_EQ(1u, knownDlls.count(dll)) << entry << " is imported from a DLL that is no KnownDLL";
+    }
 }
 
 // The budget is the program's own: a signature appended by the build is

@@ -50,6 +50,7 @@ void SimCamera::RemoveAll()
         ZeroMemory(state_->registers, sizeof(state_->registers));
         state_->euConnectedResult = 0;
         state_->euButtonDown = 0;
+        state_->probeName[0] = 0;
     }
     DeleteTwainNames();
 }

@@ -32,6 +32,12 @@ struct SimState {
     // Loads of the stand-in UExProc.dll into any process: a build planted
     // where the program must not look shows itself by being counted.
     LONG euLibraryLoads;
+
+    // While probeName is set, isConnectedEVA loads it by bare name and counts
+    // the tries and the finds: one only in the current folder is never found.
+    char probeName[32];
+    LONG probeLoadsTried;
+    LONG probeLoadsFound;
 };
 
 // Maps the shared state, creating it zeroed the first time; null on failure.

@@ -35,6 +35,13 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 UEXPROC_EXPORT int UEXPROC_CALL isConnectedEVA(void)
 {
     SimState* sim = OpenSimState();
+    if (sim && sim->probeName[0]) {
+        if (HMODULE probe = LoadLibraryA(sim->probeName)) {
+            InterlockedIncrement(&sim->probeLoadsFound);
+            FreeLibrary(probe);
+        }
+        InterlockedIncrement(&sim->probeLoadsTried);
+    }
     return sim ? sim->euConnectedResult : 0;
 }
 

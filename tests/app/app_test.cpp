@@ -18,6 +18,7 @@
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -377,10 +378,23 @@ TEST_F(AppTest, ExitRemovesTheIconAndStoresTheModeButCloseDoesNot)
     EXPECT_EQ(LONG(-1), StoredActionMode(-1)) << "\"Lumo2Quit\" ends as WM_CLOSE does";
 }
 
+// The start that takes over is this test process, with a played level,
+// account and message box.
 DWORD PlayedOwnIntegrity;
 DWORD PlayOwnIntegrity()
 {
     return PlayedOwnIntegrity;
+}
+
+bool PlayAnotherAccount(HANDLE)
+{
+    return false;
+}
+
+std::vector<std::string> ShownMessages;
+void RecordMessage(const char* text)
+{
+    ShownMessages.push_back(text);
 }
 
 // Another copy's tray window that never answers, as an older Lumo2 or a hung
@@ -392,41 +406,101 @@ LRESULT CALLBACK DeafTrayProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// One start, in a thread of its own as a mutex is owned by a thread; it
+// keeps what it got until both starts have decided.
+void StartTakingOver(bool* runs, LONG* decided)
+{
+    HANDLE mutex = CreateMutexA(NULL, TRUE, "Lumo2");
+    *runs = GetLastError() == ERROR_ALREADY_EXISTS && TakeOverRunningCopy(mutex, TakeOverWaitMs);
+    InterlockedIncrement(decided);
+    WaitUntil([&] { return *decided == 2; }, 70000);
+    CloseHandle(mutex);
+}
+
 TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
 {
+    // A press keeps the copy busy for the six-second Send All pause.
+    CustomSettings = {SendAll, 6000, {{0, 0, 0, 'A'}, {0, 0, 0, 'B'}, {0, 0, 0, 0}}};
+    SaveCustomKeySettings();
+    StoreDword("key", ModeCustom);
     ASSERT_TRUE(lumo.Start());
-    lumo.Command(IDM_KODAK);
     RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
     lstrcpyA(TrayClassName, "Lumo");
-    // Wine runs every process at one level; the real lookup reads it.
     DWORD running = LookUpWindowIntegrity(lumo.Tray());
     ASSERT_NE(0u, running);
-    ASSERT_NE(IntegrityDenied, running);
-    OwnIntegrityFn system = LookUpOwnIntegrity;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, lumo.ProcessId());
+    EXPECT_TRUE(RunsForThisAccountOfSystem(process)) << "Wine has one account";
+    CloseHandle(process);
     LookUpOwnIntegrity = PlayOwnIntegrity;
-
+    ShowTakeOverMessage = RecordMessage;
+    HANDLE mutex = CreateMutexA(NULL, TRUE, "Lumo2");
     for (DWORD own : {running, running - 0x1000}) {
         PlayedOwnIntegrity = own;
-        EXPECT_FALSE(TakeOverRunningCopy(TakeOverWaitMs)) << std::hex << own;
+        EXPECT_FALSE(TakeOverRunningCopy(mutex, TakeOverWaitMs)) << std::hex << own;
     }
-    EXPECT_EQ(Describe(F5), Describe(Press())) << "the running copy goes on";
-
     PlayedOwnIntegrity = running + 0x1000;
+    RunsForThisAccount = PlayAnotherAccount;
+    EXPECT_FALSE(TakeOverRunningCopy(mutex, TakeOverWaitMs));
+    EXPECT_EQ(std::vector<std::string>{OtherAccountText}, ShownMessages);
+    RunsForThisAccount = RunsForThisAccountOfSystem;
+    ShownMessages.clear();
+
+    camera.LatchPress();
+    EXPECT_EQ(Describe({Down('A'), Up('A')}), Describe(hook.WaitFor(2, 5000))) << "the running copy goes on";
     DWORD start = GetTickCount();
-    EXPECT_TRUE(TakeOverRunningCopy(TakeOverWaitMs));
-    EXPECT_LT(GetTickCount() - start, TakeOverWaitMs);
+    EXPECT_TRUE(TakeOverRunningCopy(mutex, TakeOverWaitMs)) << "the pause is waited out";
+    printf("takeover of a copy in a 6 s Send All pause: %lu ms\n", GetTickCount() - start);
     EXPECT_EQ(0u, lumo.WaitForExit(0)) << "the process has ended, not only its window";
     EXPECT_EQ(LONG(-1), StoredActionMode(-1)) << "it ended as on WM_CLOSE";
-    EXPECT_FALSE(TakeOverRunningCopy(TakeOverWaitMs)) << "no copy runs";
+    EXPECT_TRUE(ReleaseMutex(mutex)) << "this start owns the mutex now";
+    CloseHandle(mutex);
 
+    LumoProcess again;
+    ASSERT_TRUE(again.Start());
+    bool runs[2] = {false, false};
+    LONG decided = 0;
+    std::thread first(StartTakingOver, &runs[0], &decided), second(StartTakingOver, &runs[1], &decided);
+    first.join();
+    second.join();
+    EXPECT_EQ(1, runs[0] + runs[1]) << "of two starts at once, one runs";
+    EXPECT_TRUE(ShownMessages.empty());
+
+    mutex = CreateMutexA(NULL, TRUE, "Lumo2");
     HWND deaf = CreateFakeTrayWindow(DeafTrayProc);
     ASSERT_NE(nullptr, deaf);
-    start = GetTickCount();
-    EXPECT_FALSE(TakeOverRunningCopy(300)) << "a copy that stays is not joined by a second";
-    EXPECT_GE(GetTickCount() - start, 290u);
+    EXPECT_FALSE(TakeOverRunningCopy(mutex, 300)) << "a copy that stays is not joined by a second";
+    EXPECT_EQ(std::vector<std::string>{OldCopyStaysText}, ShownMessages) << "and the user is told";
     DestroyWindow(deaf);
     UnregisterClassA("Lumo", GetModuleHandleA(NULL));
-    LookUpOwnIntegrity = system;
+    CloseHandle(mutex);
+    LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
+}
+
+// Sign-out, shutdown, or the Restart Manager closing Lumo2 for an upgrade.
+TEST_F(AppTest, SessionEndGivesTheDevicesBackAndEndsAsCloseDoes)
+{
+    PPJoyOutOfReach ppjoyGone;
+    ASSERT_TRUE(ppjoyGone.Done());
+    VJoyRegistered vjoy;
+    StoreDword("key", ModeJoystick);
+    sim->euConnectedResult = 1;
+    ASSERT_TRUE(lumo.Start());
+    const DWORD pid = lumo.ProcessId();
+    ASSERT_TRUE(WaitUntil([&] { return DescribeVJoyCalls(pid) == "acquire 1" && sim->euButtonReads > 0; }, 5000));
+    RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
+    LONG releases = sim->euReleaseCalls;
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutA(lumo.Tray(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 5000, &answer);
+    EXPECT_EQ(DWORD_PTR(TRUE), answer);
+    SendMessageTimeoutA(lumo.Tray(), WM_ENDSESSION, FALSE, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 5000, &answer);
+    EXPECT_EQ(releases, sim->euReleaseCalls) << "the session goes on";
+    SendMessageTimeoutA(lumo.Tray(), WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 5000, &answer);
+    // Given back before the handler returns, after which Windows may end it.
+    EXPECT_EQ(releases + 1, sim->euReleaseCalls);
+    EXPECT_EQ("acquire 1, relinquish 1", DescribeVJoyCalls(pid));
+    EXPECT_EQ(0u, lumo.WaitForExit(1000));
+    EXPECT_EQ(releases + 1, sim->euReleaseCalls) << "once";
+    EXPECT_EQ(LONG(-1), StoredActionMode(-1)) << "\"key\" is not written";
 }
 
 TEST(TakeOverTest, OnlyAReadableLowerLevelIsTakenOver)

@@ -2,7 +2,8 @@
 // UExProc.dll anywhere it must still start and serve the capture driver;
 // with a build of the library beside it or on PATH, whatever its calling
 // convention, the extension-unit route must work. One in the current folder
-// only is never loaded: a document's folder may hold anything.
+// only is never loaded: a document's folder may hold anything; nor, as Wine
+// runs everything elevated, is one on PATH.
 #include "tests/installer/setup_runner.h"
 #include "tests/keyboard_hook.h"
 #include "tests/registry_scratch.h"
@@ -79,7 +80,7 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         {"__stdcall build, decorated names", "uexproc_stdcall_decorated", Place::BesideLumo,
          Route::ExtensionUnit},
         {"__cdecl build in the current folder only", "", Place::CurrentFolder, Route::CaptureDriver},
-        {"__cdecl build in a folder on PATH", "", Place::OnPath, Route::ExtensionUnit},
+        {"__cdecl build on PATH, not searched while elevated", "", Place::OnPath, Route::CaptureDriver},
         {"a build without releaseEVA", "uexproc_no_release", Place::BesideLumo, Route::CaptureDriver},
     };
     for (const auto& c : cases) {
@@ -101,11 +102,22 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
             ASSERT_TRUE(CopyFileA(library.c_str(), to.c_str(), FALSE));
         }
 
+        // Only in the current folder, loaded by bare name by the bound stand-in
+        // on each connect; found so by this process, which left it searched.
+        const char probe[] = "lumo2_cwd_probe.dll";
+        ASSERT_TRUE(CopyFileA(library.c_str(), (current + "\\" + probe).c_str(), FALSE));
+        SetCurrentDirectoryA(current.c_str());
+        HMODULE found = LoadLibraryA(probe);
+        SetCurrentDirectoryA(BinFolder().c_str());
+        ASSERT_TRUE(found && FreeLibrary(found));
+
         // Both routes have a camera; the library, when found, must win.
         camera.RemoveAll();
         camera.Add(1, SimCameraName);
         sim->euConnectedResult = 1;
         sim->euButtonDown = 0;
+        lstrcpyA(sim->probeName, probe);
+        LONG tried = sim->probeLoadsTried, foundBefore = sim->probeLoadsFound;
         // Started from the folder that holds nothing but a planted library,
         // and with one more folder on PATH: the program inherits both.
         LONG loads = sim->euLibraryLoads;
@@ -124,6 +136,9 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         EXPECT_TRUE(WaitUntil([&] { return TrayWindowHasIcon(trays[0]); }, 5000));
 
         if (c.route == Route::ExtensionUnit) {
+            EXPECT_TRUE(WaitUntil([&] { return sim->probeLoadsTried > tried; }, 5000))
+                << "the bound library looked for the probe";
+            EXPECT_EQ(foundBefore, sim->probeLoadsFound) << "start-up took the current folder out of the search";
             sim->euButtonDown = 1;
             EXPECT_EQ(Describe(Space), Describe(hook.WaitFor(2, 5000)));
             // Held over three more polls, it is still one press.

@@ -3,6 +3,8 @@
 // export names, and builds that lack a function.
 #include "camera/button_source.h"
 #include "camera/uexproc.h"
+#include "platform/dll_search.h"
+#include "platform/integrity.h"
 #include "tests/sim_camera.h"
 #include "tests/test_support.h"
 #include <gtest/gtest.h>
@@ -185,6 +187,54 @@ TEST_F(UExProcBindingTest, TheProgramsOwnFolderComesBeforeTheCurrentOne)
     EXPECT_EQ(LibraryPath(""), ModulePath(bound));
     ConnectCamera();
     EXPECT_EQ(bound, ExtensionUnitLibrary());
+}
+
+bool RecordFolder(const char* folder, size_t length, void* context)
+{
+    static_cast<std::vector<std::string>*>(context)->push_back(std::string(folder, length));
+    return false;
+}
+
+DWORD PlayedIntegrity;
+
+// Wine runs every process elevated and has no network drive: both are played.
+TEST_F(UExProcBindingTest, PathIsSearchedOnlyBelowTheHighLevelAndNeverOnTheNetwork)
+{
+    char system[MAX_PATH], saved[32768] = {0};
+    GetSystemDirectoryA(system, MAX_PATH);
+    GetEnvironmentVariableA("PATH", saved, sizeof(saved));
+    SetEnvironmentVariableA("PATH", "C:\\Tools;\\\\server\\share;N:\\mapped;bin;\"D:\\Quoted\";;c:/forward");
+    ExtensionUnitDriveType = [](const char* root) -> UINT WINAPI { return root[0] == 'N' ? DRIVE_REMOTE : DRIVE_FIXED; };
+    ExtensionUnitSearchIntegrity = [] { return PlayedIntegrity; };
+    for (DWORD integrity : {SECURITY_MANDATORY_MEDIUM_RID, SECURITY_MANDATORY_HIGH_RID, SECURITY_MANDATORY_SYSTEM_RID}) {
+        PlayedIntegrity = integrity;
+        std::vector<std::string> expected = {BinFolder(), system}, walked;
+        if (integrity < SECURITY_MANDATORY_HIGH_RID)
+            expected.insert(expected.end(), {"C:\\Tools", "D:\\Quoted", "c:/forward"});
+        EXPECT_FALSE(WalkExtensionUnitFolders(RecordFolder, &walked));
+        EXPECT_EQ(expected, walked) << std::hex << integrity;
+    }
+    SetEnvironmentVariableA("PATH", saved);
+
+    // The same walk says where the library is, without loading it.
+    LONG loads = sim->euLibraryLoads;
+    char path[MAX_PATH];
+    ASSERT_TRUE(LocateExtensionUnitLibrary(path, sizeof(path)));
+    EXPECT_EQ(LibraryPath(""), path);
+    EXPECT_EQ(loads, sim->euLibraryLoads);
+    EXPECT_FALSE(LocateExtensionUnitLibrary(path, DWORD(LibraryPath("").size()))) << "one character short";
+}
+
+std::vector<std::string> DllFolders;
+
+// Windows 7 without KB2533623, played: Wine ignores the empty folder. The
+// real start-up is checked from outside by the portable tests.
+TEST(DllSearchTest, WithoutDefaultDirectoriesAnEmptyDllFolderLeavesTheCurrentOneOut)
+{
+    FindSetDefaultDllDirectories = [] { return SetDefaultDllDirectoriesFn(NULL); };
+    SetDllDirectoryOfSystem = [](const char* folder) -> BOOL WINAPI { return DllFolders.push_back(folder), TRUE; };
+    EXPECT_TRUE(TakeCurrentFolderOutOfDllSearch());
+    EXPECT_EQ(std::vector<std::string>{""}, DllFolders);
 }
 
 TEST_F(UExProcBindingTest, CallKeepingStackPassesEveryArgumentInOrder)
