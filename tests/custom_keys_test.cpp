@@ -82,9 +82,11 @@ protected:
 
 TEST(SendKeyComboTest, ModifiersWrapTheKeyAndAreReleasedInPressOrder)
 {
+    const HKL us = NULL, korean = KoreanLayout;
     struct {
         KeyCombo combo;
         Events events;
+        HKL inFront = NULL;  // the layout of the program in front
     } cases[] = {
         {PlainC, {Down('C'), Up('C')}},
         {CtrlA, {Down(VK_CONTROL), Down('A'), Up('A'), Up(VK_CONTROL)}},
@@ -95,8 +97,19 @@ TEST(SendKeyComboTest, ModifiersWrapTheKeyAndAreReleasedInPressOrder)
         {{7, 0, 0x80, 0x1253}, {Down(VK_MENU), Down(VK_SHIFT), Down(0x53), Up(0x53), Up(VK_MENU),
                                 Up(VK_SHIFT)}},
         {{0, 0, 0, 0x100}, {Down(0), Up(0)}},
+        // Mapped on the layout in front, E0 kept: Hangul and Hanja are not
+        // left Alt and Ctrl there. Where its map gives nothing, the own one
+        // answers; the arrows keep the flag its map leaves off.
+        {{0, 0, 0, VK_HANGUL}, {KeyAs(VK_HANGUL, true, 0x38, true), KeyAs(VK_HANGUL, false, 0x38, true)}, korean},
+        {{0, 1, 0, VK_HANJA}, {Down(VK_CONTROL), KeyAs(VK_HANJA, true, 0x1D, true),
+                               KeyAs(VK_HANJA, false, 0x1D, true), Up(VK_CONTROL)}, korean},
+        {{0, 0, 1, 'A'}, {Down(VK_SHIFT), Down('A'), Up('A'), Up(VK_SHIFT)}, korean},
+        {{0, 0, 0, VK_LEFT}, {Down(VK_LEFT), Up(VK_LEFT)}, korean},
+        {{0, 0, 0, VK_HANGUL}, {Down(VK_HANGUL), Up(VK_HANGUL)}, us},
     };
     for (const auto& c : cases) {
+        LayoutInFront layout(c.inFront);
+        BeginKeyPress();
         KeyRecorder recorder;
         SendKeyCombo(c.combo);
         EXPECT_EQ(std::vector<UINT>{UINT(c.events.size())}, recorder.Calls()) << "one combination, one call";
@@ -220,8 +233,10 @@ TEST_F(CustomKeysTest, SendAllSendsLeadingCombinationsWithPausesBetween)
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         Use(SendAll, row.time, row.first, row.second, row.third);
+        LayoutInFront layout(NULL);
         KeyRecorder recorder;
         PerformAction();
+        EXPECT_EQ(1, layout.Lookups()) << "the layout is looked up once per press";
         EXPECT_EQ(row.calls, recorder.Calls());
         EXPECT_EQ(Describe(row.sent), Describe(recorder.Take()));
         EXPECT_EQ(0, SequencePosition);
