@@ -81,8 +81,37 @@ const char BlockedKeysTitle[] = "Lumo2";
 const char BlockedKeysText[] =
     "The program in front runs as administrator, so Windows blocks the keys Lumo2 sends to it. "
     "Start Lumo2 as administrator too.";
+// Each says why the camera button does nothing in this mode and what to do
+// about it, within the balloon's 255 characters.
 const char NoJoystickText[] =
-    "No virtual joystick driver, PPJoy or vJoy, was found, so the camera button does nothing in this mode.";
+    "No virtual joystick driver, PPJoy or vJoy, was found, so the camera button does nothing in this mode. "
+    "Install vJoy and give its device 1 a button.";
+static const struct {
+    JoystickStatus status;
+    const char* text;
+} JoystickProblems[] = {
+    {JoystickNoDriver, NoJoystickText},
+    {JoystickVJoyDisabled,
+     "vJoy is installed but disabled, so the camera button does nothing in this mode. "
+     "Turn on \"Enable vJoy\" in Configure vJoy."},
+    {JoystickDeviceMissing,
+     "vJoy has no device 1, so the camera button does nothing in this mode. "
+     "Add device 1 with at least one button in Configure vJoy."},
+    {JoystickDeviceBusy,
+     "Another program is using vJoy's device 1, so the camera button does nothing in this mode. "
+     "Close that program; Lumo2 takes the device at a camera press once it is free."},
+    {JoystickNoButtons,
+     "vJoy's device 1 has no buttons, so the camera button does nothing in this mode. "
+     "Give device 1 at least one button in Configure vJoy."},
+};
+
+const char* JoystickProblemText(JoystickStatus status)
+{
+    for (const auto& problem : JoystickProblems)
+        if (problem.status == status)
+            return problem.text;
+    return NULL;
+}
 
 static void FillIconData(NOTIFYICONDATAA* data, HWND window)
 {
@@ -184,8 +213,8 @@ static bool OnTrayCommand(HWND window, WORD command)
         DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUTBOX), window, AboutDialogProc, 0);
         return true;
     case IDM_JOYSTICK:
-        if (!ChangeActionMode(ModeJoystick))
-            ShowBalloon(window, NoJoystickText);
+        if (!ChangeActionMode(ModeJoystick) && JoystickProblemText(CurrentJoystickStatus()))
+            ShowBalloon(window, JoystickProblemText(CurrentJoystickStatus()));
         return true;
     case IDM_CUSTOM_SETTINGS:
         ShowCustomKeySettings();

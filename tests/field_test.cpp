@@ -2,6 +2,7 @@
 // the real tray window procedure and the real store, with the shell, the
 // process in front and time played by the test.
 #include "actions/actions.h"
+#include "actions/vjoy.h"
 #include "settings/action_mode.h"
 #include "app/elevation.h"
 #include "app/shell.h"
@@ -239,6 +240,39 @@ TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
         ASSERT_EQ(chosen, shell.balloons.size()) << "once each time it is chosen, not per press";
         EXPECT_EQ(std::string("Lumo2|") + NoJoystickText, shell.balloons.back());
     }
+    // vJoy there but unusable: the balloon says why, whole, and what to do.
+    VJoyRegistered vjoy;
+    const struct {
+        LONG disabled, status, buttons;  // as the stand-in plays them, 0: as it is
+        bool otherHolds;
+        const char* says;  // null: no balloon
+        const char* todo;
+    } cases[] = {
+        {0, 0, 0, false, NULL, NULL},
+        {1, 0, 0, false, "vJoy is installed but disabled", "Enable vJoy"},
+        {0, VJoyMissing + 1, 0, false, "vJoy has no device 1", "Add device 1"},
+        {0, 0, 0, true, "Another program is using vJoy's device 1", "Close that program"},
+        {0, 0, 1, false, "device 1 has no buttons", "Give device 1 at least one button"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says ? c.says : "usable");
+        VJoyLog* log = ClearVJoyLog();
+        log->disabled = c.disabled;
+        log->statusOverride = c.status;
+        log->buttonsOverride = c.buttons;
+        log->owner = c.otherHolds ? GetCurrentProcessId() + 4 : 0;
+        size_t before = shell.balloons.size();
+        SendMessageA(window, WM_COMMAND, IDM_JOYSTICK, 0);
+        ASSERT_EQ(before + (c.says ? 1 : 0), shell.balloons.size());
+        if (!c.says)
+            continue;
+        const std::string& text = shell.balloons.back();
+        EXPECT_EQ(std::string("Lumo2|") + JoystickProblemText(CurrentJoystickStatus()), text) << "not cut";
+        EXPECT_NE(std::string::npos, text.find(c.says)) << text;
+        EXPECT_NE(std::string::npos, text.find(c.todo)) << text;
+    }
+    SendMessageA(window, WM_COMMAND, IDM_SPACE, 0);
+    UnbindVJoyLibrary();
     RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
 }
 
