@@ -4,6 +4,7 @@
 #include "actions/actions.h"
 #include "app/elevation.h"
 #include "app/mode_change.h"
+#include "app/policy_watch.h"
 #include "app/shell.h"
 #include "app/takeover.h"
 #include "camera/button_source.h"
@@ -168,6 +169,7 @@ static void OnCreate(HWND window)
     QuitMessage = RegisterWindowMessageA(QuitMessageName);
     ChangeWindowMessageFilterEx(window, QuitMessage, MSGFLT_ALLOW, NULL);
     TrayIconShown = AddTrayIcon(window);
+    StartPolicyWatch(window);
 }
 
 void ShowTrayMenu(HWND window)
@@ -255,6 +257,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnCreate(window);
         return 0;
     case WM_DESTROY:
+        StopPolicyWatch();
         RemoveTrayIcon(window);
         PostQuitMessage(0);
         KillTimer(window, PollTimerId);
@@ -272,6 +275,9 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (IsPolicyChange(lParam))
             RefreshPolicy();
         break;
+    case WM_POLICY_APPLIED:
+        RefreshPolicy();
+        return 0;
     case WM_DPICHANGED:
         TrayIconShown = AddTrayIcon(window);
         return 0;

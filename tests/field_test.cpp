@@ -5,15 +5,18 @@
 #include "actions/vjoy.h"
 #include "settings/action_mode.h"
 #include "app/elevation.h"
+#include "app/policy_watch.h"
 #include "app/shell.h"
 #include "app/tray_window.h"
 #include "camera/button_source.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
+#include "settings/policy.h"
 #include "tests/joystick_log.h"
 #include "tests/key_recorder.h"
 #include "tests/registry_scratch.h"
 #include "tests/sim_camera.h"
+#include "tests/wait_until.h"
 #include <gtest/gtest.h>
 #include <sddl.h>
 #include <set>
@@ -274,6 +277,61 @@ TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
     SendMessageA(window, WM_COMMAND, IDM_SPACE, 0);
     UnbindVJoyLibrary();
     RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
+}
+
+// Group Policy's signal, played: Wine takes the registration but never sets
+// the event.
+HANDLE PlayedPolicyEvents[2];  // the computer's, the user's
+BOOL WINAPI PlayRegisterPolicy(HANDLE event, BOOL machine)
+{
+    PlayedPolicyEvents[machine ? 0 : 1] = event;
+    return TRUE;
+}
+BOOL WINAPI PlayUnregisterPolicy(HANDLE event)
+{
+    for (HANDLE& played : PlayedPolicyEvents)
+        if (played == event)
+            played = NULL;
+    return TRUE;
+}
+
+TEST_F(TrayWindowTest, PoliciesWrittenWithoutABroadcastAreReadWhenGroupPolicySignals)
+{
+    PolicyNotificationFn systemRegister = RegisterPolicyNotification;
+    PolicyUnnotificationFn systemUnregister = UnregisterPolicyNotification;
+    RegisterPolicyNotification = PlayRegisterPolicy;
+    UnregisterPolicyNotification = PlayUnregisterPolicy;
+    ClearPolicies();
+    CreateTray();
+    const struct {
+        HKEY root;
+        DWORD mode;  // 0: the policy taken away
+        int signal;  // which event Group Policy sets
+        std::vector<KeyEvent> keys;
+    } steps[] = {
+        {HKEY_LOCAL_MACHINE, ModeKodak, 0, {Down(VK_F5), Up(VK_F5)}},
+        {HKEY_CURRENT_USER, ModeEnter, 1, {Down(VK_RETURN), Up(VK_RETURN)}},
+        {HKEY_CURRENT_USER, 0, 1, {Down(VK_SPACE), Up(VK_SPACE)}},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(testing::Message() << "mode " << s.mode << ", event " << s.signal);
+        ClearPolicies();
+        if (s.mode)
+            StorePolicyDword(s.root, PolicyActionModeName, s.mode);
+        ASSERT_NE(nullptr, PlayedPolicyEvents[s.signal]);
+        SetEvent(PlayedPolicyEvents[s.signal]);
+        LONG expected = s.mode ? LONG(s.mode) : ModeSpace;
+        EXPECT_TRUE(WaitUntil([&] { return EffectiveActionMode() == expected; }, 5000));
+        EXPECT_EQ(Describe(s.keys), Describe(Press()));
+    }
+    DestroyWindow(window);
+    window = NULL;
+    EXPECT_EQ(nullptr, PlayedPolicyEvents[0]) << "given up with the window";
+    EXPECT_EQ(nullptr, PlayedPolicyEvents[1]);
+    RegisterPolicyNotification = systemRegister;
+    UnregisterPolicyNotification = systemUnregister;
+    CreateTray();
+    EXPECT_TRUE(StartPolicyWatch(window)) << "userenv.dll bound from the system folder takes both";
 }
 
 TEST_F(TrayWindowTest, BlockedKeysWarningWaitsUntilTheIconCanShowIt)
