@@ -39,7 +39,7 @@ static const BYTE FixedScanCodes[][2] = {
     {VK_DECIMAL, 0x53},
 };
 
-static UINT MapOnLayoutOfSystem(UINT code, UINT mapType, HKL layout)
+UINT MapKeyOnLayoutOfSystem(UINT code, UINT mapType, HKL layout)
 {
     return MapVirtualKeyExA(code, mapType, layout);
 }
@@ -54,7 +54,7 @@ HKL KeyboardLayoutInFront()
 }
 
 KeyboardLayoutFn LookUpKeyboardLayout = KeyboardLayoutInFront;
-LayoutKeyMapFn MapKeyOnLayout = MapOnLayoutOfSystem;
+LayoutKeyMapFn MapKeyOnLayout = MapKeyOnLayoutOfSystem;
 
 // Null until the first press: Lumo2's own layout then.
 static HKL PressLayout;

@@ -31,6 +31,7 @@ typedef UINT (*LayoutKeyMapFn)(UINT code, UINT mapType, HKL layout);
 extern KeyboardLayoutFn LookUpKeyboardLayout;
 extern LayoutKeyMapFn MapKeyOnLayout;
 HKL KeyboardLayoutInFront();
+UINT MapKeyOnLayoutOfSystem(UINT code, UINT mapType, HKL layout);
 // Looks the layout up for the keys of one press; every key until the next
 // press is mapped on it. Keys sent before any press use Lumo2's own.
 void BeginKeyPress();

@@ -243,37 +243,27 @@ TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
         ASSERT_EQ(chosen, shell.balloons.size()) << "once each time it is chosen, not per press";
         EXPECT_EQ(std::string("Lumo2|") + NoJoystickText, shell.balloons.back());
     }
-    // vJoy there but unusable: the balloon says why, whole, and what to do.
+    // vJoy there but unusable: the balloon says, whole, why and what to do.
     VJoyRegistered vjoy;
     const struct {
-        LONG disabled, status, buttons;  // as the stand-in plays them, 0: as it is
-        bool otherHolds;
-        const char* says;  // null: no balloon
-        const char* todo;
+        LONG disabled, status, buttons, otherHolds;  // as the stand-in plays them
+        const char* says;
     } cases[] = {
-        {0, 0, 0, false, NULL, NULL},
-        {1, 0, 0, false, "vJoy is installed but disabled", "Enable vJoy"},
-        {0, VJoyMissing + 1, 0, false, "vJoy has no device 1", "Add device 1"},
-        {0, 0, 0, true, "Another program is using vJoy's device 1", "Close that program"},
-        {0, 0, 1, false, "device 1 has no buttons", "Give device 1 at least one button"},
+        {1, 0, 0, 0, "Enable vJoy"}, {0, VJoyMissing + 1, 0, 0, "Add device 1"},
+        {0, 0, 0, 4, "Close that program"}, {0, 0, 1, 0, "Give device 1 at least one button"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.says ? c.says : "usable");
         VJoyLog* log = ClearVJoyLog();
         log->disabled = c.disabled;
         log->statusOverride = c.status;
         log->buttonsOverride = c.buttons;
         log->owner = c.otherHolds ? GetCurrentProcessId() + 4 : 0;
-        size_t before = shell.balloons.size();
         SendMessageA(window, WM_COMMAND, IDM_JOYSTICK, 0);
-        ASSERT_EQ(before + (c.says ? 1 : 0), shell.balloons.size());
-        if (!c.says)
-            continue;
         const std::string& text = shell.balloons.back();
         EXPECT_EQ(std::string("Lumo2|") + JoystickProblemText(CurrentJoystickStatus()), text) << "not cut";
         EXPECT_NE(std::string::npos, text.find(c.says)) << text;
-        EXPECT_NE(std::string::npos, text.find(c.todo)) << text;
     }
+    EXPECT_EQ(6u, shell.balloons.size());
     SendMessageA(window, WM_COMMAND, IDM_SPACE, 0);
     UnbindVJoyLibrary();
     RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
@@ -289,9 +279,7 @@ BOOL WINAPI PlayRegisterPolicy(HANDLE event, BOOL machine)
 }
 BOOL WINAPI PlayUnregisterPolicy(HANDLE event)
 {
-    for (HANDLE& played : PlayedPolicyEvents)
-        if (played == event)
-            played = NULL;
+    PlayedPolicyEvents[event == PlayedPolicyEvents[0] ? 0 : 1] = NULL;
     return TRUE;
 }
 
@@ -303,31 +291,19 @@ TEST_F(TrayWindowTest, PoliciesWrittenWithoutABroadcastAreReadWhenGroupPolicySig
     UnregisterPolicyNotification = PlayUnregisterPolicy;
     ClearPolicies();
     CreateTray();
-    const struct {
-        HKEY root;
-        DWORD mode;  // 0: the policy taken away
-        int signal;  // which event Group Policy sets
-        std::vector<KeyEvent> keys;
-    } steps[] = {
-        {HKEY_LOCAL_MACHINE, ModeKodak, 0, {Down(VK_F5), Up(VK_F5)}},
-        {HKEY_CURRENT_USER, ModeEnter, 1, {Down(VK_RETURN), Up(VK_RETURN)}},
-        {HKEY_CURRENT_USER, 0, 1, {Down(VK_SPACE), Up(VK_SPACE)}},
-    };
-    for (const auto& s : steps) {
-        SCOPED_TRACE(testing::Message() << "mode " << s.mode << ", event " << s.signal);
+    for (int signal : {0, 1}) {  // the computer's policy comes, then the user's takes it away
         ClearPolicies();
-        if (s.mode)
-            StorePolicyDword(s.root, PolicyActionModeName, s.mode);
-        ASSERT_NE(nullptr, PlayedPolicyEvents[s.signal]);
-        SetEvent(PlayedPolicyEvents[s.signal]);
-        LONG expected = s.mode ? LONG(s.mode) : ModeSpace;
-        EXPECT_TRUE(WaitUntil([&] { return EffectiveActionMode() == expected; }, 5000));
-        EXPECT_EQ(Describe(s.keys), Describe(Press()));
+        if (signal == 0)
+            StorePolicyDword(HKEY_LOCAL_MACHINE, PolicyActionModeName, ModeKodak);
+        ASSERT_NE(nullptr, PlayedPolicyEvents[signal]);
+        SetEvent(PlayedPolicyEvents[signal]);
+        LONG expected = signal == 0 ? ModeKodak : ModeSpace;
+        EXPECT_TRUE(WaitUntil([&] { return EffectiveActionMode() == expected; }, 5000)) << signal;
+        EXPECT_EQ(signal == 0 ? VK_F5 : VK_SPACE, Press().at(0).vk);
     }
     DestroyWindow(window);
     window = NULL;
-    EXPECT_EQ(nullptr, PlayedPolicyEvents[0]) << "given up with the window";
-    EXPECT_EQ(nullptr, PlayedPolicyEvents[1]);
+    EXPECT_TRUE(!PlayedPolicyEvents[0] && !PlayedPolicyEvents[1]) << "given up with the window";
     RegisterPolicyNotification = systemRegister;
     UnregisterPolicyNotification = systemUnregister;
     CreateTray();

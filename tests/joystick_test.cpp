@@ -185,8 +185,8 @@ TEST(VJoyTest, WithoutPPJoyAFreeVJoyDeviceIsTakenAndClickedForAHundredMillisecon
 DWORD PlayedTicks;
 DWORD PlayedClock() { return PlayedTicks; }
 
-// A device that another program held, or took over, is taken again at a
-// press, but asked for at most once a second.
+// A device another program held, or took over, is taken again at a press,
+// asked for at most once a second.
 TEST(VJoyTest, ADeviceThatComesBackIsTakenAgainAtAPressAtMostOnceASecond)
 {
     PPJoyOutOfReach ppjoyGone;
@@ -200,25 +200,23 @@ TEST(VJoyTest, ADeviceThatComesBackIsTakenAgainAtAPressAtMostOnceASecond)
     const DWORD other = GetCurrentProcessId() + 4;
     log->owner = other;
     EXPECT_FALSE(OpenJoystick());
-    EXPECT_EQ(JoystickDeviceBusy, CurrentJoystickStatus());
     const struct {
-        const char* what;
-        DWORD owner, atMs;   // who holds the device; when the press comes
-        const char* calls;   // since the start
+        DWORD owner, atMs;  // who holds the device when the press comes
+        const char* calls;  // added by the press
         JoystickStatus found;
     } steps[] = {
-        {"freed, last asked under a second ago", 0, 999, "", JoystickDeviceBusy},
-        {"a second after", 0, 1000, "acquire 1, down 1/1, up 1/1", JoystickReady},
-        {"taken over: the click fails", other, 1500, "acquire 1, down 1/1, up 1/1, down 1/1", JoystickDeviceBusy},
-        {"freed again", 0, 2000, "acquire 1, down 1/1, up 1/1, down 1/1, acquire 1, down 1/1, up 1/1",
-         JoystickReady},
+        {0, 999, "", JoystickDeviceBusy},  // freed, but asked under a second ago
+        {0, 1000, "acquire 1, down 1/1, up 1/1", JoystickReady},
+        {other, 1500, ", down 1/1", JoystickDeviceBusy},  // taken over: the click is refused
+        {0, 2000, ", acquire 1, down 1/1, up 1/1", JoystickReady},
     };
+    std::string calls;
     for (const auto& s : steps) {
-        SCOPED_TRACE(s.what);
+        SCOPED_TRACE(s.atMs);
         log->owner = s.owner;
         PlayedTicks = 0xFFFFFF00 + s.atMs;
         double ms = PressMs();
-        EXPECT_EQ(s.calls, DescribeVJoyCalls(GetCurrentProcessId()));
+        EXPECT_EQ(calls += s.calls, DescribeVJoyCalls(GetCurrentProcessId()));
         EXPECT_EQ(s.found, CurrentJoystickStatus());
         EXPECT_TRUE(s.found == JoystickReady || ms < NoPulseMs) << ms << " ms: no pause without a click";
     }

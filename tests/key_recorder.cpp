@@ -37,50 +37,6 @@ static KeyEvent KeyOf(BYTE vk, bool down)
 KeyEvent Down(BYTE vk) { return KeyOf(vk, true); }
 KeyEvent Up(BYTE vk) { return KeyOf(vk, false); }
 
-const HKL KoreanLayout = reinterpret_cast<HKL>(0xE0010412);
-static HKL LayoutPlayed;
-static int LayoutLookupCount;
-
-static HKL PlayedLayoutInFront()
-{
-    ++LayoutLookupCount;
-    return LayoutPlayed ? LayoutPlayed : GetKeyboardLayout(0);
-}
-
-static UINT PlayedMap(UINT code, UINT mapType, HKL layout)
-{
-    if (layout == KoreanLayout) {
-        if (code == VK_HANGUL)
-            return 0xE038;
-        if (code == VK_HANJA)
-            return 0xE01D;
-        if (code == 'A')
-            return 0;
-        layout = GetKeyboardLayout(0);
-    }
-    return MapVirtualKeyExA(code, mapType, layout);
-}
-
-LayoutInFront::LayoutInFront(HKL layout) : previousLayout_(LookUpKeyboardLayout), previousMap_(MapKeyOnLayout)
-{
-    LayoutPlayed = layout;
-    LayoutLookupCount = 0;
-    LookUpKeyboardLayout = PlayedLayoutInFront;
-    MapKeyOnLayout = PlayedMap;
-}
-
-LayoutInFront::~LayoutInFront()
-{
-    LookUpKeyboardLayout = previousLayout_;
-    MapKeyOnLayout = previousMap_;
-    BeginKeyPress();  // no played layout left for the next test
-}
-
-int LayoutInFront::Lookups() const
-{
-    return LayoutLookupCount;
-}
-
 UINT RecordKeyEvents(INPUT* inputs, UINT count)
 {
     KeyRecorder* r = Recording;

@@ -27,25 +27,6 @@ struct KeyEvent {
 KeyEvent Down(BYTE vk);
 KeyEvent Up(BYTE vk);
 inline KeyEvent Pause(DWORD ms) { return {0, false, true, ms, 0, false}; }
-// A key with the scan code a layout other than the US one gives it.
-inline KeyEvent KeyAs(BYTE vk, bool down, WORD scan, bool extended) { return {vk, down, false, 0, scan, extended}; }
-
-// Puts a program with this layout in front for as long as it lives (null:
-// the test bed's own) and counts how often the layout is looked up. The
-// test bed has no Korean layout, so KoreanLayout is played: Hangul and
-// Hanja map to E0 38 and E0 1D as on Korean keyboards, 'A' to nothing, and
-// every other key as on the US layout.
-extern const HKL KoreanLayout;
-class LayoutInFront {
-public:
-    explicit LayoutInFront(HKL layout);
-    ~LayoutInFront();
-    int Lookups() const;
-
-private:
-    KeyboardLayoutFn previousLayout_;
-    LayoutKeyMapFn previousMap_;
-};
 
 std::string Describe(const std::vector<KeyEvent>& events);
 
