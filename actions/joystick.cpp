@@ -42,7 +42,7 @@ bool OpenJoystick()
     // which on 64-bit Windows with Secure Boot is nearly everywhere.
     if (IsOpen(JoystickHandle))
         return true;
-    return AcquireVJoy();
+    return AcquireVJoy() == JoystickReady;
 }
 
 static void SendJoystickState()
@@ -53,14 +53,17 @@ static void SendJoystickState()
 
 void PulseJoystickButton()
 {
-    if (VJoyAcquired()) {
-        SetVJoyButton(true);
+    // Without a driver there is nobody to click for, so no pause either.
+    // vJoy's device may have come back since it was last asked for: a
+    // program that held it has let it go, or its driver was restarted.
+    if (!IsOpen(JoystickHandle)) {
+        if (!HoldVJoyForPress() || !SetVJoyButton(true))
+            return;
         Sleep(JoystickPulseMs);
         SetVJoyButton(false);
         return;
     }
-    // Without a driver there is nobody to click for, so no pause either.
-    if (JoystickButtons == NULL || !IsOpen(JoystickHandle))
+    if (JoystickButtons == NULL)
         return;
     JoystickButtons[0] = 1;
     SendJoystickState();
@@ -76,5 +79,7 @@ void LeaveJoystickMode()
 
 JoystickStatus CurrentJoystickStatus()
 {
-    return IsOpen(JoystickHandle) || VJoyAcquired() ? JoystickReady : JoystickNoDriver;
+    if (IsOpen(JoystickHandle) || VJoyAcquired())
+        return JoystickReady;
+    return LastVJoyStatus();
 }

@@ -25,14 +25,15 @@ extern JoystickPacket JoystickState;
 // What the joystick mode can do now, for the balloon, the tray's status, the
 // log and the report.
 enum JoystickStatus {
-    JoystickReady,          // PPJoy's device open, or vJoy's device 1 held
+    JoystickReady,          // PPJoy's device open, or vJoy's device 1 held (or
+                            // given back when the mode was left)
     JoystickNoDriver,       // neither PPJoy nor vJoy is installed
     JoystickVJoyDisabled,   // vJoy is installed but its driver is disabled
     JoystickDeviceMissing,  // vJoy has no device 1
     JoystickDeviceBusy,     // another program holds vJoy's device 1
     JoystickNoButtons,      // vJoy's device 1 has no button to click
 };
-// As the last open found it.
+// As the last open, press or failed click found it.
 JoystickStatus CurrentJoystickStatus();
 
 // Opens PPJoy's device, or takes vJoy's device 1 when PPJoy's cannot be

@@ -7,14 +7,14 @@ static UINT InjectKeyEvents(INPUT* inputs, UINT count)
 
 KeyEventSinkFn KeyEventSink = InjectKeyEvents;
 
-// Keys that a keyboard sends with the E0 prefix: the navigation block, the
-// arrows, numpad Divide, the Windows and Apps keys, right Ctrl and Alt,
-// Ctrl+Break, and the browser and media keys. Without the flag a program
-// that reads lParam or the scan code sees their numpad twins. Num Lock is
-// here too, although its make code carries no prefix: Windows' keyboard
-// layouts mark it extended, which is how hooks and Remote Desktop see the
-// real key, and what tells it apart from Pause.
-bool IsExtendedKey(BYTE vk)
+// Keys that a keyboard sends with the E0 prefix whatever the layout: the
+// navigation block, the arrows, numpad Divide, the Windows and Apps keys,
+// right Ctrl and Alt, Ctrl+Break, and the browser and media keys. Without
+// the flag a program that reads lParam or the scan code sees their numpad
+// twins. Num Lock is here too, although its make code carries no prefix:
+// Windows' keyboard layouts mark it extended, which is how hooks and Remote
+// Desktop see the real key, and what tells it apart from Pause.
+static bool IsOnExtendedList(BYTE vk)
 {
     switch (vk) {
     case VK_CANCEL: case VK_PRIOR: case VK_NEXT: case VK_END: case VK_HOME:
@@ -39,12 +39,56 @@ static const BYTE FixedScanCodes[][2] = {
     {VK_DECIMAL, 0x53},
 };
 
+UINT MapKeyOnLayoutOfSystem(UINT code, UINT mapType, HKL layout)
+{
+    return MapVirtualKeyExA(code, mapType, layout);
+}
+
+HKL KeyboardLayoutInFront()
+{
+    // The layout belongs to a thread: the one that owns the window in front
+    // is the one whose keys the program there reads.
+    HWND front = GetForegroundWindow();
+    DWORD thread = front ? GetWindowThreadProcessId(front, NULL) : 0;
+    return GetKeyboardLayout(thread);
+}
+
+KeyboardLayoutFn LookUpKeyboardLayout = KeyboardLayoutInFront;
+LayoutKeyMapFn MapKeyOnLayout = MapKeyOnLayoutOfSystem;
+
+// Null until the first press: Lumo2's own layout then.
+static HKL PressLayout;
+
+void BeginKeyPress()
+{
+    PressLayout = LookUpKeyboardLayout();
+}
+
 WORD ScanCodeOf(BYTE vk)
 {
     for (const auto& fixed : FixedScanCodes)
         if (fixed[0] == vk)
             return fixed[1];
-    return static_cast<WORD>(MapVirtualKeyA(vk, MAPVK_VK_TO_VSC));
+    HKL layout = PressLayout ? PressLayout : GetKeyboardLayout(0);
+    // The extended form keeps the E0 that tells, on a Korean layout, Hangul
+    // and Hanja from left Alt and Ctrl, whose codes they share.
+    WORD scan = static_cast<WORD>(MapKeyOnLayout(vk, MAPVK_VK_TO_VSC_EX, layout));
+    if (scan == 0)
+        scan = static_cast<WORD>(MapVirtualKeyA(vk, MAPVK_VK_TO_VSC));
+    return scan;
+}
+
+// Some maps (Wine's among them) give the arrows and the navigation block no
+// E0, so the fixed list counts as well as the prefix.
+static bool NeedsExtendedFlag(BYTE vk, WORD scan)
+{
+    WORD prefix = scan & 0xFF00;
+    return IsOnExtendedList(vk) || prefix == 0xE000 || prefix == 0xE100;
+}
+
+bool IsExtendedKey(BYTE vk)
+{
+    return NeedsExtendedFlag(vk, ScanCodeOf(vk));
 }
 
 static void AddKeyEvent(KeyBatch& batch, BYTE vk, DWORD flags)
@@ -55,8 +99,9 @@ static void AddKeyEvent(KeyBatch& batch, BYTE vk, DWORD flags)
     ZeroMemory(&input, sizeof(input));
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = vk;
-    input.ki.wScan = ScanCodeOf(vk);
-    input.ki.dwFlags = flags | (IsExtendedKey(vk) ? KEYEVENTF_EXTENDEDKEY : 0);
+    WORD scan = ScanCodeOf(vk);
+    input.ki.wScan = scan & 0xFF;
+    input.ki.dwFlags = flags | (NeedsExtendedFlag(vk, scan) ? KEYEVENTF_EXTENDEDKEY : 0);
 }
 
 void PressKey(KeyBatch& batch, BYTE vk)

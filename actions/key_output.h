@@ -22,7 +22,23 @@ struct KeyBatch {
 // more events.
 void PressKey(KeyBatch& batch, BYTE vk);
 void ReleaseKey(KeyBatch& batch, BYTE vk);
-// The scan code and extended flag a key event is sent with.
+
+// The keyboard layout of the program in front (Lumo2's own when nothing is
+// in front) and the system's map on a given layout. Tests replace them: the
+// test bed has only the US layout, whose answers never change with it.
+typedef HKL (*KeyboardLayoutFn)();
+typedef UINT (*LayoutKeyMapFn)(UINT code, UINT mapType, HKL layout);
+extern KeyboardLayoutFn LookUpKeyboardLayout;
+extern LayoutKeyMapFn MapKeyOnLayout;
+HKL KeyboardLayoutInFront();
+UINT MapKeyOnLayoutOfSystem(UINT code, UINT mapType, HKL layout);
+// Looks the layout up for the keys of one press; every key until the next
+// press is mapped on it. Keys sent before any press use Lumo2's own.
+void BeginKeyPress();
+
+// The scan code a key event is sent with on the press's layout (E0 or E1
+// in the high byte for a key of the extended block), and whether it gets
+// the extended flag.
 WORD ScanCodeOf(BYTE vk);
 bool IsExtendedKey(BYTE vk);
 

@@ -48,6 +48,10 @@ void PerformAction()
     if (static_cast<DWORD>(mode - ModeSpace) > ModeCustom - ModeSpace)
         return;
 
+    // One look per press: a Send All press that spans its pauses keeps the
+    // layout it began with.
+    if (ModeSendsKeys(mode))
+        BeginKeyPress();
     // A fixed mode's press is collected first and then sent in one go.
     KeyBatch keys = {};
     switch (mode) {

@@ -12,6 +12,7 @@ typedef int(__cdecl* GetVJDStatusFn)(UINT id);
 typedef BOOL(__cdecl* AcquireVJDFn)(UINT id);
 typedef BOOL(__cdecl* SetBtnFn)(BOOL down, UINT id, UCHAR button);
 typedef void(__cdecl* RelinquishVJDFn)(UINT id);
+typedef int(__cdecl* GetVJDButtonNumberFn)(UINT id);
 
 static HMODULE VJoyModule;
 static VJoyEnabledFn VJoyEnabledCall;
@@ -19,7 +20,18 @@ static GetVJDStatusFn GetVJDStatusCall;
 static AcquireVJDFn AcquireVJDCall;
 static SetBtnFn SetBtnCall;
 static RelinquishVJDFn RelinquishVJDCall;
+static GetVJDButtonNumberFn GetVJDButtonNumberCall;
 static bool DeviceHeld;
+static JoystickStatus VJoyState = JoystickNoDriver;
+static bool Attempted;
+static DWORD LastAttempt;
+
+static DWORD TickCount()
+{
+    return GetTickCount();
+}
+
+VJoyClockFn VJoyClock = TickCount;
 
 static bool IsAbsolutePath(const char* path)
 {
@@ -101,7 +113,9 @@ static bool BindVJoyLibrary()
     AcquireVJDCall = reinterpret_cast<AcquireVJDFn>(FindFunction(module, "AcquireVJD"));
     SetBtnCall = reinterpret_cast<SetBtnFn>(FindFunction(module, "SetBtn"));
     RelinquishVJDCall = reinterpret_cast<RelinquishVJDFn>(FindFunction(module, "RelinquishVJD"));
-    if (!VJoyEnabledCall || !GetVJDStatusCall || !AcquireVJDCall || !SetBtnCall || !RelinquishVJDCall) {
+    GetVJDButtonNumberCall = reinterpret_cast<GetVJDButtonNumberFn>(FindFunction(module, "GetVJDButtonNumber"));
+    if (!VJoyEnabledCall || !GetVJDStatusCall || !AcquireVJDCall || !SetBtnCall || !RelinquishVJDCall ||
+        !GetVJDButtonNumberCall) {
         FreeLibrary(module);
         return false;
     }
@@ -109,19 +123,41 @@ static bool BindVJoyLibrary()
     return true;
 }
 
-bool AcquireVJoy()
+// What keeps the device from being taken, asking the driver without taking
+// it; JoystickReady when it is free or already ours.
+static JoystickStatus FindVJoyObstacle()
 {
-    if (DeviceHeld)
-        return true;
-    if (!BindVJoyLibrary() || !VJoyEnabledCall())
-        return false;
+    if (!BindVJoyLibrary())
+        return JoystickNoDriver;
+    if (!VJoyEnabledCall())
+        return JoystickVJoyDisabled;
     // A device another feeder holds is left to it.
     int status = GetVJDStatusCall(VJoyDevice);
-    if (status == VJoyOwned)
-        DeviceHeld = true;
-    else if (status == VJoyFree)
-        DeviceHeld = AcquireVJDCall(VJoyDevice) != FALSE;
-    return DeviceHeld;
+    if (status == VJoyBusy)
+        return JoystickDeviceBusy;
+    if (status != VJoyOwned && status != VJoyFree)
+        return JoystickDeviceMissing;
+    // Taken, a device without buttons would be held for clicks that go
+    // nowhere.
+    if (GetVJDButtonNumberCall(VJoyDevice) < 1)
+        return JoystickNoButtons;
+    return JoystickReady;
+}
+
+JoystickStatus AcquireVJoy()
+{
+    if (DeviceHeld)
+        return VJoyState = JoystickReady;
+    Attempted = true;
+    LastAttempt = VJoyClock();
+    VJoyState = FindVJoyObstacle();
+    if (VJoyState != JoystickReady)
+        return VJoyState;
+    // Another program may take it between the question and the request.
+    DeviceHeld = GetVJDStatusCall(VJoyDevice) == VJoyOwned || AcquireVJDCall(VJoyDevice) != FALSE;
+    if (!DeviceHeld)
+        VJoyState = JoystickDeviceBusy;
+    return VJoyState;
 }
 
 bool VJoyAcquired()
@@ -129,10 +165,35 @@ bool VJoyAcquired()
     return DeviceHeld;
 }
 
-void SetVJoyButton(bool down)
+JoystickStatus LastVJoyStatus()
+{
+    return VJoyState;
+}
+
+bool HoldVJoyForPress()
 {
     if (DeviceHeld)
-        SetBtnCall(down ? TRUE : FALSE, VJoyDevice, VJoyButton);
+        return true;
+    // Unsigned, so the tick count's wrap after 49.7 days does no harm.
+    if (Attempted && VJoyClock() - LastAttempt < VJoyRetryMs)
+        return false;
+    return AcquireVJoy() == JoystickReady;
+}
+
+bool SetVJoyButton(bool down)
+{
+    if (!DeviceHeld)
+        return false;
+    if (SetBtnCall(down ? TRUE : FALSE, VJoyDevice, VJoyButton))
+        return true;
+    // The driver was restarted, the device reconfigured or taken over:
+    // what stands in the way now is what the status says, and the next
+    // press asks again.
+    DeviceHeld = false;
+    VJoyState = FindVJoyObstacle();
+    if (VJoyState == JoystickReady)
+        VJoyState = JoystickDeviceBusy;
+    return false;
 }
 
 void RelinquishVJoy()
@@ -145,6 +206,8 @@ void RelinquishVJoy()
 void UnbindVJoyLibrary()
 {
     RelinquishVJoy();
+    VJoyState = JoystickNoDriver;
+    Attempted = false;
     if (VJoyModule)
         FreeLibrary(VJoyModule);
     VJoyModule = NULL;

@@ -3,6 +3,7 @@
 // vJoyInterface.dll, is found through vJoy's own uninstall entry and bound
 // at run time, so Lumo2 starts on a PC without it.
 #pragma once
+#include "actions/joystick.h"
 #include <windows.h>
 
 // Under HKEY_LOCAL_MACHINE, read through the 64-bit view: vJoy's installer
@@ -24,11 +25,24 @@ enum VJoyStatus { VJoyOwned = 0, VJoyFree = 1, VJoyBusy = 2, VJoyMissing = 3, VJ
 bool FindVJoyLibrary(char* path, DWORD size);
 
 // Binds the library if it is not bound yet and takes device 1 for this
-// process when it is free (or already ours). Whether the device is ours.
-bool AcquireVJoy();
+// process when it is free (or already ours) and has a button. What stands
+// in the way, or JoystickReady when the device is ours.
+JoystickStatus AcquireVJoy();
 bool VJoyAcquired();
-// Button 1 down or up on the device taken.
-void SetVJoyButton(bool down);
+// What the last attempt to take or click the device found.
+JoystickStatus LastVJoyStatus();
+// At a press: whether the device is held, taking it again when it is not
+// (another program has let it go since, or a click failed) and the last
+// attempt is at least VJoyRetryMs old, so that a busy device is not asked
+// at every press.
+bool HoldVJoyForPress();
+const DWORD VJoyRetryMs = 1000;
+// The clock of those attempts; tests replace it.
+typedef DWORD (*VJoyClockFn)();
+extern VJoyClockFn VJoyClock;
+// Button 1 down or up on the device taken. When vJoy refuses, the device
+// no longer counts as held. Whether vJoy took it.
+bool SetVJoyButton(bool down);
 // Gives the device back if this process holds it.
 void RelinquishVJoy();
 // Relinquishes and frees the library; for tests that switch libraries.

@@ -4,6 +4,7 @@
 #include "actions/actions.h"
 #include "app/elevation.h"
 #include "app/mode_change.h"
+#include "app/policy_watch.h"
 #include "app/shell.h"
 #include "app/takeover.h"
 #include "camera/button_source.h"
@@ -81,8 +82,37 @@ const char BlockedKeysTitle[] = "Lumo2";
 const char BlockedKeysText[] =
     "The program in front runs as administrator, so Windows blocks the keys Lumo2 sends to it. "
     "Start Lumo2 as administrator too.";
+// Each says why the camera button does nothing in this mode and what to do
+// about it, within the balloon's 255 characters.
 const char NoJoystickText[] =
-    "No virtual joystick driver, PPJoy or vJoy, was found, so the camera button does nothing in this mode.";
+    "No virtual joystick driver, PPJoy or vJoy, was found, so the camera button does nothing in this mode. "
+    "Install vJoy and give its device 1 a button.";
+static const struct {
+    JoystickStatus status;
+    const char* text;
+} JoystickProblems[] = {
+    {JoystickNoDriver, NoJoystickText},
+    {JoystickVJoyDisabled,
+     "vJoy is installed but disabled, so the camera button does nothing in this mode. "
+     "Turn on \"Enable vJoy\" in Configure vJoy."},
+    {JoystickDeviceMissing,
+     "vJoy has no device 1, so the camera button does nothing in this mode. "
+     "Add device 1 with at least one button in Configure vJoy."},
+    {JoystickDeviceBusy,
+     "Another program is using vJoy's device 1, so the camera button does nothing in this mode. "
+     "Close that program; Lumo2 takes the device at a camera press once it is free."},
+    {JoystickNoButtons,
+     "vJoy's device 1 has no buttons, so the camera button does nothing in this mode. "
+     "Give device 1 at least one button in Configure vJoy."},
+};
+
+const char* JoystickProblemText(JoystickStatus status)
+{
+    for (const auto& problem : JoystickProblems)
+        if (problem.status == status)
+            return problem.text;
+    return NULL;
+}
 
 static void FillIconData(NOTIFYICONDATAA* data, HWND window)
 {
@@ -139,6 +169,7 @@ static void OnCreate(HWND window)
     QuitMessage = RegisterWindowMessageA(QuitMessageName);
     ChangeWindowMessageFilterEx(window, QuitMessage, MSGFLT_ALLOW, NULL);
     TrayIconShown = AddTrayIcon(window);
+    StartPolicyWatch(window);
 }
 
 void ShowTrayMenu(HWND window)
@@ -184,8 +215,8 @@ static bool OnTrayCommand(HWND window, WORD command)
         DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUTBOX), window, AboutDialogProc, 0);
         return true;
     case IDM_JOYSTICK:
-        if (!ChangeActionMode(ModeJoystick))
-            ShowBalloon(window, NoJoystickText);
+        if (!ChangeActionMode(ModeJoystick) && JoystickProblemText(CurrentJoystickStatus()))
+            ShowBalloon(window, JoystickProblemText(CurrentJoystickStatus()));
         return true;
     case IDM_CUSTOM_SETTINGS:
         ShowCustomKeySettings();
@@ -235,6 +266,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnCreate(window);
         return 0;
     case WM_DESTROY:
+        StopPolicyWatch();
         RemoveTrayIcon(window);
         PostQuitMessage(0);
         KillTimer(window, PollTimerId);
@@ -258,6 +290,9 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (IsPolicyChange(lParam))
             RefreshPolicy();
         break;
+    case WM_POLICY_APPLIED:
+        RefreshPolicy();
+        return 0;
     case WM_DPICHANGED:
         TrayIconShown = AddTrayIcon(window);
         return 0;

@@ -1,6 +1,7 @@
 // The hidden tray window: poll timer, device changes, the notification icon
 // with its popup menu, and the About box.
 #pragma once
+#include "actions/joystick.h"
 #include <windows.h>
 
 const UINT WM_TRAY_CALLBACK = WM_APP + 100;
@@ -36,5 +37,7 @@ extern bool TrayIconShown;
 extern const char BlockedKeysTitle[];
 extern const char BlockedKeysText[];
 // The text of the balloon shown when "JOYSTICK" is chosen and neither
-// virtual joystick driver can be used.
+// virtual joystick driver can be used, and the one for what else keeps the
+// joystick from clicking (null when nothing does).
 extern const char NoJoystickText[];
+const char* JoystickProblemText(JoystickStatus status);

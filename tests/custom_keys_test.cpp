@@ -17,6 +17,37 @@ const KeyCombo CtrlA = {0, 1, 0, 'A'};
 const KeyCombo AltShiftB = {1, 0, 1, 'B'};
 const KeyCombo PlainC = {0, 0, 0, 'C'};
 
+// A program with this layout in front while it lives (null: the test bed's
+// own), the look-ups counted. The Korean one is played, as the test bed has
+// none: Hangul and Hanja give E0 38 and E0 1D, 'A' nothing, the rest what
+// the US layout gives.
+const HKL KoreanLayout = reinterpret_cast<HKL>(0xE0010412);
+HKL LayoutPlayed;
+int LayoutLookups;
+HKL PlayedLayoutInFront() { return ++LayoutLookups, LayoutPlayed; }
+UINT PlayedMap(UINT code, UINT mapType, HKL layout)
+{
+    if (layout == KoreanLayout && (code == VK_HANGUL || code == VK_HANJA || code == 'A'))
+        return code == VK_HANGUL ? 0xE038 : code == VK_HANJA ? 0xE01D : 0;
+    return MapVirtualKeyExA(code, mapType, GetKeyboardLayout(0));
+}
+struct LayoutInFront {
+    explicit LayoutInFront(HKL layout)
+    {
+        LayoutPlayed = layout ? layout : GetKeyboardLayout(0);
+        LayoutLookups = 0;
+        LookUpKeyboardLayout = PlayedLayoutInFront;
+        MapKeyOnLayout = PlayedMap;
+    }
+    ~LayoutInFront()
+    {
+        LookUpKeyboardLayout = KeyboardLayoutInFront;
+        MapKeyOnLayout = MapKeyOnLayoutOfSystem;
+        BeginKeyPress();
+    }
+};
+KeyEvent KeyAs(BYTE vk, bool down, WORD scan) { return {vk, down, false, 0, scan, true}; }
+
 Events EventsOf(const KeyCombo& combo)
 {
     KeyRecorder recorder;
@@ -82,9 +113,11 @@ protected:
 
 TEST(SendKeyComboTest, ModifiersWrapTheKeyAndAreReleasedInPressOrder)
 {
+    const HKL us = NULL, korean = KoreanLayout;
     struct {
         KeyCombo combo;
         Events events;
+        HKL inFront = NULL;  // the layout of the program in front
     } cases[] = {
         {PlainC, {Down('C'), Up('C')}},
         {CtrlA, {Down(VK_CONTROL), Down('A'), Up('A'), Up(VK_CONTROL)}},
@@ -95,8 +128,19 @@ TEST(SendKeyComboTest, ModifiersWrapTheKeyAndAreReleasedInPressOrder)
         {{7, 0, 0x80, 0x1253}, {Down(VK_MENU), Down(VK_SHIFT), Down(0x53), Up(0x53), Up(VK_MENU),
                                 Up(VK_SHIFT)}},
         {{0, 0, 0, 0x100}, {Down(0), Up(0)}},
+        // Mapped on the layout in front, E0 kept: Hangul and Hanja are not
+        // left Alt and Ctrl there. Where its map gives nothing, the own one
+        // answers; the arrows keep the flag its map leaves off.
+        {{0, 0, 0, VK_HANGUL}, {KeyAs(VK_HANGUL, true, 0x38), KeyAs(VK_HANGUL, false, 0x38)}, korean},
+        {{0, 1, 0, VK_HANJA}, {Down(VK_CONTROL), KeyAs(VK_HANJA, true, 0x1D),
+                               KeyAs(VK_HANJA, false, 0x1D), Up(VK_CONTROL)}, korean},
+        {{0, 0, 1, 'A'}, {Down(VK_SHIFT), Down('A'), Up('A'), Up(VK_SHIFT)}, korean},
+        {{0, 0, 0, VK_LEFT}, {Down(VK_LEFT), Up(VK_LEFT)}, korean},
+        {{0, 0, 0, VK_HANGUL}, {Down(VK_HANGUL), Up(VK_HANGUL)}, us},
     };
     for (const auto& c : cases) {
+        LayoutInFront layout(c.inFront);
+        BeginKeyPress();
         KeyRecorder recorder;
         SendKeyCombo(c.combo);
         EXPECT_EQ(std::vector<UINT>{UINT(c.events.size())}, recorder.Calls()) << "one combination, one call";
@@ -220,8 +264,10 @@ TEST_F(CustomKeysTest, SendAllSendsLeadingCombinationsWithPausesBetween)
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         Use(SendAll, row.time, row.first, row.second, row.third);
+        LayoutInFront layout(NULL);
         KeyRecorder recorder;
         PerformAction();
+        EXPECT_EQ(1, LayoutLookups) << "the layout is looked up once per press";
         EXPECT_EQ(row.calls, recorder.Calls());
         EXPECT_EQ(Describe(row.sent), Describe(recorder.Take()));
         EXPECT_EQ(0, SequencePosition);

@@ -2,17 +2,21 @@
 // the real tray window procedure and the real store, with the shell, the
 // process in front and time played by the test.
 #include "actions/actions.h"
+#include "actions/vjoy.h"
 #include "settings/action_mode.h"
 #include "app/elevation.h"
+#include "app/policy_watch.h"
 #include "app/shell.h"
 #include "app/tray_window.h"
 #include "camera/button_source.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
+#include "settings/policy.h"
 #include "tests/joystick_log.h"
 #include "tests/key_recorder.h"
 #include "tests/registry_scratch.h"
 #include "tests/sim_camera.h"
+#include "tests/wait_until.h"
 #include <gtest/gtest.h>
 #include <sddl.h>
 #include <set>
@@ -239,7 +243,71 @@ TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
         ASSERT_EQ(chosen, shell.balloons.size()) << "once each time it is chosen, not per press";
         EXPECT_EQ(std::string("Lumo2|") + NoJoystickText, shell.balloons.back());
     }
+    // vJoy there but unusable: the balloon says, whole, why and what to do.
+    VJoyRegistered vjoy;
+    const struct {
+        LONG disabled, status, buttons, otherHolds;  // as the stand-in plays them
+        const char* says;
+    } cases[] = {
+        {1, 0, 0, 0, "Enable vJoy"}, {0, VJoyMissing + 1, 0, 0, "Add device 1"},
+        {0, 0, 0, 4, "Close that program"}, {0, 0, 1, 0, "Give device 1 at least one button"},
+    };
+    for (const auto& c : cases) {
+        VJoyLog* log = ClearVJoyLog();
+        log->disabled = c.disabled;
+        log->statusOverride = c.status;
+        log->buttonsOverride = c.buttons;
+        log->owner = c.otherHolds ? GetCurrentProcessId() + 4 : 0;
+        SendMessageA(window, WM_COMMAND, IDM_JOYSTICK, 0);
+        const std::string& text = shell.balloons.back();
+        EXPECT_EQ(std::string("Lumo2|") + JoystickProblemText(CurrentJoystickStatus()), text) << "not cut";
+        EXPECT_NE(std::string::npos, text.find(c.says)) << text;
+    }
+    EXPECT_EQ(6u, shell.balloons.size());
+    SendMessageA(window, WM_COMMAND, IDM_SPACE, 0);
+    UnbindVJoyLibrary();
     RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
+}
+
+// Group Policy's signal, played: Wine takes the registration but never sets
+// the event.
+HANDLE PlayedPolicyEvents[2];  // the computer's, the user's
+BOOL WINAPI PlayRegisterPolicy(HANDLE event, BOOL machine)
+{
+    PlayedPolicyEvents[machine ? 0 : 1] = event;
+    return TRUE;
+}
+BOOL WINAPI PlayUnregisterPolicy(HANDLE event)
+{
+    PlayedPolicyEvents[event == PlayedPolicyEvents[0] ? 0 : 1] = NULL;
+    return TRUE;
+}
+
+TEST_F(TrayWindowTest, PoliciesWrittenWithoutABroadcastAreReadWhenGroupPolicySignals)
+{
+    PolicyNotificationFn systemRegister = RegisterPolicyNotification;
+    PolicyUnnotificationFn systemUnregister = UnregisterPolicyNotification;
+    RegisterPolicyNotification = PlayRegisterPolicy;
+    UnregisterPolicyNotification = PlayUnregisterPolicy;
+    ClearPolicies();
+    CreateTray();
+    for (int signal : {0, 1}) {  // the computer's policy comes, then the user's takes it away
+        ClearPolicies();
+        if (signal == 0)
+            StorePolicyDword(HKEY_LOCAL_MACHINE, PolicyActionModeName, ModeKodak);
+        ASSERT_NE(nullptr, PlayedPolicyEvents[signal]);
+        SetEvent(PlayedPolicyEvents[signal]);
+        LONG expected = signal == 0 ? ModeKodak : ModeSpace;
+        EXPECT_TRUE(WaitUntil([&] { return EffectiveActionMode() == expected; }, 5000)) << signal;
+        EXPECT_EQ(signal == 0 ? VK_F5 : VK_SPACE, Press().at(0).vk);
+    }
+    DestroyWindow(window);
+    window = NULL;
+    EXPECT_TRUE(!PlayedPolicyEvents[0] && !PlayedPolicyEvents[1]) << "given up with the window";
+    RegisterPolicyNotification = systemRegister;
+    UnregisterPolicyNotification = systemUnregister;
+    CreateTray();
+    EXPECT_TRUE(StartPolicyWatch(window)) << "userenv.dll bound from the system folder takes both";
 }
 
 TEST_F(TrayWindowTest, BlockedKeysWarningWaitsUntilTheIconCanShowIt)

@@ -150,18 +150,26 @@ TEST(VJoyTest, WithoutPPJoyAFreeVJoyDeviceIsTakenAndClickedForAHundredMillisecon
     struct {
         LONG disabled, status;  // vJoyEnabled off; GetVJDStatus's answer
         const char* calls;      // open, press, close; empty: unusable
+        JoystickStatus found;   // after the open
+        LONG buttons = DefaultVJoyButtons;
     } cases[] = {
-        {0, VJoyFree, "acquire 1, down 1/1, up 1/1, relinquish 1"},
-        {0, VJoyOwned, "down 1/1, up 1/1, relinquish 1"},
-        {0, VJoyBusy, ""}, {0, VJoyMissing, ""}, {0, VJoyUnknown, ""}, {1, VJoyFree, ""},
+        {0, VJoyFree, "acquire 1, down 1/1, up 1/1, relinquish 1", JoystickReady},
+        {0, VJoyOwned, "down 1/1, up 1/1, relinquish 1", JoystickReady},
+        {0, VJoyBusy, "", JoystickDeviceBusy},     {0, VJoyMissing, "", JoystickDeviceMissing},
+        {0, VJoyUnknown, "", JoystickDeviceMissing}, {1, VJoyFree, "", JoystickVJoyDisabled},
+        {0, VJoyFree, "", JoystickNoButtons, 0},
+        {0, VJoyFree, "acquire 1, down 1/1, up 1/1, relinquish 1", JoystickReady, 1},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "status " << c.status << ", disabled " << c.disabled);
+        SCOPED_TRACE(testing::Message() << "status " << c.status << ", disabled " << c.disabled << ", buttons "
+                                        << c.buttons);
         ClearVJoyLog();
         log->disabled = c.disabled;
         log->statusOverride = c.status + 1;
+        log->buttonsOverride = c.buttons + 1;
         bool usable = *c.calls != '\0';
         EXPECT_EQ(usable, OpenJoystick());
+        EXPECT_EQ(c.found, CurrentJoystickStatus());
         EXPECT_EQ(INVALID_HANDLE_VALUE, JoystickHandle) << "PPJoy is asked first";
         double ms = PressMs();
         CloseJoystick();
@@ -171,6 +179,49 @@ TEST(VJoyTest, WithoutPPJoyAFreeVJoyDeviceIsTakenAndClickedForAHundredMillisecon
     StoreVJoyLocation(REG_SZ, NULL, 0);
     UnbindVJoyLibrary();
     EXPECT_FALSE(OpenJoystick()) << "no vJoy installed";
+    EXPECT_EQ(JoystickNoDriver, CurrentJoystickStatus());
+}
+
+DWORD PlayedTicks;
+DWORD PlayedClock() { return PlayedTicks; }
+
+// A device another program held, or took over, is taken again at a press,
+// asked for at most once a second.
+TEST(VJoyTest, ADeviceThatComesBackIsTakenAgainAtAPressAtMostOnceASecond)
+{
+    PPJoyOutOfReach ppjoyGone;
+    ASSERT_TRUE(ppjoyGone.Done());
+    VJoyRegistered vjoy;
+    VJoyLog* log = OpenVJoyLog();
+    VJoyClockFn systemClock = VJoyClock;
+    VJoyClock = PlayedClock;
+    PlayedTicks = 0xFFFFFF00;  // across the tick count's wrap
+    ActionMode = ModeJoystick;
+    const DWORD other = GetCurrentProcessId() + 4;
+    log->owner = other;
+    EXPECT_FALSE(OpenJoystick());
+    const struct {
+        DWORD owner, atMs;  // who holds the device when the press comes
+        const char* calls;  // added by the press
+        JoystickStatus found;
+    } steps[] = {
+        {0, 999, "", JoystickDeviceBusy},  // freed, but asked under a second ago
+        {0, 1000, "acquire 1, down 1/1, up 1/1", JoystickReady},
+        {other, 1500, ", down 1/1", JoystickDeviceBusy},  // taken over: the click is refused
+        {0, 2000, ", acquire 1, down 1/1, up 1/1", JoystickReady},
+    };
+    std::string calls;
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.atMs);
+        log->owner = s.owner;
+        PlayedTicks = 0xFFFFFF00 + s.atMs;
+        double ms = PressMs();
+        EXPECT_EQ(calls += s.calls, DescribeVJoyCalls(GetCurrentProcessId()));
+        EXPECT_EQ(s.found, CurrentJoystickStatus());
+        EXPECT_TRUE(s.found == JoystickReady || ms < NoPulseMs) << ms << " ms: no pause without a click";
+    }
+    VJoyClock = systemClock;
+    UnbindVJoyLibrary();
 }
 
 TEST_F(JoystickTest, OtherModesSendNothingToTheDriver)

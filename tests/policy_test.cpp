@@ -276,19 +276,27 @@ TEST_F(PolicyTest, APolicyThatTakesTheJoystickModeAwayGivesVJoyBack)
     const struct {
         LONG user, policy;
         const char* calls;  // since the start
+        bool saved = false;  // "Save" in the settings window, which makes 10 the user's mode
     } steps[] = {
         {ModeSpace, ModeJoystick, "acquire 1"},
+        {ModeCustom, ModeJoystick, "acquire 1", true},
         {ModeSpace, ModeEnter, "acquire 1, relinquish 1"},
         {ModeJoystick, 0, "acquire 1, relinquish 1, acquire 1"},
+        {ModeCustom, 0, "acquire 1, relinquish 1, acquire 1, relinquish 1", true},
     };
     for (const auto& s : steps) {
-        SCOPED_TRACE(testing::Message() << "user " << s.user << ", policy " << s.policy);
+        SCOPED_TRACE(testing::Message() << "user " << s.user << ", policy " << s.policy << ", saved " << s.saved);
         ActionMode = s.user;
-        ClearPolicies();
-        if (s.policy)
-            StorePolicyDword(Machine, PolicyActionModeName, DWORD(s.policy));
-        RefreshPolicy();
+        if (s.saved) {
+            FollowSavedSettings();
+        } else {
+            ClearPolicies();
+            if (s.policy)
+                StorePolicyDword(Machine, PolicyActionModeName, DWORD(s.policy));
+            RefreshPolicy();
+        }
         EXPECT_EQ(s.calls, DescribeVJoyCalls(GetCurrentProcessId()));
+        EXPECT_EQ(EffectiveActionMode() == ModeJoystick, VJoyAcquired());
     }
     UnbindVJoyLibrary();
 }

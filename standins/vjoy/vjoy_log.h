@@ -17,12 +17,16 @@ struct VJoyCall {
 };
 
 const int VJoyLogSize = 64;
+const int DefaultVJoyButtons = 8;
 
 struct VJoyLog {
     // Set by tests: vJoyEnabled answers FALSE; GetVJDStatus answers
     // statusOverride - 1 for device 1 when it is not 0.
     LONG disabled;
     LONG statusOverride;
+    // Set by tests: GetVJDButtonNumber answers buttonsOverride - 1 for
+    // device 1 when it is not 0, else DefaultVJoyButtons.
+    LONG buttonsOverride;
     // The process that holds device 1, 0 when it is free.
     DWORD owner;
     LONGLONG frequency;

@@ -1,4 +1,4 @@
-// Stand-in for vJoy's 32-bit feeder library: the five functions Lumo2 binds,
+// Stand-in for vJoy's 32-bit feeder library: the six functions Lumo2 binds,
 // __cdecl and exported by their plain names, with one device (1) whose
 // owner and every change asked of it are kept in the shared log.
 #include "standins/vjoy/vjoy_log.h"
@@ -38,6 +38,14 @@ __declspec(dllexport) int __cdecl GetVJDStatus(UINT id)
     return log->owner == GetCurrentProcessId() ? 0 : 2;
 }
 
+__declspec(dllexport) int __cdecl GetVJDButtonNumber(UINT id)
+{
+    VJoyLog* log = OpenVJoyLog();
+    if (!log || id != 1)
+        return 0;
+    return log->buttonsOverride ? log->buttonsOverride - 1 : DefaultVJoyButtons;
+}
+
 __declspec(dllexport) BOOL __cdecl AcquireVJD(UINT id)
 {
     Record(VJoyAcquireCall, id, 0, 0);
@@ -51,7 +59,9 @@ __declspec(dllexport) BOOL __cdecl AcquireVJD(UINT id)
 __declspec(dllexport) BOOL __cdecl SetBtn(BOOL down, UINT id, UCHAR button)
 {
     Record(VJoySetButtonCall, id, down, button);
-    return GetVJDStatus(id) == 0;
+    // Taken by this process, or played by a test as already its own.
+    VJoyLog* log = OpenVJoyLog();
+    return log && id == 1 && (log->owner == GetCurrentProcessId() || log->statusOverride == 1);
 }
 
 __declspec(dllexport) VOID __cdecl RelinquishVJD(UINT id)

@@ -331,9 +331,18 @@ TEST_F(AppTest, WithoutPPJoyTheJoystickModeClicksVJoyAndGivesItBack)
     EXPECT_EQ(Describe(Space), Describe(Press()));
     lumo.Command(IDM_JOYSTICK);
     EXPECT_EQ(pid, log->owner) << "chosen again, taken again";
+
+    // Another program takes the device over: the click is refused, and once
+    // it lets go a later press takes the device back, without the menu.
+    const std::string before = "acquire 1, down 1/1, up 1/1, relinquish 1, acquire 1";
+    log->owner = GetCurrentProcessId();
+    EXPECT_TRUE(Press().empty());
+    EXPECT_EQ(before + ", down 1/1", callsAre(before + ", down 1/1"));
+    log->owner = 0;
+    EXPECT_TRUE(WaitUntil([&] { return Press().empty() && log->owner == pid; }, 5000)) << "taken back at a press";
     lumo.Command(IDM_EXIT);
     EXPECT_EQ(0u, lumo.WaitForExit(5000));
-    EXPECT_EQ("acquire 1, down 1/1, up 1/1, relinquish 1, acquire 1, relinquish 1", DescribeVJoyCalls(pid));
+    EXPECT_EQ(before + ", down 1/1, acquire 1, down 1/1, up 1/1, relinquish 1", DescribeVJoyCalls(pid));
     EXPECT_EQ(0u, log->owner) << "given back at exit";
 }
 
