@@ -252,8 +252,9 @@ TEST_F(InstallerTest, SetupRunAsAnotherAccountWarnsAndNeverStartsLumo2)
     for (bool proceed : {false, true}) {
         SCOPED_TRACE(proceed ? "OK" : "Cancel");
         // Turned off in Task Manager: offered unticked, and on again once ticked.
-        if (proceed)
+        if (proceed) {
             ASSERT_TRUE(MarkStartAtLogonDisabled());
+        }
         DWORD pid = 0;
         HANDLE setup = StartProcess(Quoted(SetupPath()) + other, NULL, &pid);
         ASSERT_NE(nullptr, setup);
