@@ -225,8 +225,6 @@ void FillTrayStatus(NOTIFYICONDATAA* data, HWND window)
 
 void UpdateTrayStatus()
 {
-    TrayStatus now;
-    DescribeTrayStatus(&now);
     bool joystickProblem = EffectiveActionMode() == ModeJoystick && CurrentJoystickStatus() != JoystickReady;
     if (joystickProblem && !JoystickProblemReported)
         ReportProgramEvent(EventNoJoystick, JoystickProblem(CurrentJoystickStatus()));
@@ -234,6 +232,8 @@ void UpdateTrayStatus()
 
     if (!TrayIconShown || !StatusWindow || !IsWindow(StatusWindow))
         return;  // the icon, once added, shows the status then in force
+    TrayStatus now;
+    DescribeTrayStatus(&now);
     if (now.ready == ShownStatus.ready && lstrcmpA(now.tip, ShownStatus.tip) == 0)
         return;
     NOTIFYICONDATAA data;

@@ -11,6 +11,7 @@
 #include "settings/settings_window.h"
 #include "tests/app/lumo_process.h"
 #include "tests/registry_scratch.h"
+#include "tests/sim_camera.h"
 #include "tests/test_support.h"
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
@@ -139,6 +140,21 @@ int WindowDpiAwareness(HWND window)
 INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM)
 {
     return FALSE;
+}
+
+// The tip the taskbar shows over an icon: a tooltip of the shell's process.
+HWND ShownTip(HWND taskbar)
+{
+    DWORD shell = 0;
+    GetWindowThreadProcessId(taskbar, &shell);
+    for (HWND w = FindWindowExA(NULL, NULL, "tooltips_class32", NULL); w;
+         w = FindWindowExA(NULL, w, "tooltips_class32", NULL)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == shell && IsWindowVisible(w))
+            return w;
+    }
+    return NULL;
 }
 
 class ScaleTest : public RegistryTest {};
@@ -271,6 +287,71 @@ TEST_F(ScaleTest, AboutBoxShowsItsWholeVersionLine)
     ExpectTextsFit(about, ExpectedDpi());
     DestroyWindow(about);
     FreeLibrary(module);
+}
+
+// The icon as the taskbar shows it, ready and then not ready once the camera
+// has gone, and its tip: checked, and kept as pictures for the README.
+TEST_F(ScaleTest, TrayIconIsDimmedInTheTaskbarWhenTheCameraGoes)
+{
+    SimCamera camera;
+    camera.Add(1);
+    LumoProcess lumo;
+    ASSERT_TRUE(lumo.Start());
+    HWND taskbar = FindWindowA("Shell_TrayWnd", NULL);
+    ASSERT_NE(nullptr, taskbar) << "the test bed's desktop has a taskbar";
+    WindowPicture ready, dimmed;
+    // Painted once the icon is in: then nothing changes until the camera goes.
+    WaitUntil([&] {
+        WindowPicture now = CaptureWindow(taskbar);
+        bool same = now.pixels == ready.pixels;
+        ready = now;
+        return same && Drawn(taskbar);
+    }, 3000);
+    camera.RemoveAll();
+    AnnounceDeviceChange();
+    ASSERT_TRUE(WaitUntil([&] { return (dimmed = CaptureWindow(taskbar)).pixels != ready.pixels; }, 5000))
+        << "the icon never changed";
+    // Where the pictures differ is the icon: its size the taskbar's small
+    // icon, and nothing of its colour left.
+    RECT icon = {ready.width, ready.height, 0, 0};
+    bool grey = true;
+    for (int y = 0; y < ready.height; ++y)
+        for (int x = 0; x < ready.width; ++x) {
+            DWORD was = ready.At(x, y), is = dimmed.At(x, y);
+            if (was == is)
+                continue;
+            icon = {std::min(icon.left, LONG(x)), std::min(icon.top, LONG(y)), std::max(icon.right, LONG(x + 1)),
+                    std::max(icon.bottom, LONG(y + 1))};
+            int r = GetRValue(is), g = GetGValue(is), b = GetBValue(is);
+            grey = grey && std::max({r, g, b}) - std::min({r, g, b}) <= 24;
+        }
+    const LONG size = SmallIconSizeForDpi(ExpectedDpi());
+    EXPECT_TRUE(grey) << "the not-ready icon keeps colour";
+    EXPECT_LE(icon.right - icon.left, size);
+    EXPECT_LE(icon.bottom - icon.top, size);
+    EXPECT_GT(icon.right - icon.left, size / 2) << "more than a few pixels changed";
+
+    // The pictures: both icons side by side, then the tip the pointer brings up.
+    RECT around = {icon.left - 4, 0, icon.left + size + 4, ready.height};
+    WindowPicture pair;
+    pair.width = 2 * (around.right - around.left);
+    pair.height = ready.height;
+    for (int y = 0; y < pair.height; ++y)
+        for (int x = 0; x < pair.width; ++x) {
+            const WindowPicture& from = x < pair.width / 2 ? ready : dimmed;
+            int fromX = std::min(int(around.left) + x % (pair.width / 2), from.width - 1);
+            pair.pixels.push_back(from.At(std::max(fromX, 0), y));
+        }
+    EXPECT_TRUE(SaveScreenshot(pair, PictureName("tray-icons", ExpectedDpi()).c_str()));
+    RECT bar;
+    GetWindowRect(taskbar, &bar);
+    SetCursorPos(bar.left + (icon.left + icon.right) / 2, bar.top + (icon.top + icon.bottom) / 2);
+    HWND tip = NULL;
+    EXPECT_TRUE(WaitUntil([&] { return (tip = ShownTip(taskbar)) != NULL && Drawn(tip); }, 5000)) << "no tip";
+    if (tip) {
+        EXPECT_TRUE(SaveScreenshot(tip, PictureName("tray-tip", ExpectedDpi()).c_str()));
+    }
+    SetCursorPos(0, 0);
 }
 
 }  // namespace
