@@ -23,12 +23,23 @@ set_display_scale 192 gulim
 (cd "$BUILD_DIR" && LUMO2_LOGPIXELS=192 ctest --output-on-failure --timeout 120 -R 'ScaleTest.TrayIcon')
 set_display_scale 96 gulim
 shots=$BUILD_DIR/screenshots
-for shot in tray-icons-100 tray-icons-150 tray-icons-200 tray-tip-100; do
-    [ -e "$shots/$shot.bmp" ] || { echo "make-images: no screenshot $shot" >&2; exit 1; }
+# Ready and not ready side by side at 16, 24 and 32 pixels, cut from the
+# taskbar where its two pictures differ, and the tip below them.
+icons=()
+for scale in 100 150 200; do
+    ready=$shots/taskbar-ready-$scale.bmp
+    dimmed=$shots/taskbar-not-ready-$scale.bmp
+    [ -e "$ready" ] && [ -e "$dimmed" ] || { echo "make-images: no taskbar at $scale %" >&2; exit 1; }
+    read -r width left < <(convert "$ready" "$dimmed" -compose difference -composite -threshold 1% -trim \
+        -format '%w %X\n' info:)
+    height=$(identify -format '%h' "$ready")
+    convert "$ready" "$dimmed" -crop "$((width + 8))x$height+$((left - 4))+0" +repage +append \
+        -bordercolor white -border 4x0 "$shots/tray-icons-$scale.bmp"
+    icons+=("$shots/tray-icons-$scale.bmp")
 done
-# Ready and not ready side by side at 16, 24 and 32 pixels, the tip below.
-convert -background white \( "$shots/tray-icons-100.bmp" "$shots/tray-icons-150.bmp" "$shots/tray-icons-200.bmp" \
-    -gravity center -splice 8x0 +append \) "$shots/tray-tip-100.bmp" -gravity west -splice 0x6 -append \
+[ -e "$shots/tray-tip-100.bmp" ] || { echo "make-images: no tip" >&2; exit 1; }
+convert -background white \( "${icons[@]}" -gravity center +append \) \
+    \( "$shots/tray-tip-100.bmp" -bordercolor white -border 4 \) -gravity west -append \
     -strip "$REPO_DIR/docs/tray-status.png"
 echo docs/tray-status.png
 for name in custom-settings tray-menu about-box custom-settings-150 about-box-150; do

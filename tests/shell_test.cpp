@@ -210,25 +210,10 @@ TEST_F(MenuResourceTest, TrayIconIsTheImageDrawnForEachSmallIconSize)
 TEST(TrayTipTest, TheCameraNameGivesWayBeforeTheMode)
 {
     const std::string dash = TipSeparator();
-    const std::string lumo = "Lumo2" + dash;
-    const std::string busy = lumo + "JOYSTICK, set by your administrator (vJoy device 1 in use)" + dash;
-    const std::string longName(200, 'N');
-    const struct {
-        const char* mode;
-        bool policy;
-        const char* problem;
-        std::string camera, expected;
-    } cases[] = {
-        {"Kodak(F5)", false, NULL, "USB 2820 Video", lumo + "Kodak(F5)" + dash + "USB 2820 Video"},
-        {"Enter", true, "", "no camera found", lumo + "Enter, set by your administrator" + dash + "no camera found"},
-        {"JOYSTICK", true, "vJoy device 1 in use", longName, busy + std::string(124 - busy.size(), 'N') + "..."},
-    };
-    for (const auto& c : cases) {
-        char tip[128];
-        ComposeTrayTip(tip, c.mode, c.policy, c.problem, c.camera.c_str());
-        EXPECT_EQ(c.expected, tip);
-        EXPECT_GE(127u, strlen(tip));
-    }
+    const std::string head = "Lumo2" + dash + "JOYSTICK, set by your administrator (vJoy device 1 in use)" + dash;
+    char tip[128];
+    ComposeTrayTip(tip, "JOYSTICK", true, "vJoy device 1 in use", std::string(200, 'N').c_str());
+    EXPECT_EQ(head + std::string(124 - head.size(), 'N') + "...", tip);
 }
 
 TEST(TimeTextTest, DigitsBecomeTheTimeAndOverlongNumbersSaturate)
