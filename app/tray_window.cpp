@@ -216,12 +216,14 @@ static void OnPollTimer(HWND window, WPARAM timerId)
     // Keys are still sent: the warning may be wrong, and then they arrive.
     // Without an icon there is no balloon, so the warning is kept for a
     // press that can show it.
-    if (TrayIconShown && ModeSendsKeys(EffectiveActionMode()) && TakeBlockedKeysWarning()) {
+    bool blocked = TrayIconShown && ModeSendsKeys(EffectiveActionMode()) && TakeBlockedKeysWarning();
+    if (blocked)
         ShowBalloon(window, BlockedKeysText);
-        ReportProgramEvent(EventKeysBlocked);
-    }
     JoystickStatus joystickBefore = CurrentJoystickStatus();
     PerformAction();
+    // After the keys have gone, so that neither costs the press any time.
+    if (blocked)
+        ReportProgramEvent(EventKeysBlocked);
     if (CurrentJoystickStatus() != joystickBefore)
         UpdateTrayStatus();
 }

@@ -41,8 +41,6 @@ FakeShell* Shell;
 
 void KeepIconAndTip(NOTIFYICONDATAA* data)
 {
-    if (!(data->uFlags & NIF_TIP))
-        return;
     Shell->tip = data->szTip;
     Shell->icon = data->hIcon;
 }
