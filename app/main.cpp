@@ -2,8 +2,10 @@
 // of the dental imaging program in front, from the notification area.
 #include "app/shell.h"
 #include "app/takeover.h"
+#include "app/tray_status.h"
 #include "camera/button_source.h"
 #include "platform/dll_search.h"
+#include "platform/event_log.h"
 #include "res/resource.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
@@ -18,10 +20,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (AnotherCopyRuns(mutex, GetLastError()) && !TakeOverRunningCopy(mutex, TakeOverWaitMs))
         return 0;
     RegisterForRestartAfterUpgrade();
+    ReportProgramEvent(EventStarted);
     if (!InitializeShell(instance))
         return 0;
     ConnectCamera();
+    FollowCameraConnect();
     int exitCode = RunMessageLoop();
     ReleaseDevices();
+    CloseEventSource();
     return exitCode;
 }

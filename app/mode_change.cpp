@@ -1,5 +1,7 @@
 #include "app/mode_change.h"
 #include "actions/joystick.h"
+#include "app/tray_status.h"
+#include "platform/event_log.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
 
@@ -16,27 +18,35 @@ static bool FollowModeInForce(LONG before, bool chosenAgain)
     return true;
 }
 
-void FollowSavedSettings()
+void FollowSavedSettings(bool saved)
 {
+    if (!saved)
+        ReportProgramEvent(EventSettingsNotSaved);
     FollowModeInForce(ModeJoystick, false);
+    UpdateTrayStatus();
 }
 
 void StartModeInForce()
 {
     ActivePolicy = ReadPolicy();
     FollowModeInForce(0, false);
+    UpdateTrayStatus();
 }
 
 bool ChangeActionMode(LONG mode)
 {
     LONG before = EffectiveActionMode();
     ActionMode = mode;
-    return FollowModeInForce(before, mode == ModeJoystick);
+    bool usable = FollowModeInForce(before, mode == ModeJoystick);
+    UpdateTrayStatus();
+    return usable;
 }
 
 bool ReopenJoystick()
 {
-    return FollowModeInForce(ModeJoystick, true);
+    bool usable = FollowModeInForce(ModeJoystick, true);
+    UpdateTrayStatus();
+    return usable;
 }
 
 void RefreshPolicy()
@@ -44,4 +54,5 @@ void RefreshPolicy()
     LONG before = EffectiveActionMode();
     ActivePolicy = ReadPolicy();
     FollowModeInForce(before, false);
+    UpdateTrayStatus();
 }

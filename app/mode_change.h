@@ -15,9 +15,10 @@ bool ChangeActionMode(LONG mode);
 // The JOYSTICK item chosen while a policy sets that mode: opened afresh, the
 // user's own mode unchanged.
 bool ReopenJoystick();
-// After "Save", which has made 10 the user's mode: a policy's joystick stays
-// held, any other gives vJoy's device back.
-void FollowSavedSettings();
+// After "Save", which has made 10 the user's mode whether or not the record
+// was stored (saved): a policy's joystick stays held, any other gives vJoy's
+// device back; a failed save goes to the Event Log for IT.
+void FollowSavedSettings(bool saved);
 // Reads the policies again (when the menu opens, on a policy change) and
 // keeps the joystick in step as above.
 void RefreshPolicy();

@@ -2,13 +2,16 @@
 // icon with its popup menu, and the About box.
 #include "app/tray_window.h"
 #include "actions/actions.h"
+#include "actions/joystick.h"
 #include "app/elevation.h"
 #include "app/mode_change.h"
 #include "app/policy_watch.h"
 #include "app/shell.h"
 #include "app/takeover.h"
+#include "app/tray_status.h"
 #include "camera/button_source.h"
 #include "platform/display_scale.h"
+#include "platform/event_log.h"
 #include "res/resource.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
@@ -129,12 +132,11 @@ static bool AddTrayIcon(HWND window)
 {
     NOTIFYICONDATAA data;
     FillIconData(&data, window);
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uFlags = NIF_MESSAGE;
     data.uCallbackMessage = WM_TRAY_CALLBACK;
-    // Drawn for the notification area's size at this scale, not shrunk
-    // from a larger image.
-    data.hIcon = SmallIconForDpi(AppInstance, IDI_TRAY, WindowDpi(window));
-    lstrcpyA(data.szTip, "Lumo2");
+    // Drawn for the notification area's size at its scale, not shrunk from
+    // a larger image, and showing the status in force, not a plain one.
+    FillTrayStatus(&data, window);
     if (TrayNotify(NIM_ADD, &data))
         return true;
     return TrayNotify(NIM_MODIFY, &data) != FALSE;
@@ -254,9 +256,16 @@ static void OnPollTimer(HWND window, WPARAM timerId)
     // Keys are still sent: the warning may be wrong, and then they arrive.
     // Without an icon there is no balloon, so the warning is kept for a
     // press that can show it.
-    if (TrayIconShown && ModeSendsKeys(EffectiveActionMode()) && TakeBlockedKeysWarning())
+    bool blocked = TrayIconShown && ModeSendsKeys(EffectiveActionMode()) && TakeBlockedKeysWarning();
+    if (blocked)
         ShowBalloon(window, BlockedKeysText);
+    JoystickStatus joystickBefore = CurrentJoystickStatus();
     PerformAction();
+    // After the keys have gone, so that neither costs the press any time.
+    if (blocked)
+        ReportProgramEvent(EventKeysBlocked);
+    if (CurrentJoystickStatus() != joystickBefore)
+        UpdateTrayStatus();
 }
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -268,6 +277,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
         StopPolicyWatch();
         RemoveTrayIcon(window);
+        FreeDimmedIcons();
         PostQuitMessage(0);
         KillTimer(window, PollTimerId);
         return 0;
@@ -279,6 +289,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_DEVICECHANGE:
         ConnectCamera();
+        FollowCameraConnect();
         return 0;
     case WM_QUERYENDSESSION:
         return TRUE;

@@ -13,11 +13,35 @@ start_testbed
 bash "$REPO_DIR/scripts/install-standins.sh" "$BIN_DIR"
 rm -rf "$BUILD_DIR/screenshots"
 (cd "$BUILD_DIR" && ctest --output-on-failure --timeout 120 \
-    -R 'SettingsWindowTest.OpeningShowsTheStoredValues|AppTest.TrayButtonDownOpensThePopupMenu|AppTest.AboutBoxKeepsPollingAndWritesTheModeBack')
-# The Custom Settings window and the About box again at 150 %.
+    -R 'SettingsWindowTest.OpeningShowsTheStoredValues|AppTest.TrayButtonDownOpensThePopupMenu|AppTest.AboutBoxKeepsPollingAndWritesTheModeBack|ScaleTest.TrayIcon')
+# The Custom Settings window and the About box again at 150 %, the tray
+# icon at 150 and 200 % as well.
 set_display_scale 144 gulim
 (cd "$BUILD_DIR" && LUMO2_LOGPIXELS=144 ctest --output-on-failure --timeout 120 \
-    -R 'ScaleTest.RunningProgramLaysOutItsSettingsWindowForTheScale')
+    -R 'ScaleTest.RunningProgramLaysOutItsSettingsWindowForTheScale|ScaleTest.TrayIcon')
+set_display_scale 192 gulim
+(cd "$BUILD_DIR" && LUMO2_LOGPIXELS=192 ctest --output-on-failure --timeout 120 -R 'ScaleTest.TrayIcon')
+set_display_scale 96 gulim
+shots=$BUILD_DIR/screenshots
+# Ready and not ready side by side at 16, 24 and 32 pixels, cut from the
+# taskbar where its two pictures differ, and the tip below them.
+icons=()
+for scale in 100 150 200; do
+    ready=$shots/taskbar-ready-$scale.bmp
+    dimmed=$shots/taskbar-not-ready-$scale.bmp
+    [ -e "$ready" ] && [ -e "$dimmed" ] || { echo "make-images: no taskbar at $scale %" >&2; exit 1; }
+    read -r width left < <(convert "$ready" "$dimmed" -compose difference -composite -threshold 1% -trim \
+        -format '%w %X\n' info:)
+    height=$(identify -format '%h' "$ready")
+    convert "$ready" "$dimmed" -crop "$((width + 8))x$height+$((left - 4))+0" +repage +append \
+        -bordercolor white -border 4x0 "$shots/tray-icons-$scale.bmp"
+    icons+=("$shots/tray-icons-$scale.bmp")
+done
+[ -e "$shots/tray-tip-100.bmp" ] || { echo "make-images: no tip" >&2; exit 1; }
+convert -background white \( "${icons[@]}" -gravity center +append \) \
+    \( "$shots/tray-tip-100.bmp" -bordercolor white -border 4 \) -gravity west -append \
+    -strip "$REPO_DIR/docs/tray-status.png"
+echo docs/tray-status.png
 for name in custom-settings tray-menu about-box custom-settings-150 about-box-150; do
     shot="$BUILD_DIR/screenshots/$name.bmp"
     [ -e "$shot" ] || { echo "make-images: no screenshot $name" >&2; exit 1; }

@@ -1,6 +1,7 @@
 // Display scale: the DPI calls of newer Windows bound at run time, with the
 // screen-wide answers of older versions in their place.
 #include "platform/display_scale.h"
+#include "platform/dll_search.h"
 
 typedef UINT(WINAPI* GetDpiForWindowFn)(HWND);
 typedef BOOL(WINAPI* AdjustWindowRectExForDpiFn)(RECT*, DWORD, BOOL, DWORD, UINT);
@@ -28,6 +29,39 @@ UINT WindowDpi(HWND window)
         reinterpret_cast<GetDpiForWindowFn>(User32Function("GetDpiForWindow"));
     UINT dpi = getDpiForWindow && window ? getDpiForWindow(window) : 0;
     return dpi ? dpi : ScreenDpi();
+}
+
+typedef HRESULT(WINAPI* GetDpiForMonitorFn)(HMONITOR, int, UINT*, UINT*);
+
+// shcore.dll has it from Windows 8.1 on; taken from the system folder by
+// full path, like every library that is not imported.
+static GetDpiForMonitorFn FindGetDpiForMonitor()
+{
+    char path[MAX_PATH + 16];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return NULL;
+    lstrcatA(path, "\\shcore.dll");
+    HMODULE shcore = LoadLibraryQuietly(path);
+    if (!shcore)
+        return NULL;
+    return reinterpret_cast<GetDpiForMonitorFn>(
+        reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")));
+}
+
+UINT TaskbarDpi(HWND window)
+{
+    static GetDpiForMonitorFn getDpiForMonitor = FindGetDpiForMonitor();
+    // The hidden window may sit on any monitor; the icons are drawn by the
+    // taskbar on its own.
+    HWND taskbar = FindWindowA("Shell_TrayWnd", NULL);
+    UINT dpiX = 0, dpiY = 0;
+    const int effectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+    if (taskbar && getDpiForMonitor &&
+        SUCCEEDED(getDpiForMonitor(MonitorFromWindow(taskbar, MONITOR_DEFAULTTOPRIMARY), effectiveDpi, &dpiX, &dpiY)) &&
+        dpiY)
+        return dpiY;
+    return WindowDpi(window);
 }
 
 int ScaleToDpi(int value, UINT dpi)

@@ -10,6 +10,9 @@ const UINT BaseDpi = 96;
 
 // The DPI of the window's monitor, or the screen's where Windows knows only one.
 UINT WindowDpi(HWND window);
+// The DPI of the monitor that holds the taskbar, where the notification
+// area draws its icons; window's DPI where that cannot be asked.
+UINT TaskbarDpi(HWND window);
 // The screen's DPI, which windows have before they are on a monitor.
 UINT ScreenDpi();
 // A 96-DPI figure at the given DPI.

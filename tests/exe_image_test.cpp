@@ -6,6 +6,7 @@
 // library brings imports that antivirus heuristics flag in an unsigned
 // program that injects keys, and the file grows past its budget.
 #include "lumo2_version.h"
+#include "platform/event_log.h"
 #include "res/resource.h"
 #include "tests/test_support.h"
 #include <gtest/gtest.h>
@@ -156,7 +157,7 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
     // not read and the absences below would prove nothing.
     const char* called[] = {"CreateMutexA", "SendInput", "MapVirtualKeyA", "Shell_NotifyIconA",
                             "RegQueryValueExA", "CoCreateInstance", "DeviceIoControl", "GetTickCount",
-                            "ImmAssociateContextEx", "ImmGetVirtualKey"};
+                            "ImmAssociateContextEx", "ImmGetVirtualKey", "ReportEventA"};
     for (const char* function : called)
         EXPECT_TRUE(Imports(imports, function)) << function << " missing from the import table";
 
@@ -171,6 +172,7 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
         {"_beginthreadex", "winpthread"},
         {"AddVectoredExceptionHandler", "winpthread"},
         {"RaiseException", "the unwinder"},
+        {"GetDpiForMonitor", "a direct call instead of the one bound by name (shcore.dll is Windows 8.1 and later)"},
         {"SetDefaultDllDirectories", "a direct call instead of the one bound by name (Windows 7 without KB2533623 lacks it)"},
         {"RegisterApplicationRestart", "a direct call instead of the one bound by name"},
     };
@@ -280,6 +282,31 @@ BOOL CALLBACK CountName(HMODULE, LPCSTR, LPSTR name, LONG_PTR names)
 // for at each display scale (16 px at 100 % up to 40 at 250 %, 32 and 48
 // for large icons), each stored once: a second copy of the 256 x 256 picture
 // would cost its full size again.
+// What the Event Viewer shows for each entry, found as it finds it: by the
+// entry's whole ID in the file the event source names.
+TEST_F(ExeIconTest, EachEventHasItsTextInTheMessageTable)
+{
+    const struct {
+        DWORD id;
+        const char* text;  // with "camera" as the insert
+    } events[] = {
+        {EventStarted, "Lumo2 started."},
+        {EventCameraConnected, "Lumo2 found the camera: camera."},
+        {EventCameraNotFound, "Lumo2 finds no camera"},
+        {EventKeysBlocked, "The program in front runs as administrator"},
+        {EventNoJoystick, "The JOYSTICK mode is in force but no virtual joystick can be used (camera)"},
+        {EventSettingsNotSaved, "Lumo2 could not save"},
+    };
+    for (const auto& e : events) {
+        DWORD_PTR insert[] = {DWORD_PTR("camera")};
+        char text[512] = {0};
+        DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module_, e.id, 0,
+                                      text, sizeof(text), reinterpret_cast<va_list*>(insert));
+        EXPECT_NE(0u, length) << std::hex << e.id << " error " << std::dec << GetLastError();
+        EXPECT_EQ(0u, std::string(text).find(e.text)) << text;
+    }
+}
+
 TEST_F(ExeIconTest, IconGroupsShareOneImagePerSizeAndSayItsTrueSize)
 {
     const int sides[] = {16, 20, 24, 32, 40, 48, 256};

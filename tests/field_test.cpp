@@ -5,9 +5,13 @@
 #include "actions/vjoy.h"
 #include "settings/action_mode.h"
 #include "app/elevation.h"
+#include "app/mode_change.h"
 #include "app/policy_watch.h"
 #include "app/shell.h"
+#include "app/tray_status.h"
 #include "app/tray_window.h"
+#include "platform/event_log.h"
+#include "settings/policy.h"
 #include "camera/button_source.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
@@ -32,8 +36,18 @@ struct FakeShell {
     std::set<std::pair<HWND, UINT>> icons;
     int adds = 0;
     std::vector<std::string> balloons;  // "title|text" of each NIF_INFO
+    std::string tip;                    // as last added or changed
+    HICON icon = NULL;
+    int tipChanges = 0;                 // NIM_MODIFY with a tip
 };
+
 FakeShell* Shell;
+
+void KeepIconAndTip(NOTIFYICONDATAA* data)
+{
+    Shell->tip = data->szTip;
+    Shell->icon = data->hIcon;
+}
 
 BOOL FakeNotify(DWORD message, NOTIFYICONDATAA* data)
 {
@@ -49,10 +63,15 @@ BOOL FakeNotify(DWORD message, NOTIFYICONDATAA* data)
         if (present)
             return FALSE;
         Shell->icons.insert(id);
+        KeepIconAndTip(data);
         return TRUE;
     case NIM_MODIFY:
         if (present && (data->uFlags & NIF_INFO))
             Shell->balloons.push_back(std::string(data->szInfoTitle) + "|" + data->szInfo);
+        if (present && (data->uFlags & NIF_TIP)) {
+            KeepIconAndTip(data);
+            ++Shell->tipChanges;
+        }
         return present;
     case NIM_DELETE:
         Shell->icons.erase(id);
@@ -71,6 +90,14 @@ void PlayedForegroundTarget(ForegroundTarget* target)
 }
 DWORD MediumIntegrity() { return SECURITY_MANDATORY_MEDIUM_RID; }
 
+// Event Log entries as "low 16 bits of the ID:type[:insert]".
+std::vector<std::string> Entries;
+BOOL RecordEntry(HANDLE, WORD type, DWORD id, const char* insert)
+{
+    Entries.push_back(std::to_string(id & 0xFFFF) + ":" + std::to_string(type) + (insert ? std::string(":") + insert : ""));
+    return TRUE;
+}
+
 class TrayWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -81,6 +108,10 @@ protected:
         LookUpForegroundTarget = PlayedForegroundTarget;
         LookUpOwnIntegrity = MediumIntegrity;
         ForgetBlockedKeysWarnings();
+        // Event Log entries recorded, and the source not registered.
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKeyPath);
+        Entries.clear();
+        WriteEventEntry = RecordEntry;
         PlayedTarget = ForegroundTarget();
         TargetLookups = 0;
         ActionMode = ModeSpace;
@@ -92,11 +123,13 @@ protected:
         ConnectCamera();
         ASSERT_EQ(1, ExtensionUnitActive);
         ExtensionUnitButtonDown = 0;
-        AppInstance = GetModuleHandleA(NULL);
+        // The program's menu and icons, for the tip and the icon.
+        AppInstance = LoadLibraryExA("Lumo2.exe", NULL, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(nullptr, AppInstance);
         WNDCLASSEXA wc = {};
         wc.cbSize = sizeof(wc);
         wc.lpfnWndProc = TrayWindowProc;
-        wc.hInstance = AppInstance;
+        wc.hInstance = GetModuleHandleA(NULL);
         wc.lpszClassName = "FieldTestTray";
         RegisterClassExA(&wc);
         taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
@@ -109,14 +142,25 @@ protected:
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
         }  // the quit message the tray window posts
         ReleaseCamera();
+        FreeDimmedIcons();
+        FreeLibrary(AppInstance);
+        AppInstance = NULL;
         TrayNotify = previousNotify;
         LookUpForegroundTarget = LookUpForegroundTargetOfSystem;
         LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKeyPath);
+        WriteEventEntry = WriteEventEntryOfSystem;
+    }
+    static void RegisterEventSource()
+    {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, EventSourceKeyPath, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL));
+        RegCloseKey(key);
     }
     void CreateTray()
     {
         window = CreateWindowExA(0, "FieldTestTray", NULL, WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, NULL,
-                                 NULL, AppInstance, NULL);
+                                 NULL, GetModuleHandleA(NULL), NULL);
         ASSERT_NE(nullptr, window);
     }
     void Tick(WPARAM id = PollTimerId) { SendMessageA(window, WM_TIMER, id, 0); }
@@ -189,6 +233,7 @@ TEST_F(TrayWindowTest, TaskbarCreatedAddsTheIconAgainAndNeverTwice)
 
 TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndOneBalloonPerProcess)
 {
+    RegisterEventSource();
     CreateTray();
     const std::string balloon = std::string("Lumo2|") + BlockedKeysText;
     for (int i = 0; i < 10; ++i)
@@ -228,6 +273,7 @@ TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndOneBalloonPerProcess)
         EXPECT_EQ(p.balloons, shell.balloons.size());
         EXPECT_EQ(p.lookups, TargetLookups);
     }
+    EXPECT_EQ(std::vector<std::string>(4, "4:2"), Entries) << "an entry with each balloon";
 }
 
 TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
@@ -235,14 +281,17 @@ TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
     PPJoyOutOfReach ppjoyGone;
     ASSERT_TRUE(ppjoyGone.Done());
     StoreVJoyLocation(REG_SZ, NULL, 0);
+    RegisterEventSource();
     CreateTray();
     for (size_t chosen = 1; chosen <= 2; ++chosen) {
         SendMessageA(window, WM_COMMAND, IDM_JOYSTICK, 0);
+        EXPECT_NE(std::string::npos, shell.tip.find("JOYSTICK (no joystick driver)")) << shell.tip;
         EXPECT_TRUE(Press().empty());
         SendMessageA(window, WM_COMMAND, IDM_SPACE, 0);
         ASSERT_EQ(chosen, shell.balloons.size()) << "once each time it is chosen, not per press";
         EXPECT_EQ(std::string("Lumo2|") + NoJoystickText, shell.balloons.back());
     }
+    EXPECT_EQ(std::vector<std::string>(2, "5:2:no joystick driver"), Entries);
     // vJoy there but unusable: the balloon says, whole, why and what to do.
     VJoyRegistered vjoy;
     const struct {
@@ -324,6 +373,56 @@ TEST_F(TrayWindowTest, BlockedKeysWarningWaitsUntilTheIconCanShowIt)
     ASSERT_TRUE(TrayIconShown);
     Press();
     EXPECT_EQ(1u, shell.balloons.size()) << "the warning not shown before is shown now";
+}
+
+TEST_F(TrayWindowTest, IconAndTipFollowTheCameraTheModeAndAPolicyAndEntriesNeedTheSource)
+{
+    const std::string dash = TipSeparator();
+    if (GetACP() == 1252) {
+        EXPECT_EQ(" \x96 ", dash) << "the en dash of the code page";
+    }
+    CreateTray();
+    const HICON ready = shell.icon;
+    EXPECT_EQ("Lumo2" + dash + "Space" + dash + "camera found by its vendor library", shell.tip);
+
+    // The camera is lost: the picture dimmed and the tip says so, once.
+    sim->euConnectedResult = 0;
+    SendMessageA(window, WM_DEVICECHANGE, 0, 0);
+    EXPECT_EQ("Lumo2" + dash + "Space" + dash + "no camera found", shell.tip);
+    EXPECT_EQ(DimmedIcon(ready), shell.icon);
+    EXPECT_NE(ready, shell.icon);
+    int changes = shell.tipChanges;
+    SendMessageA(window, WM_DEVICECHANGE, 0, 0);
+    EXPECT_EQ(changes, shell.tipChanges) << "nothing changed, nothing sent";
+    EXPECT_TRUE(Entries.empty()) << "no source registered, no entry";
+
+    // With the source registered, the capture driver's camera comes.
+    RegisterEventSource();
+    camera.Add(1);
+    SendMessageA(window, WM_DEVICECHANGE, 0, 0);
+    SendMessageA(window, WM_DEVICECHANGE, 0, 0);
+    EXPECT_EQ("Lumo2" + dash + "Space" + dash + SimCameraName, shell.tip);
+    EXPECT_EQ(ready, shell.icon);
+    SendMessageA(window, WM_COMMAND, IDM_KODAK, 0);
+    EXPECT_EQ("Lumo2" + dash + "Kodak(F5)" + dash + SimCameraName, shell.tip);
+    RegSetKeyValueA(HKEY_CURRENT_USER, PolicyKeyPath, PolicyActionModeName, REG_DWORD, "\x03\0\0\0", 4);
+    SendMessageA(window, WM_SETTINGCHANGE, 0, LPARAM("Policy"));
+    EXPECT_EQ("Lumo2" + dash + "Enter, set by your administrator" + dash + SimCameraName, shell.tip);
+    RegDeleteTreeA(HKEY_CURRENT_USER, PolicyKeyPath);
+    SendMessageA(window, WM_SETTINGCHANGE, 0, LPARAM("Policy"));
+    camera.RemoveAll();
+    SendMessageA(window, WM_DEVICECHANGE, 0, 0);
+    EXPECT_EQ(DimmedIcon(ready), shell.icon);
+    FollowSavedSettings(true);
+    FollowSavedSettings(false);
+    EXPECT_EQ((std::vector<std::string>{std::string("2:4:") + SimCameraName, "3:2", "6:1"}), Entries);
+
+    // An icon added again shows the status in force, not the plain one.
+    shell.icons.clear();
+    SendMessageA(window, taskbarCreated, 0, 0);
+    EXPECT_EQ("Lumo2" + dash + "Kodak(F5)" + dash + "no camera found", shell.tip);
+    EXPECT_EQ(DimmedIcon(ready), shell.icon);
+    RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
 }
 
 TEST(BlockedKeysTest, OnlyAHigherOrUnaskableProcessOfAnotherIdBlocksKeys)

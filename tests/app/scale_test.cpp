@@ -11,6 +11,7 @@
 #include "settings/settings_window.h"
 #include "tests/app/lumo_process.h"
 #include "tests/registry_scratch.h"
+#include "tests/sim_camera.h"
 #include "tests/test_support.h"
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
@@ -139,6 +140,18 @@ int WindowDpiAwareness(HWND window)
 INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM)
 {
     return FALSE;
+}
+
+// The tip the taskbar shows over an icon: a tooltip of the shell's process.
+HWND ShownTip(HWND taskbar)
+{
+    DWORD shell = 0, owner = 0;
+    GetWindowThreadProcessId(taskbar, &shell);
+    HWND w = NULL;
+    while ((w = FindWindowExA(NULL, w, "tooltips_class32", NULL)) != NULL)
+        if (GetWindowThreadProcessId(w, &owner) && owner == shell && IsWindowVisible(w))
+            return w;
+    return NULL;
 }
 
 class ScaleTest : public RegistryTest {};
@@ -271,6 +284,56 @@ TEST_F(ScaleTest, AboutBoxShowsItsWholeVersionLine)
     ExpectTextsFit(about, ExpectedDpi());
     DestroyWindow(about);
     FreeLibrary(module);
+}
+
+// The icon as the taskbar shows it, ready and then not ready once the camera
+// has gone, and its tip: checked, and kept as pictures for the README.
+TEST_F(ScaleTest, TrayIconIsDimmedInTheTaskbarWhenTheCameraGoes)
+{
+    SimCamera camera;
+    camera.Add(1);
+    LumoProcess lumo;
+    ASSERT_TRUE(lumo.Start());
+    HWND taskbar = FindWindowA("Shell_TrayWnd", NULL);
+    ASSERT_NE(nullptr, taskbar) << "the test bed's desktop has a taskbar";
+    WindowPicture ready, dimmed;
+    // Painted once the icon is in: then nothing changes until the camera goes.
+    WaitUntil([&] {
+        WindowPicture now = CaptureWindow(taskbar);
+        bool same = now.pixels == ready.pixels;
+        ready = now;
+        return same && Drawn(taskbar);
+    }, 3000);
+    camera.RemoveAll();
+    AnnounceDeviceChange();
+    ASSERT_TRUE(WaitUntil([&] { return (dimmed = CaptureWindow(taskbar)).pixels != ready.pixels; }, 5000))
+        << "the icon never changed";
+    // Where the pictures differ is the icon, drawn at the taskbar's size.
+    RECT icon = {ready.width, ready.height, 0, 0};
+    for (int y = 0; y < ready.height; ++y)
+        for (int x = 0; x < ready.width; ++x)
+            if (ready.At(x, y) != dimmed.At(x, y))
+                icon = {std::min(icon.left, LONG(x)), std::min(icon.top, LONG(y)),
+                        std::max(icon.right, LONG(x + 1)), std::max(icon.bottom, LONG(y + 1))};
+    const LONG size = SmallIconSizeForDpi(ExpectedDpi()), width = icon.right - icon.left;
+    EXPECT_TRUE(width <= size && width > size / 2 && icon.bottom - icon.top <= size) << width;
+
+    // For the README, which takes the icons from where the two differ: the
+    // taskbar both ways, and the tip that the pointer over the icon brings up.
+    EXPECT_TRUE(SaveScreenshot(ready, PictureName("taskbar-ready", ExpectedDpi()).c_str()));
+    EXPECT_TRUE(SaveScreenshot(dimmed, PictureName("taskbar-not-ready", ExpectedDpi()).c_str()));
+    RECT bar;
+    GetWindowRect(taskbar, &bar);
+    SetCursorPos(bar.left + (icon.left + icon.right) / 2, bar.top + (icon.top + icon.bottom) / 2);
+    HWND tip = NULL;
+    WindowPicture text;
+    auto inked = [&] {
+        return std::any_of(text.pixels.begin(), text.pixels.end(), [](DWORD p) { return (p & 0xC0C0C0) == 0; });
+    };
+    EXPECT_TRUE(WaitUntil([&] { return (tip = ShownTip(taskbar)) && (text = CaptureWindow(tip), inked()); }, 5000))
+        << "no tip";
+    EXPECT_TRUE(SaveScreenshot(text, PictureName("tray-tip", ExpectedDpi()).c_str()));
+    SetCursorPos(0, 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // versions replace each other, and that removing it leaves nothing behind
 // and never touches a user's own settings.
 #include "settings/action_mode.h"
+#include "platform/event_log.h"
 #include "lumo2_version.h"
 #include "tests/installer/setup_runner.h"
 #include <gtest/gtest.h>
@@ -120,6 +121,11 @@ protected:
             EXPECT_TRUE(SamePath(Quoted(exe), run.text)) << run.text;
         }
         EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, RunKeyPath, "Lumo2").present) << "nothing per user";
+        RegValue messages = ReadValue(HKEY_LOCAL_MACHINE, EventSourceKeyPath, "EventMessageFile");
+        EXPECT_TRUE(SamePath(exe, messages.text)) << "the event source's texts: " << messages.text;
+        RegValue types = ReadValue(HKEY_LOCAL_MACHINE, EventSourceKeyPath, "TypesSupported");
+        EXPECT_EQ(DWORD(REG_DWORD), types.type);
+        EXPECT_EQ(7u, types.number);
 
         std::vector<std::string> products = InstalledProducts();
         ASSERT_EQ(1u, products.size()) << "one version at a time";
@@ -144,6 +150,7 @@ protected:
         EXPECT_FALSE(FileExists(ShellFolder(CSIDL_COMMON_PROGRAMS) + "\\Lumo2.lnk"));
         EXPECT_FALSE(FileExists(StartMenuShortcut()));
         EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, RunKeyPath, "Lumo2").present);
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, EventSourceKeyPath)) << "the event source goes too";
         EXPECT_EQ(settings_, DescribeSettings()) << "the user's settings";
     }
 

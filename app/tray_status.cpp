@@ -1,0 +1,259 @@
+// The tray icon's status: computed from the mode in force, the policy, the
+// camera routes and the joystick, and shown only when it changed.
+#include "app/tray_status.h"
+#include "actions/joystick.h"
+#include "app/shell.h"
+#include "app/tray_window.h"
+#include "camera/button_source.h"
+#include "platform/display_scale.h"
+#include "platform/event_log.h"
+#include "res/resource.h"
+#include "settings/action_mode.h"
+#include "settings/policy.h"
+
+static HWND StatusWindow;
+static TrayStatus ShownStatus;
+static bool JoystickProblemReported;
+static bool CameraReported;
+static char ReportedCamera[sizeof(CameraDevice->name)];
+
+const char* TipSeparator()
+{
+    static char separator[8];
+    if (separator[0])
+        return separator;
+    // The tip is ANSI: the dash exists only in some code pages, and a best
+    // fit or a default character would put a stray "?" or "-" between words.
+    char dash[4];
+    BOOL usedDefault = TRUE;
+    int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\x2013", 1, dash, sizeof(dash) - 1,
+                                     NULL, &usedDefault);
+    if (length > 0 && !usedDefault) {
+        dash[length] = 0;
+        wsprintfA(separator, " %s ", dash);
+    } else {
+        lstrcpyA(separator, " - ");
+    }
+    return separator;
+}
+
+// Appends as much of text as fits before the tip's end, whole characters
+// only (a double-byte name must not lose half a character).
+static void AppendWhole(char* tip, int capacity, const char* text)
+{
+    int used = lstrlenA(tip);
+    const char* end = text;
+    while (*end) {
+        const char* next = CharNextA(end);
+        if (used + (next - text) > capacity - 1)
+            break;
+        end = next;
+    }
+    lstrcpynA(tip + used, text, int(end - text) + 1);
+}
+
+void ComposeTrayTip(char* tip, const char* modeText, bool setByPolicy, const char* joystickProblem,
+                    const char* camera)
+{
+    const int capacity = sizeof(ShownStatus.tip);
+    const char* separator = TipSeparator();
+    lstrcpyA(tip, "Lumo2");
+    AppendWhole(tip, capacity, separator);
+    AppendWhole(tip, capacity, modeText);
+    if (setByPolicy)
+        AppendWhole(tip, capacity, ", set by your administrator");
+    if (joystickProblem && *joystickProblem) {
+        AppendWhole(tip, capacity, " (");
+        AppendWhole(tip, capacity, joystickProblem);
+        AppendWhole(tip, capacity, ")");
+    }
+    AppendWhole(tip, capacity, separator);
+    int used = lstrlenA(tip);
+    if (used + lstrlenA(camera) <= capacity - 1) {
+        AppendWhole(tip, capacity, camera);
+        return;
+    }
+    // The device name is what gives way, with a mark that it was cut.
+    AppendWhole(tip, capacity - 3, camera);
+    AppendWhole(tip, capacity, "...");
+}
+
+static const char* JoystickProblem(JoystickStatus status)
+{
+    switch (status) {
+    case JoystickReady:
+        return NULL;
+    case JoystickNoDriver:
+        return "no joystick driver";
+    case JoystickVJoyDisabled:
+        return "vJoy is disabled";
+    case JoystickDeviceMissing:
+        return "no vJoy device 1";
+    case JoystickDeviceBusy:
+        return "vJoy device 1 in use";
+    case JoystickNoButtons:
+        return "vJoy device 1 has no buttons";
+    }
+    return "joystick not usable";
+}
+
+// The camera as the tip and the Event Log name it; "" when none is found.
+static const char* CameraText()
+{
+    const char* name = ConnectedCameraName();
+    if (name[0])
+        return name;
+    return ExtensionUnitActive ? "camera found by its vendor library" : "";
+}
+
+// The menu's own text, so the tip names the mode as the user sees it chosen.
+static void ModeText(LONG mode, char* text, int size)
+{
+    text[0] = 0;
+    HMENU menu = LoadMenuA(AppInstance, MAKEINTRESOURCEA(IDM_TRAY_MENU));
+    if (menu) {
+        if (mode >= ModeSpace && mode <= ModeCustom)
+            GetMenuStringA(GetSubMenu(menu, 0), UINT(mode), text, size, MF_BYPOSITION);
+        DestroyMenu(menu);
+    }
+    if (!text[0])
+        lstrcpynA(text, "no mode", size);
+}
+
+void DescribeTrayStatus(TrayStatus* status)
+{
+    LONG mode = EffectiveActionMode();
+    const char* problem = mode == ModeJoystick ? JoystickProblem(CurrentJoystickStatus()) : NULL;
+    const char* camera = CameraText();
+    char modeText[64];
+    ModeText(mode, modeText, sizeof(modeText));
+    ComposeTrayTip(status->tip, modeText, ActivePolicy.mode != 0, problem, camera[0] ? camera : "no camera found");
+    status->ready = camera[0] && !problem;
+}
+
+static struct {
+    HICON source, dimmed;
+} DimmedIcons[8];
+
+HICON DimmedIcon(HICON icon)
+{
+    for (const auto& entry : DimmedIcons)
+        if (entry.source == icon && entry.dimmed)
+            return entry.dimmed;
+    ICONINFO info;
+    if (!icon || !GetIconInfo(icon, &info))
+        return NULL;
+    HICON dimmed = NULL;
+    BITMAP colour;
+    if (info.hbmColor && GetObjectA(info.hbmColor, sizeof(colour), &colour)) {
+        BITMAPINFO header = {};
+        header.bmiHeader.biSize = sizeof(header.bmiHeader);
+        header.bmiHeader.biWidth = colour.bmWidth;
+        header.bmiHeader.biHeight = -colour.bmHeight;
+        header.bmiHeader.biPlanes = 1;
+        header.bmiHeader.biBitCount = 32;
+        header.bmiHeader.biCompression = BI_RGB;
+        HDC screen = GetDC(NULL);
+        void* bits = NULL;
+        HBITMAP grey = CreateDIBSection(screen, &header, DIB_RGB_COLORS, &bits, NULL, 0);
+        if (grey && GetDIBits(screen, info.hbmColor, 0, colour.bmHeight, bits, &header, DIB_RGB_COLORS)) {
+            BYTE* pixel = static_cast<BYTE*>(bits);
+            int count = colour.bmWidth * colour.bmHeight;
+            bool hasAlpha = false;
+            for (int i = 0; i < count; ++i)
+                hasAlpha = hasAlpha || pixel[i * 4 + 3];
+            // Grey keeps the picture's light and dark, so it stays Lumo2's;
+            // half its opacity (or a lighter grey without an alpha channel)
+            // makes it read as switched off next to the coloured one.
+            for (int i = 0; i < count; ++i, pixel += 4) {
+                int light = (pixel[2] * 30 + pixel[1] * 59 + pixel[0] * 11) / 100;
+                if (!hasAlpha)
+                    light = 96 + light * 5 / 8;
+                pixel[0] = pixel[1] = pixel[2] = BYTE(light);
+                pixel[3] = BYTE(pixel[3] / 2);
+            }
+            ICONINFO made = {TRUE, 0, 0, info.hbmMask, grey};
+            dimmed = CreateIconIndirect(&made);
+        }
+        if (grey)
+            DeleteObject(grey);
+        ReleaseDC(NULL, screen);
+    }
+    if (info.hbmColor)
+        DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    if (!dimmed)
+        return NULL;
+    for (auto& entry : DimmedIcons) {
+        if (!entry.dimmed) {
+            entry.source = icon;
+            entry.dimmed = dimmed;
+            return dimmed;
+        }
+    }
+    // Full: shown once more and kept by nobody would leak, so not shown.
+    DestroyIcon(dimmed);
+    return NULL;
+}
+
+void FreeDimmedIcons()
+{
+    for (auto& entry : DimmedIcons) {
+        if (entry.dimmed)
+            DestroyIcon(entry.dimmed);
+        entry.source = entry.dimmed = NULL;
+    }
+}
+
+static HICON IconForStatus(const TrayStatus& status, HWND window)
+{
+    HICON icon = SmallIconForDpi(AppInstance, IDI_TRAY, TaskbarDpi(window));
+    if (status.ready)
+        return icon;
+    HICON dimmed = DimmedIcon(icon);
+    return dimmed ? dimmed : icon;
+}
+
+void FillTrayStatus(NOTIFYICONDATAA* data, HWND window)
+{
+    StatusWindow = window;
+    DescribeTrayStatus(&ShownStatus);
+    data->uFlags |= NIF_ICON | NIF_TIP;
+    data->hIcon = IconForStatus(ShownStatus, window);
+    lstrcpynA(data->szTip, ShownStatus.tip, sizeof(data->szTip));
+}
+
+void UpdateTrayStatus()
+{
+    bool joystickProblem = EffectiveActionMode() == ModeJoystick && CurrentJoystickStatus() != JoystickReady;
+    if (joystickProblem && !JoystickProblemReported)
+        ReportProgramEvent(EventNoJoystick, JoystickProblem(CurrentJoystickStatus()));
+    JoystickProblemReported = joystickProblem;
+
+    if (!TrayIconShown || !StatusWindow || !IsWindow(StatusWindow))
+        return;  // the icon, once added, shows the status then in force
+    TrayStatus now;
+    DescribeTrayStatus(&now);
+    if (now.ready == ShownStatus.ready && lstrcmpA(now.tip, ShownStatus.tip) == 0)
+        return;
+    NOTIFYICONDATAA data;
+    ZeroMemory(&data, sizeof(data));
+    data.cbSize = sizeof(data);
+    data.hWnd = StatusWindow;
+    FillTrayStatus(&data, StatusWindow);
+    TrayNotify(NIM_MODIFY, &data);
+}
+
+void FollowCameraConnect()
+{
+    const char* camera = CameraText();
+    if (!CameraReported || lstrcmpA(camera, ReportedCamera) != 0) {
+        if (camera[0])
+            ReportProgramEvent(EventCameraConnected, camera);
+        else
+            ReportProgramEvent(EventCameraNotFound);
+        lstrcpynA(ReportedCamera, camera, sizeof(ReportedCamera));
+        CameraReported = true;
+    }
+    UpdateTrayStatus();
+}
