@@ -288,7 +288,7 @@ TEST_F(PolicyTest, APolicyThatTakesTheJoystickModeAwayGivesVJoyBack)
         SCOPED_TRACE(testing::Message() << "user " << s.user << ", policy " << s.policy << ", saved " << s.saved);
         ActionMode = s.user;
         if (s.saved) {
-            FollowSavedSettings();
+            FollowSavedSettings(true);
         } else {
             ClearPolicies();
             if (s.policy)
