@@ -1,5 +1,7 @@
 #include "app/mode_change.h"
 #include "actions/joystick.h"
+#include "app/diag_events.h"
+#include "platform/diag_log.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
 
@@ -11,19 +13,25 @@ static bool FollowModeInForce(LONG before, bool chosenAgain)
         LeaveJoystickMode();
         return true;
     }
-    if (before != ModeJoystick || chosenAgain)
-        return OpenJoystick();
+    if (before != ModeJoystick || chosenAgain) {
+        bool usable = OpenJoystick();
+        LogJoystickStatus();
+        return usable;
+    }
     return true;
 }
 
-void FollowSavedSettings()
+void FollowSavedSettings(bool saved)
 {
+    LogLine("settings: %s", saved ? "saved" : "could not be saved");
+    LogModeInForce(0, "by Save");
     FollowModeInForce(ModeJoystick, false);
 }
 
 void StartModeInForce()
 {
     ActivePolicy = ReadPolicy();
+    LogStart();
     FollowModeInForce(0, false);
 }
 
@@ -31,6 +39,7 @@ bool ChangeActionMode(LONG mode)
 {
     LONG before = EffectiveActionMode();
     ActionMode = mode;
+    LogModeInForce(before, "from the menu");
     return FollowModeInForce(before, mode == ModeJoystick);
 }
 
@@ -43,5 +52,6 @@ void RefreshPolicy()
 {
     LONG before = EffectiveActionMode();
     ActivePolicy = ReadPolicy();
+    LogModeInForce(before, "by a policy");
     FollowModeInForce(before, false);
 }

@@ -4,8 +4,9 @@
 #pragma once
 #include <windows.h>
 
-// Reads the policies beside the user's mode just read from the registry and
-// opens the joystick when its mode is in force.
+// Reads the policies beside the user's mode just read from the registry,
+// writes the start to the log and opens the joystick when its mode is in
+// force.
 void StartModeInForce();
 // Makes mode the user's own. The joystick is opened when its mode comes into
 // force, and opened afresh when it is chosen again so that a replugged one
@@ -15,9 +16,10 @@ bool ChangeActionMode(LONG mode);
 // The JOYSTICK item chosen while a policy sets that mode: opened afresh, the
 // user's own mode unchanged.
 bool ReopenJoystick();
-// After "Save", which has made 10 the user's mode: a policy's joystick stays
-// held, any other gives vJoy's device back.
-void FollowSavedSettings();
+// After "Save", which has made 10 the user's mode (and stored it, or failed
+// to: saved false): a policy's joystick stays held, any other gives vJoy's
+// device back.
+void FollowSavedSettings(bool saved);
 // Reads the policies again (when the menu opens, on a policy change) and
 // keeps the joystick in step as above.
 void RefreshPolicy();

@@ -2,7 +2,9 @@
 // icon with its popup menu, and the About box.
 #include "app/tray_window.h"
 #include "actions/actions.h"
+#include "app/diag_events.h"
 #include "app/elevation.h"
+#include "app/report.h"
 #include "app/mode_change.h"
 #include "app/shell.h"
 #include "app/takeover.h"
@@ -191,7 +193,11 @@ static bool OnTrayCommand(HWND window, WORD command)
         ShowCustomKeySettings();
         ShowWindow(SettingsWindowHandle, SW_SHOW);
         return true;
+    case IDM_DIAGNOSTICS:
+        MakeReportOnDesktop();
+        return true;
     case IDM_EXIT:
+        ExitReason = "Exit chosen from the menu";
         DestroyWindow(window);
         return true;
     }
@@ -216,7 +222,9 @@ static void OnPollTimer(HWND window, WPARAM timerId)
     // press that can show it.
     if (TrayIconShown && ModeSendsKeys(EffectiveActionMode()) && TakeBlockedKeysWarning())
         ShowBalloon(window, BlockedKeysText);
+    BeginPressRecord();
     PerformAction();
+    LogPress();
 }
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -237,7 +245,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnPollTimer(window, wParam);
         return 0;
     case WM_DEVICECHANGE:
-        ConnectCamera();
+        ConnectCameraAndLog();
         return 0;
     case WM_SETTINGCHANGE:
         if (IsPolicyChange(lParam))
@@ -263,8 +271,10 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         // Asked by the setup program or a start as administrator: ends as
         // WM_CLOSE does, without writing "key".
-        if (message == QuitMessage && message != 0)
+        if (message == QuitMessage && message != 0) {
+            ExitReason = "quit message";
             return DefWindowProcA(window, WM_CLOSE, 0, 0);
+        }
         break;
     }
     return DefWindowProcA(window, message, wParam, lParam);

@@ -23,6 +23,9 @@ bool BindExtensionUnitLibrary(const char* path);
 // folder on PATH, in that order, each by full path; never from the current
 // folder.
 bool BindExtensionUnitLibrary();
+// Where the system search above would find UExProc.dll, found without loading
+// it (PATH is left out when running elevated); false when it is nowhere.
+bool LocateExtensionUnitLibrary(char* path, DWORD size);
 // The bound library, or null.
 HMODULE ExtensionUnitLibrary();
 // Frees the library; for tests that switch between builds of it.

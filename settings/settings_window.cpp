@@ -241,7 +241,7 @@ static void SaveSettings(HWND window)
     CustomSettings.time = ParseTimeText(text);
     bool saved = SaveCustomKeySettings();
     if (CustomSettingsSaved)
-        CustomSettingsSaved();
+        CustomSettingsSaved(saved);
     if (!saved) {
         // Closing would look like success, and the combinations would be gone
         // at the next start; the window keeps the user's values for another

@@ -25,9 +25,10 @@ void DetachInputMethod();
 typedef UINT (*ImeVirtualKeyFn)(HWND field);
 extern ImeVirtualKeyFn LookUpImeVirtualKey;
 
-// Called after "Save" has stored the record (or failed to) and made 10 the
-// user's mode, so the shell can bring the rest of the program in line.
-typedef void (*SettingsSavedFn)();
+// Called after "Save" has stored the record (or failed to: saved false) and
+// made 10 the user's mode, so the shell can bring the rest of the program in
+// line.
+typedef void (*SettingsSavedFn)(bool saved);
 extern SettingsSavedFn CustomSettingsSaved;
 
 // What "Save" says, from the settings window, when the registry refused.

@@ -1,0 +1,110 @@
+#include "platform/diag_log.h"
+#include <shlobj.h>
+#include <stdarg.h>
+
+static char LogFolderOverride[MAX_PATH];
+
+void SetLogFolder(const char* folder)
+{
+    lstrcpynA(LogFolderOverride, folder ? folder : "", sizeof(LogFolderOverride));
+}
+
+bool LogFilePath(char* path, DWORD size, bool previous)
+{
+    char folder[MAX_PATH];
+    if (LogFolderOverride[0]) {
+        lstrcpynA(folder, LogFolderOverride, sizeof(folder));
+    } else {
+        char base[MAX_PATH];
+        if (FAILED(SHGetFolderPathA(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, base)) ||
+            lstrlenA(base) + 25 >= MAX_PATH)
+            return false;
+        wsprintfA(folder, "%s\\Kestrova\\Lumo2\\Logs", base);
+    }
+    if (DWORD(lstrlenA(folder)) + 16 >= size)
+        return false;
+    wsprintfA(path, "%s\\%s", folder, previous ? "Lumo2.1.log" : "Lumo2.log");
+    return true;
+}
+
+// Each folder of the path from the drive down; those there already refuse
+// quietly.
+static void CreateFoldersOf(const char* file)
+{
+    char folder[MAX_PATH];
+    lstrcpynA(folder, file, sizeof(folder));
+    for (char* at = folder + 3; *at; ++at) {
+        if (*at != '\\')
+            continue;
+        *at = 0;
+        CreateDirectoryA(folder, NULL);
+        *at = '\\';
+    }
+}
+
+// Opened for each line and closed after it: another copy, the report or
+// support may read or move the file at any time, and no handle stays open.
+static HANDLE OpenLogFile(const char* path)
+{
+    return CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+static void AppendToLog(const char* bytes, DWORD length)
+{
+    char path[MAX_PATH];
+    if (!LogFilePath(path, sizeof(path), false))
+        return;
+    HANDLE file = OpenLogFile(path);
+    if (file == INVALID_HANDLE_VALUE) {
+        CreateFoldersOf(path);
+        file = OpenLogFile(path);
+        if (file == INVALID_HANDLE_VALUE)
+            return;
+    }
+    DWORD high = 0;
+    DWORD size = GetFileSize(file, &high);
+    if (size != INVALID_FILE_SIZE && size > 0 && (high != 0 || size + length > LogRotateSize)) {
+        CloseHandle(file);
+        char previous[MAX_PATH];
+        LogFilePath(previous, sizeof(previous), true);
+        MoveFileExA(path, previous, MOVEFILE_REPLACE_EXISTING);
+        file = OpenLogFile(path);
+        if (file == INVALID_HANDLE_VALUE)
+            return;
+    }
+    DWORD written;
+    WriteFile(file, bytes, length, &written, NULL);
+    CloseHandle(file);
+}
+
+void LogWideLine(const WCHAR* text)
+{
+    WCHAR line[LogTextMax + 32];
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    int at = wsprintfW(line, L"%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth, now.wDay, now.wHour,
+                       now.wMinute, now.wSecond, now.wMilliseconds);
+    // One event, one line, whatever the text holds.
+    for (int i = 0; text[i] && at < LogTextMax + 24; ++i)
+        line[at++] = (text[i] == L'\r' || text[i] == L'\n') ? L' ' : text[i];
+    line[at++] = L'\r';
+    line[at++] = L'\n';
+    char bytes[(LogTextMax + 32) * 3];
+    int length = WideCharToMultiByte(CP_UTF8, 0, line, at, bytes, sizeof(bytes), NULL, NULL);
+    if (length > 0)
+        AppendToLog(bytes, DWORD(length));
+}
+
+void LogLine(const char* format, ...)
+{
+    // wvsprintfA writes at most 1024 characters and its terminator.
+    char text[LogTextMax + 1];
+    va_list args;
+    va_start(args, format);
+    wvsprintfA(text, format, args);
+    va_end(args);
+    WCHAR wide[LogTextMax + 1];
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, LogTextMax + 1) > 0)
+        LogWideLine(wide);
+}
