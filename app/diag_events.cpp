@@ -257,11 +257,13 @@ void LogPress()
     DWORD integrity;
     LookUpProgramInFront(exeName, sizeof(exeName), &integrity);
     bool higher = integrity == IntegrityDenied || integrity > LookUpOwnIntegrity();
+    result[0] = 0;
     if (LastKeySend.batches == 0)
         lstrcpyA(result, "nothing");
     else
-        wsprintfA(result, ", SendInput took %u of %u, error %lu", LastKeySend.sent, LastKeySend.events,
-                  LastKeySend.sent == 0 ? LastKeySend.error : 0);
+        wsprintfA(result, ", SendInput took %u of %u", LastKeySend.sent, LastKeySend.events);
+    if (LastKeySend.batches != 0 && LastKeySend.sent == 0)
+        wsprintfA(result + lstrlenA(result), ", error %lu", LastKeySend.error);
     // The key names are in code page 949 (one Korean name, the rest ASCII);
     // %S takes the other texts from the system's code page.
     WCHAR keys[100], text[LogTextMax];

@@ -390,10 +390,10 @@ static DWORD ReadWholeFile(const char* path, char* buffer, DWORD size)
 
 static void AddLogTail()
 {
-    Add("\r\n[Log: the last %d lines]\r\n", LogTailLines);
     char current[MAX_PATH], previous[MAX_PATH];
     if (!LogFilePath(current, sizeof(current), false) || !LogFilePath(previous, sizeof(previous), true))
         return;
+    Add("\r\n[Log %s, the last %d lines]\r\n", current, LogTailLines);
     // Both files, the older first, so the tail reaches back past a rotation.
     const DWORD size = 2 * LogRotateSize + 2 * LogTextMax * 3;
     char* bytes = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size));
