@@ -312,6 +312,9 @@ static void AddCamera()
         if (match < 0)
             Add("None is the camera.\r\n");
         ReleaseVideoInputDevices(list);
+    } else if (device.lastResult == S_FALSE) {
+        // The system's answer for an empty category.
+        Add("Video input devices: none\r\n");
     } else {
         Add("Video input devices: could not be listed (0x%08lX)\r\n", device.lastResult);
     }
@@ -362,7 +365,9 @@ static void AddJoystick()
             FreeLibrary(library);
     }
     if (InRunningCopy)
-        Add("Running copy: joystick %s\r\n", JoystickStatusText(CurrentJoystickStatus()));
+        Add("Running copy: joystick %s\r\n", EffectiveActionMode() == ModeJoystick
+                                                     ? JoystickStatusText(CurrentJoystickStatus())
+                                                     : "not in use");
 }
 
 static void AddIntegrity()
