@@ -423,67 +423,6 @@ static void AddLogTail()
     HeapFree(GetProcessHeap(), 0, bytes);
 }
 
-static WCHAR UpperCase(WCHAR c)
-{
-    return WCHAR(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(ULONG_PTR(c)))));
-}
-
-static bool EndsPathPart(WCHAR c)
-{
-    WCHAR lower = c | 0x20;
-    bool partOfName = (c >= L'0' && c <= L'9') || (lower >= L'a' && lower <= L'z') || c >= 0x80 || c == L'.' ||
-                      c == L'_' || c == L'-' || c == L'$' || c == L'~';
-    return !partOfName;
-}
-
-void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder)
-{
-    static const WCHAR marker[] = L"%USERPROFILE%";
-    const int markerLength = 13;
-    int folderLength = lstrlenW(folder);
-    if (folderLength < 3)
-        return;
-    int length = lstrlenW(text);
-    for (int at = 0; at + folderLength <= length;) {
-        int i = 0;
-        while (i < folderLength && UpperCase(text[at + i]) == UpperCase(folder[i]))
-            ++i;
-        if (i < folderLength || !EndsPathPart(text[at + folderLength])) {
-            ++at;
-            continue;
-        }
-        int tail = length - at - folderLength;
-        int room = capacity - 1 - (at + markerLength);
-        if (room < 0) {
-            text[at] = 0;
-            return;
-        }
-        if (tail > room)
-            tail = room;
-        memmove(text + at + markerLength, text + at + folderLength, tail * sizeof(WCHAR));
-        memcpy(text + at, marker, markerLength * sizeof(WCHAR));
-        length = at + markerLength + tail;
-        text[length] = 0;
-        at += markerLength;
-    }
-}
-
-// The profile folder as the shell names it, and its long and short forms.
-static void RedactProfile()
-{
-    char profile[MAX_PATH], form[MAX_PATH];
-    if (FAILED(SHGetFolderPathA(NULL, CSIDL_PROFILE, NULL, SHGFP_TYPE_CURRENT, profile)))
-        return;
-    for (int kind = 0; kind < 3; ++kind) {
-        DWORD length = kind == 0   ? DWORD(lstrlenA(lstrcpynA(form, profile, MAX_PATH)))
-                       : kind == 1 ? GetLongPathNameA(profile, form, MAX_PATH)
-                                   : GetShortPathNameA(profile, form, MAX_PATH);
-        WCHAR wide[MAX_PATH];
-        if (length > 0 && length < MAX_PATH && MultiByteToWideChar(CP_ACP, 0, form, -1, wide, MAX_PATH) > 0)
-            ReplaceProfileFolder(Report, ReportCapacity, wide);
-    }
-}
-
 bool WriteSupportReport(const char* file)
 {
     Report = static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, ReportCapacity * sizeof(WCHAR)));
@@ -497,7 +436,7 @@ bool WriteSupportReport(const char* file)
     AddJoystick();
     AddIntegrity();
     AddLogTail();
-    RedactProfile();
+    RedactProfileFolder(Report, ReportCapacity);
     int length = WideCharToMultiByte(CP_UTF8, 0, Report, -1, NULL, 0, NULL, NULL);
     char* bytes = length > 0 ? static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, length + 3)) : NULL;
     bool written = false;

@@ -16,9 +16,3 @@ int RunReportCommand(const char* file);
 // folder.
 void MakeReportOnDesktop();
 bool WriteSupportReport(const char* file);
-
-// Puts %USERPROFILE% in place of folder wherever it stands in text, in any
-// case, as a whole path part (not in "C:\Users\Ann2" for "C:\Users\Ann").
-// The text grows by at most its capacity (in characters, terminator
-// included); what does not fit is cut.
-void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder);

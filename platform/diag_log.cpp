@@ -1,8 +1,75 @@
 #include "platform/diag_log.h"
 #include <shlobj.h>
 #include <stdarg.h>
+#include <string.h>
 
 static char LogFolderOverride[MAX_PATH];
+
+static WCHAR UpperCase(WCHAR c)
+{
+    return WCHAR(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(ULONG_PTR(c)))));
+}
+
+static bool EndsPathPart(WCHAR c)
+{
+    WCHAR lower = c | 0x20;
+    bool partOfName = (c >= L'0' && c <= L'9') || (lower >= L'a' && lower <= L'z') || c >= 0x80 || c == L'.' ||
+                      c == L'_' || c == L'-' || c == L'$' || c == L'~';
+    return !partOfName;
+}
+
+void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder)
+{
+    static const WCHAR marker[] = L"%USERPROFILE%";
+    const int markerLength = 13;
+    int folderLength = lstrlenW(folder);
+    if (folderLength < 3)
+        return;
+    int length = lstrlenW(text);
+    for (int at = 0; at + folderLength <= length;) {
+        int i = 0;
+        while (i < folderLength && UpperCase(text[at + i]) == UpperCase(folder[i]))
+            ++i;
+        if (i < folderLength || !EndsPathPart(text[at + folderLength])) {
+            ++at;
+            continue;
+        }
+        int tail = length - at - folderLength;
+        int room = capacity - 1 - (at + markerLength);
+        if (room < 0) {
+            text[at] = 0;
+            return;
+        }
+        if (tail > room)
+            tail = room;
+        memmove(text + at + markerLength, text + at + folderLength, tail * sizeof(WCHAR));
+        memcpy(text + at, marker, markerLength * sizeof(WCHAR));
+        length = at + markerLength + tail;
+        text[length] = 0;
+        at += markerLength;
+    }
+}
+
+void RedactProfileFolder(WCHAR* text, int capacity)
+{
+    // Found once: the profile folder does not move while Lumo2 runs.
+    static WCHAR forms[2][MAX_PATH];
+    static bool known;
+    if (!known) {
+        known = true;
+        char profile[MAX_PATH], shortForm[MAX_PATH];
+        if (SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_PROFILE, NULL, SHGFP_TYPE_CURRENT, profile))) {
+            MultiByteToWideChar(CP_ACP, 0, profile, -1, forms[0], MAX_PATH);
+            DWORD length = GetShortPathNameA(profile, shortForm, MAX_PATH);
+            if (length > 0 && length < MAX_PATH)
+                MultiByteToWideChar(CP_ACP, 0, shortForm, -1, forms[1], MAX_PATH);
+        }
+    }
+    for (const WCHAR* form : forms)
+        if (form[0])
+            ReplaceProfileFolder(text, capacity, form);
+}
+
 
 void SetLogFolder(const char* folder)
 {
@@ -88,6 +155,9 @@ void LogWideLine(const WCHAR* text)
     // One event, one line, whatever the text holds.
     for (int i = 0; text[i] && at < LogTextMax + 24; ++i)
         line[at++] = (text[i] == L'\r' || text[i] == L'\n') ? L' ' : text[i];
+    line[at] = 0;
+    RedactProfileFolder(line, LogTextMax + 24);
+    at = lstrlenW(line);
     line[at++] = L'\r';
     line[at++] = L'\n';
     char bytes[(LogTextMax + 32) * 3];

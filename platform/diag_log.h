@@ -23,3 +23,12 @@ bool LogFilePath(char* path, DWORD size, bool previous);
 // A folder for the log in place of %LOCALAPPDATA%\Kestrova\Lumo2\Logs, for
 // tests; null or "" goes back to the user's own.
 void SetLogFolder(const char* folder);
+
+// Puts %USERPROFILE% in place of folder wherever it stands in text, in any
+// case, as a whole path part (not in "C:\Users\Ann2" for "C:\Users\Ann").
+// The text grows by at most its capacity (in characters, terminator
+// included); what does not fit is cut.
+void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder);
+// The same for the user's profile folder as the shell names it and in its
+// short form: a path under it would otherwise show the user's name.
+void RedactProfileFolder(WCHAR* text, int capacity);
