@@ -100,21 +100,14 @@ const char* InstallKind(char* folder, DWORD size)
     return "run from elsewhere";
 }
 
-void LookUpProgramInFront(char* exeName, DWORD size, DWORD* integrity)
+void NameProgramInFront(const ForegroundTarget& target, char* exeName, DWORD size)
 {
-    lstrcpynA(exeName, "none", int(size));
-    ForegroundTarget target;
-    LookUpForegroundTarget(&target);
-    *integrity = target.integrity;
-    if (target.processId == 0)
-        return;
-    lstrcpynA(exeName, "unknown", int(size));
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, target.processId);
+    lstrcpynA(exeName, target.processId ? "unknown" : "none", int(size));
+    HANDLE process = target.processId ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, target.processId) : NULL;
     if (!process)
         return;
     char image[MAX_PATH];
     DWORD length = MAX_PATH;
-    // The file name only: the folder may hold a user's name.
     if (QueryFullProcessImageNameA(process, 0, image, &length)) {
         const char* name = strrchr(image, '\\');
         lstrcpynA(exeName, name ? name + 1 : image, int(size));
@@ -199,6 +192,7 @@ void ConnectCameraAndLog()
 void BeginPressRecord()
 {
     LastKeySend = KeySendRecord();
+    PressTargetKnown = false;
 }
 
 static void AddCombo(char* text, KeyCombo combo)
@@ -253,9 +247,17 @@ void LogPress()
         LogJoystickStatus();
         return;
     }
+    if (!ModeSendsKeys(mode)) {
+        LogLine("press: mode %s, sent nothing", ModeName(mode, number));
+        return;
+    }
     DescribeSentKeys(sent, mode);
-    DWORD integrity;
-    LookUpProgramInFront(exeName, sizeof(exeName), &integrity);
+    // Looked up once per press: by the warning before the keys went, or
+    // here when there was no warning to give.
+    if (!PressTargetKnown)
+        LookUpForegroundTarget(&PressTarget);
+    NameProgramInFront(PressTarget, exeName, sizeof(exeName));
+    DWORD integrity = PressTarget.integrity;
     bool higher = integrity == IntegrityDenied || integrity > LookUpOwnIntegrity();
     result[0] = 0;
     if (LastKeySend.batches == 0)

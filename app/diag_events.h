@@ -19,9 +19,10 @@ const char* IntegrityText(DWORD integrity);
 // How this Lumo2.exe was installed: "per user", "per machine" or "run from
 // elsewhere"; folder takes the exe's folder.
 const char* InstallKind(char* folder, DWORD size);
-// The program in front: its executable's file name only ("none" without
-// one), and its level.
-void LookUpProgramInFront(char* exeName, DWORD size, DWORD* integrity);
+// The executable's file name only of the process looked up ("none" without
+// one): the folder may hold a user's name.
+struct ForegroundTarget;
+void NameProgramInFront(const ForegroundTarget& target, char* exeName, DWORD size);
 
 void LogStart();
 // The mode in force against before; cause says what changed it. At the

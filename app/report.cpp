@@ -373,10 +373,11 @@ static void AddJoystick()
 static void AddIntegrity()
 {
     char exe[MAX_PATH];
-    DWORD integrity;
-    LookUpProgramInFront(exe, sizeof(exe), &integrity);
+    ForegroundTarget target;
+    LookUpForegroundTarget(&target);
+    NameProgramInFront(target, exe, sizeof(exe));
     Add("\r\n[Integrity levels]\r\nLumo2: %s\r\nProgram in front: %s, %s\r\n", IntegrityText(LookUpOwnIntegrity()),
-        exe, IntegrityText(integrity));
+        exe, IntegrityText(target.integrity));
 }
 
 // Appends the file's bytes to buffer; how many.

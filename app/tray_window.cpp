@@ -217,12 +217,12 @@ static void OnPollTimer(HWND window, WPARAM timerId)
         TrayIconShown = AddTrayIcon(window);
     if (!PollCameraButton())
         return;
+    BeginPressRecord();
     // Keys are still sent: the warning may be wrong, and then they arrive.
     // Without an icon there is no balloon, so the warning is kept for a
     // press that can show it.
     if (TrayIconShown && ModeSendsKeys(EffectiveActionMode()) && TakeBlockedKeysWarning())
         ShowBalloon(window, BlockedKeysText);
-    BeginPressRecord();
     PerformAction();
     LogPress();
 }
