@@ -78,15 +78,20 @@ void SetLogFolder(const char* folder)
 
 bool LogFilePath(char* path, DWORD size, bool previous)
 {
+    // The user's folder is asked for once: every event writes a line, and
+    // the start writes several.
+    static char userFolder[MAX_PATH];
     char folder[MAX_PATH];
     if (LogFolderOverride[0]) {
         lstrcpynA(folder, LogFolderOverride, sizeof(folder));
     } else {
         char base[MAX_PATH];
-        if (FAILED(SHGetFolderPathA(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, base)) ||
-            lstrlenA(base) + 25 >= MAX_PATH)
+        if (!userFolder[0] && SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, base)) &&
+            lstrlenA(base) + 25 < MAX_PATH)
+            wsprintfA(userFolder, "%s\\Kestrova\\Lumo2\\Logs", base);
+        if (!userFolder[0])
             return false;
-        wsprintfA(folder, "%s\\Kestrova\\Lumo2\\Logs", base);
+        lstrcpyA(folder, userFolder);
     }
     if (DWORD(lstrlenA(folder)) + 16 >= size)
         return false;
