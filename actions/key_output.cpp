@@ -6,6 +6,7 @@ static UINT InjectKeyEvents(INPUT* inputs, UINT count)
 }
 
 KeyEventSinkFn KeyEventSink = InjectKeyEvents;
+KeySendRecord LastKeySend;
 
 // Keys that a keyboard sends with the E0 prefix whatever the layout: the
 // navigation block, the arrows, numpad Divide, the Windows and Apps keys,
@@ -148,6 +149,10 @@ void SendKeyBatch(KeyBatch& batch)
     // a secure screen); nothing is retried, since a half-sent hotkey sent
     // again would arrive twice.
     UINT sent = KeyEventSink(batch.inputs, batch.count);
+    LastKeySend.error = sent == 0 ? GetLastError() : LastKeySend.error;
+    LastKeySend.batches++;
+    LastKeySend.events += batch.count;
+    LastKeySend.sent += sent;
     if (sent < batch.count)
         ReleaseKeysLeftDown(batch, sent);
     batch.count = 0;

@@ -45,3 +45,12 @@ bool IsExtendedKey(BYTE vk);
 // Sends the batch in one call and empties it. When only part of it went in,
 // every key that part left down is released, so that no key sticks.
 void SendKeyBatch(KeyBatch& batch);
+
+// What the batches sent since it was last cleared came to, for the log: the
+// events handed over and taken, and the error of the last call that took
+// none. The app clears it before a press and reads it afterwards.
+struct KeySendRecord {
+    UINT batches, events, sent;
+    DWORD error;
+};
+extern KeySendRecord LastKeySend;

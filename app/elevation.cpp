@@ -2,6 +2,8 @@
 
 ForegroundTargetFn LookUpForegroundTarget = LookUpForegroundTargetOfSystem;
 OwnIntegrityFn LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
+ForegroundTarget PressTarget;
+bool PressTargetKnown;
 
 // Enough for the programs a clinic PC runs in front in one session; an
 // older one forgotten is warned about once more, which is harmless.
@@ -85,8 +87,9 @@ static bool AlreadyWarned(const ForegroundTarget& target)
 
 bool TakeBlockedKeysWarning()
 {
-    ForegroundTarget target;
+    ForegroundTarget& target = PressTarget;
     LookUpForegroundTarget(&target);
+    PressTargetKnown = true;
     if (!KeysWillBeBlocked(target, LookUpOwnIntegrity()) || AlreadyWarned(target))
         return false;
     WarnedTargets[NextWarnedSlot] = target;

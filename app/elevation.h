@@ -35,6 +35,12 @@ DWORD LookUpWindowIntegrity(HWND window);
 // Whether keys sent to this target would be discarded.
 bool KeysWillBeBlocked(const ForegroundTarget& target, DWORD ownIntegrity);
 
+// The process in front as the last warning's lookup found it, and whether
+// that lookup was made for the press under way (the log's line of the press
+// takes it rather than looking again).
+extern ForegroundTarget PressTarget;
+extern bool PressTargetKnown;
+
 // Called once per press that types keys: whether to warn now. Each target
 // process is warned about once; the answer for it is no from then on.
 bool TakeBlockedKeysWarning();

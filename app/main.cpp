@@ -1,32 +1,44 @@
 // Lumo2: turns the capture button of a USB intraoral camera into the hotkey
 // of the dental imaging program in front, from the notification area.
+#include "app/diag_events.h"
+#include "app/report.h"
 #include "app/shell.h"
 #include "app/takeover.h"
-#include "app/tray_status.h"
 #include "camera/button_source.h"
+#include "platform/diag_log.h"
 #include "platform/dll_search.h"
 #include "platform/event_log.h"
 #include "res/resource.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     // Before anything loads a DLL by name.
     TakeCurrentFolderOutOfDllSearch();
+    // Before the mutex and any window: support may run it beside the copy
+    // in use, which it must leave alone.
+    char reportFile[MAX_PATH];
+    if (IsReportCommand(commandLine, reportFile, sizeof(reportFile)))
+        return RunReportCommand(reportFile);
     LoadStringA(instance, IDS_TRAY_CLASS, TrayClassName, sizeof(TrayClassName));
     RegisterWindowClasses(instance);
     // The running copy owns the mutex until it ends, so a copy taking over
     // can tell by taking it that the old one has gone, and only one can.
     HANDLE mutex = CreateMutexA(NULL, TRUE, "Lumo2");
-    if (AnotherCopyRuns(mutex, GetLastError()) && !TakeOverRunningCopy(mutex, TakeOverWaitMs))
-        return 0;
+    if (AnotherCopyRuns(mutex, GetLastError())) {
+        bool tookOver = TakeOverRunningCopy(mutex, TakeOverWaitMs);
+        LogLine(tookOver ? "takeover: the lower-level copy ended"
+                         : "start: another copy runs; this one ends");
+        if (!tookOver)
+            return 0;
+    }
     RegisterForRestartAfterUpgrade();
     ReportProgramEvent(EventStarted);
     if (!InitializeShell(instance))
         return 0;
-    ConnectCamera();
-    FollowCameraConnect();
+    ConnectCameraAndLog();
     int exitCode = RunMessageLoop();
     ReleaseDevices();
+    LogExit(exitCode);
     CloseEventSource();
     return exitCode;
 }

@@ -2,6 +2,8 @@
 #include "actions/joystick.h"
 #include "app/tray_status.h"
 #include "platform/event_log.h"
+#include "app/diag_events.h"
+#include "platform/diag_log.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
 
@@ -13,8 +15,11 @@ static bool FollowModeInForce(LONG before, bool chosenAgain)
         LeaveJoystickMode();
         return true;
     }
-    if (before != ModeJoystick || chosenAgain)
-        return OpenJoystick();
+    if (before != ModeJoystick || chosenAgain) {
+        bool usable = OpenJoystick();
+        LogJoystickStatus();
+        return usable;
+    }
     return true;
 }
 
@@ -22,6 +27,8 @@ void FollowSavedSettings(bool saved)
 {
     if (!saved)
         ReportProgramEvent(EventSettingsNotSaved);
+    LogLine("settings: %s", saved ? "saved" : "could not be saved");
+    LogModeInForce(0, "by Save");
     FollowModeInForce(ModeJoystick, false);
     UpdateTrayStatus();
 }
@@ -29,6 +36,7 @@ void FollowSavedSettings(bool saved)
 void StartModeInForce()
 {
     ActivePolicy = ReadPolicy();
+    LogStart();
     FollowModeInForce(0, false);
     UpdateTrayStatus();
 }
@@ -37,6 +45,7 @@ bool ChangeActionMode(LONG mode)
 {
     LONG before = EffectiveActionMode();
     ActionMode = mode;
+    LogModeInForce(before, "from the menu");
     bool usable = FollowModeInForce(before, mode == ModeJoystick);
     UpdateTrayStatus();
     return usable;
@@ -53,6 +62,7 @@ void RefreshPolicy()
 {
     LONG before = EffectiveActionMode();
     ActivePolicy = ReadPolicy();
+    LogModeInForce(before, "by a policy");
     FollowModeInForce(before, false);
     UpdateTrayStatus();
 }

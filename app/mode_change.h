@@ -4,8 +4,9 @@
 #pragma once
 #include <windows.h>
 
-// Reads the policies beside the user's mode just read from the registry and
-// opens the joystick when its mode is in force.
+// Reads the policies beside the user's mode just read from the registry,
+// writes the start to the log and opens the joystick when its mode is in
+// force.
 void StartModeInForce();
 // Makes mode the user's own. The joystick is opened when its mode comes into
 // force, and opened afresh when it is chosen again so that a replugged one

@@ -3,7 +3,9 @@
 #include "app/tray_window.h"
 #include "actions/actions.h"
 #include "actions/joystick.h"
+#include "app/diag_events.h"
 #include "app/elevation.h"
+#include "app/report.h"
 #include "app/mode_change.h"
 #include "app/policy_watch.h"
 #include "app/shell.h"
@@ -224,7 +226,11 @@ static bool OnTrayCommand(HWND window, WORD command)
         ShowCustomKeySettings();
         ShowWindow(SettingsWindowHandle, SW_SHOW);
         return true;
+    case IDM_DIAGNOSTICS:
+        MakeReportOnDesktop();
+        return true;
     case IDM_EXIT:
+        ExitReason = "Exit chosen from the menu";
         DestroyWindow(window);
         return true;
     }
@@ -253,6 +259,7 @@ static void OnPollTimer(HWND window, WPARAM timerId)
         TrayIconShown = AddTrayIcon(window);
     if (!PollCameraButton())
         return;
+    BeginPressRecord();
     // Keys are still sent: the warning may be wrong, and then they arrive.
     // Without an icon there is no balloon, so the warning is kept for a
     // press that can show it.
@@ -261,7 +268,8 @@ static void OnPollTimer(HWND window, WPARAM timerId)
         ShowBalloon(window, BlockedKeysText);
     JoystickStatus joystickBefore = CurrentJoystickStatus();
     PerformAction();
-    // After the keys have gone, so that neither costs the press any time.
+    // After the keys have gone, so that none of this costs the press any time.
+    LogPress();
     if (blocked)
         ReportProgramEvent(EventKeysBlocked);
     if (CurrentJoystickStatus() != joystickBefore)
@@ -288,8 +296,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnPollTimer(window, wParam);
         return 0;
     case WM_DEVICECHANGE:
-        ConnectCamera();
-        FollowCameraConnect();
+        ConnectCameraAndLog();
         return 0;
     case WM_QUERYENDSESSION:
         return TRUE;
@@ -324,8 +331,10 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         // Asked by the setup program or a start as administrator: ends as
         // WM_CLOSE does, without writing "key".
-        if (message == QuitMessage && message != 0)
+        if (message == QuitMessage && message != 0) {
+            ExitReason = "quit message";
             return DefWindowProcA(window, WM_CLOSE, 0, 0);
+        }
         break;
     }
     return DefWindowProcA(window, message, wParam, lParam);

@@ -6,7 +6,7 @@ lumo2.ico: the picture at the sizes the shell asks for at each display scale
 PNG-compressed so the program stays small. lumo2_icon_<size>.dib,
 lumo2_icon.png and lumo2_icon.grp: the same images and their icon group
 directory, which lumo2.rc embeds as raw resources so that the three icon
-groups share one copy of each image. about.bmp: 151x32, 24 bpp. Run from
+groups share one copy of each image. about.bmp: 151x32, 8 bpp. Run from
 anywhere; writes beside this script.
 """
 import math
@@ -157,15 +157,22 @@ def write_about(path):
                         for sx in range(scale):
                             pixels[5 + gy * scale + sy][x0 + gx * scale + sx] = (255, 255, 255)
         x0 += 6 * scale
-    stride = (width * 3 + 3) & ~3
+    # 8 bpp with its own palette: the picture has fewer than 256 colours, so
+    # it shows exactly as at 24 bpp at a third of the size.
+    palette = sorted({c for row in pixels for c in row})
+    assert len(palette) <= 256
+    index = {c: i for i, c in enumerate(palette)}
+    stride = (width + 3) & ~3
     data = b""
     for row in reversed(pixels):  # bottom-up
-        line = b"".join(bytes((b, g, r)) for r, g, b in row)
+        line = bytes(index[c] for c in row)
         data += line + b"\x00" * (stride - len(line))
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0)
-    header = struct.pack("<2sIHHI", b"BM", 14 + 40 + len(data), 0, 0, 14 + 40)
+    colours = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 0, len(data), 2835, 2835, len(palette), 0)
+    offset = 14 + 40 + len(colours)
+    header = struct.pack("<2sIHHI", b"BM", offset + len(data), 0, 0, offset)
     with open(path, "wb") as f:
-        f.write(header + info + data)
+        f.write(header + info + colours + data)
 
 
 if __name__ == "__main__":

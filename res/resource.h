@@ -23,6 +23,7 @@
 #define IDM_CDX_VIEW 32780
 #define IDM_JOYSTICK 32781
 #define IDM_ALT_F_ALT_S 32788
+#define IDM_DIAGNOSTICS 32790
 
 // Controls of the Custom Settings window.
 #define IDC_CLEAR_KEY1 1001

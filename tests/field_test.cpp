@@ -13,6 +13,7 @@
 #include "platform/event_log.h"
 #include "settings/policy.h"
 #include "camera/button_source.h"
+#include "platform/diag_log.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/policy.h"
@@ -242,7 +243,21 @@ TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndOneBalloonPerProcess)
 
     const std::vector<KeyEvent> space = {Down(VK_SPACE), Up(VK_SPACE)};
     PlayedTarget = {4242, 1000, SECURITY_MANDATORY_HIGH_RID};
+    char log[MAX_PATH];
+    GetTempPathA(MAX_PATH, log);
+    SetLogFolder(log);
+    lstrcatA(log, "Lumo2.log");
+    DeleteFileA(log);
     EXPECT_EQ(Describe(space), Describe(Press())) << "the keys are still sent";
+    // The log says why they may not have arrived.
+    std::string text(200, 0);
+    HANDLE file = CreateFileA(log, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    DWORD read = 0;
+    ReadFile(file, &text[0], DWORD(text.size()), &read, NULL);
+    CloseHandle(file);
+    SetLogFolder(NULL);
+    EXPECT_NE(std::string::npos, text.find("press: mode Space, sent Space, SendInput took 2 of 2; in front unknown, "
+                                           "higher level than Lumo2: keys dropped\r\n")) << text;
     ASSERT_EQ(1u, shell.balloons.size());
     EXPECT_EQ(balloon, shell.balloons[0]);
     EXPECT_EQ(1, TargetLookups);

@@ -10,6 +10,7 @@
 #include "app/tray_window.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
+#include "platform/diag_log.h"
 #include "tests/app/lumo_process.h"
 #include "tests/joystick_log.h"
 #include "tests/keyboard_hook.h"
@@ -17,6 +18,7 @@
 #include "tests/sim_camera.h"
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <algorithm>
 #include <thread>
 #include <string>
@@ -70,16 +72,19 @@ std::vector<ItemLook> MenuItemLooks(const WindowPicture& picture)
             }
         return (first + last) / 2.0;
     };
-    double about = inkCentre(border, lines[0]), exit = inkCentre(lines[1] + 2, picture.height - border);
+    // The ink below the second line spans "Diagnostics..." and "Exit".
+    double about = inkCentre(border, lines[0]), lastTwo = inkCentre(lines[1] + 2, picture.height - border);
     // Items H high, separators S with their line in the middle: 9 H + S
-    // between the lines, 10 H + 2 S from the first item's centre to the last.
+    // between the lines, 10.5 H + 2 S from the first item's centre to the
+    // middle of the last two.
     double between = lines[1] - lines[0];
-    double itemHeight = (2 * between - (exit - about)) / 8;
+    double itemHeight = (2 * between - (lastTwo - about)) / 7.5;
     double firstMode = lines[0] + (between - 9 * itemHeight) / 2 + itemHeight / 2;
     std::vector<double> centres = {about};
     for (int k = 0; k < 9; ++k)
         centres.push_back(firstMode + k * itemHeight);
-    centres.push_back(exit);
+    centres.push_back(lastTwo - itemHeight / 2);
+    centres.push_back(lastTwo + itemHeight / 2);
 
     std::vector<std::pair<int, int>> items;  // darkest shade, leftmost ink
     std::vector<int> lefts;
@@ -110,12 +115,13 @@ std::string DescribeLooks(const std::vector<ItemLook>& looks)
     return text;
 }
 
-// The eleven text items with the mode at markedPosition marked and, under a
-// policy mode, the other modes and "Custom Settings" greyed.
+// The twelve text items with the mode at markedPosition marked and, under a
+// policy mode, the other modes and "Custom Settings" greyed; never
+// "Diagnostics...".
 std::string ExpectedLooks(LONG markedPosition, LONG policyMode)
 {
     std::vector<ItemLook> looks;
-    for (LONG position : {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12}) {
+    for (LONG position : {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13}) {
         bool locked = policyMode && position >= ModeSpace && position <= ModeCustom &&
                       (position != policyMode || position == ModeCustom);
         looks.push_back({locked, position == markedPosition});
@@ -167,7 +173,7 @@ protected:
         // Shown is not yet painted: wait until the picture holds all items.
         WindowPicture picture;
         EXPECT_TRUE(WaitUntil(
-            [&] { return Drawn(*menu) && MenuItemLooks(picture = CaptureWindow(*menu)).size() == 11; }, 5000))
+            [&] { return Drawn(*menu) && MenuItemLooks(picture = CaptureWindow(*menu)).size() == 12; }, 5000))
             << "the menu never showed its items";
         return picture;
     }
@@ -657,6 +663,84 @@ TEST_F(AppTest, DeviceChangeReconnectsToTheCaptureDriver)
     EXPECT_TRUE(camera.WaitTaken()) << "plugged back in";
     EXPECT_TRUE(camera.WaitForNextPoll());
     EXPECT_EQ(Describe(Enter), Describe(hook.TakeUpToNow()));
+}
+
+std::string FileText(const std::string& path)
+{
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    text.resize(GetFileSize(file, NULL));
+    DWORD read = 0;
+    ReadFile(file, &text[0], DWORD(text.size()), &read, NULL);
+    CloseHandle(file);
+    text.resize(read);
+    return text;
+}
+
+std::string Lower(std::string text)
+{
+    CharLowerBuffA(&text[0], DWORD(text.size()));
+    return text;
+}
+
+TEST_F(AppTest, LogAndReportSayWhatHappenedWithoutAnyName)
+{
+    char log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
+    DeleteFileA(log);
+    StoreDword("key", ModeKodak);
+    // The program in front is this test, under a title no log may hold.
+    const char title[] = "Patient Quentin Example 4711";
+    HWND front = CreateWindowExA(0, "STATIC", title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, NULL, NULL,
+                                 NULL, NULL);
+    SetForegroundWindow(front);
+    ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == front; }, 5000));
+    ASSERT_TRUE(lumo.Start());
+    EXPECT_EQ(Describe(F5), Describe(Press()));
+    camera.RemoveAll();
+    AnnounceDeviceChange();
+    std::string text;
+    EXPECT_TRUE(WaitUntil([&] { return (text = FileText(log)).find("camera: lost") != std::string::npos; }, 5000));
+    for (std::string line : {std::string("start: Lumo2 1."), std::string("mode: Kodak(F5) (at start)"),
+                             "camera: connected through the capture driver, device " + std::string(SimCameraName),
+                             std::string("press: mode Kodak(F5), sent F5, SendInput took 2 of 2; in front "
+                                         "app_tests.exe")})
+        EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
+    EXPECT_EQ(std::string::npos, text.find(title));
+
+    // While this copy runs: it is left alone and the report has it all.
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string report = std::string(temp) + "Lumo2 report.txt";
+    DeleteFileA(report.c_str());
+    EXPECT_EQ(0u, LumoProcess::RunSecondCopy(30000, "/report \"" + report + "\""));
+    EXPECT_TRUE(lumo.Running());
+    EXPECT_EQ(1u, LumoTrayWindows().size());
+    text = FileText(report);
+    for (const char* part : {"[Program]", "Signature: signed by \"Kestrova (test)\"", "[Settings as stored]",
+                             "key = 5", "[Policies as read]", "Mode: Kodak(F5), the user's choice", "[Camera]",
+                             "UExProc.dll: ", "[Joystick]", "PPJoy device: ", "[Integrity levels]",
+                             "Program in front: app_tests.exe", "press: mode Kodak(F5)", "%USERPROFILE%\\"})
+        EXPECT_NE(std::string::npos, text.find(part)) << part << " in\n" << text;
+    EXPECT_EQ(std::string::npos, text.find(title));
+    char user[256], computer[256], profile[MAX_PATH];
+    DWORD size = sizeof(user);
+    ASSERT_TRUE(GetUserNameA(user, &size));
+    size = sizeof(computer);
+    ASSERT_TRUE(GetComputerNameA(computer, &size));
+    ASSERT_EQ(S_OK, SHGetFolderPathA(NULL, CSIDL_PROFILE, NULL, SHGFP_TYPE_CURRENT, profile));
+    for (const char* name : {static_cast<const char*>(user), static_cast<const char*>(computer),
+                             static_cast<const char*>(profile)})
+        EXPECT_EQ(std::string::npos, Lower(text).find(Lower(name))) << name;
+    DestroyWindow(front);
+    DeleteFileA(report.c_str());
+
+    camera.Add(1);
+    AnnounceDeviceChange();
+    EXPECT_EQ(Describe(F5), Describe(Press())) << "the running copy still works";
 }
 
 }  // namespace

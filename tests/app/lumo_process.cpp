@@ -73,13 +73,14 @@ bool LumoProcess::Start()
     return tray_ != NULL && Running();
 }
 
-DWORD LumoProcess::RunSecondCopy(DWORD timeoutMs)
+DWORD LumoProcess::RunSecondCopy(DWORD timeoutMs, const std::string& arguments)
 {
     std::string exe = BinFolder() + "\\Lumo2.exe";
+    std::string commandLine = "\"" + exe + "\" " + arguments;
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info;
-    if (!CreateProcessA(exe.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+    if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
         return DWORD(-1);
     DWORD code = DWORD(-1);
     if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0)

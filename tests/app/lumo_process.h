@@ -9,8 +9,9 @@ public:
     ~LumoProcess();
     // Starts Lumo2.exe from beside the test and waits for its tray window.
     bool Start();
-    // Starts another copy and waits for it to end; its exit code, or -1.
-    static DWORD RunSecondCopy(DWORD timeoutMs);
+    // Starts another copy, with arguments when given, and waits for it to
+    // end; its exit code, or -1.
+    static DWORD RunSecondCopy(DWORD timeoutMs, const std::string& arguments = "");
 
     HWND Tray() const { return tray_; }
     HWND Settings() const;

@@ -1,0 +1,288 @@
+#include "app/diag_events.h"
+#include "app/tray_status.h"
+#include "actions/actions.h"
+#include "actions/joystick.h"
+#include "actions/key_output.h"
+#include "app/elevation.h"
+#include "camera/button_source.h"
+#include "camera/uexproc.h"
+#include "lumo2_version.h"
+#include "platform/diag_log.h"
+#include "platform/display_scale.h"
+#include "settings/action_mode.h"
+#include "settings/custom_settings.h"
+#include "settings/key_names.h"
+#include "settings/policy.h"
+#include <shlobj.h>
+
+const char* ExitReason = "the tray window was closed";
+
+const char* ModeText(LONG mode)
+{
+    static const char* const texts[] = {"Space",        "Enter",    "Schick(Alt+F, Alt+T)",
+                                        "Kodak(F5)",    "SIDEXIS",  "Alt+F, Alt+S",
+                                        "CDX View",     "JOYSTICK", "Custom Settings"};
+    if (mode < ModeSpace || mode > ModeCustom)
+        return NULL;
+    return texts[mode - ModeSpace];
+}
+
+void DescribeWindows(char* text, DWORD size)
+{
+    // GetVersionEx answers what the manifest claims; ntdll tells the truth.
+    typedef LONG(WINAPI * RtlGetVersionFn)(OSVERSIONINFOW*);
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    auto getVersion = reinterpret_cast<RtlGetVersionFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
+    if (getVersion)
+        getVersion(&version);
+    DWORD revision = 0, length = sizeof(revision);
+    char release[32] = "";
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
+                      KEY_READ | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+        RegQueryValueExA(key, "UBR", NULL, NULL, reinterpret_cast<BYTE*>(&revision), &length);
+        length = sizeof(release) - 1;
+        RegQueryValueExA(key, "DisplayVersion", NULL, NULL, reinterpret_cast<BYTE*>(release), &length);
+        RegCloseKey(key);
+    }
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    char line[160];
+    wsprintfA(line, "Windows %lu.%lu.%lu.%lu%s%s%s, %s", version.dwMajorVersion, version.dwMinorVersion,
+              version.dwBuildNumber, revision, release[0] ? " (" : "", release, release[0] ? ")" : "",
+              wow64 ? "32-bit on 64-bit" : "32-bit");
+    lstrcpynA(text, line, int(size));
+}
+
+const char* IntegrityText(DWORD integrity)
+{
+    if (integrity == IntegrityDenied)
+        return "higher (may not be asked)";
+    if (integrity >= SECURITY_MANDATORY_SYSTEM_RID)
+        return "system";
+    if (integrity >= SECURITY_MANDATORY_HIGH_RID)
+        return "high (administrator)";
+    if (integrity >= SECURITY_MANDATORY_MEDIUM_RID)
+        return "medium";
+    if (integrity >= SECURITY_MANDATORY_LOW_RID)
+        return "low";
+    return "unknown";
+}
+
+// Whether path lies in the special folder's subfolder below.
+static bool InFolder(const char* path, int csidl, const char* below)
+{
+    char folder[MAX_PATH + 32];
+    if (FAILED(SHGetFolderPathA(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, folder)))
+        return false;
+    lstrcatA(folder, below);
+    int length = lstrlenA(folder);
+    if (lstrlenA(path) < length)
+        return false;
+    char start[MAX_PATH + 32];
+    lstrcpynA(start, path, length + 1);
+    return lstrcmpiA(start, folder) == 0 && (path[length] == 0 || path[length] == '\\');
+}
+
+const char* InstallKind(char* folder, DWORD size)
+{
+    folder[0] = 0;
+    DWORD length = GetModuleFileNameA(NULL, folder, size);
+    if (length == 0 || length >= size)
+        return "run from elsewhere";
+    if (char* slash = strrchr(folder, '\\'))
+        *slash = 0;
+    if (InFolder(folder, CSIDL_LOCAL_APPDATA, "\\Programs"))
+        return "per user";
+    if (InFolder(folder, CSIDL_PROGRAM_FILES, "") || InFolder(folder, CSIDL_PROGRAM_FILESX86, ""))
+        return "per machine";
+    return "run from elsewhere";
+}
+
+void NameProgramInFront(const ForegroundTarget& target, char* exeName, DWORD size)
+{
+    lstrcpynA(exeName, target.processId ? "unknown" : "none", int(size));
+    HANDLE process = target.processId ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, target.processId) : NULL;
+    if (!process)
+        return;
+    char image[MAX_PATH];
+    DWORD length = MAX_PATH;
+    if (QueryFullProcessImageNameA(process, 0, image, &length)) {
+        const char* name = strrchr(image, '\\');
+        lstrcpynA(exeName, name ? name + 1 : image, int(size));
+    }
+    CloseHandle(process);
+}
+
+const char* ModeName(LONG mode, char* buffer)
+{
+    if (const char* text = ModeText(mode))
+        return text;
+    wsprintfA(buffer, "%ld (does nothing)", mode);
+    return buffer;
+}
+
+void LogStart()
+{
+    char windows[160], folder[MAX_PATH];
+    DescribeWindows(windows, sizeof(windows));
+    const char* install = InstallKind(folder, sizeof(folder));
+    LogLine("start: Lumo2 %s, %s, integrity %s, display scale %u %%, installed %s", LUMO2_VERSION_STRING, windows,
+            IntegrityText(LookUpOwnIntegrity()), ScreenDpi() * 100 / BaseDpi, install);
+    LogModeInForce(0, "at start");
+}
+
+void LogModeInForce(LONG before, const char* cause)
+{
+    LONG mode = EffectiveActionMode();
+    if (before != 0 && mode == before)
+        return;
+    char number[32];
+    LogLine("mode: %s (%s)%s", ModeName(mode, number), cause,
+            ActivePolicy.mode ? ", set by your administrator" : "");
+}
+
+const char* JoystickStatusText(JoystickStatus status)
+{
+    switch (status) {
+    case JoystickReady: return "ready";
+    case JoystickNoDriver: return "missing: neither PPJoy nor vJoy is installed";
+    case JoystickVJoyDisabled: return "missing: vJoy is installed but disabled";
+    case JoystickDeviceMissing: return "missing: vJoy has no device 1";
+    case JoystickDeviceBusy: return "busy: vJoy's device 1 is taken";
+    case JoystickNoButtons: return "missing: vJoy's device 1 has no button";
+    }
+    return "unknown";
+}
+
+void LogJoystickStatus()
+{
+    static int logged = -1;
+    JoystickStatus status = CurrentJoystickStatus();
+    if (int(status) == logged)
+        return;
+    logged = status;
+    LogLine("joystick: %s", JoystickStatusText(status));
+}
+
+static void LogCameraRoute()
+{
+    // -1 before the first connect, so the start always says what it found.
+    static int lastRoute = -1;
+    int route = ExtensionUnitActive ? 1 : ConnectedCameraName()[0] ? 2 : 0;
+    if (route == lastRoute)
+        return;
+    if (route == 1) {
+        char path[MAX_PATH] = "";
+        GetModuleFileNameA(ExtensionUnitLibrary(), path, sizeof(path));
+        LogLine("camera: connected through the extension unit, library %s", path);
+    } else if (route == 2) {
+        LogLine("camera: connected through the capture driver, device %s", ConnectedCameraName());
+    } else {
+        char path[MAX_PATH];
+        bool found = LocateExtensionUnitLibrary(path, sizeof(path));
+        LogLine("camera: %s; extension-unit library %s", lastRoute > 0 ? "lost" : "not found",
+                found ? path : "not found");
+    }
+    lastRoute = route;
+}
+
+void ConnectCameraAndLog()
+{
+    ConnectCamera();
+    LogCameraRoute();
+    FollowCameraConnect();
+}
+
+void BeginPressRecord()
+{
+    LastKeySend = KeySendRecord();
+    PressTargetKnown = false;
+}
+
+static void AddCombo(char* text, KeyCombo combo)
+{
+    if (text[0])
+        strcat_s(text, 100, ", ");
+    FormatKeyCombo(text, combo);
+}
+
+// The hotkey of a fixed mode; an alternating mode has flipped its toggle,
+// so a toggle of 1 means the first hotkey went.
+static KeyCombo FixedHotkey(LONG mode)
+{
+    bool first = HotkeyToggle == 1;
+    switch (mode) {
+    case ModeSpace: return {0, 0, 0, VK_SPACE};
+    case ModeEnter: return {0, 0, 0, VK_RETURN};
+    case ModeSchick: return {1, 0, 0, DWORD(first ? 'F' : 'T')};
+    case ModeKodak: return {0, 0, 0, VK_F5};
+    case ModeSidexis: return first ? KeyCombo{0, 0, 1, VK_F12} : KeyCombo{0, 1, 1, 'V'};
+    case ModeAltFAltS: return {1, 0, 0, DWORD(first ? 'F' : 'S')};
+    case ModeCdxView: return {1, 0, 0, 'S'};
+    }
+    return KeyCombo();
+}
+
+// Key names as the settings window shows them.
+static void DescribeSentKeys(char* text, LONG mode)
+{
+    text[0] = 0;
+    if (LastKeySend.batches == 0)
+        return;
+    if (mode != ModeCustom) {
+        AddCombo(text, FixedHotkey(mode));
+        return;
+    }
+    const CustomKeySettings& settings = EffectiveCustomSettings();
+    if (settings.mode == Sequential) {
+        AddCombo(text, settings.keys[(SequencePosition + 2) % 3]);
+        return;
+    }
+    for (int i = 0; i < 3 && settings.keys[i].k != 0; ++i)
+        AddCombo(text, settings.keys[i]);
+}
+
+void LogPress()
+{
+    LONG mode = EffectiveActionMode();
+    char number[32], sent[100], exeName[MAX_PATH], result[64];
+    if (mode == ModeJoystick) {
+        LogLine("press: mode %s, sent joystick button 1", ModeName(mode, number));
+        LogJoystickStatus();
+        return;
+    }
+    if (!ModeSendsKeys(mode)) {
+        LogLine("press: mode %s, sent nothing", ModeName(mode, number));
+        return;
+    }
+    DescribeSentKeys(sent, mode);
+    // Looked up once per press: by the warning before the keys went, or
+    // here when there was no warning to give.
+    if (!PressTargetKnown)
+        LookUpForegroundTarget(&PressTarget);
+    NameProgramInFront(PressTarget, exeName, sizeof(exeName));
+    DWORD integrity = PressTarget.integrity;
+    bool higher = integrity == IntegrityDenied || integrity > LookUpOwnIntegrity();
+    result[0] = 0;
+    if (LastKeySend.batches == 0)
+        lstrcpyA(result, "nothing");
+    else
+        wsprintfA(result, ", SendInput took %u of %u", LastKeySend.sent, LastKeySend.events);
+    if (LastKeySend.batches != 0 && LastKeySend.sent == 0)
+        wsprintfA(result + lstrlenA(result), ", error %lu", LastKeySend.error);
+    // The key names are in code page 949 (one Korean name, the rest ASCII);
+    // %S takes the other texts from the system's code page.
+    WCHAR keys[100], text[LogTextMax];
+    MultiByteToWideChar(949, 0, sent, -1, keys, 100);
+    wsprintfW(text, L"press: mode %S, sent %s%S; in front %S%S", ModeName(mode, number), keys, result, exeName,
+              higher ? ", higher level than Lumo2: keys dropped" : "");
+    LogWideLine(text);
+}
+
+void LogExit(int exitCode)
+{
+    LogLine("exit %d: %s", exitCode, ExitReason);
+}

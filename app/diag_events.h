@@ -1,0 +1,44 @@
+// What the program writes to its diagnostic log, and the facts about this PC
+// that the log's start line and the support report share. Nothing here may
+// write a window title, typed text, a user name or a computer name.
+#pragma once
+#include "actions/joystick.h"
+#include <windows.h>
+
+// The mode's tray menu text, or null for a value outside 2..10.
+const char* ModeText(LONG mode);
+// The mode's menu text, or its number and that it does nothing; buffer
+// takes at least 32 characters.
+const char* ModeName(LONG mode, char* buffer);
+// What the joystick mode can do, in words.
+const char* JoystickStatusText(JoystickStatus status);
+// "Windows 10.0.22631.4317 (23H2), 32-bit on 64-bit" and the like.
+void DescribeWindows(char* text, DWORD size);
+// "low", "medium", "high", ... for a mandatory level from app/elevation.h.
+const char* IntegrityText(DWORD integrity);
+// How this Lumo2.exe was installed: "per user", "per machine" or "run from
+// elsewhere"; folder takes the exe's folder.
+const char* InstallKind(char* folder, DWORD size);
+// The executable's file name only of the process looked up ("none" without
+// one): the folder may hold a user's name.
+struct ForegroundTarget;
+void NameProgramInFront(const ForegroundTarget& target, char* exeName, DWORD size);
+
+void LogStart();
+// The mode in force against before; cause says what changed it. At the
+// start the mode is written whatever it is.
+void LogModeInForce(LONG before, const char* cause);
+// The joystick's state when it differs from the last one written.
+void LogJoystickStatus();
+// ConnectCamera, then what follows each connect: the route found or lost
+// since the last one in the log, the tray's status and the Event Log.
+void ConnectCameraAndLog();
+
+// Around PerformAction: the press's line is written after its keys went,
+// with what was sent, what SendInput took and the program in front.
+void BeginPressRecord();
+void LogPress();
+
+// Why the message loop ended, for the exit line.
+extern const char* ExitReason;
+void LogExit(int exitCode);

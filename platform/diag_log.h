@@ -1,0 +1,34 @@
+// The per-user diagnostic log that support reads when a press did nothing:
+// one UTF-8 line per event, each with the local time to the millisecond,
+// never more than two files of about 1 MB.
+#pragma once
+#include <windows.h>
+
+// A log that would pass this size becomes Lumo2.1.log, replacing the one
+// before, and a new one starts.
+const DWORD LogRotateSize = 1024 * 1024;
+// The longest text of one line, before its time; longer text is cut.
+const int LogTextMax = 1024;
+
+// Formats as wsprintfA does (no floating point) from text in the system
+// code page and appends it as one line. Silently does nothing when the log
+// cannot be written: nothing else may depend on it.
+void LogLine(const char* format, ...);
+// The same for text already in UTF-16.
+void LogWideLine(const WCHAR* text);
+
+// The log's full path, or the previous one's (Lumo2.1.log); false when the
+// folder cannot be known.
+bool LogFilePath(char* path, DWORD size, bool previous);
+// A folder for the log in place of %LOCALAPPDATA%\Kestrova\Lumo2\Logs, for
+// tests; null or "" goes back to the user's own.
+void SetLogFolder(const char* folder);
+
+// Puts %USERPROFILE% in place of folder wherever it stands in text, in any
+// case, as a whole path part (not in "C:\Users\Ann2" for "C:\Users\Ann").
+// The text grows by at most its capacity (in characters, terminator
+// included); what does not fit is cut.
+void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder);
+// The same for the user's profile folder as the shell names it and in its
+// short form: a path under it would otherwise show the user's name.
+void RedactProfileFolder(WCHAR* text, int capacity);
