@@ -2,8 +2,6 @@
 // camera routes and the joystick, and shown only when it changed.
 #include "app/tray_status.h"
 #include "actions/joystick.h"
-#include "app/shell.h"
-#include "app/tray_window.h"
 #include "camera/button_source.h"
 #include "platform/display_scale.h"
 #include "platform/event_log.h"
@@ -11,7 +9,19 @@
 #include "settings/action_mode.h"
 #include "settings/policy.h"
 
+// The complete ANSI structure, up to and including the balloon icon.
+static_assert(sizeof(NOTIFYICONDATAA) == 508, "NOTIFYICONDATAA as of Vista");
+
+static BOOL NotifyShell(DWORD message, NOTIFYICONDATAA* data)
+{
+    return Shell_NotifyIconA(message, data);
+}
+
+TrayNotifyFn TrayNotify = NotifyShell;
+bool TrayIconShown = false;
+
 static HWND StatusWindow;
+static HINSTANCE StatusInstance;
 static TrayStatus ShownStatus;
 static bool JoystickProblemReported;
 static bool CameraReported;
@@ -110,7 +120,7 @@ static const char* CameraText()
 static void ModeText(LONG mode, char* text, int size)
 {
     text[0] = 0;
-    HMENU menu = LoadMenuA(AppInstance, MAKEINTRESOURCEA(IDM_TRAY_MENU));
+    HMENU menu = LoadMenuA(StatusInstance, MAKEINTRESOURCEA(IDM_TRAY_MENU));
     if (menu) {
         if (mode >= ModeSpace && mode <= ModeCustom)
             GetMenuStringA(GetSubMenu(menu, 0), UINT(mode), text, size, MF_BYPOSITION);
@@ -207,16 +217,17 @@ void FreeDimmedIcons()
 
 static HICON IconForStatus(const TrayStatus& status, HWND window)
 {
-    HICON icon = SmallIconForDpi(AppInstance, IDI_TRAY, TaskbarDpi(window));
+    HICON icon = SmallIconForDpi(StatusInstance, IDI_TRAY, TaskbarDpi(window));
     if (status.ready)
         return icon;
     HICON dimmed = DimmedIcon(icon);
     return dimmed ? dimmed : icon;
 }
 
-void FillTrayStatus(NOTIFYICONDATAA* data, HWND window)
+void FillTrayStatus(NOTIFYICONDATAA* data, HWND window, HINSTANCE instance)
 {
     StatusWindow = window;
+    StatusInstance = instance;
     DescribeTrayStatus(&ShownStatus);
     data->uFlags |= NIF_ICON | NIF_TIP;
     data->hIcon = IconForStatus(ShownStatus, window);
@@ -240,7 +251,7 @@ void UpdateTrayStatus()
     ZeroMemory(&data, sizeof(data));
     data.cbSize = sizeof(data);
     data.hWnd = StatusWindow;
-    FillTrayStatus(&data, StatusWindow);
+    FillTrayStatus(&data, StatusWindow, StatusInstance);
     TrayNotify(NIM_MODIFY, &data);
 }
 

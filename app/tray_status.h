@@ -5,6 +5,15 @@
 #include <windows.h>
 #include <shellapi.h>
 
+// Every call to the notification area goes through here, so a test can play
+// a shell that is not ready yet or one that has just restarted.
+typedef BOOL (*TrayNotifyFn)(DWORD message, NOTIFYICONDATAA* data);
+extern TrayNotifyFn TrayNotify;
+
+// Whether the notification area holds the icon as far as the program knows;
+// while it does not, every poll tick tries to add it again.
+extern bool TrayIconShown;
+
 struct TrayStatus {
     bool ready;      // a camera found, and in the JOYSTICK mode a usable driver
     char tip[128];   // what the shell shows over the icon
@@ -29,8 +38,9 @@ void UpdateTrayStatus();
 // After each ConnectCamera: the entry for a camera found or lost (once per
 // change, not per device message), then the icon.
 void FollowCameraConnect();
-// Icon and tip of the status in force for an icon being added; window owns it.
-void FillTrayStatus(NOTIFYICONDATAA* data, HWND window);
+// Icon and tip of the status in force for an icon being added; window owns
+// it, and the menu and the icon come from instance's resources.
+void FillTrayStatus(NOTIFYICONDATAA* data, HWND window, HINSTANCE instance);
 
 // The same picture grey and faint, at icon's size; kept for the run. Null
 // when icon cannot be read.

@@ -67,16 +67,6 @@ void MarkActionMode(HMENU popup)
     GreyItemsLockedByPolicy(popup);
 }
 
-// The complete ANSI structure, up to and including the balloon icon.
-static_assert(sizeof(NOTIFYICONDATAA) == 508, "NOTIFYICONDATAA as of Vista");
-
-static BOOL NotifyShell(DWORD message, NOTIFYICONDATAA* data)
-{
-    return Shell_NotifyIconA(message, data);
-}
-
-TrayNotifyFn TrayNotify = NotifyShell;
-bool TrayIconShown = false;
 
 // Explorer sends this registered message to every top-level window when it
 // (re)starts; the icons it held before are gone.
@@ -138,7 +128,7 @@ static bool AddTrayIcon(HWND window)
     data.uCallbackMessage = WM_TRAY_CALLBACK;
     // Drawn for the notification area's size at its scale, not shrunk from
     // a larger image, and showing the status in force, not a plain one.
-    FillTrayStatus(&data, window);
+    FillTrayStatus(&data, window, AppInstance);
     if (TrayNotify(NIM_ADD, &data))
         return true;
     return TrayNotify(NIM_MODIFY, &data) != FALSE;

@@ -2,6 +2,7 @@
 // with its popup menu, and the About box.
 #pragma once
 #include "actions/joystick.h"
+#include "app/tray_status.h"
 #include <windows.h>
 
 const UINT WM_TRAY_CALLBACK = WM_APP + 100;
@@ -22,15 +23,6 @@ void GreyItemsLockedByPolicy(HMENU popup);
 bool PolicyTakesCommand(WORD command);
 // Puts the radio mark on the item whose position equals the action mode.
 void MarkActionMode(HMENU popup);
-
-// Every call to the notification area goes through here, so a test can play
-// a shell that is not ready yet or one that has just restarted.
-typedef BOOL (*TrayNotifyFn)(DWORD message, NOTIFYICONDATAA* data);
-extern TrayNotifyFn TrayNotify;
-
-// Whether the notification area holds the icon as far as the program knows;
-// while it does not, every poll tick tries to add it again.
-extern bool TrayIconShown;
 
 // The text of the balloon shown when the program in front runs with higher
 // rights than Lumo2, so Windows discards the keys sent to it.
