@@ -17,16 +17,6 @@
 
 const char* ExitReason = "the tray window was closed";
 
-const char* ModeText(LONG mode)
-{
-    static const char* const texts[] = {"Space",        "Enter",    "Schick(Alt+F, Alt+T)",
-                                        "Kodak(F5)",    "SIDEXIS",  "Alt+F, Alt+S",
-                                        "CDX View",     "JOYSTICK", "Custom Settings"};
-    if (mode < ModeSpace || mode > ModeCustom)
-        return NULL;
-    return texts[mode - ModeSpace];
-}
-
 void DescribeWindows(char* text, DWORD size)
 {
     // GetVersionEx answers what the manifest claims; ntdll tells the truth.

@@ -5,8 +5,6 @@
 #include "actions/joystick.h"
 #include <windows.h>
 
-// The mode's tray menu text, or null for a value outside 2..10.
-const char* ModeText(LONG mode);
 // The mode's menu text, or its number and that it does nothing; buffer
 // takes at least 32 characters.
 const char* ModeName(LONG mode, char* buffer);

@@ -116,28 +116,13 @@ static const char* CameraText()
     return ExtensionUnitActive ? "camera found by its vendor library" : "";
 }
 
-// The menu's own text, so the tip names the mode as the user sees it chosen.
-static void ModeText(LONG mode, char* text, int size)
-{
-    text[0] = 0;
-    HMENU menu = LoadMenuA(StatusInstance, MAKEINTRESOURCEA(IDM_TRAY_MENU));
-    if (menu) {
-        if (mode >= ModeSpace && mode <= ModeCustom)
-            GetMenuStringA(GetSubMenu(menu, 0), UINT(mode), text, size, MF_BYPOSITION);
-        DestroyMenu(menu);
-    }
-    if (!text[0])
-        lstrcpynA(text, "no mode", size);
-}
-
 void DescribeTrayStatus(TrayStatus* status)
 {
     LONG mode = EffectiveActionMode();
     const char* problem = mode == ModeJoystick ? JoystickProblem(CurrentJoystickStatus()) : NULL;
     const char* camera = CameraText();
-    char modeText[64];
-    ModeText(mode, modeText, sizeof(modeText));
-    ComposeTrayTip(status->tip, modeText, ActivePolicy.mode != 0, problem, camera[0] ? camera : "no camera found");
+    const char* modeText = ModeText(mode);
+    ComposeTrayTip(status->tip, modeText ? modeText : "no mode", ActivePolicy.mode != 0, problem, camera[0] ? camera : "no camera found");
     status->ready = camera[0] && !problem;
 }
 

@@ -31,3 +31,13 @@ bool ModeSendsKeys(LONG mode)
 {
     return mode >= ModeSpace && mode <= ModeCustom && mode != ModeJoystick;
 }
+
+const char* ModeText(LONG mode)
+{
+    static const char* const texts[] = {"Space",        "Enter",    "Schick(Alt+F, Alt+T)",
+                                        "Kodak(F5)",    "SIDEXIS",  "Alt+F, Alt+S",
+                                        "CDX View",     "JOYSTICK", "Custom Settings"};
+    if (mode < ModeSpace || mode > ModeCustom)
+        return NULL;
+    return texts[mode - ModeSpace];
+}

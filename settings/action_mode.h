@@ -31,3 +31,7 @@ void SaveActionMode();
 // Whether a press in this mode types keys (the joystick mode and values
 // outside 2..10 do not).
 bool ModeSendsKeys(LONG mode);
+
+// The mode's item text in the tray menu, as the user chose it, for the tip,
+// the log and the report; null for a value outside 2..10.
+const char* ModeText(LONG mode);

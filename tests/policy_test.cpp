@@ -227,6 +227,11 @@ TEST_F(PolicyTest, PolicyModeGreysTheOtherModesAndTakesTheirCommands)
                 EXPECT_EQ(locked, (state & MF_GRAYED) != 0) << "position " << position;
             }
             EXPECT_EQ(position == marked, (state & MF_CHECKED) != 0) << "position " << position;
+            // The tip, the log and the report name each mode as its item does.
+            char text[64] = "";
+            GetMenuStringA(popup, UINT(position), text, sizeof(text), MF_BYPOSITION);
+            const char* named = ModeText(position);
+            EXPECT_STREQ(position >= ModeSpace && position <= ModeCustom ? text : "", named ? named : "");
         }
         DestroyMenu(menu);
 
