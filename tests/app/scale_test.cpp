@@ -195,6 +195,7 @@ protected:
         RegisterClassExA(&settingsClass);
         window = CreateSettingsWindow(GetModuleHandleA(NULL));
         ASSERT_NE(nullptr, window);
+        BuildSettingsControls(window);
     }
     void TearDown() override
     {

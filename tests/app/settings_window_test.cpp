@@ -121,6 +121,7 @@ TEST_F(SettingsWindowTest, FirstOpeningShowsSequentialZeroAndEmptyKeys)
 {
     ASSERT_TRUE(lumo.Start());
     EXPECT_FALSE(IsWindowVisible(lumo.Settings())) << "hidden until opened";
+    EXPECT_EQ(0u, Children(lumo.Settings()).size()) << "the controls wait for the first opening";
     Open();
     EXPECT_TRUE(IsWindowVisible(window));
     EXPECT_TRUE(Checked(SequentialRadio));
