@@ -188,8 +188,7 @@ static bool OnTrayCommand(HWND window, WORD command)
             ShowBalloon(window, NoJoystickText);
         return true;
     case IDM_CUSTOM_SETTINGS:
-        ShowCustomKeySettings();
-        ShowWindow(SettingsWindowHandle, SW_SHOW);
+        OpenSettingsWindow();
         return true;
     case IDM_EXIT:
         DestroyWindow(window);

@@ -132,22 +132,8 @@ static void LayOutControls(UINT dpi, BOOL redraw)
     SettingsFont = font;
 }
 
-// The window this procedure made last; its controls wait for its first show.
-static HWND SettingsWindow;
-
-static bool ControlsBuilt(HWND window)
+static void CreateControls(HWND window)
 {
-    return SequentialRadio && IsWindow(SequentialRadio) && GetParent(SequentialRadio) == window;
-}
-
-void BuildSettingsControls(HWND window)
-{
-    // Built when the window first shows, not at start-up: the controls pull
-    // in the common controls library and the font takes a walk of the
-    // installed faces, which together cost a start more than the rest of
-    // the window does, for a window most runs never open.
-    if (!window || ControlsBuilt(window))
-        return;
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
     for (const ChildControl& c : Controls) {
         *c.handle = CreateWindowExA(0, c.className, c.text, c.style, 0, 0, 0, 0, window,
@@ -167,9 +153,7 @@ static void OnDpiChanged(HWND window, UINT dpi, const RECT* suggested)
         return;
     SetWindowPos(window, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-    // Controls not yet built take the scale of the moment they are.
-    if (ControlsBuilt(window))
-        LayOutControls(dpi, TRUE);
+    LayOutControls(dpi, TRUE);
 }
 
 SIZE SettingsWindowSize(UINT dpi)
@@ -294,12 +278,8 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
 {
     switch (message) {
     case WM_CREATE:
-        SettingsWindow = window;
+        CreateControls(window);
         return 0;
-    case WM_SHOWWINDOW:
-        if (wParam)
-            BuildSettingsControls(window);
-        return DefWindowProcA(window, message, wParam, lParam);
     case WM_PAINT:
         PaintNothing(window);
         return 0;
@@ -320,8 +300,7 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
 void ShowCustomKeySettings()
 {
     LoadCustomKeySettings();
-    HWND window = SettingsWindow;
-    BuildSettingsControls(window);
+    HWND window = GetParent(SequentialRadio);
     if (CustomSettings.mode == Sequential) {
         CheckRadioButton(window, IDC_SEQUENTIAL, IDC_SEND_ALL, IDC_SEQUENTIAL);
         SetWindowTextA(TimeLabel, InitialTimeText);

@@ -14,11 +14,6 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
 HWND CreateSettingsWindow(HINSTANCE instance);
 // The window's outer size at the DPI: 300 x 250 at 96 DPI.
 SIZE SettingsWindowSize(UINT dpi);
-// Creates the controls and their font, once: the window is made hidden and
-// empty, and gets them when it first shows or is first filled.
-void BuildSettingsControls(HWND window);
-// Fills the window's controls from the stored settings, building them first
-// when the window has never been shown.
 void ShowCustomKeySettings();
 void CaptureKeyCombo(HWND field, DWORD key);
 

@@ -319,7 +319,6 @@ TEST(SettingsWindowImeTest, KeyFieldsHaveNoInputContextButTheTimeFieldKeepsIt)
     HWND window = CreateWindowExA(0, "CustomUnderTest", "", WS_CAPTION, 0, 0, 300, 250, NULL, NULL,
                                   AppInstance, NULL);
     ASSERT_NE(nullptr, window);
-    BuildSettingsControls(window);
     HIMC timeContext = ImmGetContext(TimeField);
     EXPECT_NE(nullptr, timeContext) << "an edit field has a context unless it is taken away";
     ImmReleaseContext(TimeField, timeContext);

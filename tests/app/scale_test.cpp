@@ -195,7 +195,6 @@ protected:
         RegisterClassExA(&settingsClass);
         window = CreateSettingsWindow(GetModuleHandleA(NULL));
         ASSERT_NE(nullptr, window);
-        BuildSettingsControls(window);
     }
     void TearDown() override
     {
