@@ -73,8 +73,8 @@ void OpenSettingsWindow()
 {
     // Made on its first opening, not at start-up: the window, its fifteen
     // controls (which pull in the common controls library) and its font
-    // (chosen after a walk of the installed faces) cost a start about a
-    // quarter of its CPU time, for a window that most runs never open.
+    // (chosen after a walk of the installed faces) cost a start close to a
+    // third of its CPU time, for a window that most runs never open.
     if (!SettingsWindowHandle) {
         SettingsWindowHandle = CreateSettingsWindow(AppInstance);
         if (!SettingsWindowHandle) {
