@@ -14,6 +14,9 @@ void RegisterWindowClasses(HINSTANCE instance);
 // user's 10, the joystick for a 9 in force.
 void ReadStartUpSettings();
 int InitializeShell(HINSTANCE instance);
+// Fills the settings window from the stored settings and shows it, making it
+// first if this is its first opening; "Create Error" when that fails.
+void OpenSettingsWindow();
 int RunMessageLoop();
 // At the end of the run: vJoy's device and the camera are given back.
 void ReleaseDevices();

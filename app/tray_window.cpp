@@ -213,8 +213,7 @@ static bool OnTrayCommand(HWND window, WORD command)
             ShowBalloon(window, JoystickProblemText(CurrentJoystickStatus()));
         return true;
     case IDM_CUSTOM_SETTINGS:
-        ShowCustomKeySettings();
-        ShowWindow(SettingsWindowHandle, SW_SHOW);
+        OpenSettingsWindow();
         return true;
     case IDM_DIAGNOSTICS:
         MakeReportOnDesktop();

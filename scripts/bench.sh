@@ -4,7 +4,10 @@
 # one that polls the same simulated latch and sends one key) and start-up,
 # memory, idle CPU and size (beside a tray program that walks the video input
 # devices once).
+# It ends with the start-up ratios to the floor: time to waiting for input,
+# CPU per start and working set.
 #   bash scripts/bench.sh [presses] [idle seconds]
+#   bash scripts/bench.sh startup [starts]     the start-up figures alone
 set -euo pipefail
 source "$(dirname "$0")/testbed.sh"
 
@@ -13,6 +16,10 @@ build_project >/dev/null
 start_testbed
 bash "$REPO_DIR/scripts/install-standins.sh" "$BIN_DIR"
 cd "$BIN_DIR"
+if [ "${1:-}" = startup ]; then
+    wine app_bench.exe startup "${2:-15}" </dev/null
+    exit
+fi
 wine camera_bench.exe </dev/null
 echo
 wine app_bench.exe "${1:-200}" "${2:-60}" </dev/null

@@ -163,9 +163,9 @@ TEST_F(FieldAppTest, ASaveTheRegistryRefusesIsReportedAndTheWindowStaysWithTheVa
     sim->euConnectedResult = 1;
     LumoProcess lumo;
     ASSERT_TRUE(lumo.Start());
+    lumo.Command(IDM_CUSTOM_SETTINGS);
     HWND settings = lumo.Settings();
     ASSERT_NE(nullptr, settings);
-    lumo.Command(IDM_CUSTOM_SETTINGS);
     // The profile's key turns read-only while the window is open.
     LockProgramKey(true);
     HWND timeField = FindWindowExA(settings, NULL, "Edit", NULL);

@@ -68,8 +68,8 @@ bool LumoProcess::Start()
         return false;
     WaitUntil([this] { return !Running() || (tray_ = FindProcessWindow(info_.dwProcessId, "Lumo")) != NULL; },
               10000);
-    // The settings window comes right after the tray window.
-    WaitUntil([this] { return !Running() || Settings() != NULL; }, 5000);
+    // Start-up is over once the program first waits for input.
+    WaitForInputIdle(info_.hProcess, 5000);
     return tray_ != NULL && Running();
 }
 
