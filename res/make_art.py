@@ -2,9 +2,9 @@
 """Draws Lumo2's icon and About picture with nothing but the standard library.
 
 lumo2.ico: the picture at the sizes the shell asks for at each display scale
-(16, 20, 24, 32, 40 and 48 pixels as 32-bpp bitmaps) and at 256x256,
-PNG-compressed so the program stays small. lumo2_icon_<size>.dib,
-lumo2_icon.png and lumo2_icon.grp: the same images and their icon group
+(16, 20, 24, 32 and 40 pixels as 32-bpp bitmaps) and at 48 and 256
+pixels, PNG-compressed so the program stays small. lumo2_icon_<size>.dib,
+lumo2_icon_48.png, lumo2_icon.png and lumo2_icon.grp: the same images and their icon group
 directory, which lumo2.rc embeds as raw resources so that the three icon
 groups share one copy of each image. about.bmp: 151x32, 8 bpp. Run from
 anywhere; writes beside this script.
@@ -52,10 +52,13 @@ def png(width, height, rgba_rows):
 
 
 # The bitmap sizes, smallest first, each with the icon resource ID that
-# lumo2.rc gives its image; the 256x256 PNG comes last.
-BITMAP_SIZES = (16, 20, 24, 32, 40, 48)
+# lumo2.rc gives its image; the PNG sizes follow. The notification area's
+# sizes (16 to 40 pixels, 100 to 250 %) stay bitmaps; the 48-pixel image,
+# which only windows and Explorer show, is PNG-compressed like the 256 one,
+# at a sixth of the bytes.
+BITMAP_SIZES = (16, 20, 24, 32, 40)
+PNG_SIZES = (48, 256)
 PNG_SIZE = 256
-PNG_IMAGE_ID = len(BITMAP_SIZES) + 1
 
 
 def lens_rows(size):
@@ -98,7 +101,7 @@ def dib(size, rows):
 
 def write_icon(ico_path, image_path, group_path, dib_path):
     images = [(size, dib(size, lens_rows(size))) for size in BITMAP_SIZES]
-    images.append((PNG_SIZE, png(PNG_SIZE, PNG_SIZE, lens_rows(PNG_SIZE))))
+    images += [(size, png(size, size, lens_rows(size))) for size in PNG_SIZES]
     header = struct.pack("<HHH", 0, 1, len(images))
 
     def entry(size, image):
@@ -119,7 +122,12 @@ def write_icon(ico_path, image_path, group_path, dib_path):
     group = header
     for image_id, (size, image) in enumerate(images, start=1):
         group += entry(size, image) + struct.pack("<H", image_id)
-        path = image_path if size == PNG_SIZE else dib_path % size
+        if size == PNG_SIZE:
+            path = image_path
+        elif size in PNG_SIZES:
+            path = os.path.splitext(dib_path % size)[0] + ".png"
+        else:
+            path = dib_path % size
         with open(path, "wb") as f:
             f.write(image)
     with open(group_path, "wb") as f:
