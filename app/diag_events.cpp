@@ -240,7 +240,13 @@ void LogPress()
     LONG mode = EffectiveActionMode();
     char number[32], sent[100], exeName[MAX_PATH], result[64];
     if (mode == ModeJoystick) {
-        LogLine("press: mode %s, sent joystick button 1", ModeName(mode, number));
+        // The status after the press: a refused click or a device still out
+        // of reach sent nothing, and that is what the line is for.
+        JoystickStatus status = CurrentJoystickStatus();
+        if (status == JoystickReady)
+            LogLine("press: mode %s, sent joystick button 1", ModeName(mode, number));
+        else
+            LogLine("press: mode %s, sent nothing: %s", ModeName(mode, number), JoystickStatusText(status));
         LogJoystickStatus();
         return;
     }
@@ -274,5 +280,10 @@ void LogPress()
 
 void LogExit(int exitCode)
 {
-    LogLine("exit %d: %s", exitCode, ExitReason);
+    // Once: the end of a session writes it before Windows may end the
+    // process, and the end of the run would write it again.
+    static bool written;
+    if (!written)
+        LogLine("exit %d: %s", exitCode, ExitReason);
+    written = true;
 }

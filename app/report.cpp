@@ -185,10 +185,12 @@ static void AddValues(HKEY root, const char* rootName, const char* path)
     }
     Add("%s\\%s:\r\n", rootName, path);
     for (DWORD i = 0; i < 64; ++i) {
-        char name[256];
+        char name[256] = "";
         BYTE data[520];
         DWORD nameSize = sizeof(name), dataSize = sizeof(data) - 2, type = 0;
         LONG result = RegEnumValueA(key, i, name, &nameSize, NULL, &type, data, &dataSize);
+        // A hand-made name too long for the buffer leaves it undefined.
+        name[sizeof(name) - 1] = 0;
         if (result == ERROR_MORE_DATA) {
             Add("  %s: type %lu, too long to show\r\n", name, type);
             continue;

@@ -233,9 +233,12 @@ static bool OnTrayCommand(HWND window, WORD command)
 // Sign-out, shutdown, or the Restart Manager closing Lumo2 for an upgrade:
 // the process may be ended as soon as this returns, so the devices go back
 // now, and it ends as WM_CLOSE does.
-static void EndForSession(HWND window)
+static void EndForSession(HWND window, LPARAM how)
 {
+    ExitReason = (how & ENDSESSION_CLOSEAPP) ? "closed by Windows for an update" : "the Windows session ended";
     ReleaseDevices();
+    LogExit(0);
+    CloseEventSource();
     DestroyWindow(window);
 }
 
@@ -291,7 +294,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return TRUE;
     case WM_ENDSESSION:
         if (wParam)
-            EndForSession(window);
+            EndForSession(window, lParam);
         return 0;
     case WM_SETTINGCHANGE:
         if (IsPolicyChange(lParam))

@@ -161,7 +161,9 @@ bool WalkExtensionUnitFolders(FolderVisitor visit, void* context)
     length = GetSystemDirectoryA(folder, MAX_PATH);
     if (length > 0 && length < MAX_PATH && visit(folder, length, context))
         return true;
-    if (ExtensionUnitSearchIntegrity() >= SECURITY_MANDATORY_HIGH_RID)
+    // A level that cannot be read counts as elevated: the safe side.
+    DWORD level = ExtensionUnitSearchIntegrity();
+    if (level == 0 || level >= SECURITY_MANDATORY_HIGH_RID)
         return false;
     return WalkPath(visit, context);
 }

@@ -52,18 +52,20 @@ void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder)
 
 void RedactProfileFolder(WCHAR* text, int capacity)
 {
-    // Found once: the profile folder does not move while Lumo2 runs.
-    static WCHAR forms[2][MAX_PATH];
+    // Found once: the profile folder does not move while Lumo2 runs. Asked
+    // in UTF-16, as it is, in its short form, and as the system's code page
+    // spells it, which is how the program's own ANSI paths carry it when
+    // the user's name has a letter outside that code page.
+    static WCHAR forms[3][MAX_PATH];
     static bool known;
-    if (!known) {
+    if (!known && SUCCEEDED(SHGetFolderPathW(NULL, CSIDL_PROFILE, NULL, SHGFP_TYPE_CURRENT, forms[0]))) {
         known = true;
-        char profile[MAX_PATH], shortForm[MAX_PATH];
-        if (SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_PROFILE, NULL, SHGFP_TYPE_CURRENT, profile))) {
-            MultiByteToWideChar(CP_ACP, 0, profile, -1, forms[0], MAX_PATH);
-            DWORD length = GetShortPathNameA(profile, shortForm, MAX_PATH);
-            if (length > 0 && length < MAX_PATH)
-                MultiByteToWideChar(CP_ACP, 0, shortForm, -1, forms[1], MAX_PATH);
-        }
+        DWORD length = GetShortPathNameW(forms[0], forms[1], MAX_PATH);
+        if (length == 0 || length >= MAX_PATH)
+            forms[1][0] = 0;
+        char ansi[MAX_PATH];
+        if (WideCharToMultiByte(CP_ACP, 0, forms[0], -1, ansi, MAX_PATH, NULL, NULL) > 0)
+            MultiByteToWideChar(CP_ACP, 0, ansi, -1, forms[2], MAX_PATH);
     }
     for (const WCHAR* form : forms)
         if (form[0])

@@ -23,6 +23,7 @@
 #include "tests/sim_camera.h"
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
+#include <fstream>
 #include <sddl.h>
 #include <set>
 #include <string>
@@ -291,17 +292,29 @@ TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndOneBalloonPerProcess)
     EXPECT_EQ(std::vector<std::string>(4, "4:2"), Entries) << "an entry with each balloon";
 }
 
+std::string FileText(const char* path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
 TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
 {
     PPJoyOutOfReach ppjoyGone;
     ASSERT_TRUE(ppjoyGone.Done());
     StoreVJoyLocation(REG_SZ, NULL, 0);
     RegisterEventSource();
+    char log[MAX_PATH];
+    GetTempPathA(MAX_PATH, log);
+    SetLogFolder((std::string(log) + "lumo2-field-log").c_str());
+    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
+    DeleteFileA(log);
     CreateTray();
     for (size_t chosen = 1; chosen <= 2; ++chosen) {
         SendMessageA(window, WM_COMMAND, IDM_JOYSTICK, 0);
         EXPECT_NE(std::string::npos, shell.tip.find("JOYSTICK (no joystick driver)")) << shell.tip;
         EXPECT_TRUE(Press().empty());
+        EXPECT_NE(std::string::npos, FileText(log).find("press: mode JOYSTICK, sent nothing: missing: neither PPJoy nor vJoy"));
         SendMessageA(window, WM_COMMAND, IDM_SPACE, 0);
         ASSERT_EQ(chosen, shell.balloons.size()) << "once each time it is chosen, not per press";
         EXPECT_EQ(std::string("Lumo2|") + NoJoystickText, shell.balloons.back());
@@ -329,6 +342,11 @@ TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
     }
     EXPECT_EQ(6u, shell.balloons.size());
     SendMessageA(window, WM_COMMAND, IDM_SPACE, 0);
+    // The end of the session is logged before its handler returns: Windows
+    // may end the process then.
+    SendMessageA(window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    EXPECT_NE(std::string::npos, FileText(log).find("exit 0: closed by Windows for an update"));
+    SetLogFolder(NULL);
     UnbindVJoyLibrary();
     RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
 }

@@ -491,6 +491,21 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
 }
 
+std::string FileText(const std::string& path)
+{
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    text.resize(GetFileSize(file, NULL));
+    DWORD read = 0;
+    ReadFile(file, &text[0], DWORD(text.size()), &read, NULL);
+    CloseHandle(file);
+    text.resize(read);
+    return text;
+}
+
 // Sign-out, shutdown, or the Restart Manager closing Lumo2 for an upgrade.
 TEST_F(AppTest, SessionEndGivesTheDevicesBackAndEndsAsCloseDoes)
 {
@@ -499,6 +514,9 @@ TEST_F(AppTest, SessionEndGivesTheDevicesBackAndEndsAsCloseDoes)
     VJoyRegistered vjoy;
     StoreDword("key", ModeJoystick);
     sim->euConnectedResult = 1;
+    char log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
+    DeleteFileA(log);
     ASSERT_TRUE(lumo.Start());
     const DWORD pid = lumo.ProcessId();
     ASSERT_TRUE(WaitUntil([&] { return DescribeVJoyCalls(pid) == "acquire 1" && sim->euButtonReads > 0; }, 5000));
@@ -510,12 +528,17 @@ TEST_F(AppTest, SessionEndGivesTheDevicesBackAndEndsAsCloseDoes)
     SendMessageTimeoutA(lumo.Tray(), WM_ENDSESSION, FALSE, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 5000, &answer);
     EXPECT_EQ(releases, sim->euReleaseCalls) << "the session goes on";
     SendMessageTimeoutA(lumo.Tray(), WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 5000, &answer);
-    // Given back before the handler returns, after which Windows may end it.
+    // Given back and logged before the handler returns, after which Windows
+    // may end it.
+    const std::string ended = FileText(log);
     EXPECT_EQ(releases + 1, sim->euReleaseCalls);
     EXPECT_EQ("acquire 1, relinquish 1", DescribeVJoyCalls(pid));
     EXPECT_EQ(0u, lumo.WaitForExit(1000));
     EXPECT_EQ(releases + 1, sim->euReleaseCalls) << "once";
     EXPECT_EQ(LONG(-1), StoredActionMode(-1)) << "\"key\" is not written";
+    EXPECT_NE(std::string::npos, ended.find("exit 0: closed by Windows for an update")) << ended;
+    const std::string text = FileText(log);
+    EXPECT_EQ(text.find("exit "), text.rfind("exit ")) << "once:\n" << text;
 }
 
 TEST(TakeOverTest, OnlyAReadableLowerLevelIsTakenOver)
@@ -663,21 +686,6 @@ TEST_F(AppTest, DeviceChangeReconnectsToTheCaptureDriver)
     EXPECT_TRUE(camera.WaitTaken()) << "plugged back in";
     EXPECT_TRUE(camera.WaitForNextPoll());
     EXPECT_EQ(Describe(Enter), Describe(hook.TakeUpToNow()));
-}
-
-std::string FileText(const std::string& path)
-{
-    std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    text.resize(GetFileSize(file, NULL));
-    DWORD read = 0;
-    ReadFile(file, &text[0], DWORD(text.size()), &read, NULL);
-    CloseHandle(file);
-    text.resize(read);
-    return text;
 }
 
 std::string Lower(std::string text)

@@ -206,10 +206,13 @@ TEST_F(UExProcBindingTest, PathIsSearchedOnlyBelowTheHighLevelAndNeverOnTheNetwo
     SetEnvironmentVariableA("PATH", "C:\\Tools;\\\\server\\share;N:\\mapped;bin;\"D:\\Quoted\";;c:/forward");
     ExtensionUnitDriveType = [](const char* root) -> UINT WINAPI { return root[0] == 'N' ? DRIVE_REMOTE : DRIVE_FIXED; };
     ExtensionUnitSearchIntegrity = [] { return PlayedIntegrity; };
-    for (DWORD integrity : {SECURITY_MANDATORY_MEDIUM_RID, SECURITY_MANDATORY_HIGH_RID, SECURITY_MANDATORY_SYSTEM_RID}) {
+    // 0: a level that cannot be read searches as an elevated one.
+    for (DWORD integrity : {DWORD(SECURITY_MANDATORY_MEDIUM_RID), DWORD(SECURITY_MANDATORY_HIGH_RID),
+                            DWORD(SECURITY_MANDATORY_SYSTEM_RID),
+                            DWORD(0)}) {
         PlayedIntegrity = integrity;
         std::vector<std::string> expected = {BinFolder(), system}, walked;
-        if (integrity < SECURITY_MANDATORY_HIGH_RID)
+        if (integrity != 0 && integrity < SECURITY_MANDATORY_HIGH_RID)
             expected.insert(expected.end(), {"C:\\Tools", "D:\\Quoted", "c:/forward"});
         EXPECT_FALSE(WalkExtensionUnitFolders(RecordFolder, &walked));
         EXPECT_EQ(expected, walked) << std::hex << integrity;
