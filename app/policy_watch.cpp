@@ -10,13 +10,7 @@ static bool BindUserenv()
 {
     if (UserenvModule)
         return true;
-    char path[MAX_PATH];
-    const char name[] = "\\userenv.dll";
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length + sizeof(name) > MAX_PATH)
-        return false;
-    lstrcpyA(path + length, name);
-    HMODULE module = LoadLibraryQuietly(path);
+    HMODULE module = LoadSystemLibrary("userenv.dll");
     if (!module)
         return false;
     RegisterGPNotificationCall = reinterpret_cast<PolicyNotificationFn>(

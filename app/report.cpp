@@ -61,16 +61,6 @@ static void Add(const char* format, ...)
     AddInCodePage(CP_ACP, text);
 }
 
-static HMODULE LoadSystemLibrary(const char* name)
-{
-    char path[MAX_PATH];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length + lstrlenA(name) + 2 > MAX_PATH)
-        return NULL;
-    wsprintfA(path + length, "\\%s", name);
-    return LoadLibraryQuietly(path);
-}
-
 template <typename Fn>
 static Fn Bind(HMODULE module, const char* name)
 {

@@ -37,12 +37,7 @@ typedef HRESULT(WINAPI* GetDpiForMonitorFn)(HMONITOR, int, UINT*, UINT*);
 // full path, like every library that is not imported.
 static GetDpiForMonitorFn FindGetDpiForMonitor()
 {
-    char path[MAX_PATH + 16];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return NULL;
-    lstrcatA(path, "\\shcore.dll");
-    HMODULE shcore = LoadLibraryQuietly(path);
+    HMODULE shcore = LoadSystemLibrary("shcore.dll");
     if (!shcore)
         return NULL;
     return reinterpret_cast<GetDpiForMonitorFn>(

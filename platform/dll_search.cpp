@@ -39,3 +39,13 @@ HMODULE LoadLibraryQuietly(const char* path)
     SetThreadErrorMode(oldMode, NULL);
     return module;
 }
+
+HMODULE LoadSystemLibrary(const char* name)
+{
+    char path[MAX_PATH];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length + lstrlenA(name) + 2 > MAX_PATH)
+        return NULL;
+    wsprintfA(path + length, "\\%s", name);
+    return LoadLibraryQuietly(path);
+}

@@ -21,3 +21,8 @@ extern SetDllDirectoryFn SetDllDirectoryOfSystem;
 // path, its own dependencies come from beside it and the system's folders,
 // never from the current folder. Null when it cannot be loaded.
 HMODULE LoadLibraryQuietly(const char* path);
+
+// Loads the named library from the system folder by its full path, for the
+// libraries that are bound at run time rather than imported. Null when it
+// cannot be loaded.
+HMODULE LoadSystemLibrary(const char* name);
