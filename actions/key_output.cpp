@@ -141,6 +141,26 @@ static void ReleaseKeysLeftDown(const KeyBatch& batch, UINT sent)
         KeyEventSink(release.inputs, release.count);
 }
 
+// Each key that went down, with the modifiers held at that moment.
+static void RecordCombos(const KeyBatch& batch)
+{
+    KeyCombo held = {};
+    for (UINT i = 0; i < batch.count; ++i) {
+        const KEYBDINPUT& key = batch.inputs[i].ki;
+        BYTE down = (key.dwFlags & KEYEVENTF_KEYUP) ? 0 : 1;
+        if (key.wVk == VK_MENU)
+            held.alt = down;
+        else if (key.wVk == VK_CONTROL)
+            held.control = down;
+        else if (key.wVk == VK_SHIFT)
+            held.shift = down;
+        else if (down && LastKeySend.comboCount < sizeof(LastKeySend.combos) / sizeof(LastKeySend.combos[0])) {
+            held.k = key.wVk;
+            LastKeySend.combos[LastKeySend.comboCount++] = held;
+        }
+    }
+}
+
 void SendKeyBatch(KeyBatch& batch)
 {
     if (batch.count == 0)
@@ -153,6 +173,7 @@ void SendKeyBatch(KeyBatch& batch)
     LastKeySend.batches++;
     LastKeySend.events += batch.count;
     LastKeySend.sent += sent;
+    RecordCombos(batch);
     if (sent < batch.count)
         ReleaseKeysLeftDown(batch, sent);
     batch.count = 0;

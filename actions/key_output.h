@@ -1,6 +1,7 @@
 // The single place where synthesised keyboard input leaves the program, so
 // that tests can record what a press would send instead of typing it.
 #pragma once
+#include "settings/custom_settings.h"
 #include <windows.h>
 
 // SendInput by default; tests swap in a recorder. Answers how many of the
@@ -47,10 +48,13 @@ bool IsExtendedKey(BYTE vk);
 void SendKeyBatch(KeyBatch& batch);
 
 // What the batches sent since it was last cleared came to, for the log: the
-// events handed over and taken, and the error of the last call that took
-// none. The app clears it before a press and reads it afterwards.
+// events handed over and taken, the error of the last call that took none,
+// and the combinations they typed, read back from the events themselves. The
+// app clears it before a press and reads it afterwards.
 struct KeySendRecord {
     UINT batches, events, sent;
     DWORD error;
+    UINT comboCount;
+    KeyCombo combos[4];  // the first four; a press types at most three
 };
 extern KeySendRecord LastKeySend;

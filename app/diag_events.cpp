@@ -1,6 +1,5 @@
 #include "app/diag_events.h"
 #include "app/tray_status.h"
-#include "actions/actions.h"
 #include "actions/joystick.h"
 #include "actions/key_output.h"
 #include "app/elevation.h"
@@ -199,40 +198,12 @@ static void AddCombo(char* text, KeyCombo combo)
     FormatKeyCombo(text, combo);
 }
 
-// The hotkey of a fixed mode; an alternating mode has flipped its toggle,
-// so a toggle of 1 means the first hotkey went.
-static KeyCombo FixedHotkey(LONG mode)
-{
-    bool first = HotkeyToggle == 1;
-    switch (mode) {
-    case ModeSpace: return {0, 0, 0, VK_SPACE};
-    case ModeEnter: return {0, 0, 0, VK_RETURN};
-    case ModeSchick: return {1, 0, 0, DWORD(first ? 'F' : 'T')};
-    case ModeKodak: return {0, 0, 0, VK_F5};
-    case ModeSidexis: return first ? KeyCombo{0, 0, 1, VK_F12} : KeyCombo{0, 1, 1, 'V'};
-    case ModeAltFAltS: return {1, 0, 0, DWORD(first ? 'F' : 'S')};
-    case ModeCdxView: return {1, 0, 0, 'S'};
-    }
-    return KeyCombo();
-}
-
 // Key names as the settings window shows them.
-static void DescribeSentKeys(char* text, LONG mode)
+static void DescribeSentKeys(char* text)
 {
     text[0] = 0;
-    if (LastKeySend.batches == 0)
-        return;
-    if (mode != ModeCustom) {
-        AddCombo(text, FixedHotkey(mode));
-        return;
-    }
-    const CustomKeySettings& settings = EffectiveCustomSettings();
-    if (settings.mode == Sequential) {
-        AddCombo(text, settings.keys[(SequencePosition + 2) % 3]);
-        return;
-    }
-    for (int i = 0; i < 3 && settings.keys[i].k != 0; ++i)
-        AddCombo(text, settings.keys[i]);
+    for (UINT i = 0; i < LastKeySend.comboCount; ++i)
+        AddCombo(text, LastKeySend.combos[i]);
 }
 
 void LogPress()
@@ -254,7 +225,7 @@ void LogPress()
         LogLine("press: mode %s, sent nothing", ModeName(mode, number));
         return;
     }
-    DescribeSentKeys(sent, mode);
+    DescribeSentKeys(sent);
     // Looked up once per press: by the warning before the keys went, or
     // here when there was no warning to give.
     if (!PressTargetKnown)

@@ -1,9 +1,11 @@
 // The user's combinations: Sequential turns and restarts, Send All pauses.
 #include "actions/actions.h"
+#include "actions/key_output.h"
 #include "settings/action_mode.h"
 #include "settings/custom_settings.h"
 #include "tests/key_recorder.h"
 #include <gtest/gtest.h>
+#include <string.h>
 
 namespace {
 
@@ -266,9 +268,15 @@ TEST_F(CustomKeysTest, SendAllSendsLeadingCombinationsWithPausesBetween)
         Use(SendAll, row.time, row.first, row.second, row.third);
         LayoutInFront layout(NULL);
         KeyRecorder recorder;
+        LastKeySend = KeySendRecord();
         PerformAction();
         EXPECT_EQ(1, LayoutLookups) << "the layout is looked up once per press";
         EXPECT_EQ(row.calls, recorder.Calls());
+        // The log's record reads the combinations back from what went out.
+        const KeyCombo sentCombos[] = {row.first, row.second, row.third};
+        ASSERT_EQ(row.calls.size(), LastKeySend.comboCount);
+        for (UINT i = 0; i < LastKeySend.comboCount; ++i)
+            EXPECT_EQ(0, memcmp(&sentCombos[i], &LastKeySend.combos[i], sizeof(KeyCombo))) << i;
         EXPECT_EQ(Describe(row.sent), Describe(recorder.Take()));
         EXPECT_EQ(0, SequencePosition);
         EXPECT_EQ(0u, LastSendTime);
