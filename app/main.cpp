@@ -33,10 +33,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     }
     RegisterForRestartAfterUpgrade();
     ReportProgramEvent(EventStarted);
-    if (!InitializeShell(instance))
-        return 0;
+    ReadStartUpSettings();
+    // Before the tray window, whose icon then shows the camera's state from
+    // the first moment: the shell gets one icon, not a grey one followed at
+    // once by the coloured one, and the start is the shorter for it.
     ConnectCameraAndLog();
-    int exitCode = RunMessageLoop();
+    int exitCode = InitializeShell(instance) ? RunMessageLoop() : 0;
     ReleaseDevices();
     LogExit(exitCode);
     CloseEventSource();

@@ -72,6 +72,7 @@ void MarkActionMode(HMENU popup)
 // (re)starts; the icons it held before are gone.
 static UINT TaskbarCreatedMessage;
 static UINT QuitMessage;
+static bool PolicyWatchStarted;
 
 const char BlockedKeysTitle[] = "Lumo2";
 const char BlockedKeysText[] =
@@ -163,7 +164,6 @@ static void OnCreate(HWND window)
     QuitMessage = RegisterWindowMessageA(QuitMessageName);
     ChangeWindowMessageFilterEx(window, QuitMessage, MSGFLT_ALLOW, NULL);
     TrayIconShown = AddTrayIcon(window);
-    StartPolicyWatch(window);
 }
 
 void ShowTrayMenu(HWND window)
@@ -242,15 +242,21 @@ static void EndForSession(HWND window, LPARAM how)
     DestroyWindow(window);
 }
 
-static void OnPollTimer(HWND window, WPARAM timerId)
+// Started at the first poll, not at creation: binding userenv.dll and the
+// thread pool's wait cost a start milliseconds that nothing needs before
+// the program waits for input. The policies are read once more when the
+// watch is on, so one applied in between is not missed.
+static void StartPolicyWatchOnce(HWND window)
 {
-    if (timerId != PollTimerId)
+    if (PolicyWatchStarted)
         return;
-    // At logon the shell may not take icons yet; keep asking until it does.
-    if (!TrayIconShown)
-        TrayIconShown = AddTrayIcon(window);
-    if (!PollCameraButton())
-        return;
+    PolicyWatchStarted = true;
+    StartPolicyWatch(window);
+    RefreshPolicy();
+}
+
+static void ServePress(HWND window)
+{
     BeginPressRecord();
     // Keys are still sent: the warning may be wrong, and then they arrive.
     // Without an icon there is no balloon, so the warning is kept for a
@@ -268,6 +274,18 @@ static void OnPollTimer(HWND window, WPARAM timerId)
         UpdateTrayStatus();
 }
 
+static void OnPollTimer(HWND window, WPARAM timerId)
+{
+    if (timerId != PollTimerId)
+        return;
+    // At logon the shell may not take icons yet; keep asking until it does.
+    if (!TrayIconShown)
+        TrayIconShown = AddTrayIcon(window);
+    if (PollCameraButton())
+        ServePress(window);
+    StartPolicyWatchOnce(window);
+}
+
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -276,6 +294,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_DESTROY:
         StopPolicyWatch();
+        PolicyWatchStarted = false;
         RemoveTrayIcon(window);
         FreeDimmedIcons();
         PostQuitMessage(0);

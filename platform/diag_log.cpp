@@ -52,6 +52,11 @@ void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder)
 
 void RedactProfileFolder(WCHAR* text, int capacity)
 {
+    // Every spelling of a full path holds a backslash. Most lines hold none,
+    // and the start.s lines do not, so the folder is not looked up for
+    // them: the lookup is the dearest part of a line.
+    if (!wcschr(text, L'\\'))
+        return;
     // Found once: the profile folder does not move while Lumo2 runs. Asked
     // in UTF-16, as it is, in its short form, and as the system's code page
     // spells it, which is how the program's own ANSI paths carry it when

@@ -16,6 +16,13 @@ static void* User32Function(const char* name)
 
 UINT ScreenDpi()
 {
+    // Windows 10 1607 on answers without a device context, which is the
+    // dearer way and the only one before.
+    typedef UINT(WINAPI * GetDpiForSystemFn)();
+    static GetDpiForSystemFn getDpiForSystem =
+        reinterpret_cast<GetDpiForSystemFn>(User32Function("GetDpiForSystem"));
+    if (UINT dpi = getDpiForSystem ? getDpiForSystem() : 0)
+        return dpi;
     HDC screen = GetDC(NULL);
     int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
     if (screen)

@@ -373,6 +373,12 @@ TEST_F(TrayWindowTest, PoliciesWrittenWithoutABroadcastAreReadWhenGroupPolicySig
     UnregisterPolicyNotification = PlayUnregisterPolicy;
     ClearPolicies();
     CreateTray();
+    // The watch starts with the first poll, not with the window; a policy
+    // that came before it is read when it starts.
+    EXPECT_TRUE(!PlayedPolicyEvents[0] && !PlayedPolicyEvents[1]);
+    StorePolicyDword(HKEY_LOCAL_MACHINE, PolicyActionModeName, ModeEnter);
+    Tick();
+    EXPECT_EQ(ModeEnter, EffectiveActionMode());
     for (int signal : {0, 1}) {  // the computer's policy comes, then the user's takes it away
         ClearPolicies();
         if (signal == 0)
