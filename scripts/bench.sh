@@ -17,7 +17,7 @@ start_testbed
 bash "$REPO_DIR/scripts/install-standins.sh" "$BIN_DIR"
 cd "$BIN_DIR"
 if [ "${1:-}" = startup ]; then
-    wine app_bench.exe startup "${2:-15}" </dev/null
+    wine app_bench.exe startup "${2:-30}" </dev/null
     exit
 fi
 wine camera_bench.exe </dev/null
