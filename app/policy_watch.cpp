@@ -41,44 +41,48 @@ PolicyUnnotificationFn UnregisterPolicyNotification = UnregisterWithUserenv;
 // The computer's and the user's.
 struct PolicyWatch {
     HANDLE event;
-    HANDLE wait;
     bool registered;
 };
 static PolicyWatch PolicyWatches[2];
 
-// On a thread-pool thread: nothing here may touch the program's state, so
-// it only hands the news to the window.
-static VOID CALLBACK OnPolicyApplied(PVOID window, BOOLEAN)
-{
-    PostMessageA(static_cast<HWND>(window), WM_POLICY_APPLIED, 0, 0);
-}
-
-bool StartPolicyWatch(HWND window)
+bool StartPolicyWatch()
 {
     StopPolicyWatch();
     bool watching = false;
     for (int i = 0; i < 2; ++i) {
         PolicyWatch& watch = PolicyWatches[i];
-        // Auto-reset, so that one signal is one message.
+        // Auto-reset, so that one signal is one refresh.
         watch.event = CreateEventA(NULL, FALSE, FALSE, NULL);
         if (!watch.event)
             continue;
         watch.registered = RegisterPolicyNotification(watch.event, i == 0) != FALSE;
-        if (watch.registered &&
-            RegisterWaitForSingleObject(&watch.wait, watch.event, OnPolicyApplied, window, INFINITE,
-                                        WT_EXECUTEDEFAULT))
-            watching = true;
-        else
-            watch.wait = NULL;
+        watching = watching || watch.registered;
     }
     return watching;
+}
+
+bool PolicyApplied()
+{
+    HANDLE events[2];
+    DWORD count = 0;
+    for (const PolicyWatch& watch : PolicyWatches)
+        if (watch.registered)
+            events[count++] = watch.event;
+    // Both are taken, so that a signal of each is one refresh, not two.
+    bool applied = false;
+    while (count > 0) {
+        DWORD signalled = WaitForMultipleObjects(count, events, FALSE, 0);
+        if (signalled >= WAIT_OBJECT_0 + count)
+            break;
+        applied = true;
+        events[signalled - WAIT_OBJECT_0] = events[--count];
+    }
+    return applied;
 }
 
 void StopPolicyWatch()
 {
     for (PolicyWatch& watch : PolicyWatches) {
-        if (watch.wait)
-            UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE);
         if (watch.registered)
             UnregisterPolicyNotification(watch.event);
         if (watch.event)

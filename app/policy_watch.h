@@ -4,10 +4,6 @@
 #pragma once
 #include <windows.h>
 
-// Posted to the tray window each time the signal fires; the policies are
-// read again on the window's own thread.
-const UINT WM_POLICY_APPLIED = WM_APP + 101;
-
 // userenv.dll is no KnownDLL, so its two functions are bound at run time
 // from the system folder. Tests replace them: Wine accepts a registration
 // but never sets its event.
@@ -16,9 +12,13 @@ typedef BOOL(WINAPI* PolicyUnnotificationFn)(HANDLE event);
 extern PolicyNotificationFn RegisterPolicyNotification;
 extern PolicyUnnotificationFn UnregisterPolicyNotification;
 
-// Registers one event for the computer's policies and one for the user's,
-// each waited for on the thread pool. Whether either is watched.
-bool StartPolicyWatch(HWND window);
-// Ends the waits (after a callback under way has posted) and the
-// registrations.
+// Registers one event for the computer's policies and one for the user's.
+// Whether either is watched.
+bool StartPolicyWatch();
+// Whether Group Policy has signalled since the last call. Asked on the poll
+// timer's tick rather than waited for on a thread of its own: a tenth of a
+// second is soon enough for a policy, and a thread would cost every run
+// memory for a signal that comes a few times a day.
+bool PolicyApplied();
+// Ends the registrations.
 void StopPolicyWatch();

@@ -242,17 +242,19 @@ static void EndForSession(HWND window, LPARAM how)
     DestroyWindow(window);
 }
 
-// Started at the first poll, not at creation: binding userenv.dll and the
-// thread pool's wait cost a start milliseconds that nothing needs before
-// the program waits for input. The policies are read once more when the
-// watch is on, so one applied in between is not missed.
-static void StartPolicyWatchOnce(HWND window)
+// Started at the first poll, not at creation: binding userenv.dll costs a
+// start milliseconds that nothing needs before the program waits for
+// input. The policies are read once more when the watch is on, so one
+// applied in between is not missed.
+static void FollowPolicySignal()
 {
-    if (PolicyWatchStarted)
-        return;
-    PolicyWatchStarted = true;
-    StartPolicyWatch(window);
-    RefreshPolicy();
+    if (!PolicyWatchStarted) {
+        PolicyWatchStarted = true;
+        StartPolicyWatch();
+        RefreshPolicy();
+    } else if (PolicyApplied()) {
+        RefreshPolicy();
+    }
 }
 
 static void ServePress(HWND window)
@@ -283,7 +285,7 @@ static void OnPollTimer(HWND window, WPARAM timerId)
         TrayIconShown = AddTrayIcon(window);
     if (PollCameraButton())
         ServePress(window);
-    StartPolicyWatchOnce(window);
+    FollowPolicySignal();
 }
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -319,9 +321,6 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (IsPolicyChange(lParam))
             RefreshPolicy();
         break;
-    case WM_POLICY_APPLIED:
-        RefreshPolicy();
-        return 0;
     case WM_DPICHANGED:
         TrayIconShown = AddTrayIcon(window);
         return 0;
