@@ -85,7 +85,9 @@ const char* InstallKind(char* folder, DWORD size)
         *slash = 0;
     if (InFolder(folder, CSIDL_LOCAL_APPDATA, "\\Programs"))
         return "per user";
-    if (InFolder(folder, CSIDL_PROGRAM_FILES, "") || InFolder(folder, CSIDL_PROGRAM_FILESX86, ""))
+    // For a 32-bit program both Program Files folders are the 32-bit one, on
+    // a 64-bit Windows as on a 32-bit one: one lookup answers for both.
+    if (InFolder(folder, CSIDL_PROGRAM_FILES, ""))
         return "per machine";
     return "run from elsewhere";
 }
