@@ -4,6 +4,7 @@
 #include "app/report.h"
 #include "app/shell.h"
 #include "app/takeover.h"
+#include "app/tray_window.h"
 #include "camera/button_source.h"
 #include "platform/diag_log.h"
 #include "platform/dll_search.h"
@@ -34,20 +35,28 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     }
     RegisterForRestartAfterUpgrade();
     ReportProgramEvent(EventStarted);
-    ReadStartUpSettings();
-    // Held for the whole run. A connect gives its own initialisation back
-    // and takes it again after asking the vendor library; with this one
-    // under it, that no longer takes the thread's apartment down and builds
-    // it up again, about a sixth of a connect's time, at every start
-    // and at every device change.
-    CoInitialize(NULL);
-    // Before the tray window, whose icon then shows the camera's state from
-    // the first moment: the shell gets one icon, not a grey one followed at
-    // once by the coloured one, and the start is the shorter for it.
+    // Held for the whole run. A connect that finds no camera through the
+    // vendor library gives its own initialisation back and takes it again;
+    // with this one under it, that no longer takes the thread's apartment
+    // down and builds it up again, about a sixth of a connect's time, at
+    // every start and at every device change.
+    bool comHeld = SUCCEEDED(CoInitialize(NULL));
+    if (!InitializeShell(instance)) {
+        if (comHeld)
+            CoUninitialize();
+        return 0;
+    }
+    // The window comes first, so that a device change during the connect
+    // reaches it and a copy taking over or the installer finds it; the icon
+    // comes after, with the camera's state known: the shell gets one icon,
+    // not a grey one followed at once by the coloured one, and the start is
+    // the shorter for it.
     ConnectCameraAndLog();
-    int exitCode = InitializeShell(instance) ? RunMessageLoop() : 0;
+    ShowTrayIconAfterConnect();
+    int exitCode = RunMessageLoop();
     ReleaseDevices();
-    CoUninitialize();
+    if (comHeld)
+        CoUninitialize();
     LogExit(exitCode);
     CloseEventSource();
     return exitCode;

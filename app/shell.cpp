@@ -57,9 +57,10 @@ bool AnotherCopyRuns(HANDLE mutex, DWORD lastError)
 
 int InitializeShell(HINSTANCE instance)
 {
+    ReadStartUpSettings();
     AppInstance = instance;
-    HWND tray = CreateWindowExA(0, TrayClassName, NULL, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                CW_USEDEFAULT, 0, NULL, NULL, instance, NULL);
+    HWND tray = CreateWindowExA(0, TrayClassName, NULL, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
+                                NULL, NULL, instance, const_cast<char*>(TrayIconAfterConnect));
     if (!tray)
         return 0;
     SetTimer(tray, PollTimerId, PollIntervalMs, NULL);

@@ -13,8 +13,8 @@ void RegisterWindowClasses(HINSTANCE instance);
 // needs before any window exists: the user's custom key settings for the
 // user's 10, the joystick for a 9 in force.
 void ReadStartUpSettings();
-// The tray window, whose creation adds the icon, and its poll timer; 0 when
-// the window cannot be made.
+// The tray window, its icon left for after the first connect, and its poll
+// timer; 0 when the window cannot be made.
 int InitializeShell(HINSTANCE instance);
 // Fills the settings window from the stored settings and shows it, making it
 // first if this is its first opening; "Create Error" when that fails.

@@ -154,7 +154,18 @@ static void ShowBalloon(HWND window, const char* text)
     TrayNotify(NIM_MODIFY, &data);
 }
 
-static void OnCreate(HWND window)
+const char TrayIconAfterConnect[] = "icon after the first connect";
+static HWND IconWaitsForConnect;
+
+void ShowTrayIconAfterConnect()
+{
+    HWND window = IconWaitsForConnect;
+    IconWaitsForConnect = NULL;
+    if (window && IsWindow(window))
+        TrayIconShown = AddTrayIcon(window);
+}
+
+static void OnCreate(HWND window, const CREATESTRUCTA* create)
 {
     TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
     // Started as administrator, the program would otherwise never hear from
@@ -163,7 +174,10 @@ static void OnCreate(HWND window)
     ChangeWindowMessageFilterEx(window, WM_TRAY_CALLBACK, MSGFLT_ALLOW, NULL);
     QuitMessage = RegisterWindowMessageA(QuitMessageName);
     ChangeWindowMessageFilterEx(window, QuitMessage, MSGFLT_ALLOW, NULL);
-    TrayIconShown = AddTrayIcon(window);
+    if (create->lpCreateParams == TrayIconAfterConnect)
+        IconWaitsForConnect = window;
+    else
+        TrayIconShown = AddTrayIcon(window);
 }
 
 void ShowTrayMenu(HWND window)
@@ -292,7 +306,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 {
     switch (message) {
     case WM_CREATE:
-        OnCreate(window);
+        OnCreate(window, reinterpret_cast<const CREATESTRUCTA*>(lParam));
         return 0;
     case WM_DESTROY:
         StopPolicyWatch();

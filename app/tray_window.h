@@ -10,6 +10,11 @@ const UINT_PTR PollTimerId = 0;
 const UINT PollIntervalMs = 100;
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Passed as the creation parameter, it leaves the icon to
+// ShowTrayIconAfterConnect, so that the start adds it once the camera's
+// state is known.
+extern const char TrayIconAfterConnect[];
+void ShowTrayIconAfterConnect();
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void ShowTrayMenu(HWND window);
 

@@ -53,7 +53,7 @@ void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder)
 void RedactProfileFolder(WCHAR* text, int capacity)
 {
     // Every spelling of a full path holds a backslash. Most lines hold none,
-    // and the start.s lines do not, so the folder is not looked up for
+    // and the start's lines do not, so the folder is not looked up for
     // them: the lookup is the dearest part of a line.
     if (!wcschr(text, L'\\'))
         return;
