@@ -23,7 +23,7 @@
 #include "tests/sim_camera.h"
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
-#include <fstream>
+#include "tests/test_support.h"
 #include <sddl.h>
 #include <set>
 #include <string>
@@ -290,12 +290,6 @@ TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndOneBalloonPerProcess)
         EXPECT_EQ(p.lookups, TargetLookups);
     }
     EXPECT_EQ(std::vector<std::string>(4, "4:2"), Entries) << "an entry with each balloon";
-}
-
-std::string FileText(const char* path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)

@@ -23,3 +23,20 @@ inline unsigned EnvNumber(const char* name, unsigned def)
     const char* text = getenv(name);
     return text && *text ? static_cast<unsigned>(strtoul(text, NULL, 10)) : def;
 }
+
+// The whole of a file, read while the program may still be writing it; ""
+// when it cannot be opened.
+inline std::string FileText(const std::string& path)
+{
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    text.resize(GetFileSize(file, NULL));
+    DWORD read = 0;
+    ReadFile(file, &text[0], DWORD(text.size()), &read, NULL);
+    CloseHandle(file);
+    text.resize(read);
+    return text;
+}

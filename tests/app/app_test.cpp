@@ -12,6 +12,7 @@
 #include "settings/custom_settings.h"
 #include "platform/diag_log.h"
 #include "tests/app/lumo_process.h"
+#include "tests/test_support.h"
 #include "tests/joystick_log.h"
 #include "tests/keyboard_hook.h"
 #include "tests/registry_scratch.h"
@@ -489,21 +490,6 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     UnregisterClassA("Lumo", GetModuleHandleA(NULL));
     CloseHandle(mutex);
     LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
-}
-
-std::string FileText(const std::string& path)
-{
-    std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    text.resize(GetFileSize(file, NULL));
-    DWORD read = 0;
-    ReadFile(file, &text[0], DWORD(text.size()), &read, NULL);
-    CloseHandle(file);
-    text.resize(read);
-    return text;
 }
 
 // Sign-out, shutdown, or the Restart Manager closing Lumo2 for an upgrade.
