@@ -12,9 +12,20 @@ extern LONG SequencePosition;
 extern DWORD LastSendTime;
 
 struct KeyCombo;
+struct CustomKeySettings;
 
+// Set when the program ends: a Send All or joystick pause under way ends at
+// once, and a Send All sends nothing more. Never set while null.
+extern HANDLE ActionsStopEvent;
+bool ActionsStopped();
+
+// Acts on the mode and custom settings in force.
 void PerformAction();
+// Acts on the mode and custom settings given, as the press read them once
+// when it began: the whole press uses them, however long its pauses.
+void PerformActionWith(LONG mode, const CustomKeySettings& custom);
 void SendCustomKeys();
+void SendCustomKeys(const CustomKeySettings& settings);
 void SendKeyCombo(KeyCombo combo);
 
 // The Send All pause for a stored time: never negative and never longer than

@@ -17,9 +17,19 @@ static DWORD SystemClock()
     return GetTickCount();
 }
 
+HANDLE ActionsStopEvent = NULL;
+
+bool ActionsStopped()
+{
+    return ActionsStopEvent && WaitForSingleObject(ActionsStopEvent, 0) == WAIT_OBJECT_0;
+}
+
 static void SystemPause(DWORD ms)
 {
-    Sleep(ms);
+    if (ActionsStopEvent)
+        WaitForSingleObject(ActionsStopEvent, ms);
+    else
+        Sleep(ms);
 }
 
 ClockFn CustomKeysClock = SystemClock;
@@ -70,9 +80,9 @@ static void SendNextInSequence(const CustomKeySettings& settings, LONG restartAf
 
 DWORD SendAllPause(LONG interval)
 {
-    // The pause blocks the one GUI thread, so the tray menu and "Exit" wait
-    // for it; a typed or hand-edited 99999999 would hold them for 28 hours.
-    // A negative interval (hand-edited registry only) means no pause.
+    // The pause holds the camera thread, so presses wait for it; a typed or
+    // hand-edited 99999999 would hold them for 28 hours. A negative interval
+    // (hand-edited registry only) means no pause.
     if (interval < 0)
         return 0;
     if (static_cast<DWORD>(interval) > LongestSendAllPause)
@@ -84,15 +94,24 @@ static void SendAllCombos(const CustomKeySettings& settings, LONG interval)
 {
     DWORD pause = SendAllPause(interval);
     for (int i = 0; i < 3 && settings.keys[i].k != 0; ++i) {
-        if (i > 0)
+        if (i > 0) {
             CustomKeysPause(pause);
+            // The rest of a press cut short by the program's end would
+            // arrive without its pause, at whatever is then in front.
+            if (ActionsStopped())
+                return;
+        }
         SendKeyCombo(settings.keys[i]);
     }
 }
 
 void SendCustomKeys()
 {
-    const CustomKeySettings& settings = EffectiveCustomSettings();
+    SendCustomKeys(EffectiveCustomSettings());
+}
+
+void SendCustomKeys(const CustomKeySettings& settings)
+{
     LONG mode = settings.mode;
     LONG time = settings.time;
     if (mode == Sequential)

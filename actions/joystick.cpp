@@ -1,5 +1,6 @@
 #include "actions/joystick.h"
 #include "actions/vjoy.h"
+#include "actions/actions.h"
 
 HANDLE JoystickHandle = NULL;
 JoystickPacket JoystickState;
@@ -51,6 +52,16 @@ static void SendJoystickState()
                     NULL, 0, &JoystickBytesReturned, NULL);
 }
 
+// The click's length; the program's end cuts it short, and the button is
+// still let go.
+static void HoldButton()
+{
+    if (ActionsStopEvent)
+        WaitForSingleObject(ActionsStopEvent, JoystickPulseMs);
+    else
+        Sleep(JoystickPulseMs);
+}
+
 void PulseJoystickButton()
 {
     // Without a driver there is nobody to click for, so no pause either.
@@ -59,7 +70,7 @@ void PulseJoystickButton()
     if (!IsOpen(JoystickHandle)) {
         if (!HoldVJoyForPress() || !SetVJoyButton(true))
             return;
-        Sleep(JoystickPulseMs);
+        HoldButton();
         SetVJoyButton(false);
         return;
     }
@@ -67,7 +78,7 @@ void PulseJoystickButton()
         return;
     JoystickButtons[0] = 1;
     SendJoystickState();
-    Sleep(JoystickPulseMs);
+    HoldButton();
     JoystickButtons[0] = 0;
     SendJoystickState();
 }

@@ -43,7 +43,11 @@ static void TapControlV(KeyBatch& keys)
 
 void PerformAction()
 {
-    LONG mode = EffectiveActionMode();
+    PerformActionWith(EffectiveActionMode(), EffectiveCustomSettings());
+}
+
+void PerformActionWith(LONG mode, const CustomKeySettings& custom)
+{
     // Values from a hand-edited "key" fall outside 2..10 and do nothing.
     if (static_cast<DWORD>(mode - ModeSpace) > ModeCustom - ModeSpace)
         return;
@@ -85,7 +89,7 @@ void PerformAction()
         PulseJoystickButton();
         break;
     case ModeCustom:
-        SendCustomKeys();
+        SendCustomKeys(custom);
         break;
     }
     SendKeyBatch(keys);

@@ -2,6 +2,7 @@
 #include "app/tray_status.h"
 #include "actions/joystick.h"
 #include "actions/key_output.h"
+#include "app/camera_thread.h"
 #include "app/elevation.h"
 #include "camera/button_source.h"
 #include "camera/uexproc.h"
@@ -115,13 +116,14 @@ const char* ModeName(LONG mode, char* buffer)
     return buffer;
 }
 
-void LogStart()
+void LogStart(DWORD pollInterval)
 {
     char windows[160], folder[MAX_PATH];
     DescribeWindows(windows, sizeof(windows));
     const char* install = InstallKind(folder, sizeof(folder));
-    LogLine("start: Lumo2 %s, %s, integrity %s, display scale %u %%, installed %s", LUMO2_VERSION_STRING, windows,
-            IntegrityText(LookUpOwnIntegrity()), ScreenDpi() * 100 / BaseDpi, install);
+    LogLine("start: Lumo2 %s, %s, integrity %s, display scale %u %%, installed %s, poll every %lu ms",
+            LUMO2_VERSION_STRING, windows, IntegrityText(LookUpOwnIntegrity()), ScreenDpi() * 100 / BaseDpi, install,
+            pollInterval);
     LogModeInForce(0, "at start");
 }
 
@@ -151,7 +153,7 @@ const char* JoystickStatusText(JoystickStatus status)
 void LogJoystickStatus()
 {
     static int logged = -1;
-    JoystickStatus status = CurrentJoystickStatus();
+    JoystickStatus status = KnownCamera.joystick;
     if (int(status) == logged)
         return;
     logged = status;
@@ -162,15 +164,13 @@ static void LogCameraRoute()
 {
     // -1 before the first connect, so the start always says what it found.
     static int lastRoute = -1;
-    int route = ExtensionUnitActive ? 1 : ConnectedCameraName()[0] ? 2 : 0;
+    int route = KnownCamera.route == RouteExtensionUnit ? 1 : KnownCamera.name[0] ? 2 : 0;
     if (route == lastRoute)
         return;
     if (route == 1) {
-        char path[MAX_PATH] = "";
-        GetModuleFileNameA(ExtensionUnitLibrary(), path, sizeof(path));
-        LogLine("camera: connected through the extension unit, library %s", path);
+        LogLine("camera: connected through the extension unit, library %s", KnownCamera.library);
     } else if (route == 2) {
-        LogLine("camera: connected through the capture driver, device %s", ConnectedCameraName());
+        LogLine("camera: connected through the capture driver, device %s", KnownCamera.name);
     } else {
         char path[MAX_PATH];
         bool found = LocateExtensionUnitLibrary(path, sizeof(path));
@@ -180,17 +180,11 @@ static void LogCameraRoute()
     lastRoute = route;
 }
 
-void ConnectCameraAndLog()
+void FollowCameraDescription(const CameraView& view)
 {
-    ConnectCamera();
+    KnownCamera = view;
     LogCameraRoute();
     FollowCameraConnect();
-}
-
-void BeginPressRecord()
-{
-    LastKeySend = KeySendRecord();
-    PressTargetKnown = false;
 }
 
 static void AddCombo(char* text, KeyCombo combo)
@@ -201,21 +195,22 @@ static void AddCombo(char* text, KeyCombo combo)
 }
 
 // Key names as the settings window shows them.
-static void DescribeSentKeys(char* text)
+static void DescribeSentKeys(const KeySendRecord& keys, char* text)
 {
     text[0] = 0;
-    for (UINT i = 0; i < LastKeySend.comboCount; ++i)
-        AddCombo(text, LastKeySend.combos[i]);
+    for (UINT i = 0; i < keys.comboCount; ++i)
+        AddCombo(text, keys.combos[i]);
 }
 
-void LogPress()
+void LogPress(const PressRecord& press)
 {
-    LONG mode = EffectiveActionMode();
+    LONG mode = press.mode;
+    const KeySendRecord& record = press.keys;
     char number[32], sent[100], exeName[MAX_PATH], result[64];
     if (mode == ModeJoystick) {
         // The status after the press: a refused click or a device still out
         // of reach sent nothing, and that is what the line is for.
-        JoystickStatus status = CurrentJoystickStatus();
+        JoystickStatus status = press.joystick;
         if (status == JoystickReady)
             LogLine("press: mode %s, sent joystick button 1", ModeName(mode, number));
         else
@@ -227,21 +222,18 @@ void LogPress()
         LogLine("press: mode %s, sent nothing", ModeName(mode, number));
         return;
     }
-    DescribeSentKeys(sent);
-    // Looked up once per press: by the warning before the keys went, or
-    // here when there was no warning to give.
-    if (!PressTargetKnown)
-        LookUpForegroundTarget(&PressTarget);
-    NameProgramInFront(PressTarget, exeName, sizeof(exeName));
-    DWORD integrity = PressTarget.integrity;
+    DescribeSentKeys(record, sent);
+    // Looked up once per press, on the camera thread right after the keys.
+    NameProgramInFront(press.target, exeName, sizeof(exeName));
+    DWORD integrity = press.target.integrity;
     bool higher = integrity == IntegrityDenied || integrity > LookUpOwnIntegrity();
     result[0] = 0;
-    if (LastKeySend.batches == 0)
+    if (record.batches == 0)
         lstrcpyA(result, "nothing");
     else
-        wsprintfA(result, ", SendInput took %u of %u", LastKeySend.sent, LastKeySend.events);
-    if (LastKeySend.batches != 0 && LastKeySend.sent == 0)
-        wsprintfA(result + lstrlenA(result), ", error %lu", LastKeySend.error);
+        wsprintfA(result, ", SendInput took %u of %u", record.sent, record.events);
+    if (record.batches != 0 && record.sent == 0)
+        wsprintfA(result + lstrlenA(result), ", error %lu", record.error);
     // The key names are in code page 949 (one Korean name, the rest ASCII);
     // %S takes the other texts from the system's code page.
     WCHAR keys[100], text[LogTextMax];

@@ -3,6 +3,7 @@
 // write a window title, typed text, a user name or a computer name.
 #pragma once
 #include "actions/joystick.h"
+#include "camera/button_source.h"
 #include <windows.h>
 
 // The mode's menu text, or its number and that it does nothing; buffer
@@ -22,20 +23,22 @@ const char* InstallKind(char* folder, DWORD size);
 struct ForegroundTarget;
 void NameProgramInFront(const ForegroundTarget& target, char* exeName, DWORD size);
 
-void LogStart();
+// The start line, with the camera's poll period in ms.
+void LogStart(DWORD pollInterval);
 // The mode in force against before; cause says what changed it. At the
 // start the mode is written whatever it is.
 void LogModeInForce(LONG before, const char* cause);
 // The joystick's state when it differs from the last one written.
 void LogJoystickStatus();
-// ConnectCamera, then what follows each connect: the route found or lost
-// since the last one in the log, the tray's status and the Event Log.
-void ConnectCameraAndLog();
+// What follows each connect, from the camera thread's description of it:
+// the route found or lost since the last one in the log, the tray's status
+// and the Event Log.
+void FollowCameraDescription(const CameraView& view);
 
-// Around PerformAction: the press's line is written after its keys went,
-// with what was sent, what SendInput took and the program in front.
-void BeginPressRecord();
-void LogPress();
+// The press's line, written after its keys went, with what was sent, what
+// SendInput took and the program in front.
+struct PressRecord;
+void LogPress(const PressRecord& press);
 
 // Why the message loop ended, for the exit line.
 extern const char* ExitReason;

@@ -88,7 +88,9 @@ static bool AlreadyWarned(const ForegroundTarget& target)
 bool TakeBlockedKeysWarning()
 {
     ForegroundTarget& target = PressTarget;
-    LookUpForegroundTarget(&target);
+    // The press's own lookup, made right after its keys, when there was one.
+    if (!PressTargetKnown)
+        LookUpForegroundTarget(&target);
     PressTargetKnown = true;
     if (!KeysWillBeBlocked(target, LookUpOwnIntegrity()) || AlreadyWarned(target))
         return false;

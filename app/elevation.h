@@ -42,7 +42,8 @@ extern ForegroundTarget PressTarget;
 extern bool PressTargetKnown;
 
 // Called once per press that types keys: whether to warn now. Each target
-// process is warned about once; the answer for it is no from then on.
+// process is warned about once; the answer for it is no from then on. The
+// target is PressTarget when PressTargetKnown, else looked up now.
 bool TakeBlockedKeysWarning();
 
 // Forgets the processes already warned about (for tests).

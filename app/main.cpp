@@ -1,16 +1,15 @@
 // Lumo2: turns the capture button of a USB intraoral camera into the hotkey
 // of the dental imaging program in front, from the notification area.
+#include "app/camera_thread.h"
 #include "app/diag_events.h"
 #include "app/report.h"
 #include "app/shell.h"
 #include "app/takeover.h"
 #include "app/tray_window.h"
-#include "camera/button_source.h"
 #include "platform/diag_log.h"
 #include "platform/dll_search.h"
 #include "platform/event_log.h"
 #include "res/resource.h"
-#include <objbase.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
@@ -35,28 +34,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     }
     RegisterForRestartAfterUpgrade();
     ReportProgramEvent(EventStarted);
-    // Held for the whole run. A connect that finds no camera through the
-    // vendor library gives its own initialisation back and takes it again;
-    // with this one under it, that no longer takes the thread's apartment
-    // down and builds it up again, about a sixth of a connect's time, at
-    // every start and at every device change.
-    bool comHeld = SUCCEEDED(CoInitialize(NULL));
-    if (!InitializeShell(instance)) {
-        if (comHeld)
-            CoUninitialize();
-        return 0;
-    }
     // The window comes first, so that a device change during the connect
-    // reaches it and a copy taking over or the installer finds it; the icon
-    // comes after, with the camera's state known: the shell gets one icon,
-    // not a grey one followed at once by the coloured one, and the start is
-    // the shorter for it.
-    ConnectCameraAndLog();
-    ShowTrayIconAfterConnect();
+    // reaches it and a copy taking over or the installer finds it; the
+    // camera thread then connects, and the icon comes with its answer, the
+    // camera's state known: the shell gets one icon, not a grey one followed
+    // at once by the coloured one.
+    if (!InitializeShell(instance))
+        return 0;
     int exitCode = RunMessageLoop();
-    ReleaseDevices();
-    if (comHeld)
-        CoUninitialize();
+    if (!StopCameraThread(ExitWaitMs))
+        EndWithoutCamera(exitCode);
     LogExit(exitCode);
     CloseEventSource();
     return exitCode;

@@ -1,26 +1,52 @@
 #include "app/mode_change.h"
-#include "actions/joystick.h"
-#include "app/tray_status.h"
-#include "platform/event_log.h"
+#include "app/camera_thread.h"
 #include "app/diag_events.h"
+#include "app/tray_status.h"
 #include "platform/diag_log.h"
+#include "platform/event_log.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
 
-// Opens the joystick when its mode has come into force since before (or is
-// chosen again), and gives vJoy's device back whenever another mode is.
-static bool FollowModeInForce(LONG before, bool chosenAgain)
+// The camera thread opens the joystick when its mode has come into force
+// since before (or is chosen again), and gives vJoy's device back whenever
+// another mode is; it answers with what it found.
+static void FollowModeInForce(bool chosenAgain, bool fromMenu = false)
 {
-    if (EffectiveActionMode() != ModeJoystick) {
-        LeaveJoystickMode();
-        return true;
-    }
-    if (before != ModeJoystick || chosenAgain) {
-        bool usable = OpenJoystick();
-        LogJoystickStatus();
-        return usable;
-    }
-    return true;
+    RequestJoystickFollow(chosenAgain, fromMenu);
+}
+
+// The window thread's record of the period it last asked for, and of the
+// unusable value it last named, so that each is logged once per change.
+static DWORD PollIntervalAsked;
+static const char* PollIntervalIgnored;
+
+static void FollowPollInterval()
+{
+    const char* ignored;
+    DWORD interval = PollIntervalInForce(ActivePolicy, &ignored);
+    if (ignored && ignored != PollIntervalIgnored)
+        LogLine("poll: the %s PollInterval is not a REG_DWORD of %lu to %lu ms; ignored", ignored,
+                PollIntervalMin, PollIntervalMax);
+    PollIntervalIgnored = ignored;
+    if (interval == PollIntervalAsked)
+        return;
+    if (PollIntervalAsked)
+        LogLine("poll: every %lu ms", interval);
+    PollIntervalAsked = interval;
+    RequestPollInterval(interval);
+}
+
+static void ReadPolicyInForce()
+{
+    PolicySettings policy = ReadPolicy();
+    LockSettings();
+    ActivePolicy = policy;
+    UnlockSettings();
+}
+
+DWORD PollIntervalInUse()
+{
+    return PollIntervalAsked ? PollIntervalAsked : DefaultPollInterval;
 }
 
 void FollowSavedSettings(bool saved)
@@ -29,40 +55,40 @@ void FollowSavedSettings(bool saved)
         ReportProgramEvent(EventSettingsNotSaved);
     LogLine("settings: %s", saved ? "saved" : "could not be saved");
     LogModeInForce(0, "by Save");
-    FollowModeInForce(ModeJoystick, false);
+    FollowModeInForce(false);
     UpdateTrayStatus();
 }
 
 void StartModeInForce()
 {
-    ActivePolicy = ReadPolicy();
-    LogStart();
-    FollowModeInForce(0, false);
-    UpdateTrayStatus();
+    ReadPolicyInForce();
+    FollowPollInterval();
+    LogStart(PollIntervalInUse());
 }
 
-bool ChangeActionMode(LONG mode)
+void ChangeActionMode(LONG mode)
 {
     LONG before = EffectiveActionMode();
+    LockSettings();
     ActionMode = mode;
+    UnlockSettings();
     LogModeInForce(before, "from the menu");
-    bool usable = FollowModeInForce(before, mode == ModeJoystick);
+    FollowModeInForce(mode == ModeJoystick, mode == ModeJoystick);
     UpdateTrayStatus();
-    return usable;
 }
 
-bool ReopenJoystick()
+void ReopenJoystick()
 {
-    bool usable = FollowModeInForce(ModeJoystick, true);
+    FollowModeInForce(true);
     UpdateTrayStatus();
-    return usable;
 }
 
 void RefreshPolicy()
 {
     LONG before = EffectiveActionMode();
-    ActivePolicy = ReadPolicy();
+    ReadPolicyInForce();
     LogModeInForce(before, "by a policy");
-    FollowModeInForce(before, false);
+    FollowPollInterval();
+    FollowModeInForce(false);
     UpdateTrayStatus();
 }

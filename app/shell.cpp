@@ -2,13 +2,17 @@
 // and the message loop with its key-field diversion.
 #include "app/shell.h"
 #include "app/tray_window.h"
-#include "actions/joystick.h"
+#include "app/camera_thread.h"
+#include "app/diag_events.h"
 #include "app/mode_change.h"
-#include "camera/button_source.h"
+#include "app/session_watch.h"
+#include "platform/diag_log.h"
+#include "platform/event_log.h"
 #include "res/resource.h"
 #include "settings/action_mode.h"
 #include "settings/custom_settings.h"
 #include "settings/settings_window.h"
+#include <objbase.h>
 
 HINSTANCE AppInstance;
 char TrayClassName[100];
@@ -63,9 +67,23 @@ int InitializeShell(HINSTANCE instance)
                                 NULL, NULL, instance, const_cast<char*>(TrayIconAfterConnect));
     if (!tray)
         return 0;
-    SetTimer(tray, PollTimerId, PollIntervalMs, NULL);
-
     CustomSettingsSaved = FollowSavedSettings;
+    // A copy started in a session nobody is connected to (a user switched
+    // away, a dropped Remote Desktop) leaves the camera to the session in
+    // front until its own is connected.
+    if (!SessionIsConnected())
+        RequestSessionConnected(false);
+    if (StartCameraThread(tray)) {
+        // The first tick starts the watches; the slower pace comes after it.
+        SetTimer(tray, PollTimerId, PollIntervalMs, NULL);
+        return 1;
+    }
+    // Without a thread of its own the camera is served here, as it was
+    // before there was one: COM held for the run, polled on this timer.
+    CoInitialize(NULL);
+    SetTimer(tray, PollTimerId, PollIntervalInUse(), NULL);
+    RequestReconnect();
+    RequestJoystickFollow(false, false);
     return 1;
 }
 
@@ -108,12 +126,14 @@ int RunMessageLoop()
     return static_cast<int>(msg.wParam);
 }
 
-void ReleaseDevices()
+void EndWithoutCamera(int exitCode)
 {
-    // vJoy's device goes back on every camera route, or it stays taken from
-    // other programs until the driver notices this process is gone.
-    LeaveJoystickMode();
-    ReleaseCamera();
+    LogLine("exit: the camera thread did not end in time; ending without it");
+    LogExit(exitCode);
+    CloseEventSource();
+    // Not ExitProcess: it would run the hung library's unload code, which
+    // may wait on the very call that hangs.
+    TerminateProcess(GetCurrentProcess(), UINT(exitCode));
 }
 
 typedef HRESULT(WINAPI* RegisterApplicationRestartFn)(const WCHAR* commandLine, DWORD flags);

@@ -13,15 +13,20 @@ void RegisterWindowClasses(HINSTANCE instance);
 // needs before any window exists: the user's custom key settings for the
 // user's 10, the joystick for a 9 in force.
 void ReadStartUpSettings();
-// The tray window, its icon left for after the first connect, and its poll
-// timer; 0 when the window cannot be made.
+// The tray window, its icon left for after the first connect, its timer and
+// the camera thread; 0 when the window cannot be made.
 int InitializeShell(HINSTANCE instance);
 // Fills the settings window from the stored settings and shows it, making it
 // first if this is its first opening; "Create Error" when that fails.
 void OpenSettingsWindow();
 int RunMessageLoop();
-// At the end of the run: vJoy's device and the camera are given back.
-void ReleaseDevices();
+// At the end of the run when the camera thread did not end in time: logs
+// the exit and ends the process without waiting for it.
+void EndWithoutCamera(int exitCode);
+// How long the end of the run waits for the camera thread to give the
+// camera and the joystick back: with the end of a session, within the 2 s
+// that Exit may take.
+const DWORD ExitWaitMs = 1500;
 // Asks Windows to start Lumo2 again after the Restart Manager has closed it
 // for an upgrade (not after a crash, a hang or a reboot: start at logon
 // covers that). Nothing where the system has no Restart Manager.

@@ -18,6 +18,8 @@ static BOOL NotifyShell(DWORD message, NOTIFYICONDATAA* data)
 }
 
 TrayNotifyFn TrayNotify = NotifyShell;
+CameraView KnownCamera;
+bool CameraNotResponding;
 bool TrayIconShown = false;
 
 static HWND StatusWindow;
@@ -25,7 +27,7 @@ static HINSTANCE StatusInstance;
 static TrayStatus ShownStatus;
 static bool JoystickProblemReported;
 static bool CameraReported;
-static char ReportedCamera[sizeof(CameraDevice->name)];
+static char ReportedCamera[sizeof(KnownCamera.name)];
 
 const char* TipSeparator()
 {
@@ -110,20 +112,19 @@ static const char* JoystickProblem(JoystickStatus status)
 // The camera as the tip and the Event Log name it; "" when none is found.
 static const char* CameraText()
 {
-    const char* name = ConnectedCameraName();
-    if (name[0])
-        return name;
-    return ExtensionUnitActive ? "camera found by its vendor library" : "";
+    if (KnownCamera.name[0])
+        return KnownCamera.name;
+    return KnownCamera.route == RouteExtensionUnit ? "camera found by its vendor library" : "";
 }
 
 void DescribeTrayStatus(TrayStatus* status)
 {
     LONG mode = EffectiveActionMode();
-    const char* problem = mode == ModeJoystick ? JoystickProblem(CurrentJoystickStatus()) : NULL;
-    const char* camera = CameraText();
+    const char* problem = mode == ModeJoystick ? JoystickProblem(KnownCamera.joystick) : NULL;
+    const char* camera = CameraNotResponding ? "camera not responding" : CameraText();
     const char* modeText = ModeText(mode);
     ComposeTrayTip(status->tip, modeText ? modeText : "no mode", ActivePolicy.mode != 0, problem, camera[0] ? camera : "no camera found");
-    status->ready = camera[0] && !problem;
+    status->ready = camera[0] && !problem && !CameraNotResponding;
 }
 
 static struct {
@@ -221,9 +222,9 @@ void FillTrayStatus(NOTIFYICONDATAA* data, HWND window, HINSTANCE instance)
 
 void UpdateTrayStatus()
 {
-    bool joystickProblem = EffectiveActionMode() == ModeJoystick && CurrentJoystickStatus() != JoystickReady;
+    bool joystickProblem = EffectiveActionMode() == ModeJoystick && KnownCamera.joystick != JoystickReady;
     if (joystickProblem && !JoystickProblemReported)
-        ReportProgramEvent(EventNoJoystick, JoystickProblem(CurrentJoystickStatus()));
+        ReportProgramEvent(EventNoJoystick, JoystickProblem(KnownCamera.joystick));
     JoystickProblemReported = joystickProblem;
 
     if (!TrayIconShown || !StatusWindow || !IsWindow(StatusWindow))

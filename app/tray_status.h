@@ -4,11 +4,18 @@
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
+#include "camera/button_source.h"
 
 // Every call to the notification area goes through here, so a test can play
 // a shell that is not ready yet or one that has just restarted.
 typedef BOOL (*TrayNotifyFn)(DWORD message, NOTIFYICONDATAA* data);
 extern TrayNotifyFn TrayNotify;
+
+// The camera and the joystick as the thread that owns them last described
+// them, and whether a call into the camera has not returned in time. The
+// window thread's alone: the camera thread's answers bring them.
+extern CameraView KnownCamera;
+extern bool CameraNotResponding;
 
 // Whether the notification area holds the icon as far as the program knows;
 // while it does not, every poll tick tries to add it again.

@@ -3,15 +3,17 @@
 #include "app/tray_window.h"
 #include "actions/actions.h"
 #include "actions/joystick.h"
+#include "app/camera_thread.h"
 #include "app/diag_events.h"
 #include "app/elevation.h"
-#include "app/report.h"
 #include "app/mode_change.h"
 #include "app/policy_watch.h"
+#include "app/report.h"
+#include "app/session_watch.h"
 #include "app/shell.h"
 #include "app/takeover.h"
 #include "app/tray_status.h"
-#include "camera/button_source.h"
+#include "platform/diag_log.h"
 #include "platform/display_scale.h"
 #include "platform/event_log.h"
 #include "res/resource.h"
@@ -72,7 +74,7 @@ void MarkActionMode(HMENU popup)
 // (re)starts; the icons it held before are gone.
 static UINT TaskbarCreatedMessage;
 static UINT QuitMessage;
-static bool PolicyWatchStarted;
+static bool WatchesStarted;
 
 const char BlockedKeysTitle[] = "Lumo2";
 const char BlockedKeysText[] =
@@ -174,6 +176,8 @@ static void OnCreate(HWND window, const CREATESTRUCTA* create)
     ChangeWindowMessageFilterEx(window, WM_TRAY_CALLBACK, MSGFLT_ALLOW, NULL);
     QuitMessage = RegisterWindowMessageA(QuitMessageName);
     ChangeWindowMessageFilterEx(window, QuitMessage, MSGFLT_ALLOW, NULL);
+    // Where the camera's work is done on this thread, its answers come here.
+    SetCameraWindow(window);
     if (create->lpCreateParams == TrayIconAfterConnect)
         IconWaitsForConnect = window;
     else
@@ -223,8 +227,9 @@ static bool OnTrayCommand(HWND window, WORD command)
         DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUTBOX), window, AboutDialogProc, 0);
         return true;
     case IDM_JOYSTICK:
-        if (!ChangeActionMode(ModeJoystick) && JoystickProblemText(CurrentJoystickStatus()))
-            ShowBalloon(window, JoystickProblemText(CurrentJoystickStatus()));
+        // The camera thread answers whether it can click; a balloon then
+        // says why not.
+        ChangeActionMode(ModeJoystick);
         return true;
     case IDM_CUSTOM_SETTINGS:
         OpenSettingsWindow();
@@ -244,50 +249,99 @@ static bool OnTrayCommand(HWND window, WORD command)
     return false;
 }
 
-// Sign-out, shutdown, or the Restart Manager closing Lumo2 for an upgrade:
+// Sign-out, shutdown, or the Restart Manager closing Lumo2 for an update:
 // the process may be ended as soon as this returns, so the devices go back
-// now, and it ends as WM_CLOSE does.
+// now (unless the camera hangs: then there is no waiting for it), and it
+// ends as WM_CLOSE does.
 static void EndForSession(HWND window, LPARAM how)
 {
     ExitReason = (how & ENDSESSION_CLOSEAPP) ? "closed by Windows for an update" : "the Windows session ended";
-    ReleaseDevices();
+    bool stopped = StopCameraThread(CameraNotResponding ? 0 : SessionEndWaitMs);
+    if (!stopped)
+        EndWithoutCamera(0);
     LogExit(0);
     CloseEventSource();
     DestroyWindow(window);
 }
 
-// Started at the first poll, not at creation: binding userenv.dll costs a
-// start milliseconds that nothing needs before the program waits for
-// input. The policies are read once more when the watch is on, so one
-// applied in between is not missed.
-static void FollowPolicySignal()
+// Started at the first tick, not at creation: binding userenv.dll and
+// wtsapi32.dll costs a start milliseconds that nothing needs before the
+// program waits for input. The policies and the session are looked at once
+// more when the watches are on, so a change in between is not missed.
+static void FollowWatches(HWND window)
 {
-    if (!PolicyWatchStarted) {
-        PolicyWatchStarted = true;
+    if (!WatchesStarted) {
+        WatchesStarted = true;
+        if (CameraThreadRunning())
+            SetTimer(window, PollTimerId, HousekeepingMs, NULL);
         StartPolicyWatch();
         RefreshPolicy();
+        StartSessionWatch(window);
+        RequestSessionConnected(SessionIsConnected());
     } else if (PolicyApplied()) {
         RefreshPolicy();
     }
 }
 
-static void ServePress(HWND window)
+// A camera call that has not returned in time: said once, in the log, the
+// Event Log and the icon, until the camera thread reports it back.
+static void WatchCameraCall()
 {
-    BeginPressRecord();
-    // Keys are still sent: the warning may be wrong, and then they arrive.
-    // Without an icon there is no balloon, so the warning is kept for a
-    // press that can show it.
-    bool blocked = TrayIconShown && ModeSendsKeys(EffectiveActionMode()) && TakeBlockedKeysWarning();
+    DWORD age = CameraCallAge();
+    if (CameraNotResponding || age < CameraCallDeadlineMs)
+        return;
+    CameraNotResponding = true;
+    NoticeCameraHang();
+    LogLine("camera: not responding: a %s has not returned for %lu ms", CameraCallName(), age);
+    ReportProgramEvent(EventCameraNotResponding);
+    // A first connect that hangs would otherwise leave the start without an
+    // icon.
+    ShowTrayIconAfterConnect();
+    UpdateTrayStatus();
+}
+
+static void OnCameraConnected(const CameraView& view)
+{
+    FollowCameraDescription(view);
+    ShowTrayIconAfterConnect();
+}
+
+// After the keys have gone, on this thread, so that none of it cost the press
+// any time.
+static void OnCameraPressed(HWND window, const PressRecord& press)
+{
+    JoystickStatus joystickBefore = KnownCamera.joystick;
+    KnownCamera.joystick = press.joystick;
+    PressTarget = press.target;
+    PressTargetKnown = true;
+    // The keys were sent all the same: the warning may be wrong, and then
+    // they arrived. Without an icon there is no balloon, so the warning is
+    // kept for a press that can show it.
+    bool blocked = TrayIconShown && ModeSendsKeys(press.mode) && TakeBlockedKeysWarning();
     if (blocked)
         ShowBalloon(window, BlockedKeysText);
-    JoystickStatus joystickBefore = CurrentJoystickStatus();
-    PerformAction();
-    // After the keys have gone, so that none of this costs the press any time.
-    LogPress();
+    LogPress(press);
+    PressTargetKnown = false;
     if (blocked)
         ReportProgramEvent(EventKeysBlocked);
-    if (CurrentJoystickStatus() != joystickBefore)
+    if (KnownCamera.joystick != joystickBefore)
         UpdateTrayStatus();
+}
+
+static void OnJoystickFollowed(HWND window, const JoystickFollow& follow)
+{
+    KnownCamera.joystick = follow.status;
+    if (follow.opened)
+        LogJoystickStatus();
+    UpdateTrayStatus();
+    if (follow.fromMenu && JoystickProblemText(follow.status))
+        ShowBalloon(window, JoystickProblemText(follow.status));
+}
+
+static void OnSessionAnswer(WPARAM connected)
+{
+    LogLine(connected ? "session: connected again; the camera is taken again"
+                      : "session: disconnected; the camera and the joystick are given back");
 }
 
 static void OnPollTimer(HWND window, WPARAM timerId)
@@ -297,9 +351,25 @@ static void OnPollTimer(HWND window, WPARAM timerId)
     // At logon the shell may not take icons yet; keep asking until it does.
     if (!TrayIconShown)
         TrayIconShown = AddTrayIcon(window);
-    if (PollCameraButton())
-        ServePress(window);
-    FollowPolicySignal();
+    PollOnWindowTick();
+    WatchCameraCall();
+    FollowWatches(window);
+}
+
+// The camera thread's answers: a record on the heap (wParam 1) is freed
+// here, one sent from the thread itself belongs to the sender.
+template <class Record>
+static void TakeAnswer(WPARAM owned, LPARAM lParam, void (*follow)(HWND, const Record&), HWND window)
+{
+    Record* record = reinterpret_cast<Record*>(lParam);
+    follow(window, *record);
+    if (owned)
+        delete record;
+}
+
+static void FollowConnectAnswer(HWND, const CameraView& view)
+{
+    OnCameraConnected(view);
 }
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -310,7 +380,8 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_DESTROY:
         StopPolicyWatch();
-        PolicyWatchStarted = false;
+        StopSessionWatch(window);
+        WatchesStarted = false;
         RemoveTrayIcon(window);
         FreeDimmedIcons();
         PostQuitMessage(0);
@@ -323,7 +394,28 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnPollTimer(window, wParam);
         return 0;
     case WM_DEVICECHANGE:
-        ConnectCameraAndLog();
+        RequestReconnect();
+        return 0;
+    case WM_CAMERA_CONNECTED:
+        TakeAnswer<CameraView>(wParam, lParam, FollowConnectAnswer, window);
+        return 0;
+    case WM_CAMERA_PRESSED:
+        TakeAnswer<PressRecord>(wParam, lParam, OnCameraPressed, window);
+        return 0;
+    case WM_JOYSTICK_FOLLOWED:
+        TakeAnswer<JoystickFollow>(wParam, lParam, OnJoystickFollowed, window);
+        return 0;
+    case WM_CAMERA_RESPONDING:
+        CameraNotResponding = false;
+        LogLine("camera: responding again");
+        UpdateTrayStatus();
+        return 0;
+    case WM_CAMERA_SESSION:
+        OnSessionAnswer(wParam);
+        return 0;
+    case WM_WTSSESSION_CHANGE:
+        if (int connected = SessionChangeMeaning(wParam, lParam); connected >= 0)
+            RequestSessionConnected(connected == 1);
         return 0;
     case WM_QUERYENDSESSION:
         return TRUE;

@@ -8,6 +8,13 @@
 const UINT WM_TRAY_CALLBACK = WM_APP + 100;
 const UINT_PTR PollTimerId = 0;
 const UINT PollIntervalMs = 100;
+// The window's own tick while the camera thread polls: the icon's retries,
+// the policy and session watches and the camera call's deadline need no
+// more, and an idle Lumo2 wakes no more often than it must.
+const UINT HousekeepingMs = 500;
+// How long the end of a session waits for the camera thread to give the
+// devices back.
+const DWORD SessionEndWaitMs = 1000;
 
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Passed as the creation parameter, it leaves the icon to

@@ -82,3 +82,13 @@ const char* ConnectedCameraName()
 {
     return CameraDevice ? CameraDevice->name : "";
 }
+
+void DescribeCamera(CameraView* view)
+{
+    ZeroMemory(view, sizeof(*view));
+    view->route = ExtensionUnitActive ? RouteExtensionUnit : CameraDevice ? RouteCaptureDriver : RouteNone;
+    lstrcpynA(view->name, ConnectedCameraName(), sizeof(view->name));
+    if (ExtensionUnitActive)
+        GetModuleFileNameA(ExtensionUnitLibrary(), view->library, sizeof(view->library));
+    view->joystick = CurrentJoystickStatus();
+}

@@ -12,6 +12,7 @@ const DWORD EventCameraNotFound = 0x80000003;   // warning
 const DWORD EventKeysBlocked = 0x80000004;      // warning
 const DWORD EventNoJoystick = 0x80000005;       // warning, %1 why
 const DWORD EventSettingsNotSaved = 0xC0000006; // error
+const DWORD EventCameraNotResponding = 0x80000007;  // warning
 
 // Where the per-machine package registers the source.
 const char EventSourceKeyPath[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Lumo2";

@@ -4,15 +4,29 @@
 LONG ActionMode = ModeSpace;
 const char ProgramKeyPath[] = "Software\\Kestrova";
 
+static SRWLOCK SettingsLock = SRWLOCK_INIT;
+
+void LockSettings()
+{
+    AcquireSRWLockExclusive(&SettingsLock);
+}
+
+void UnlockSettings()
+{
+    ReleaseSRWLockExclusive(&SettingsLock);
+}
+
 bool ReadActionMode()
 {
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return false;
-    bool read = ReadRegistryField(key, "key", &ActionMode, sizeof(ActionMode));
-    if (!read)
-        ActionMode = ModeSpace;
+    LONG mode = ActionMode;
+    bool read = ReadRegistryField(key, "key", &mode, sizeof(mode));
     RegCloseKey(key);
+    LockSettings();
+    ActionMode = read ? mode : LONG(ModeSpace);
+    UnlockSettings();
     return read;
 }
 

@@ -18,6 +18,14 @@ enum ActionModeValue : LONG {
 
 extern LONG ActionMode;
 
+// ActionMode, CustomSettings and ActivePolicy belong to the window thread:
+// it alone writes them, and only between these two calls. The camera thread
+// reads them under the same lock, once per press (CopyPressSettings), so a
+// press never sees half of a change. A slim lock: it needs no set-up and is
+// held for a copy of a few dozen bytes.
+void LockSettings();
+void UnlockSettings();
+
 // HKEY_CURRENT_USER subkey that holds "key" and the custom key settings.
 extern const char ProgramKeyPath[];
 

@@ -32,9 +32,9 @@ const StoredValue StoredValues[] = {
 
 #undef COMBO_VALUES
 
-BYTE* FieldOf(const StoredValue& value)
+BYTE* FieldOf(CustomKeySettings& settings, const StoredValue& value)
 {
-    return reinterpret_cast<BYTE*>(&CustomSettings) + value.offset;
+    return reinterpret_cast<BYTE*>(&settings) + value.offset;
 }
 
 }  // namespace
@@ -59,9 +59,15 @@ void LoadCustomKeySettings()
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return;
+    // Read beside the record in force and put in place in one step, so that
+    // a press never sends half of the old record and half of the new.
+    CustomKeySettings loaded = CustomSettings;
     for (const StoredValue& value : StoredValues)
-        ReadRegistryField(key, value.name, FieldOf(value), value.width);
+        ReadRegistryField(key, value.name, FieldOf(loaded, value), value.width);
     RegCloseKey(key);
+    LockSettings();
+    CustomSettings = loaded;
+    UnlockSettings();
 }
 
 bool SaveCustomKeySettings()
@@ -74,12 +80,14 @@ bool SaveCustomKeySettings()
         // Every value is tried even after one fails, so as much as possible
         // of the user's record survives.
         for (const StoredValue& value : StoredValues) {
-            if (RegSetValueExA(key, value.name, 0, value.type, FieldOf(value), value.width) != ERROR_SUCCESS)
+            if (RegSetValueExA(key, value.name, 0, value.type, FieldOf(CustomSettings, value), value.width) != ERROR_SUCCESS)
                 saved = false;
         }
         RegCloseKey(key);
     }
     // The record stays in effect for this run whether or not it was stored.
+    LockSettings();
     ActionMode = ModeCustom;
+    UnlockSettings();
     return saved;
 }

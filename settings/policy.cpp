@@ -93,6 +93,12 @@ bool ReadPolicyCombo(HKEY key, const char* name, KeyCombo* combo)
     return ParseKeyComboText(text, combo);
 }
 
+// Whether the value exists at all, whatever its type or size.
+bool ValueExists(HKEY key, const char* name)
+{
+    return key && RegQueryValueExA(key, name, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+}
+
 // The first hive, computer before user, whose value is usable.
 bool ReadFirstDword(const HKEY keys[2], const char* name, DWORD min, DWORD max, DWORD* value)
 {
@@ -153,6 +159,12 @@ PolicySettings ReadPolicy()
         policy.custom.mode = LONG(value);
     if (ReadFirstDword(keys, PolicyIntervalTimeName, PolicyIntervalMin, PolicyIntervalMax, &value))
         policy.custom.time = LONG(value);
+    for (int i = 0; i < 2 && policy.pollInterval == 0; ++i) {
+        if (keys[i] && ReadPolicyDword(keys[i], PollIntervalName, PollIntervalMin, PollIntervalMax, &value))
+            policy.pollInterval = value;
+        else if (ValueExists(keys[i], PollIntervalName) && !policy.pollIntervalIgnored)
+            policy.pollIntervalIgnored = i == 0 ? "computer policy" : "user policy";
+    }
     // A text that is no combination counts as not set: the user's policy may
     // then give one, else the combination stays empty.
     for (int n = 0; n < 3; ++n)
@@ -180,4 +192,30 @@ LONG EffectiveActionMode()
 const CustomKeySettings& EffectiveCustomSettings()
 {
     return ActivePolicy.mode == ModeCustom ? ActivePolicy.custom : CustomSettings;
+}
+
+void CopyPressSettings(LONG* mode, CustomKeySettings* custom)
+{
+    LockSettings();
+    *mode = EffectiveActionMode();
+    *custom = EffectiveCustomSettings();
+    UnlockSettings();
+}
+
+DWORD PollIntervalInForce(const PolicySettings& policy, const char** ignored)
+{
+    *ignored = policy.pollIntervalIgnored;
+    if (policy.pollInterval)
+        return policy.pollInterval;
+    HKEY key;
+    DWORD value = 0;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        if (!ReadPolicyDword(key, PollIntervalName, PollIntervalMin, PollIntervalMax, &value)) {
+            if (ValueExists(key, PollIntervalName) && !*ignored)
+                *ignored = "user setting";
+            value = 0;
+        }
+        RegCloseKey(key);
+    }
+    return value ? value : DefaultPollInterval;
 }

@@ -14,6 +14,12 @@ const char PolicyActionModeName[] = "ActionMode";
 const char PolicyCustomModeName[] = "CustomMode";
 const char PolicyIntervalTimeName[] = "IntervalTime";
 const char PolicyKeyNames[3][5] = {"Key1", "Key2", "Key3"};
+// The camera's poll period in milliseconds, as a policy and as the user's own
+// value beside "key"; outside this range, or not a REG_DWORD, it is ignored.
+const char PollIntervalName[] = "PollInterval";
+const DWORD PollIntervalMin = 10;
+const DWORD PollIntervalMax = 1000;
+const DWORD DefaultPollInterval = 100;
 // IntervalTime outside this range is ignored as if it were not set.
 const DWORD PolicyIntervalMin = 0;
 const DWORD PolicyIntervalMax = 60000;
@@ -24,6 +30,10 @@ const LONG PolicyDefaultInterval = 1000;
 struct PolicySettings {
     LONG mode;                  // 2..10, or 0 when no policy sets the mode
     CustomKeySettings custom;   // in force only while mode is 10
+    DWORD pollInterval;         // ms, or 0 when no policy sets it
+    // Which PollInterval was there but unusable ("computer policy", "user
+    // policy"), or null; the user's own is looked at by ReadPollInterval.
+    const char* pollIntervalIgnored;
 };
 
 extern PolicySettings ActivePolicy;
@@ -39,6 +49,14 @@ bool IsPolicyChange(LPARAM lParam);
 LONG EffectiveActionMode();
 // The custom settings a press in mode 10 sends.
 const CustomKeySettings& EffectiveCustomSettings();
+// For the camera thread at a press: the mode in force and the custom
+// settings it would send, copied under the settings lock.
+void CopyPressSettings(LONG* mode, CustomKeySettings* custom);
+
+// The poll period in force: the policy's, else the user's own
+// "PollInterval", else 100 ms. A value that is there but unusable counts as
+// not set; *ignored then names the first such one, else null.
+DWORD PollIntervalInForce(const PolicySettings& policy, const char** ignored);
 
 // The inverse of FormatKeyCombo: "ALT + ", "CTRL + ", "SHIFT + " in that
 // order, each at most once, then a key name of the table; the empty text is

@@ -4,6 +4,7 @@
 #include "platform/display_scale.h"
 #include "platform/window_paint.h"
 #include "res/resource.h"
+#include "settings/action_mode.h"
 #include "settings/custom_settings.h"
 #include "settings/key_names.h"
 #include <imm.h>
@@ -229,7 +230,9 @@ static void ClearKey(HWND field)
 {
     SetWindowTextA(field, "");
     KeyCombo* combo = ComboOfField(field);
+    LockSettings();
     *combo = KeyCombo();
+    UnlockSettings();
 }
 
 // Save: the time from its field, then the record to the registry.
@@ -238,7 +241,10 @@ static void SaveSettings(HWND window)
     char text[100];
     memset(text, 0, sizeof(text));
     GetWindowTextA(TimeField, text, sizeof(text));
-    CustomSettings.time = ParseTimeText(text);
+    LONG time = ParseTimeText(text);
+    LockSettings();
+    CustomSettings.time = time;
+    UnlockSettings();
     bool saved = SaveCustomKeySettings();
     if (CustomSettingsSaved)
         CustomSettingsSaved(saved);
@@ -257,7 +263,9 @@ SettingsSavedFn CustomSettingsSaved;
 static void SelectSendMode(LONG mode)
 {
     SetWindowTextA(TimeLabel, mode == Sequential ? InitialTimeText : IntervalTimeText);
+    LockSettings();
     CustomSettings.mode = mode;
+    UnlockSettings();
 }
 
 static LRESULT OnSettingsCommand(HWND window, WPARAM wParam, LPARAM lParam)
@@ -359,6 +367,9 @@ void CaptureKeyCombo(HWND field, DWORD key)
     strcat_s(combo, sizeof(combo), KeyName(key));
     captured.k = key;
     SetWindowTextA(field, combo);
-    if (KeyCombo* target = ComboOfField(field))
+    if (KeyCombo* target = ComboOfField(field)) {
+        LockSettings();
         *target = captured;
+        UnlockSettings();
+    }
 }

@@ -18,7 +18,7 @@
 
 namespace {
 
-const LONGLONG SizeBudget = 131072;
+const LONGLONG SizeBudget = 163840;
 
 std::string LumoExe()
 {
@@ -296,6 +296,7 @@ TEST_F(ExeIconTest, EachEventHasItsTextInTheMessageTable)
         {EventKeysBlocked, "The program in front runs as administrator"},
         {EventNoJoystick, "The JOYSTICK mode is in force but no virtual joystick can be used (camera)"},
         {EventSettingsNotSaved, "Lumo2 could not save"},
+        {EventCameraNotResponding, "The camera does not respond"},
     };
     for (const auto& e : events) {
         DWORD_PTR insert[] = {DWORD_PTR("camera")};

@@ -161,9 +161,12 @@ protected:
     }
     void CreateTray()
     {
+        // What the start's first connect tells the window of the camera.
+        DescribeCamera(&KnownCamera);
         window = CreateWindowExA(0, "FieldTestTray", NULL, WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, NULL,
                                  NULL, GetModuleHandleA(NULL), NULL);
         ASSERT_NE(nullptr, window);
+
     }
     void Tick(WPARAM id = PollTimerId) { SendMessageA(window, WM_TIMER, id, 0); }
     // One press of the button as the next poll sees it; what it typed.

@@ -195,6 +195,55 @@ TEST_F(PolicyTest, HivesMergeValueByValueAndUnusableValuesCountAsNotSet)
     }
 }
 
+// The poll period: a policy (computer before user), else the user's own
+// value beside "key", else 100 ms; a value there but unusable is named.
+TEST_F(PolicyTest, PollIntervalComesFromThePolicyTheUserOrTheDefault)
+{
+    const HKEY Own = NULL;  // HKCU\Software\Kestrova
+    const struct {
+        const char* what;
+        std::vector<PolicyValue> values;
+        DWORD interval;
+        const char* ignored;
+    } cases[] = {
+        {"nothing set", {}, 100, nullptr},
+        {"the user's own", {{Own, "PollInterval", REG_DWORD, Dword(20)}}, 20, nullptr},
+        {"a user policy over the user's own",
+         {{User, "PollInterval", REG_DWORD, Dword(50)}, {Own, "PollInterval", REG_DWORD, Dword(20)}}, 50, nullptr},
+        {"the computer's over the user's",
+         {{Machine, "PollInterval", REG_DWORD, Dword(10)}, {User, "PollInterval", REG_DWORD, Dword(50)}}, 10,
+         nullptr},
+        {"bounds", {{Machine, "PollInterval", REG_DWORD, Dword(1000)}}, 1000, nullptr},
+        {"too fast", {{Own, "PollInterval", REG_DWORD, Dword(9)}}, 100, "user setting"},
+        {"too slow", {{User, "PollInterval", REG_DWORD, Dword(1001)}}, 100, "user policy"},
+        {"zero and negative",
+         {{Machine, "PollInterval", REG_DWORD, Dword(0)}, {Own, "PollInterval", REG_DWORD, Dword(0xFFFFFFFF)}}, 100,
+         "computer policy"},
+        {"an unusable policy leaves the next one in force",
+         {{Machine, "PollInterval", REG_SZ, Wide(L"20")}, {Own, "PollInterval", REG_DWORD, Dword(30)}}, 30,
+         "computer policy"},
+        {"other types and sizes",
+         {{Own, "PollInterval", REG_QWORD, {20, 0, 0, 0, 0, 0, 0, 0}}, {User, "PollInterval", REG_DWORD, {20, 0}}},
+         100, "user policy"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClearPolicies();
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, ProgramKeyPath, PollIntervalName);
+        for (const PolicyValue& v : c.values) {
+            if (v.root == Own)
+                RegSetKeyValueA(HKEY_CURRENT_USER, ProgramKeyPath, v.name, v.type, v.bytes.data(),
+                                DWORD(v.bytes.size()));
+            else
+                StorePolicy(v.root, v.name, v.type, v.bytes.data(), DWORD(v.bytes.size()));
+        }
+        const char* ignored = "not asked";
+        EXPECT_EQ(c.interval, PollIntervalInForce(ReadPolicy(), &ignored));
+        EXPECT_STREQ(c.ignored, ignored);
+    }
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, ProgramKeyPath, PollIntervalName);
+}
+
 TEST_F(PolicyTest, PolicyCombinationsAreInForceOnlyUnderAPolicyMode10)
 {
     ActionMode = ModeCustom;

@@ -72,6 +72,12 @@ bool SimCamera::WaitForNextPoll(DWORD timeoutMs)
     return WaitUntil([this, reads] { return state_->registerReads != reads; }, timeoutMs);
 }
 
+bool SimCamera::WaitForNextButtonRead(DWORD timeoutMs)
+{
+    LONG reads = state_->euButtonReads;
+    return WaitUntil([this, reads] { return state_->euButtonReads != reads; }, timeoutMs);
+}
+
 void SetTwainName(const char* value, const void* data, DWORD size, DWORD type)
 {
     HKEY key;

@@ -38,6 +38,8 @@ public:
     // Waits until a poll reads the register after this call; with the latch
     // left set, shows that the program polled but did not take it.
     bool WaitForNextPoll(DWORD timeoutMs = 5000);
+    // The same on the extension-unit route: until a poll asks the button.
+    bool WaitForNextButtonRead(DWORD timeoutMs = 5000);
 
 private:
     HMODULE module_;

@@ -194,7 +194,8 @@ protected:
 TEST_F(AppTest, FirstStartUsesSpaceAndSecondCopyExitsQuietly)
 {
     ASSERT_TRUE(lumo.Start());
-    EXPECT_TRUE(lumo.HasTrayIcon());
+    // The icon comes with the camera thread's first connect.
+    EXPECT_TRUE(WaitUntil([&] { return lumo.HasTrayIcon(); }, 5000));
     EXPECT_EQ(Describe(Space), Describe(Press()));
     EXPECT_EQ(0u, LumoProcess::RunSecondCopy(10000));
     EXPECT_TRUE(lumo.Running());
@@ -463,10 +464,16 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
 
     camera.LatchPress();
     EXPECT_EQ(Describe({Down('A'), Up('A')}), Describe(hook.WaitFor(2, 5000))) << "the running copy goes on";
+    // The pause holds the camera thread only: the tray answers at once.
+    DWORD_PTR answer = 0;
+    EXPECT_NE(0, SendMessageTimeoutA(lumo.Tray(), WM_NULL, 0, 0, SMTO_NORMAL, 100, &answer));
     DWORD start = GetTickCount();
-    EXPECT_TRUE(TakeOverRunningCopy(mutex, TakeOverWaitMs)) << "the pause is waited out";
-    printf("takeover of a copy in a 6 s Send All pause: %lu ms\n", GetTickCount() - start);
+    EXPECT_TRUE(TakeOverRunningCopy(mutex, TakeOverWaitMs));
+    DWORD took = GetTickCount() - start;
+    printf("takeover of a copy in a 6 s Send All pause: %lu ms\n", took);
+    EXPECT_LT(took, 2000u) << "the pause is cut short, not waited out";
     EXPECT_EQ(0u, lumo.WaitForExit(0)) << "the process has ended, not only its window";
+    EXPECT_TRUE(hook.TakeUpToNow().empty()) << "the rest of the press is not sent after the end";
     EXPECT_EQ(LONG(-1), StoredActionMode(-1)) << "it ended as on WM_CLOSE";
     EXPECT_TRUE(ReleaseMutex(mutex)) << "this start owns the mutex now";
     CloseHandle(mutex);
@@ -492,8 +499,10 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
 }
 
-// Sign-out, shutdown, or the Restart Manager closing Lumo2 for an upgrade.
-TEST_F(AppTest, SessionEndGivesTheDevicesBackAndEndsAsCloseDoes)
+// Another user switched in, a Remote Desktop connection dropped, then the
+// user back; then sign-out, shutdown, or the Restart Manager closing Lumo2
+// for an upgrade.
+TEST_F(AppTest, DisconnectedSessionAndSessionEndGiveTheDevicesBack)
 {
     PPJoyOutOfReach ppjoyGone;
     ASSERT_TRUE(ppjoyGone.Done());
@@ -509,6 +518,29 @@ TEST_F(AppTest, SessionEndGivesTheDevicesBackAndEndsAsCloseDoes)
     RegDeleteTreeA(HKEY_CURRENT_USER, ProgramKeyPath);
     LONG releases = sim->euReleaseCalls;
     DWORD_PTR answer = 0;
+
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    SendMessageTimeoutA(lumo.Tray(), WM_WTSSESSION_CHANGE, WTS_REMOTE_DISCONNECT, session + 1, SMTO_NORMAL, 5000,
+                        &answer);
+    EXPECT_TRUE(camera.WaitForNextButtonRead()) << "another session's disconnect changes nothing";
+    for (WPARAM disconnect : {WTS_CONSOLE_DISCONNECT, WTS_REMOTE_DISCONNECT}) {
+        DWORD sent = GetTickCount();
+        SendMessageTimeoutA(lumo.Tray(), WM_WTSSESSION_CHANGE, disconnect, session, SMTO_NORMAL, 5000, &answer);
+        EXPECT_TRUE(WaitUntil([&] { return sim->euReleaseCalls == releases + 1; }, 200)) << "given back at once";
+        printf("session disconnected: camera given back after %lu ms\n", GetTickCount() - sent);
+    }
+    EXPECT_EQ("acquire 1, relinquish 1", DescribeVJoyCalls(pid));
+    EXPECT_FALSE(camera.WaitForNextButtonRead(500)) << "no polls in a disconnected session";
+    SendMessageTimeoutA(lumo.Tray(), WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, session, SMTO_NORMAL, 5000, &answer);
+    EXPECT_TRUE(camera.WaitForNextButtonRead()) << "polled again";
+    EXPECT_TRUE(WaitUntil([&] { return DescribeVJoyCalls(pid) == "acquire 1, relinquish 1, acquire 1"; }, 3000))
+        << DescribeVJoyCalls(pid);
+    releases = sim->euReleaseCalls;
+    std::string text = FileText(log);
+    EXPECT_EQ(text.find("session: disconnected"), text.rfind("session: disconnected")) << "once:\n" << text;
+    EXPECT_NE(std::string::npos, text.find("session: connected again")) << text;
+
     SendMessageTimeoutA(lumo.Tray(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 5000, &answer);
     EXPECT_EQ(DWORD_PTR(TRUE), answer);
     SendMessageTimeoutA(lumo.Tray(), WM_ENDSESSION, FALSE, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 5000, &answer);
@@ -518,12 +550,12 @@ TEST_F(AppTest, SessionEndGivesTheDevicesBackAndEndsAsCloseDoes)
     // may end it.
     const std::string ended = FileText(log);
     EXPECT_EQ(releases + 1, sim->euReleaseCalls);
-    EXPECT_EQ("acquire 1, relinquish 1", DescribeVJoyCalls(pid));
+    EXPECT_EQ("acquire 1, relinquish 1, acquire 1, relinquish 1", DescribeVJoyCalls(pid));
     EXPECT_EQ(0u, lumo.WaitForExit(1000));
     EXPECT_EQ(releases + 1, sim->euReleaseCalls) << "once";
     EXPECT_EQ(LONG(-1), StoredActionMode(-1)) << "\"key\" is not written";
     EXPECT_NE(std::string::npos, ended.find("exit 0: closed by Windows for an update")) << ended;
-    const std::string text = FileText(log);
+    text = FileText(log);
     EXPECT_EQ(text.find("exit "), text.rfind("exit ")) << "once:\n" << text;
 }
 
@@ -698,7 +730,8 @@ TEST_F(AppTest, LogAndReportSayWhatHappenedWithoutAnyName)
     AnnounceDeviceChange();
     std::string text;
     EXPECT_TRUE(WaitUntil([&] { return (text = FileText(log)).find("camera: lost") != std::string::npos; }, 5000));
-    for (std::string line : {std::string("start: Lumo2 1."), std::string("mode: Kodak(F5) (at start)"),
+    for (std::string line : {std::string("start: Lumo2 1."), std::string(", poll every 100 ms\n"),
+                             std::string("mode: Kodak(F5) (at start)"),
                              "camera: connected through the capture driver, device " + std::string(SimCameraName),
                              std::string("press: mode Kodak(F5), sent F5, SendInput took 2 of 2; in front "
                                          "app_tests.exe")})

@@ -1,0 +1,349 @@
+// The camera thread: connects, follows the mode for the joystick, polls on a
+// waitable timer and performs each press, answering the tray window by
+// posted messages. Without it, the same steps run on the window thread.
+#include "app/camera_thread.h"
+#include "actions/actions.h"
+#include "actions/joystick.h"
+#include "settings/action_mode.h"
+#include "settings/policy.h"
+#include <objbase.h>
+
+namespace {
+
+enum CallKindValue : LONG { NoCall, CallPoll, CallConnect, CallRelease };
+enum RequestFlags : LONG { WantReconnect = 1, WantFollow = 2, FollowChosenAgain = 4, FollowFromMenu = 8 };
+
+// Set by the window thread before the thread starts, only read afterwards.
+// Stopped is the window thread's alone: once the thread was asked to end,
+// nothing is asked of the camera any more, on either thread.
+bool ThreadMode;
+bool Stopped;
+HWND AnswerWindow;
+HANDLE Thread;
+HANDLE WakeEvent;
+
+// Written by the window thread with interlocked operations, taken by the
+// camera thread when it wakes.
+volatile LONG Requests;
+volatile LONG SessionConnected = 1;
+volatile LONG PollPeriodMs = DefaultPollInterval;
+
+// Written by the camera thread around each camera call; the window thread's
+// watchdog reads them. HangNoticed goes the other way: set by the window
+// thread, taken back by the camera thread.
+volatile LONG CallStartedAt;  // GetTickCount() | 1, 0 between calls
+volatile LONG CallKind;
+volatile LONG HangNoticed;
+
+// The camera thread's own (the window thread's where no thread runs).
+LONG FollowedMode;
+bool ReconnectAfterHang;
+bool Suspended;
+
+// A copy on the heap posted to the window, which frees it; without the
+// thread, sent from the sender's own record.
+template <class Record>
+void Answer(UINT message, const Record& record)
+{
+    if (!ThreadMode) {
+        if (AnswerWindow)
+            SendMessageA(AnswerWindow, message, 0, reinterpret_cast<LPARAM>(&record));
+        return;
+    }
+    Record* copy = new Record(record);
+    if (!PostMessageA(AnswerWindow, message, 1, reinterpret_cast<LPARAM>(copy)))
+        delete copy;
+}
+
+void AnswerPlain(UINT message, WPARAM wParam)
+{
+    if (ThreadMode)
+        PostMessageA(AnswerWindow, message, wParam, 0);
+    else if (AnswerWindow)
+        SendMessageA(AnswerWindow, message, wParam, 0);
+}
+
+void BeginCall(LONG kind)
+{
+    CallKind = kind;
+    InterlockedExchange(&CallStartedAt, LONG(GetTickCount() | 1));
+}
+
+void EndCall()
+{
+    InterlockedExchange(&CallStartedAt, 0);
+    if (InterlockedExchange(&HangNoticed, 0)) {
+        AnswerPlain(WM_CAMERA_RESPONDING, 0);
+        ReconnectAfterHang = true;
+    }
+}
+
+void Connect()
+{
+    BeginCall(CallConnect);
+    ConnectCamera();
+    EndCall();
+    // The connect that came back is the reconnect.
+    ReconnectAfterHang = false;
+    CameraView view;
+    DescribeCamera(&view);
+    Answer(WM_CAMERA_CONNECTED, view);
+}
+
+void FollowJoystick(LONG flags)
+{
+    LONG mode;
+    CustomKeySettings custom;
+    CopyPressSettings(&mode, &custom);
+    JoystickFollow answer = {};
+    if (mode != ModeJoystick) {
+        LeaveJoystickMode();
+    } else if (FollowedMode != ModeJoystick || (flags & FollowChosenAgain)) {
+        OpenJoystick();
+        answer.opened = true;
+    }
+    FollowedMode = mode;
+    answer.status = CurrentJoystickStatus();
+    answer.fromMenu = (flags & FollowFromMenu) != 0;
+    Answer(WM_JOYSTICK_FOLLOWED, answer);
+}
+
+void GiveBackDevices()
+{
+    CloseJoystick();
+    BeginCall(CallRelease);
+    ReleaseCamera();
+    EndCall();
+    ReconnectAfterHang = false;
+    // Taken again in full when the devices come back.
+    FollowedMode = 0;
+}
+
+void PollAndPress()
+{
+    BeginCall(CallPoll);
+    bool pressed = PollCameraButton();
+    EndCall();
+    if (!pressed)
+        return;
+    // Only what decides the keys comes before them: the mode and settings in
+    // force, read once, so that the whole press uses them.
+    PressRecord record = {};
+    CustomKeySettings custom;
+    CopyPressSettings(&record.mode, &custom);
+    LastKeySend = KeySendRecord();
+    PerformActionWith(record.mode, custom);
+    record.keys = LastKeySend;
+    if (ModeSendsKeys(record.mode))
+        LookUpForegroundTarget(&record.target);
+    record.joystick = CurrentJoystickStatus();
+    Answer(WM_CAMERA_PRESSED, record);
+}
+
+// Takes what the window thread asked for since the last look.
+void ServeRequests(LONG pending)
+{
+    bool connected = SessionConnected != 0;
+    if (!connected && !Suspended) {
+        GiveBackDevices();
+        Suspended = true;
+        AnswerPlain(WM_CAMERA_SESSION, 0);
+    } else if (connected && Suspended) {
+        Suspended = false;
+        pending |= WantReconnect | WantFollow;
+        AnswerPlain(WM_CAMERA_SESSION, 1);
+    }
+    if (Suspended)
+        return;
+    if (ReconnectAfterHang)
+        pending |= WantReconnect;
+    if (pending & WantReconnect)
+        Connect();
+    // A mode chosen while the camera connected is followed with this one
+    // follow, or JOYSTICK chosen then would open the joystick twice. Device
+    // changes that came meanwhile stay for one more connect.
+    const LONG followFlags = WantFollow | FollowChosenAgain | FollowFromMenu;
+    if (ThreadMode)
+        pending |= InterlockedAnd(&Requests, ~followFlags) & followFlags;
+    if (pending & WantFollow)
+        FollowJoystick(pending);
+}
+
+// Newer than the headers' Windows 7 target; older systems refuse it.
+const DWORD HighResolutionTimer = 0x00000002;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+
+HANDLE CreatePollTimer()
+{
+    // From Windows 10 1803 on; a plain timer there rounds a 20 ms period up
+    // to the system clock's steps, about 31 ms.
+    HANDLE timer = CreateWaitableTimerExW(NULL, NULL, HighResolutionTimer, TIMER_ALL_ACCESS);
+    if (!timer)
+        timer = CreateWaitableTimerW(NULL, FALSE, NULL);
+    return timer;
+}
+
+bool ArmPollTimer(HANDLE timer, LONG period)
+{
+    LARGE_INTEGER due;
+    due.QuadPart = -LONGLONG(period) * 10000;
+    return SetWaitableTimer(timer, &due, period, NULL, NULL, FALSE) != FALSE;
+}
+
+void PumpThreadMessages()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+}
+
+DWORD WINAPI CameraThreadMain(void*)
+{
+    // An apartment of its own: the capture filter is made, used and let go
+    // on this thread alone.
+    bool comHeld = SUCCEEDED(CoInitialize(NULL));
+    HANDLE timer = CreatePollTimer();
+    LONG armed = 0;
+    LONG pending = WantReconnect | WantFollow;
+    while (!ActionsStopped()) {
+        ServeRequests(pending | InterlockedExchange(&Requests, 0));
+        pending = 0;
+        LONG period = Suspended ? 0 : PollPeriodMs;
+        if (timer && period != armed) {
+            if (period == 0)
+                CancelWaitableTimer(timer);
+            else if (!ArmPollTimer(timer, period))
+                period = 0;
+            armed = period;
+        }
+        // Without a timer, the wait's own time-out paces the poll.
+        HANDLE handles[] = {ActionsStopEvent, WakeEvent, timer};
+        DWORD count = timer ? 3 : 2;
+        DWORD timeout = timer || Suspended ? INFINITE : DWORD(PollPeriodMs);
+        DWORD woken = MsgWaitForMultipleObjects(count, handles, FALSE, timeout, QS_ALLINPUT);
+        if (woken == WAIT_OBJECT_0 + count)
+            PumpThreadMessages();
+        else if ((woken == WAIT_OBJECT_0 + 2 || woken == WAIT_TIMEOUT) && !Suspended)
+            PollAndPress();
+        else if (woken == WAIT_FAILED)
+            break;
+    }
+    GiveBackDevices();
+    if (timer)
+        CloseHandle(timer);
+    if (comHeld)
+        CoUninitialize();
+    return 0;
+}
+
+void Ask(LONG flags)
+{
+    if (Stopped)
+        return;
+    if (ThreadMode) {
+        InterlockedOr(&Requests, flags);
+        SetEvent(WakeEvent);
+    } else {
+        ServeRequests(flags);
+    }
+}
+
+}  // namespace
+
+bool StartCameraThread(HWND window)
+{
+    AnswerWindow = window;
+    WakeEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    ActionsStopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (WakeEvent && ActionsStopEvent) {
+        ThreadMode = true;
+        Thread = CreateThread(NULL, 0, CameraThreadMain, NULL, 0, NULL);
+        if (Thread)
+            return true;
+    }
+    ThreadMode = false;
+    if (WakeEvent)
+        CloseHandle(WakeEvent);
+    if (ActionsStopEvent)
+        CloseHandle(ActionsStopEvent);
+    WakeEvent = ActionsStopEvent = NULL;
+    return false;
+}
+
+bool CameraThreadRunning()
+{
+    return ThreadMode;
+}
+
+void SetCameraWindow(HWND window)
+{
+    if (!ThreadMode)
+        AnswerWindow = window;
+}
+
+void RequestReconnect()
+{
+    Ask(WantReconnect);
+}
+
+void RequestJoystickFollow(bool chosenAgain, bool fromMenu)
+{
+    LONG flags = WantFollow;
+    if (chosenAgain)
+        flags |= FollowChosenAgain;
+    if (fromMenu)
+        flags |= FollowFromMenu;
+    Ask(flags);
+}
+
+void RequestSessionConnected(bool connected)
+{
+    InterlockedExchange(&SessionConnected, connected ? 1 : 0);
+    Ask(0);
+}
+
+void RequestPollInterval(DWORD ms)
+{
+    InterlockedExchange(&PollPeriodMs, LONG(ms));
+    if (ThreadMode)
+        SetEvent(WakeEvent);
+}
+
+void PollOnWindowTick()
+{
+    if (!ThreadMode && !Stopped && !Suspended)
+        PollAndPress();
+}
+
+DWORD CameraCallAge()
+{
+    LONG started = CallStartedAt;
+    return started ? GetTickCount() - DWORD(started) : 0;
+}
+
+const char* CameraCallName()
+{
+    switch (CallKind) {
+    case CallPoll: return "poll";
+    case CallConnect: return "connect";
+    case CallRelease: return "release";
+    }
+    return "call";
+}
+
+void NoticeCameraHang()
+{
+    InterlockedExchange(&HangNoticed, 1);
+}
+
+bool StopCameraThread(DWORD timeoutMs)
+{
+    if (!ThreadMode) {
+        if (!Stopped)
+            GiveBackDevices();
+        Stopped = true;
+        return true;
+    }
+    Stopped = true;
+    SetEvent(ActionsStopEvent);
+    return WaitForSingleObject(Thread, timeoutMs) == WAIT_OBJECT_0;
+}
