@@ -140,6 +140,8 @@ static bool AddTrayIcon(HWND window)
 static bool IconMissing;
 static DWORD IconMissingSince, IconLastTried;
 
+// Adds the icon, or gives the one there the status in force, and notes a
+// refusal for the retries.
 static void PlaceTrayIcon(HWND window)
 {
     TrayIconShown = AddTrayIcon(window);

@@ -176,7 +176,7 @@ int main(int argc, char** argv)
             printf("answering");
         if (sim->hangMs && sim->hangCalls > 0)
             printf(", %ld calls more", sim->hangCalls);
-        printf("; %ld calls blocked now, %ld ever\n", sim->callsHanging, sim->callsHung);
+        printf("; calls blocked now: %ld, in all: %ld\n", sim->callsHanging, sim->callsHung);
     } else {
         return Usage();
     }
