@@ -22,9 +22,24 @@ CameraView KnownCamera;
 bool CameraNotResponding;
 bool TrayIconShown = false;
 
+static DWORD SystemTicks()
+{
+    return GetTickCount();
+}
+
+TrayClockFn TrayClock = SystemTicks;
+TrayDpiFn TrayIconDpi = TaskbarDpi;
+
+bool TrayIconRetryDue(DWORD missingForMs, DWORD sinceLastTryMs)
+{
+    const DWORD quickPhaseMs = 60000;
+    return sinceLastTryMs >= (missingForMs < quickPhaseMs ? 1000u : 60000u);
+}
+
 static HWND StatusWindow;
 static HINSTANCE StatusInstance;
 static TrayStatus ShownStatus;
+static int ShownIconSize;
 static bool JoystickProblemReported;
 static bool CameraReported;
 static char ReportedCamera[sizeof(KnownCamera.name)];
@@ -201,9 +216,9 @@ void FreeDimmedIcons()
     }
 }
 
-static HICON IconForStatus(const TrayStatus& status, HWND window)
+static HICON IconForStatus(const TrayStatus& status, UINT dpi)
 {
-    HICON icon = SmallIconForDpi(StatusInstance, IDI_TRAY, TaskbarDpi(window));
+    HICON icon = SmallIconForDpi(StatusInstance, IDI_TRAY, dpi);
     if (status.ready)
         return icon;
     HICON dimmed = DimmedIcon(icon);
@@ -216,8 +231,21 @@ void FillTrayStatus(NOTIFYICONDATAA* data, HWND window, HINSTANCE instance)
     StatusInstance = instance;
     DescribeTrayStatus(&ShownStatus);
     data->uFlags |= NIF_ICON | NIF_TIP;
-    data->hIcon = IconForStatus(ShownStatus, window);
+    UINT dpi = TrayIconDpi(window);
+    ShownIconSize = SmallIconSizeForDpi(dpi);
+    data->hIcon = IconForStatus(ShownStatus, dpi);
     lstrcpynA(data->szTip, ShownStatus.tip, sizeof(data->szTip));
+}
+
+// The status in force, in the icon and the tip the shell holds.
+static void ShowStatusNow()
+{
+    NOTIFYICONDATAA data;
+    ZeroMemory(&data, sizeof(data));
+    data.cbSize = sizeof(data);
+    data.hWnd = StatusWindow;
+    FillTrayStatus(&data, StatusWindow, StatusInstance);
+    TrayNotify(NIM_MODIFY, &data);
 }
 
 void UpdateTrayStatus()
@@ -233,12 +261,15 @@ void UpdateTrayStatus()
     DescribeTrayStatus(&now);
     if (now.ready == ShownStatus.ready && lstrcmpA(now.tip, ShownStatus.tip) == 0)
         return;
-    NOTIFYICONDATAA data;
-    ZeroMemory(&data, sizeof(data));
-    data.cbSize = sizeof(data);
-    data.hWnd = StatusWindow;
-    FillTrayStatus(&data, StatusWindow, StatusInstance);
-    TrayNotify(NIM_MODIFY, &data);
+    ShowStatusNow();
+}
+
+void FollowTaskbarScale()
+{
+    if (!TrayIconShown || !StatusWindow || !IsWindow(StatusWindow))
+        return;
+    if (SmallIconSizeForDpi(TrayIconDpi(StatusWindow)) != ShownIconSize)
+        ShowStatusNow();
 }
 
 void FollowCameraConnect()

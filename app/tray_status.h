@@ -18,8 +18,23 @@ extern CameraView KnownCamera;
 extern bool CameraNotResponding;
 
 // Whether the notification area holds the icon as far as the program knows;
-// while it does not, every poll tick tries to add it again.
+// while it does not, poll ticks try to add it again, as often as
+// TrayIconRetryDue allows.
 extern bool TrayIconShown;
+
+// The clock of those retries, and the DPI the taskbar draws icons at; tests
+// play time and a taskbar that moved to a monitor of another scale (Wine
+// has one scale for every monitor).
+typedef DWORD (*TrayClockFn)();
+extern TrayClockFn TrayClock;
+typedef UINT (*TrayDpiFn)(HWND window);
+extern TrayDpiFn TrayIconDpi;
+
+// Whether a refused icon is tried again now: once a second during the
+// first minute the icon has been missing (a shell starting at logon takes
+// icons within seconds), then once a minute, so that a shell that never
+// takes it costs nothing.
+bool TrayIconRetryDue(DWORD missingForMs, DWORD sinceLastTryMs);
 
 struct TrayStatus {
     bool ready;      // a camera found, and in the JOYSTICK mode a usable driver
@@ -42,6 +57,10 @@ const char* TipSeparator();
 // Gives the icon the status in force when it differs from what it shows,
 // and writes the entry for a joystick that became unusable.
 void UpdateTrayStatus();
+// After a display change or a new work area (a dock, a taskbar moved to
+// another monitor): the icon drawn again when the taskbar's scale asks for
+// another size than the one shown.
+void FollowTaskbarScale();
 // After each ConnectCamera: the entry for a camera found or lost (once per
 // change, not per device message), then the icon.
 void FollowCameraConnect();

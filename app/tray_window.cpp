@@ -137,6 +137,31 @@ static bool AddTrayIcon(HWND window)
     return TrayNotify(NIM_MODIFY, &data) != FALSE;
 }
 
+// When the icon went missing (a refused add at start or after Explorer
+// restarted) and when it was last tried, for TrayIconRetryDue.
+static bool IconMissing;
+static DWORD IconMissingSince, IconLastTried;
+
+// Adds the icon, or gives the one there the status in force, and notes a
+// refusal for the retries.
+static void PlaceTrayIcon(HWND window)
+{
+    TrayIconShown = AddTrayIcon(window);
+    DWORD now = TrayClock();
+    IconLastTried = now;
+    if (!TrayIconShown && !IconMissing)
+        IconMissingSince = now;
+    IconMissing = !TrayIconShown;
+}
+
+// At logon the shell may not take icons yet; keep asking until it does.
+static void RetryTrayIcon(HWND window)
+{
+    DWORD now = TrayClock();
+    if (!TrayIconShown && (!IconMissing || TrayIconRetryDue(now - IconMissingSince, now - IconLastTried)))
+        PlaceTrayIcon(window);
+}
+
 static void RemoveTrayIcon(HWND window)
 {
     NOTIFYICONDATAA data;
@@ -164,7 +189,7 @@ void ShowTrayIconAfterConnect()
     HWND window = IconWaitsForConnect;
     IconWaitsForConnect = NULL;
     if (window && IsWindow(window))
-        TrayIconShown = AddTrayIcon(window);
+        PlaceTrayIcon(window);
 }
 
 static void OnCreate(HWND window, const CREATESTRUCTA* create)
@@ -178,10 +203,11 @@ static void OnCreate(HWND window, const CREATESTRUCTA* create)
     ChangeWindowMessageFilterEx(window, QuitMessage, MSGFLT_ALLOW, NULL);
     // Where the camera's work is done on this thread, its answers come here.
     SetCameraWindow(window);
+    IconMissing = false;
     if (create->lpCreateParams == TrayIconAfterConnect)
         IconWaitsForConnect = window;
     else
-        TrayIconShown = AddTrayIcon(window);
+        PlaceTrayIcon(window);
 }
 
 void ShowTrayMenu(HWND window)
@@ -348,9 +374,7 @@ static void OnPollTimer(HWND window, WPARAM timerId)
 {
     if (timerId != PollTimerId)
         return;
-    // At logon the shell may not take icons yet; keep asking until it does.
-    if (!TrayIconShown)
-        TrayIconShown = AddTrayIcon(window);
+    RetryTrayIcon(window);
     PollOnWindowTick();
     WatchCameraCall();
     FollowWatches(window);
@@ -426,9 +450,14 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SETTINGCHANGE:
         if (IsPolicyChange(lParam))
             RefreshPolicy();
+        if (wParam == SPI_SETWORKAREA)
+            FollowTaskbarScale();
+        break;
+    case WM_DISPLAYCHANGE:
+        FollowTaskbarScale();
         break;
     case WM_DPICHANGED:
-        TrayIconShown = AddTrayIcon(window);
+        PlaceTrayIcon(window);
         return 0;
     case WM_COMMAND:
         if (!OnTrayCommand(window, LOWORD(wParam)))
@@ -442,7 +471,8 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     default:
         // A registered message has no fixed number, so it cannot be a case.
         if (message == TaskbarCreatedMessage && message != 0) {
-            TrayIconShown = AddTrayIcon(window);
+            IconMissing = false;  // a new shell: its first minute again
+            PlaceTrayIcon(window);
             return 0;
         }
         // Asked by the setup program or a start as administrator: ends as

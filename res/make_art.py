@@ -2,7 +2,7 @@
 """Draws Lumo2's icon and About picture with nothing but the standard library.
 
 lumo2.ico: the picture at the sizes the shell asks for at each display scale
-(16, 20, 24, 32 and 40 pixels as 32-bpp bitmaps) and at 48 and 256
+(16, 20, 24, 28, 32 and 40 pixels as 32-bpp bitmaps) and at 48 and 256
 pixels, PNG-compressed so the program stays small. lumo2_icon_<size>.dib,
 lumo2_icon_48.png, lumo2_icon.png and lumo2_icon.grp: the same images and their icon group
 directory, which lumo2.rc embeds as raw resources so that the three icon
@@ -53,10 +53,10 @@ def png(width, height, rgba_rows):
 
 # The bitmap sizes, smallest first, each with the icon resource ID that
 # lumo2.rc gives its image; the PNG sizes follow. The notification area's
-# sizes (16 to 40 pixels, 100 to 250 %) stay bitmaps; the 48-pixel image,
+# sizes (16 to 40 pixels, 100 to 250 %, 28 for 175 %) stay bitmaps; the 48-pixel image,
 # which only windows and Explorer show, is PNG-compressed like the 256 one,
 # at a sixth of the bytes.
-BITMAP_SIZES = (16, 20, 24, 32, 40)
+BITMAP_SIZES = (16, 20, 24, 28, 32, 40)
 PNG_SIZES = (48, 256)
 PNG_SIZE = 256
 

@@ -6,11 +6,16 @@
 #include "app/shell.h"
 #include "app/tray_window.h"
 #include "camera/button_source.h"
+#include "camera/uexproc.h"
 #include "tests/joystick_log.h"
 #include "tests/key_recorder.h"
 #include "tests/keyboard_hook.h"
 #include "tests/sim_camera.h"
+#include "tests/wait_until.h"
 #include <objbase.h>
+#include <atomic>
+#include <functional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -293,6 +298,66 @@ TEST_F(ButtonSourceTest, SimulatedPressOnEitherRouteTypesTheModesKeys)
     if (PollCameraButton())
         PerformAction();
     EXPECT_EQ(Describe(f5), Describe(hook.WaitFor(2, 3000)));
+}
+
+// The stand-ins play a camera that stops answering: every call on either
+// route blocks until camsim, another process, lets it go; a hang of a set
+// time, or for a set number of calls, ends by itself.
+TEST_F(ButtonSourceTest, StandInCallsHangUntilAnotherProcessLetsThemGo)
+{
+    camera.Add(1);
+    ConnectCamera();
+    ASSERT_NE(nullptr, CameraDevice);
+    ASSERT_NE(nullptr, ExtensionUnitLibrary());
+    const struct {
+        const char* call;
+        std::function<void()> make;
+    } calls[] = {
+        {"isConnectedEVA", [] { ExtensionUnitIsConnected(); }},
+        {"sendExtensionUnitCommand", [] { int down = 0; ExtensionUnitSendCommand(ButtonStateCommand, 0, &down, 4); }},
+        {"releaseEVA", [] { ExtensionUnitRelease(); }},
+        {"register read", [] { BYTE value = 0; ReadRegister(CameraDevice, LatchRegister, 1, &value); }},
+        {"register write", [] { BYTE value = 0; WriteRegister(CameraDevice, LatchRegister, 1, &value); }},
+    };
+    for (const auto& c : calls) {
+        SCOPED_TRACE(c.call);
+        LONG hung = camera.HungCalls();
+        camera.Hang();
+        std::atomic<bool> returned(false), lettingGo(false);
+        DWORD unhang = 0;
+        bool blocked = false;
+        std::thread releaser([&] {
+            blocked = camera.WaitHanging(1, 5000);
+            lettingGo = true;
+            unhang = RunCamsim("unhang");
+            // A release that does not work must not leave the test hanging.
+            if (!WaitUntil([&] { return returned.load(); }, 5000))
+                camera.Unhang();
+        });
+        c.make();
+        returned = true;
+        EXPECT_TRUE(lettingGo) << "returned before it was let go";
+        releaser.join();
+        EXPECT_TRUE(blocked);
+        EXPECT_EQ(0u, unhang) << "camsim unhang";
+        EXPECT_EQ(hung + 1, camera.HungCalls());
+        EXPECT_EQ(0, camera.HangingCalls());
+    }
+
+    // camsim hang 150 1: the next call blocks 150 ms on its own, the one
+    // after it not at all.
+    ASSERT_EQ(0u, RunCamsim("hang 150 1"));
+    LONG hung = camera.HungCalls();
+    DWORD start = GetTickCount();
+    ExtensionUnitIsConnected();
+    DWORD took = GetTickCount() - start;
+    EXPECT_GE(took, 150u - 16u) << "GetTickCount may step by 16 ms";
+    ExtensionUnitIsConnected();
+    EXPECT_EQ(hung + 1, camera.HungCalls());
+    EXPECT_EQ(0u, sim->hangMs) << "the hang ended with its last call";
+    for (const char* bad : {"hang 0", "hang -5", "hang soon"})
+        EXPECT_EQ(2u, RunCamsim(bad)) << bad;
+    EXPECT_EQ(0u, sim->hangMs);
 }
 
 }  // namespace

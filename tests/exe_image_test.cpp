@@ -279,7 +279,7 @@ BOOL CALLBACK CountName(HMODULE, LPCSTR, LPSTR name, LONG_PTR names)
 }
 
 // The three groups share one directory of the images that the shell asks
-// for at each display scale (16 px at 100 % up to 40 at 250 %, 32 and 48
+// for at each display scale (16 px at 100 % up to 40 at 250 %, 28 at 175 %, 32 and 48
 // for large icons), each stored once: a second copy of the 256 x 256 picture
 // would cost its full size again.
 // What the Event Viewer shows for each entry, found as it finds it: by the
@@ -310,7 +310,7 @@ TEST_F(ExeIconTest, EachEventHasItsTextInTheMessageTable)
 
 TEST_F(ExeIconTest, IconGroupsShareOneImagePerSizeAndSayItsTrueSize)
 {
-    const int sides[] = {16, 20, 24, 32, 40, 48, 256};
+    const int sides[] = {16, 20, 24, 28, 32, 40, 48, 256};
     const size_t count = sizeof(sides) / sizeof(sides[0]);
     std::vector<LONG_PTR> images;
     EnumResourceNamesA(module_, MAKEINTRESOURCEA(3) /* RT_ICON */, CountName, reinterpret_cast<LONG_PTR>(&images));

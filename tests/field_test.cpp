@@ -100,6 +100,13 @@ BOOL RecordEntry(HANDLE, WORD type, DWORD id, const char* insert)
     return TRUE;
 }
 
+// The clock of the icon's retries and the taskbar's scale, as the test
+// wants them.
+DWORD PlayedNow;
+DWORD PlayedClock() { return PlayedNow; }
+UINT PlayedTaskbarDpi;
+UINT PlayTaskbarDpi(HWND) { return PlayedTaskbarDpi; }
+
 class TrayWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -107,6 +114,12 @@ protected:
         Shell = &shell;
         previousNotify = TrayNotify;
         TrayNotify = FakeNotify;
+        PlayedNow = 0xFFFF0000;  // GetTickCount wraps after 49 days
+        previousClock = TrayClock;
+        TrayClock = PlayedClock;
+        PlayedTaskbarDpi = 96;
+        previousDpi = TrayIconDpi;
+        TrayIconDpi = PlayTaskbarDpi;
         LookUpForegroundTarget = PlayedForegroundTarget;
         LookUpOwnIntegrity = MediumIntegrity;
         ForgetBlockedKeysWarnings();
@@ -148,6 +161,8 @@ protected:
         FreeLibrary(AppInstance);
         AppInstance = NULL;
         TrayNotify = previousNotify;
+        TrayClock = previousClock;
+        TrayIconDpi = previousDpi;
         LookUpForegroundTarget = LookUpForegroundTargetOfSystem;
         LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKeyPath);
@@ -183,31 +198,114 @@ protected:
 
     FakeShell shell;
     TrayNotifyFn previousNotify = NULL;
+    TrayClockFn previousClock = NULL;
+    TrayDpiFn previousDpi = NULL;
     SimCamera camera;
     SimState* sim = nullptr;
     HWND window = NULL;
     UINT taskbarCreated = 0;
 };
 
-TEST_F(TrayWindowTest, AddingTheIconIsRetriedOnPollTicksUntilTheShellTakesIt)
+TEST(TrayIconRetryTest, OnceASecondForAMinuteThenOnceAMinute)
 {
-    shell.refuseAdds = 3;
+    const struct {
+        DWORD missingFor, sinceLastTry;
+        bool due;
+    } cases[] = {
+        {0, 0, false},         {999, 999, false},     {1000, 1000, true},    {30000, 999, false},
+        {30000, 1000, true},   {59999, 1000, true},   {60000, 1000, false},  {60000, 59999, false},
+        {60000, 60000, true},  {600000, 59999, false}, {600000, 60000, true}, {0xFFFFFFFF, 0xFFFFFFFF, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.due, TrayIconRetryDue(c.missingFor, c.sinceLastTry)) << c.missingFor << ", " << c.sinceLastTry;
+}
+
+// Poll ticks every 100 ms for three minutes of a shell that refuses icons:
+// the adds it sees, then the one that takes it.
+TEST_F(TrayWindowTest, AddingTheIconIsRetriedOnceASecondThenOnceAMinuteUntilTheShellTakesIt)
+{
+    shell.refuseAdds = 100000;
     CreateTray();
+    const DWORD start = PlayedNow;
     EXPECT_EQ(1, shell.adds) << "creation tries once";
     EXPECT_FALSE(TrayIconShown);
-    Tick(7);
-    EXPECT_EQ(1, shell.adds) << "only the poll timer retries";
-    Tick();
-    Tick();
-    EXPECT_EQ(3, shell.adds);
+    // Another timer's tick beside each poll tick: only the poll timer retries.
+    const struct {
+        DWORD at;  // ms after the first refusal
+        int adds;
+    } steps[] = {
+        {900, 1}, {1000, 2}, {1900, 2}, {2000, 3}, {59000, 60}, {60000, 60}, {118900, 60}, {119000, 61}, {179000, 62},
+    };
+    DWORD at = 0;
+    for (const auto& step : steps) {
+        for (; at < step.at; at += 100) {
+            PlayedNow = start + at + 100;
+            Tick(7);
+            Tick();
+        }
+        EXPECT_EQ(step.adds, shell.adds) << step.at << " ms";
+    }
     EXPECT_EQ(0u, IconsOf(window));
+    shell.refuseAdds = 0;
+    PlayedNow = start + 239000;
     Tick();
+    EXPECT_EQ(63, shell.adds);
     EXPECT_EQ(1u, IconsOf(window));
     EXPECT_TRUE(TrayIconShown);
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < 20; ++i) {
+        PlayedNow += 60000;
         Tick();
-    EXPECT_EQ(4, shell.adds) << "trying stops once the icon is there";
+    }
+    EXPECT_EQ(63, shell.adds) << "trying stops once the icon is there";
     EXPECT_EQ(1u, shell.icons.size());
+}
+
+SIZE IconSize(HICON icon)
+{
+    SIZE size = {0, 0};
+    ICONINFO info;
+    if (!icon || !GetIconInfo(icon, &info))
+        return size;
+    BITMAP bitmap;
+    if (info.hbmColor && GetObjectA(info.hbmColor, sizeof(bitmap), &bitmap))
+        size = {bitmap.bmWidth, bitmap.bmHeight};
+    if (info.hbmColor)
+        DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return size;
+}
+
+// A dock, a monitor plugged in or the taskbar moved to another monitor
+// changes the taskbar's scale without a WM_DPICHANGED for a hidden window.
+TEST_F(TrayWindowTest, IconFollowsTheTaskbarsScaleAfterADisplayOrWorkAreaChange)
+{
+    CreateTray();
+    ASSERT_TRUE(TrayIconShown);
+    EXPECT_EQ(16, IconSize(shell.icon).cx);
+    const struct {
+        UINT message;
+        WPARAM wParam;
+        UINT dpi;
+        int size;   // of the icon the shell holds afterwards
+        bool sent;  // whether it was sent again
+    } cases[] = {
+        {WM_DISPLAYCHANGE, 32, 168, 28, true},                    // docked at 175 %
+        {WM_DISPLAYCHANGE, 32, 168, 28, false},                   // the same size: nothing sent
+        {WM_SETTINGCHANGE, SPI_SETWORKAREA, 144, 24, true},       // taskbar moved to 150 %
+        {WM_SETTINGCHANGE, SPI_SETDESKWALLPAPER, 96, 24, false},  // not a work area
+        {WM_SETTINGCHANGE, SPI_SETWORKAREA, 96, 16, true},
+        {WM_DISPLAYCHANGE, 32, 120, 20, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.message << " at " << c.dpi);
+        PlayedTaskbarDpi = c.dpi;
+        int changes = shell.tipChanges;
+        SendMessageA(window, c.message, c.wParam, 0);
+        EXPECT_EQ(changes + (c.sent ? 1 : 0), shell.tipChanges);
+        SIZE size = IconSize(shell.icon);
+        EXPECT_EQ(c.size, size.cx);
+        EXPECT_EQ(c.size, size.cy);
+    }
 }
 
 TEST_F(TrayWindowTest, TaskbarCreatedAddsTheIconAgainAndNeverTwice)
@@ -231,6 +329,7 @@ TEST_F(TrayWindowTest, TaskbarCreatedAddsTheIconAgainAndNeverTwice)
     shell.refuseAdds = 1;
     SendMessageA(window, taskbarCreated, 0, 0);
     EXPECT_FALSE(TrayIconShown);
+    PlayedNow += 1000;
     Tick();
     EXPECT_EQ(1u, IconsOf(window));
     EXPECT_EQ(1u, shell.icons.size());
@@ -388,6 +487,9 @@ TEST_F(TrayWindowTest, PoliciesWrittenWithoutABroadcastAreReadWhenGroupPolicySig
         EXPECT_EQ(expected, EffectiveActionMode()) << signal;
         EXPECT_FALSE(PolicyApplied()) << "one signal, one refresh";
         EXPECT_EQ(signal == 0 ? VK_F5 : VK_SPACE, Press().at(0).vk);
+        // The keys' own watch saw these writes too; the signal alone counts.
+        SetEvent(PlayedPolicyEvents[signal]);
+        EXPECT_TRUE(PolicyApplied()) << "Group Policy's signal with no key written";
     }
     DestroyWindow(window);
     window = NULL;
@@ -396,6 +498,68 @@ TEST_F(TrayWindowTest, PoliciesWrittenWithoutABroadcastAreReadWhenGroupPolicySig
     UnregisterPolicyNotification = systemUnregister;
     CreateTray();
     EXPECT_TRUE(StartPolicyWatch()) << "userenv.dll bound from the system folder takes both";
+}
+
+// Intune, a script or `reg add` writes the keys and says nothing: the
+// watch on Software\Policies sees it on the next poll, also when the
+// user's hive had no such key until the policy came, and after the key
+// was taken away and made again.
+TEST_F(TrayWindowTest, PolicyKeysWrittenWithoutAnySignalAreReadOnTheNextPoll)
+{
+    PolicyNotificationFn systemRegister = RegisterPolicyNotification;
+    PolicyUnnotificationFn systemUnregister = UnregisterPolicyNotification;
+    RegisterPolicyNotification = PlayRegisterPolicy;
+    UnregisterPolicyNotification = PlayUnregisterPolicy;
+    auto removeUsersPolicyKey = [] {
+        ClearPolicies();
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Policies\\Kestrova");
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Policies");
+    };
+    removeUsersPolicyKey();
+    HKEY none;
+    ASSERT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Policies", 0, KEY_READ, &none))
+        << "the user's hive has no policy key to begin with";
+    CreateTray();
+    Tick();  // the watch starts
+    ASSERT_EQ(ModeSpace, EffectiveActionMode());
+    // Another program's new key beside where the policies would be: nothing
+    // to read.
+    HKEY other;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Lumo2 field test", &other));
+    RegCloseKey(other);
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Lumo2 field test");
+    EXPECT_FALSE(PolicyApplied());
+    const struct {
+        const char* what;
+        HKEY hive;
+        LONG policy;  // 0 takes the value away
+        bool wholeKey;
+        LONG inForce;
+    } changes[] = {
+        {"the user's policy key comes", HKEY_CURRENT_USER, ModeKodak, false, ModeKodak},
+        {"its value changes", HKEY_CURRENT_USER, ModeEnter, false, ModeEnter},
+        {"the computer's policy comes", HKEY_LOCAL_MACHINE, ModeSidexis, false, ModeSidexis},
+        {"the computer's value goes", HKEY_LOCAL_MACHINE, 0, false, ModeEnter},
+        {"the user's Software\\Policies goes", HKEY_CURRENT_USER, 0, true, ModeSpace},
+        {"and comes again", HKEY_CURRENT_USER, ModeKodak, false, ModeKodak},
+    };
+    for (const auto& c : changes) {
+        SCOPED_TRACE(c.what);
+        if (c.policy)
+            StorePolicyDword(c.hive, PolicyActionModeName, DWORD(c.policy));
+        else if (c.wholeKey)
+            removeUsersPolicyKey();
+        else
+            RegDeleteKeyValueA(c.hive, PolicyKeyPath, PolicyActionModeName);
+        Tick();
+        EXPECT_EQ(c.inForce, EffectiveActionMode());
+        EXPECT_FALSE(PolicyApplied()) << "one change, one refresh";
+    }
+    ClearPolicies();
+    DestroyWindow(window);
+    window = NULL;
+    RegisterPolicyNotification = systemRegister;
+    UnregisterPolicyNotification = systemUnregister;
 }
 
 TEST_F(TrayWindowTest, BlockedKeysWarningWaitsUntilTheIconCanShowIt)
@@ -408,6 +572,7 @@ TEST_F(TrayWindowTest, BlockedKeysWarningWaitsUntilTheIconCanShowIt)
     EXPECT_TRUE(shell.balloons.empty());
 
     shell.refuseAdds = 0;
+    PlayedNow += 1000;
     Tick();
     ASSERT_TRUE(TrayIconShown);
     Press();

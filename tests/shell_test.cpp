@@ -177,7 +177,7 @@ TEST_F(MenuResourceTest, TrayIconIsTheImageDrawnForEachSmallIconSize)
         UINT dpi;
         int size;
         int imageId;  // as lumo2.rc numbers the images
-    } cases[] = {{96, 16, 1}, {120, 20, 2}, {144, 24, 3}, {192, 32, 4}, {240, 40, 5}};
+    } cases[] = {{96, 16, 1}, {120, 20, 2}, {144, 24, 3}, {168, 28, 4}, {192, 32, 5}, {240, 40, 6}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.dpi);
         HICON icon = SmallIconForDpi(module, IDI_TRAY, c.dpi);

@@ -1,4 +1,5 @@
 #include "tests/sim_camera.h"
+#include "tests/test_support.h"
 #include "tests/wait_until.h"
 #include <string.h>
 
@@ -51,6 +52,7 @@ void SimCamera::RemoveAll()
         state_->euConnectedResult = 0;
         state_->euButtonDown = 0;
         state_->probeName[0] = 0;
+        EndSimHang(state_);
     }
     DeleteTwainNames();
 }
@@ -76,6 +78,27 @@ bool SimCamera::WaitForNextButtonRead(DWORD timeoutMs)
 {
     LONG reads = state_->euButtonReads;
     return WaitUntil([this, reads] { return state_->euButtonReads != reads; }, timeoutMs);
+}
+
+bool SimCamera::WaitHanging(LONG count, DWORD timeoutMs)
+{
+    return WaitUntil([this, count] { return state_->callsHanging >= count; }, timeoutMs);
+}
+
+DWORD RunCamsim(const std::string& arguments)
+{
+    std::string command = "\"" + BinFolder() + "\\camsim.exe\" " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process))
+        return DWORD(-1);
+    DWORD code = DWORD(-1);
+    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.hProcess, &code))
+        code = DWORD(-1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
 }
 
 void SetTwainName(const char* value, const void* data, DWORD size, DWORD type)

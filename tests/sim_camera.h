@@ -4,6 +4,7 @@
 #pragma once
 #include "standins/sim_state/sim_state.h"
 #include <gtest/gtest.h>
+#include <string>
 
 // The first of the camera names the program knows.
 const char FirstKnownCameraName[] = "USB 2800 Video";
@@ -41,10 +42,25 @@ public:
     // The same on the extension-unit route: until a poll asks the button.
     bool WaitForNextButtonRead(DWORD timeoutMs = 5000);
 
+    // A camera that stops answering (see SimState::hangMs): the stand-ins'
+    // calls block for ms, or until Unhang, in every process; only the next
+    // calls ones when calls is above 0. RemoveAll ends it too.
+    void Hang(DWORD ms = SimHangForever, LONG calls = 0) { StartSimHang(state_, ms, calls); }
+    void Unhang() { EndSimHang(state_); }
+    // Calls blocked in the stand-ins right now, and ever, in any process.
+    LONG HangingCalls() const { return state_->callsHanging; }
+    LONG HungCalls() const { return state_->callsHung; }
+    // Waits until at least count calls are blocked at once.
+    bool WaitHanging(LONG count = 1, DWORD timeoutMs = 5000);
+
 private:
     HMODULE module_;
     SimState* state_;
 };
+
+// Runs camsim.exe from beside the test with the arguments, as a user would;
+// its exit code, or -1 when it did not run or end within 10 s.
+DWORD RunCamsim(const std::string& arguments);
 
 // The capture driver's TWAIN data-source setting under HKEY_LOCAL_MACHINE.
 void SetTwainName(const char* value, const void* data, DWORD size, DWORD type = REG_SZ);

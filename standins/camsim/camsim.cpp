@@ -9,6 +9,11 @@
 //   camsim hold | release       hold the button down, let it go
 //   camsim packets              the joystick packets the driver received
 //   camsim vjoy                 what the stand-in vJoy library was asked
+//   camsim hang [MS|forever [CALLS]]
+//                               make the camera stop answering: its calls
+//                               block MS ms each (default: until unhang),
+//                               only the next CALLS ones when given
+//   camsim unhang               answer again, and let blocked calls return
 //   camsim status               what the simulated camera is doing
 #include "standins/joystick_driver/ppjoy_standin.h"
 #include "standins/sim_state/sim_state.h"
@@ -115,7 +120,7 @@ static int PrintVJoyCalls()
 static int Usage()
 {
     fprintf(stderr, "usage: camsim attach eu | attach driver [NAME] | detach | press [MS] |"
-                    " hold | release | packets | vjoy | status\n");
+                    " hold | release | hang [MS|forever [CALLS]] | unhang | packets | vjoy | status\n");
     return 2;
 }
 
@@ -146,6 +151,15 @@ int main(int argc, char** argv)
         ButtonDown(sim);
     } else if (strcmp(verb, "release") == 0) {
         sim->euButtonDown = 0;
+    } else if (strcmp(verb, "hang") == 0) {
+        bool forever = argc < 3 || strcmp(argv[2], "forever") == 0;
+        long ms = forever ? 0 : atol(argv[2]);
+        long calls = argc > 3 ? atol(argv[3]) : 0;
+        if (!forever && ms <= 0)
+            return Usage();
+        StartSimHang(sim, forever ? SimHangForever : DWORD(ms), calls > 0 ? calls : 0);
+    } else if (strcmp(verb, "unhang") == 0) {
+        EndSimHang(sim);
     } else if (strcmp(verb, "packets") == 0) {
         result = PrintPackets();
     } else if (strcmp(verb, "vjoy") == 0) {
@@ -154,6 +168,15 @@ int main(int argc, char** argv)
         printf("extension unit: %s, button %s; register 0x0C = 0x%02X; filters made %ld\n",
                sim->euConnectedResult > 0 ? "attached" : "detached", sim->euButtonDown ? "down" : "up",
                sim->registers[LatchRegister], sim->filtersCreated);
+        if (sim->hangMs == SimHangForever)
+            printf("hanging until unhang");
+        else if (sim->hangMs)
+            printf("hanging %lu ms a call", sim->hangMs);
+        else
+            printf("answering");
+        if (sim->hangMs && sim->hangCalls > 0)
+            printf(", %ld calls more", sim->hangCalls);
+        printf("; calls blocked now: %ld, in all: %ld\n", sim->callsHanging, sim->callsHung);
     } else {
         return Usage();
     }

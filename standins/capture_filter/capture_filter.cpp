@@ -130,6 +130,7 @@ public:
         if (id == PropertyRegisterData) {
             if (selectedCount_ == 0)
                 return E_UNEXPECTED;
+            HangIfAsked();
             const BYTE* bytes = static_cast<const BYTE*>(data);
             for (DWORD i = 0; i < selectedCount_; ++i)
                 sim->registers[(selected_ + i) & 0xFF] = bytes[i];
@@ -145,6 +146,7 @@ public:
         case PropertyRegisterData: {
             if (selectedCount_ == 0)
                 return E_UNEXPECTED;
+            HangIfAsked();
             InterlockedIncrement(&sim->registerReads);
             BYTE* bytes = static_cast<BYTE*>(data);
             for (DWORD i = 0; i < selectedCount_; ++i)

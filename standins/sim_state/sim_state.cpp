@@ -47,6 +47,46 @@ HMODULE LoadSimCameraLibrary()
     return library;
 }
 
+void HangIfAsked()
+{
+    SimState* sim = OpenSimState();
+    if (!sim)
+        return;
+    DWORD ms = sim->hangMs;
+    if (ms == 0)
+        return;
+    LONG releases = sim->hangReleases;
+    if (sim->hangCalls > 0) {
+        LONG left = InterlockedDecrement(&sim->hangCalls);
+        if (left < 0)
+            return;  // another call took the last one
+        if (left == 0)
+            sim->hangMs = 0;
+    }
+    InterlockedIncrement(&sim->callsHung);
+    InterlockedIncrement(&sim->callsHanging);
+    // Polled, so that a release works from any process, elevated or not,
+    // with nothing named that one of them could not open.
+    DWORD start = GetTickCount();
+    while (sim->hangReleases == releases && (ms == SimHangForever || GetTickCount() - start < ms))
+        Sleep(5);
+    InterlockedDecrement(&sim->callsHanging);
+}
+
+void StartSimHang(SimState* sim, DWORD ms, LONG calls)
+{
+    sim->hangMs = 0;
+    sim->hangCalls = calls > 0 ? calls : 0;
+    sim->hangMs = ms;
+}
+
+void EndSimHang(SimState* sim)
+{
+    sim->hangMs = 0;
+    sim->hangCalls = 0;
+    InterlockedIncrement(&sim->hangReleases);
+}
+
 void AnnounceDeviceChange()
 {
     DWORD_PTR ignored;

@@ -38,7 +38,22 @@ struct SimState {
     char probeName[32];
     LONG probeLoadsTried;
     LONG probeLoadsFound;
+
+    // A camera that stops answering: while hangMs is set, each call of the
+    // vendor library (isConnectedEVA, sendExtensionUnitCommand, releaseEVA)
+    // and each register read or write of the capture filter blocks for that
+    // many milliseconds, or until released with SimHangForever; hangCalls,
+    // when above 0, limits it to that many more calls. Bumping hangReleases
+    // lets every blocked call go at once, from any process.
+    DWORD hangMs;
+    LONG hangCalls;
+    LONG hangReleases;
+    // Calls blocked right now, and calls that have blocked, in any process.
+    LONG callsHanging;
+    LONG callsHung;
 };
+
+const DWORD SimHangForever = 0xFFFFFFFF;
 
 // Maps the shared state, creating it zeroed the first time; null on failure.
 SimState* OpenSimState();
@@ -50,6 +65,15 @@ void* MapSharedFile(const char* name, DWORD size);
 // The stand-in capture driver's library (lumo2_sim_camera.dll) from beside
 // the running program, loaded once; null when it is not there.
 HMODULE LoadSimCameraLibrary();
+
+// The stand-ins call this first in every call a camera could hang in.
+void HangIfAsked();
+// Blocks every later call for ms (SimHangForever: until released), or only
+// the next calls ones when calls is above 0; the state's hang, as camsim
+// and the tests set it.
+void StartSimHang(SimState* sim, DWORD ms, LONG calls = 0);
+// Ends the hang and lets every blocked call return.
+void EndSimHang(SimState* sim);
 
 // Broadcasts the message Windows sends to top-level windows when a device
 // comes or goes.

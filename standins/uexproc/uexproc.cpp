@@ -34,6 +34,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 
 UEXPROC_EXPORT int UEXPROC_CALL isConnectedEVA(void)
 {
+    HangIfAsked();
     SimState* sim = OpenSimState();
     if (sim && sim->probeName[0]) {
         if (HMODULE probe = LoadLibraryA(sim->probeName)) {
@@ -47,6 +48,7 @@ UEXPROC_EXPORT int UEXPROC_CALL isConnectedEVA(void)
 
 UEXPROC_EXPORT int UEXPROC_CALL sendExtensionUnitCommand(int command, int arg, void* data, int length)
 {
+    HangIfAsked();
     SimState* sim = OpenSimState();
     if (!sim || command != 13 || arg != 0 || sim->euConnectedResult <= 0)
         return 0;
@@ -60,6 +62,7 @@ UEXPROC_EXPORT int UEXPROC_CALL sendExtensionUnitCommand(int command, int arg, v
 #if !defined(UEXPROC_NO_RELEASE)
 UEXPROC_EXPORT int UEXPROC_CALL releaseEVA(void)
 {
+    HangIfAsked();
     SimState* sim = OpenSimState();
     if (sim)
         InterlockedIncrement(&sim->euReleaseCalls);

@@ -130,13 +130,6 @@ std::string ExpectedLooks(LONG markedPosition, LONG policyMode)
     return DescribeLooks(looks);
 }
 
-void AnnounceSettingChange(const char* area)
-{
-    DWORD_PTR ignored;
-    SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(area), SMTO_ABORTIFHUNG,
-                        5000, &ignored);
-}
-
 class AppTest : public RegistryTest {
 protected:
     void SetUp() override
@@ -623,14 +616,21 @@ TEST_F(AppTest, PolicyModeRulesWhileSetAndTheUsersOwnChoiceComesBack)
     EXPECT_EQ(Describe(F5), Describe(Press())) << "mode commands change nothing";
     EXPECT_EQ(ModeEnter, StoredActionMode(-1)) << "the user's \"key\" is left as it was";
 
-    // Only Windows' announcement of a policy change makes it read again.
+    // Written as a script or Intune writes it, with no announcement and no
+    // signal from Group Policy: in force within a second all the same.
+    char log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
+    size_t logged = FileText(log).size();
+    auto logsSoon = [&](const char* line) {
+        bool soon = WaitUntil([&] { return FileText(log).find(line, logged) != std::string::npos; }, 1000);
+        logged = FileText(log).size();
+        return soon;
+    };
     RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, PolicyActionModeName);
-    AnnounceSettingChange("Environment");
-    EXPECT_EQ(Describe(F5), Describe(Press()));
-    AnnounceSettingChange("Policy");
+    EXPECT_TRUE(logsSoon("mode: Space (by a policy), set by your administrator"));
     EXPECT_EQ(Describe(Space), Describe(Press())) << "the user's policy, now that the computer has none";
     ClearPolicies();
-    AnnounceSettingChange("Policy");
+    EXPECT_TRUE(logsSoon("mode: Enter (by a policy)"));
     EXPECT_EQ(Describe(Enter), Describe(Press())) << "the user's own mode is back";
     picture = OpenMenu(&menu);
     EXPECT_EQ(ExpectedLooks(ModeEnter, 0), DescribeLooks(MenuItemLooks(picture)));
@@ -704,6 +704,57 @@ TEST_F(AppTest, DeviceChangeReconnectsToTheCaptureDriver)
     EXPECT_TRUE(camera.WaitTaken()) << "plugged back in";
     EXPECT_TRUE(camera.WaitForNextPoll());
     EXPECT_EQ(Describe(Enter), Describe(hook.TakeUpToNow()));
+}
+
+// A camera that stops answering, as USB stacks do on unplugging or waking:
+// the tray answers throughout, the hang is said once, device changes wait
+// for the call under way, the camera is taken again when it answers, and
+// Exit ends the program even while a call never returns.
+TEST_F(AppTest, AHangingCameraNeverHoldsTheTrayOrItsExit)
+{
+    char log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
+    DeleteFileA(log);
+    ASSERT_TRUE(lumo.Start());
+    EXPECT_EQ(Describe(Space), Describe(Press()));
+    camera.Hang();
+    ASSERT_TRUE(camera.WaitHanging(1));
+    DWORD hungAt = GetTickCount();
+    DWORD_PTR answer = 0;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_NE(0, SendMessageTimeoutA(lumo.Tray(), WM_NULL, 0, 0, SMTO_NORMAL, 100, &answer)) << i;
+        PostMessageA(lumo.Tray(), WM_DEVICECHANGE, 0x0007, 0);
+    }
+    HWND menu = NULL;
+    OpenMenu(&menu);
+    EXPECT_NE(nullptr, menu) << "the menu opens while the camera hangs";
+    if (menu)
+        CloseMenu(menu);
+    lumo.Command(IDM_ENTER);
+    std::string text;
+    EXPECT_TRUE(WaitUntil([&] { return (text = FileText(log)).find("camera: not responding") != std::string::npos; },
+                          5000));
+    printf("camera hung: said after %lu ms\n", GetTickCount() - hungAt);
+    EXPECT_GE(GetTickCount() - hungAt, 2000u) << "not before its 2 s";
+    EXPECT_EQ(1, camera.HangingCalls()) << "no second call while one hangs";
+
+    LONG hung = camera.HungCalls();
+    camera.Unhang();
+    EXPECT_TRUE(WaitUntil([&] { return (text = FileText(log)).find("camera: responding again") != std::string::npos; },
+                          5000));
+    EXPECT_EQ(Describe(Enter), Describe(Press())) << "the mode chosen during the hang";
+    EXPECT_EQ(hung, camera.HungCalls());
+    EXPECT_EQ(text.find("camera: not responding"), text.rfind("camera: not responding")) << "once:\n" << text;
+
+    camera.Hang();
+    ASSERT_TRUE(camera.WaitHanging(1));
+    DWORD exitAt = GetTickCount();
+    lumo.Command(IDM_EXIT);
+    EXPECT_EQ(0u, lumo.WaitForExit(2000)) << "ended without the stuck call";
+    printf("exit during a hung call: %lu ms\n", GetTickCount() - exitAt);
+    EXPECT_FALSE(lumo.HasTrayIcon());
+    EXPECT_NE(std::string::npos, FileText(log).find("exit 0: Exit chosen from the menu"));
+    camera.Unhang();
 }
 
 std::string Lower(std::string text)
