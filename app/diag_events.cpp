@@ -94,17 +94,8 @@ const char* InstallKind(char* folder, DWORD size)
 
 void NameProgramInFront(const ForegroundTarget& target, char* exeName, DWORD size)
 {
-    lstrcpynA(exeName, target.processId ? "unknown" : "none", int(size));
-    HANDLE process = target.processId ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, target.processId) : NULL;
-    if (!process)
-        return;
-    char image[MAX_PATH];
-    DWORD length = MAX_PATH;
-    if (QueryFullProcessImageNameA(process, 0, image, &length)) {
-        const char* name = strrchr(image, '\\');
-        lstrcpynA(exeName, name ? name + 1 : image, int(size));
-    }
-    CloseHandle(process);
+    const char* name = target.exeName[0] ? target.exeName : target.processId ? "unknown" : "none";
+    lstrcpynA(exeName, name, int(size));
 }
 
 const char* ModeName(LONG mode, char* buffer)
@@ -190,7 +181,6 @@ void ConnectCameraAndLog()
 void BeginPressRecord()
 {
     LastKeySend = KeySendRecord();
-    PressTargetKnown = false;
 }
 
 static void AddCombo(char* text, KeyCombo combo)
@@ -228,10 +218,9 @@ void LogPress()
         return;
     }
     DescribeSentKeys(sent);
-    // Looked up once per press: by the warning before the keys went, or
-    // here when there was no warning to give.
-    if (!PressTargetKnown)
-        LookUpForegroundTarget(&PressTarget);
+    // Looked up once per press, after its keys went; the blocked-keys
+    // warning takes it from here.
+    LookUpForegroundTarget(&PressTarget);
     NameProgramInFront(PressTarget, exeName, sizeof(exeName));
     DWORD integrity = PressTarget.integrity;
     bool higher = integrity == IntegrityDenied || integrity > LookUpOwnIntegrity();

@@ -12,6 +12,7 @@
 #include "app/takeover.h"
 #include "app/tray_status.h"
 #include "camera/button_source.h"
+#include "platform/diag_log.h"
 #include "platform/display_scale.h"
 #include "platform/event_log.h"
 #include "res/resource.h"
@@ -75,9 +76,27 @@ static UINT QuitMessage;
 static bool PolicyWatchStarted;
 
 const char BlockedKeysTitle[] = "Lumo2";
-const char BlockedKeysText[] =
-    "The program in front runs as administrator, so Windows blocks the keys Lumo2 sends to it. "
-    "Start Lumo2 as administrator too.";
+static const char* const BlockedKeysAdvices[] = {
+    "Start Lumo2 as administrator too.",
+    "Ask IT to install Lumo2 for all users of this PC, or start that program normally.",
+};
+
+void ComposeBlockedKeysText(char* text, int size, const char* exeName, BlockedKeysAdvice advice)
+{
+    // Long enough for any program's usual name, short enough that the
+    // advice after it always fits.
+    char name[48];
+    const char* end = exeName;
+    while (*end && end - exeName < 40)
+        end = CharNextA(end);  // whole characters: a double-byte one is not split
+    lstrcpynA(name, *exeName ? exeName : "The program in front", *exeName ? int(end - exeName) + 1 : 48);
+    if (*end)
+        lstrcatA(name, "...");
+    char whole[256];
+    wsprintfA(whole, "%s runs as administrator, so Windows blocks the keys Lumo2 sends to it. %s", name,
+              BlockedKeysAdvices[advice == AdviseStartAsAdministrator ? 0 : 1]);
+    lstrcpynA(text, whole, size);
+}
 // Each says why the camera button does nothing in this mode and what to do
 // about it, within the balloon's 255 characters.
 const char NoJoystickText[] =
@@ -271,21 +290,43 @@ static void FollowPolicySignal()
     }
 }
 
+// Windows drops keys sent to a program at a higher level without a word:
+// the tray says so until a press goes through, and the balloon and the
+// entry come again now and then while it lasts. Without an icon there is
+// no balloon, so the warning is kept for a press that can show it.
+static void FollowBlockedKeys(HWND window)
+{
+    bool sentKeys = ModeSendsKeys(EffectiveActionMode());
+    BlockedPressOutcome outcome =
+        FollowPressTarget(&PressBlock, sentKeys, PressTarget, LookUpOwnIntegrity(), TrayIconShown, WarningClock());
+    if (outcome.warn) {
+        BlockedKeysAdvice advice = AdviceForAccount(LookUpOwnElevationType(), LookUpPerMachineInstall());
+        char text[256];
+        ComposeBlockedKeysText(text, sizeof(text), PressBlock.exeName, advice);
+        ShowBalloon(window, text);
+        ReportProgramEvent(advice == AdviseStartAsAdministrator ? EventKeysBlocked : EventKeysBlockedAskForInstall,
+                           PressBlock.exeName[0] ? PressBlock.exeName : "the program in front");
+        LogLine("blocked keys: warned (advice: %s)", advice == AdviseStartAsAdministrator
+                                                          ? "start Lumo2 as administrator"
+                                                          : "ask IT for the per-machine install");
+    }
+    if (outcome.statusChanged) {
+        if (!PressBlock.blocked)
+            LogLine("blocked keys: over, a press went through");
+        UpdateTrayStatus();
+    }
+}
+
 static void ServePress(HWND window)
 {
     BeginPressRecord();
-    // Keys are still sent: the warning may be wrong, and then they arrive.
-    // Without an icon there is no balloon, so the warning is kept for a
-    // press that can show it.
-    bool blocked = TrayIconShown && ModeSendsKeys(EffectiveActionMode()) && TakeBlockedKeysWarning();
-    if (blocked)
-        ShowBalloon(window, BlockedKeysText);
     JoystickStatus joystickBefore = CurrentJoystickStatus();
+    // Keys are sent whatever the program in front: a warning may be wrong,
+    // and then they arrive.
     PerformAction();
     // After the keys have gone, so that none of this costs the press any time.
     LogPress();
-    if (blocked)
-        ReportProgramEvent(EventKeysBlocked);
+    FollowBlockedKeys(window);
     if (CurrentJoystickStatus() != joystickBefore)
         UpdateTrayStatus();
 }
