@@ -95,17 +95,8 @@ const char* InstallKind(char* folder, DWORD size)
 
 void NameProgramInFront(const ForegroundTarget& target, char* exeName, DWORD size)
 {
-    lstrcpynA(exeName, target.processId ? "unknown" : "none", int(size));
-    HANDLE process = target.processId ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, target.processId) : NULL;
-    if (!process)
-        return;
-    char image[MAX_PATH];
-    DWORD length = MAX_PATH;
-    if (QueryFullProcessImageNameA(process, 0, image, &length)) {
-        const char* name = strrchr(image, '\\');
-        lstrcpynA(exeName, name ? name + 1 : image, int(size));
-    }
-    CloseHandle(process);
+    const char* name = target.exeName[0] ? target.exeName : target.processId ? "unknown" : "none";
+    lstrcpynA(exeName, name, int(size));
 }
 
 const char* ModeName(LONG mode, char* buffer)

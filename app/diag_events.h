@@ -18,8 +18,8 @@ const char* IntegrityText(DWORD integrity);
 // How this Lumo2.exe was installed: "per user", "per machine" or "run from
 // elsewhere"; folder takes the exe's folder.
 const char* InstallKind(char* folder, DWORD size);
-// The executable's file name only of the process looked up ("none" without
-// one): the folder may hold a user's name.
+// The executable's file name of the process looked up ("none" without one,
+// "unknown" when it could not be named).
 struct ForegroundTarget;
 void NameProgramInFront(const ForegroundTarget& target, char* exeName, DWORD size);
 

@@ -1,15 +1,18 @@
 #include "app/elevation.h"
+#include "app/diag_events.h"
+#include <tlhelp32.h>
 
 ForegroundTargetFn LookUpForegroundTarget = LookUpForegroundTargetOfSystem;
 OwnIntegrityFn LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
+OwnElevationTypeFn LookUpOwnElevationType = LookUpOwnElevationTypeOfSystem;
+PerMachineInstallFn LookUpPerMachineInstall = LookUpPerMachineInstallOfSystem;
 ForegroundTarget PressTarget;
-bool PressTargetKnown;
-
-// Enough for the programs a clinic PC runs in front in one session; an
-// older one forgotten is warned about once more, which is harmless.
-const int RememberedTargets = 16;
-static ForegroundTarget WarnedTargets[RememberedTargets];
-static int NextWarnedSlot;
+KeysBlock PressBlock;
+static ULONGLONG SystemMilliseconds()
+{
+    return GetTickCount64();  // never wraps, unlike GetTickCount after 49 days
+}
+WarningClockFn WarningClock = SystemMilliseconds;
 
 // The level of an open process; IntegrityDenied when its token may not be
 // read, as an ordinary process may not read an elevated one's.
@@ -33,11 +36,37 @@ static HANDLE OpenToQuery(DWORD processId, DWORD* integrity)
     return process;
 }
 
+// The file name only: the folder may hold a user's name.
+static void KeepFileName(ForegroundTarget* target, const char* path)
+{
+    const char* name = strrchr(path, '\\');
+    lstrcpynA(target->exeName, name ? name + 1 : path, sizeof(target->exeName));
+}
+
+// The system's list of processes names every one, even a process that may
+// not be opened, as an elevated one may not by an ordinary process.
+static void NameFromProcessList(ForegroundTarget* target)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ProcessID == target->processId) {
+            KeepFileName(target, entry.szExeFile);
+            break;
+        }
+    }
+    CloseHandle(snapshot);
+}
+
 void LookUpForegroundTargetOfSystem(ForegroundTarget* target)
 {
     target->processId = 0;
     target->startTime = 0;
     target->integrity = 0;
+    target->exeName[0] = 0;
     HWND window = GetForegroundWindow();
     if (!window || !GetWindowThreadProcessId(window, &target->processId))
         return;
@@ -45,13 +74,38 @@ void LookUpForegroundTargetOfSystem(ForegroundTarget* target)
     if (!process) {
         if (target->integrity != IntegrityDenied)
             target->processId = 0;  // gone meanwhile: nothing to warn about
+        else
+            NameFromProcessList(target);
         return;
     }
     FILETIME created, exited, kernel, user;
     if (GetProcessTimes(process, &created, &exited, &kernel, &user))
         target->startTime = (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime;
     target->integrity = ProcessIntegrity(process);
+    char image[MAX_PATH];
+    DWORD length = MAX_PATH;
+    if (QueryFullProcessImageNameA(process, 0, image, &length))
+        KeepFileName(target, image);
     CloseHandle(process);
+}
+
+TOKEN_ELEVATION_TYPE LookUpOwnElevationTypeOfSystem()
+{
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return type;
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenElevationType, &type, sizeof(type), &size))
+        type = TokenElevationTypeDefault;
+    CloseHandle(token);
+    return type;
+}
+
+bool LookUpPerMachineInstallOfSystem()
+{
+    char folder[MAX_PATH];
+    return lstrcmpA(InstallKind(folder, sizeof(folder)), "per machine") == 0;
 }
 
 DWORD LookUpWindowIntegrity(HWND window)
@@ -75,32 +129,34 @@ bool KeysWillBeBlocked(const ForegroundTarget& target, DWORD ownIntegrity)
     return target.integrity == IntegrityDenied || target.integrity > ownIntegrity;
 }
 
-static bool AlreadyWarned(const ForegroundTarget& target)
+BlockedPressOutcome FollowPressTarget(KeysBlock* block, bool sentKeys, const ForegroundTarget& target,
+                                      DWORD ownIntegrity, bool canWarn, ULONGLONG now)
 {
-    for (int i = 0; i < RememberedTargets; ++i) {
-        const ForegroundTarget& warned = WarnedTargets[i];
-        if (warned.processId == target.processId && warned.startTime == target.startTime)
-            return true;
+    BlockedPressOutcome outcome = {false, false};
+    if (!sentKeys || !KeysWillBeBlocked(target, ownIntegrity)) {
+        outcome.statusChanged = block->blocked;
+        block->blocked = false;
+        return outcome;
     }
-    return false;
+    outcome.statusChanged = !block->blocked || lstrcmpA(block->exeName, target.exeName) != 0;
+    block->blocked = true;
+    lstrcpynA(block->exeName, target.exeName, sizeof(block->exeName));
+    // One clock for every block: a user going back and forth between an
+    // elevated program and others is reminded no more often than that.
+    outcome.warn = canWarn && (!block->warned || now - block->lastWarning >= BlockedKeysWarningIntervalMs);
+    if (outcome.warn) {
+        block->warned = true;
+        block->lastWarning = now;
+    }
+    return outcome;
 }
 
-bool TakeBlockedKeysWarning()
+BlockedKeysAdvice AdviceForAccount(TOKEN_ELEVATION_TYPE ownType, bool perMachineInstall)
 {
-    ForegroundTarget& target = PressTarget;
-    // The press's own lookup, made right after its keys, when there was one.
-    if (!PressTargetKnown)
-        LookUpForegroundTarget(&target);
-    PressTargetKnown = true;
-    if (!KeysWillBeBlocked(target, LookUpOwnIntegrity()) || AlreadyWarned(target))
-        return false;
-    WarnedTargets[NextWarnedSlot] = target;
-    NextWarnedSlot = (NextWarnedSlot + 1) % RememberedTargets;
-    return true;
-}
-
-void ForgetBlockedKeysWarnings()
-{
-    ZeroMemory(WarnedTargets, sizeof(WarnedTargets));
-    NextWarnedSlot = 0;
+    // A standard user's token is of the default type: there is no
+    // administrator to become. A full token already is one, so what is in
+    // front runs above even that.
+    if (ownType == TokenElevationTypeLimited && perMachineInstall)
+        return AdviseStartAsAdministrator;
+    return AdviseAskForMachineInstall;
 }

@@ -1,7 +1,8 @@
 // Windows silently discards keys injected into a window whose process runs at
 // a higher integrity level than the sender (an imaging program started as
-// administrator). Before a press types, the program looks at the process in
-// front, so it can tell the user once instead of failing without a word.
+// administrator). After a press has typed, the program looks at the process
+// in front, so the tray says the keys were dropped instead of failing
+// without a word.
 #pragma once
 #include "platform/integrity.h"
 #include <windows.h>
@@ -15,18 +16,26 @@ struct ForegroundTarget {
     DWORD processId;      // 0 when no window is in front or it has gone
     ULONGLONG startTime;  // tells a reused process id from the process before
     DWORD integrity;      // mandatory level RID, or IntegrityDenied
+    char exeName[MAX_PATH];  // the executable's file name only, "" when unknown
 };
 
-// How the process in front and this process's own level are found; tests
-// replace them to play an elevated program.
+// How the process in front, this process's own level and its kind of
+// token are found; tests replace them to play an elevated program or
+// another account.
 typedef void (*ForegroundTargetFn)(ForegroundTarget* target);
 typedef DWORD (*OwnIntegrityFn)();
+typedef TOKEN_ELEVATION_TYPE (*OwnElevationTypeFn)();
+typedef bool (*PerMachineInstallFn)();
 extern ForegroundTargetFn LookUpForegroundTarget;
 extern OwnIntegrityFn LookUpOwnIntegrity;
+extern OwnElevationTypeFn LookUpOwnElevationType;
+extern PerMachineInstallFn LookUpPerMachineInstall;
 
 // The lookups the program uses by default (LookUpOwnIntegrityOfSystem is
 // the platform's).
 void LookUpForegroundTargetOfSystem(ForegroundTarget* target);
+TOKEN_ELEVATION_TYPE LookUpOwnElevationTypeOfSystem();
+bool LookUpPerMachineInstallOfSystem();
 
 // The level of the process owning window: IntegrityDenied when it may not be
 // asked, 0 when it could not be found.
@@ -35,16 +44,43 @@ DWORD LookUpWindowIntegrity(HWND window);
 // Whether keys sent to this target would be discarded.
 bool KeysWillBeBlocked(const ForegroundTarget& target, DWORD ownIntegrity);
 
-// The process in front as the last warning's lookup found it, and whether
-// that lookup was made for the press under way (the log's line of the press
-// takes it rather than looking again).
+// The process in front as the last press's lookup found it, after its keys
+// went.
 extern ForegroundTarget PressTarget;
-extern bool PressTargetKnown;
 
-// Called once per press that types keys: whether to warn now. Each target
-// process is warned about once; the answer for it is no from then on. The
-// target is PressTarget when PressTargetKnown, else looked up now.
-bool TakeBlockedKeysWarning();
+// Keys dropped by the program in front: the tray shows it until a press
+// goes through, and the balloon comes back now and then while it lasts.
+struct KeysBlock {
+    bool blocked;
+    char exeName[MAX_PATH];  // of the program dropping them, "" when unknown
+    bool warned;             // a balloon was ever shown
+    ULONGLONG lastWarning;   // when, in milliseconds of the clock below
+};
+extern KeysBlock PressBlock;  // the program's
 
-// Forgets the processes already warned about (for tests).
-void ForgetBlockedKeysWarnings();
+// A reminder every press would nag; the first one always comes at once.
+const ULONGLONG BlockedKeysWarningIntervalMs = 5 * 60 * 1000;
+
+// The milliseconds the warnings are timed by (GetTickCount64); tests play it.
+typedef ULONGLONG (*WarningClockFn)();
+extern WarningClockFn WarningClock;
+
+struct BlockedPressOutcome {
+    bool statusChanged;  // the tray's icon and tip must be shown again
+    bool warn;           // show the balloon and write the entry now
+};
+
+// After a press: whether its keys were dropped, from the facts of the
+// press alone, so it answers the same on whichever thread it is asked.
+// sentKeys is false for a mode that types nothing, which no level blocks.
+// canWarn says whether a balloon can be shown now; one that cannot is kept
+// for the next blocked press that can.
+BlockedPressOutcome FollowPressTarget(KeysBlock* block, bool sentKeys, const ForegroundTarget& target,
+                                      DWORD ownIntegrity, bool canWarn, ULONGLONG now);
+
+// What the warning tells the user to do. Only an administrator working
+// with a limited token may start Lumo2 as administrator, and only from a
+// per-machine install: elevating a copy from a folder the user can write
+// would let anything there run as administrator too.
+enum BlockedKeysAdvice { AdviseStartAsAdministrator, AdviseAskForMachineInstall };
+BlockedKeysAdvice AdviceForAccount(TOKEN_ELEVATION_TYPE ownType, bool perMachineInstall);

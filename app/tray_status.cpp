@@ -1,6 +1,7 @@
 // The tray icon's status: computed from the mode in force, the policy, the
 // camera routes and the joystick, and shown only when it changed.
 #include "app/tray_status.h"
+#include "app/elevation.h"
 #include "actions/joystick.h"
 #include "camera/button_source.h"
 #include "platform/display_scale.h"
@@ -79,8 +80,26 @@ static void AppendWhole(char* tip, int capacity, const char* text)
     lstrcpynA(tip + used, text, int(end - text) + 1);
 }
 
+// The name gives way, marked as cut, so that what happened stays whole.
+static void AppendBlockedKeys(char* tip, int capacity, const char* exeName)
+{
+    const char head[] = "keys blocked: ";
+    const char tail[] = " runs as administrator";
+    if (!*exeName)
+        exeName = "the program in front";
+    AppendWhole(tip, capacity, head);
+    int room = capacity - int(sizeof(tail) - 1);
+    if (lstrlenA(tip) + lstrlenA(exeName) <= room - 1) {
+        AppendWhole(tip, room, exeName);
+    } else {
+        AppendWhole(tip, room - 3, exeName);
+        AppendWhole(tip, room, "...");
+    }
+    AppendWhole(tip, capacity, tail);
+}
+
 void ComposeTrayTip(char* tip, const char* modeText, bool setByPolicy, const char* joystickProblem,
-                    const char* camera)
+                    const char* camera, const char* blockedExe)
 {
     const int capacity = sizeof(ShownStatus.tip);
     const char* separator = TipSeparator();
@@ -95,6 +114,10 @@ void ComposeTrayTip(char* tip, const char* modeText, bool setByPolicy, const cha
         AppendWhole(tip, capacity, ")");
     }
     AppendWhole(tip, capacity, separator);
+    if (blockedExe) {
+        AppendBlockedKeys(tip, capacity, blockedExe);
+        return;
+    }
     int used = lstrlenA(tip);
     if (used + lstrlenA(camera) <= capacity - 1) {
         AppendWhole(tip, capacity, camera);
@@ -138,8 +161,12 @@ void DescribeTrayStatus(TrayStatus* status)
     const char* problem = mode == ModeJoystick ? JoystickProblem(KnownCamera.joystick) : NULL;
     const char* camera = CameraNotResponding ? "camera not responding" : CameraText();
     const char* modeText = ModeText(mode);
-    ComposeTrayTip(status->tip, modeText ? modeText : "no mode", ActivePolicy.mode != 0, problem, camera[0] ? camera : "no camera found");
-    status->ready = camera[0] && !problem && !CameraNotResponding;
+    // A lost camera, or one that does not answer, matters more than keys
+    // dropped by the last press.
+    const char* blocked = camera[0] && !CameraNotResponding && PressBlock.blocked ? PressBlock.exeName : NULL;
+    ComposeTrayTip(status->tip, modeText ? modeText : "no mode", ActivePolicy.mode != 0, problem,
+                   camera[0] ? camera : "no camera found", blocked);
+    status->ready = camera[0] && !problem && !blocked && !CameraNotResponding;
 }
 
 static struct {

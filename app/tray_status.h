@@ -1,6 +1,7 @@
 // What the tray icon and its tip say about the camera button: ready or not,
-// the mode in force and the camera. Shown when it changes, never by a timer
-// and never with a balloon.
+// the mode in force and the camera, or the program that dropped the last
+// press's keys. Shown when it changes, never by a timer and never with a
+// balloon.
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
@@ -37,7 +38,8 @@ extern TrayDpiFn TrayIconDpi;
 bool TrayIconRetryDue(DWORD missingForMs, DWORD sinceLastTryMs);
 
 struct TrayStatus {
-    bool ready;      // a camera found, and in the JOYSTICK mode a usable driver
+    bool ready;      // a camera found, in the JOYSTICK mode a usable driver,
+                     // and the last press's keys not dropped
     char tip[128];   // what the shell shows over the icon
 };
 
@@ -47,9 +49,11 @@ void DescribeTrayStatus(TrayStatus* status);
 // "Lumo2", the mode's menu text (", set by your administrator" under a
 // policy; the joystick's problem in brackets when there is one) and the
 // camera, in at most 127 characters. The camera's name is shortened before
-// the mode ever is.
+// the mode ever is. With blockedExe (the name of the program dropping the
+// keys, possibly "") the camera's place says that instead, and that name
+// gives way before the mode.
 void ComposeTrayTip(char* tip, const char* modeText, bool setByPolicy, const char* joystickProblem,
-                    const char* camera);
+                    const char* camera, const char* blockedExe = NULL);
 // The " – " between the tip's parts where the system's code page has the
 // dash, else " - ".
 const char* TipSeparator();

@@ -77,9 +77,27 @@ static UINT QuitMessage;
 static bool WatchesStarted;
 
 const char BlockedKeysTitle[] = "Lumo2";
-const char BlockedKeysText[] =
-    "The program in front runs as administrator, so Windows blocks the keys Lumo2 sends to it. "
-    "Start Lumo2 as administrator too.";
+static const char* const BlockedKeysAdvices[] = {
+    "Start Lumo2 as administrator too.",
+    "Ask IT to install Lumo2 for all users of this PC, or start that program normally.",
+};
+
+void ComposeBlockedKeysText(char* text, int size, const char* exeName, BlockedKeysAdvice advice)
+{
+    // Long enough for any program's usual name, short enough that the
+    // advice after it always fits.
+    char name[48];
+    const char* end = exeName;
+    while (*end && end - exeName < 40)
+        end = CharNextA(end);  // whole characters: a double-byte one is not split
+    lstrcpynA(name, *exeName ? exeName : "The program in front", *exeName ? int(end - exeName) + 1 : 48);
+    if (*end)
+        lstrcatA(name, "...");
+    char whole[256];
+    wsprintfA(whole, "%s runs as administrator, so Windows blocks the keys Lumo2 sends to it. %s", name,
+              BlockedKeysAdvices[advice == AdviseStartAsAdministrator ? 0 : 1]);
+    lstrcpynA(text, whole, size);
+}
 // Each says why the camera button does nothing in this mode and what to do
 // about it, within the balloon's 255 characters.
 const char NoJoystickText[] =
@@ -332,6 +350,33 @@ static void OnCameraConnected(const CameraView& view)
     ShowTrayIconAfterConnect();
 }
 
+// Windows drops keys sent to a program at a higher level without a word:
+// the tray says so until a press goes through, and the balloon and the
+// entry come again now and then while it lasts. Without an icon there is
+// no balloon, so the warning is kept for a press that can show it.
+static void FollowBlockedKeys(HWND window, const PressRecord& press)
+{
+    bool sentKeys = ModeSendsKeys(press.mode);
+    BlockedPressOutcome outcome =
+        FollowPressTarget(&PressBlock, sentKeys, PressTarget, LookUpOwnIntegrity(), TrayIconShown, WarningClock());
+    if (outcome.warn) {
+        BlockedKeysAdvice advice = AdviceForAccount(LookUpOwnElevationType(), LookUpPerMachineInstall());
+        char text[256];
+        ComposeBlockedKeysText(text, sizeof(text), PressBlock.exeName, advice);
+        ShowBalloon(window, text);
+        ReportProgramEvent(advice == AdviseStartAsAdministrator ? EventKeysBlocked : EventKeysBlockedAskForInstall,
+                           PressBlock.exeName[0] ? PressBlock.exeName : "the program in front");
+        LogLine("blocked keys: warned (advice: %s)", advice == AdviseStartAsAdministrator
+                                                          ? "start Lumo2 as administrator"
+                                                          : "ask IT for the per-machine install");
+    }
+    if (outcome.statusChanged) {
+        if (!PressBlock.blocked)
+            LogLine("blocked keys: over, a press went through");
+        UpdateTrayStatus();
+    }
+}
+
 // After the keys have gone, on this thread, so that none of it cost the press
 // any time.
 static void OnCameraPressed(HWND window, const PressRecord& press)
@@ -339,17 +384,8 @@ static void OnCameraPressed(HWND window, const PressRecord& press)
     JoystickStatus joystickBefore = KnownCamera.joystick;
     KnownCamera.joystick = press.joystick;
     PressTarget = press.target;
-    PressTargetKnown = true;
-    // The keys were sent all the same: the warning may be wrong, and then
-    // they arrived. Without an icon there is no balloon, so the warning is
-    // kept for a press that can show it.
-    bool blocked = TrayIconShown && ModeSendsKeys(press.mode) && TakeBlockedKeysWarning();
-    if (blocked)
-        ShowBalloon(window, BlockedKeysText);
     LogPress(press);
-    PressTargetKnown = false;
-    if (blocked)
-        ReportProgramEvent(EventKeysBlocked);
+    FollowBlockedKeys(window, press);
     if (KnownCamera.joystick != joystickBefore)
         UpdateTrayStatus();
 }

@@ -2,6 +2,7 @@
 // with its popup menu, and the About box.
 #pragma once
 #include "actions/joystick.h"
+#include "app/elevation.h"
 #include "app/tray_status.h"
 #include <windows.h>
 
@@ -36,10 +37,11 @@ bool PolicyTakesCommand(WORD command);
 // Puts the radio mark on the item whose position equals the action mode.
 void MarkActionMode(HMENU popup);
 
-// The text of the balloon shown when the program in front runs with higher
-// rights than Lumo2, so Windows discards the keys sent to it.
+// The balloon shown when the program in front runs with higher rights than
+// Lumo2, so Windows discards the keys sent to it: it names the program
+// (shortened to fit the balloon's 255 characters) and gives the advice.
 extern const char BlockedKeysTitle[];
-extern const char BlockedKeysText[];
+void ComposeBlockedKeysText(char* text, int size, const char* exeName, BlockedKeysAdvice advice);
 // The text of the balloon shown when "JOYSTICK" is chosen and neither
 // virtual joystick driver can be used, and the one for what else keeps the
 // joystick from clicking (null when nothing does).

@@ -9,7 +9,10 @@
 const DWORD EventStarted = 0x40000001;          // information
 const DWORD EventCameraConnected = 0x40000002;  // information, %1 the camera
 const DWORD EventCameraNotFound = 0x80000003;   // warning
-const DWORD EventKeysBlocked = 0x80000004;      // warning
+const DWORD EventKeysBlocked = 0x80000004;      // warning, %1 the program
+// The same event 4 with the other advice: the Event Viewer and a query by
+// event ID see one event, the qualifiers tell the two texts apart.
+const DWORD EventKeysBlockedAskForInstall = 0x80010004;  // warning, %1 the program
 const DWORD EventNoJoystick = 0x80000005;       // warning, %1 why
 const DWORD EventSettingsNotSaved = 0xC0000006; // error
 const DWORD EventCameraNotResponding = 0x80000007;  // warning

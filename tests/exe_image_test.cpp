@@ -293,7 +293,8 @@ TEST_F(ExeIconTest, EachEventHasItsTextInTheMessageTable)
         {EventStarted, "Lumo2 started."},
         {EventCameraConnected, "Lumo2 found the camera: camera."},
         {EventCameraNotFound, "Lumo2 finds no camera"},
-        {EventKeysBlocked, "The program in front runs as administrator"},
+        {EventKeysBlocked, "Windows discarded the keys Lumo2 sent to camera, which runs as administrator"},
+        {EventKeysBlockedAskForInstall, "Windows discarded the keys Lumo2 sent to camera, which runs as administrator"},
         {EventNoJoystick, "The JOYSTICK mode is in force but no virtual joystick can be used (camera)"},
         {EventSettingsNotSaved, "Lumo2 could not save"},
         {EventCameraNotResponding, "The camera does not respond"},
@@ -305,6 +306,18 @@ TEST_F(ExeIconTest, EachEventHasItsTextInTheMessageTable)
                                       text, sizeof(text), reinterpret_cast<va_list*>(insert));
         EXPECT_NE(0u, length) << std::hex << e.id << " error " << std::dec << GetLastError();
         EXPECT_EQ(0u, std::string(text).find(e.text)) << text;
+    }
+    // Event 4's two texts: one advice each.
+    const struct {
+        DWORD id;
+        const char* says;
+    } advice[] = {{EventKeysBlocked, "start Lumo2 as administrator"}, {EventKeysBlockedAskForInstall, "per-machine package"}};
+    for (const auto& a : advice) {
+        DWORD_PTR insert[] = {DWORD_PTR("imaging.exe")};
+        char text[512] = {0};
+        FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module_, a.id, 0, text,
+                       sizeof(text), reinterpret_cast<va_list*>(insert));
+        EXPECT_NE(std::string::npos, std::string(text).find(a.says)) << text;
     }
 }
 

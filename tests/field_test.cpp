@@ -92,11 +92,22 @@ void PlayedForegroundTarget(ForegroundTarget* target)
 }
 DWORD MediumIntegrity() { return SECURITY_MANDATORY_MEDIUM_RID; }
 
-// Event Log entries as "low 16 bits of the ID:type[:insert]".
+// The account and the install, as the test wants them to look.
+TOKEN_ELEVATION_TYPE PlayedElevationType;
+bool PlayedPerMachine;
+TOKEN_ELEVATION_TYPE PlayElevationType() { return PlayedElevationType; }
+bool PlayPerMachine() { return PlayedPerMachine; }
+ULONGLONG PlayedWarningNow;
+ULONGLONG PlayClock() { return PlayedWarningNow; }
+
+// Event Log entries as "low 16 bits of the ID:type[:insert]", and their
+// whole IDs.
 std::vector<std::string> Entries;
+std::vector<DWORD> EntryIds;
 BOOL RecordEntry(HANDLE, WORD type, DWORD id, const char* insert)
 {
     Entries.push_back(std::to_string(id & 0xFFFF) + ":" + std::to_string(type) + (insert ? std::string(":") + insert : ""));
+    EntryIds.push_back(id);
     return TRUE;
 }
 
@@ -122,10 +133,17 @@ protected:
         TrayIconDpi = PlayTaskbarDpi;
         LookUpForegroundTarget = PlayedForegroundTarget;
         LookUpOwnIntegrity = MediumIntegrity;
-        ForgetBlockedKeysWarnings();
+        LookUpOwnElevationType = PlayElevationType;
+        LookUpPerMachineInstall = PlayPerMachine;
+        WarningClock = PlayClock;
+        PlayedElevationType = TokenElevationTypeLimited;
+        PlayedPerMachine = true;
+        PlayedWarningNow = 1000000;
+        PressBlock = KeysBlock();
         // Event Log entries recorded, and the source not registered.
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKeyPath);
         Entries.clear();
+        EntryIds.clear();
         WriteEventEntry = RecordEntry;
         PlayedTarget = ForegroundTarget();
         TargetLookups = 0;
@@ -165,6 +183,10 @@ protected:
         TrayIconDpi = previousDpi;
         LookUpForegroundTarget = LookUpForegroundTargetOfSystem;
         LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
+        LookUpOwnElevationType = LookUpOwnElevationTypeOfSystem;
+        LookUpPerMachineInstall = LookUpPerMachineInstallOfSystem;
+        WarningClock = previousWarningClock;
+        PressBlock = KeysBlock();
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKeyPath);
         WriteEventEntry = WriteEventEntryOfSystem;
     }
@@ -200,6 +222,7 @@ protected:
     TrayNotifyFn previousNotify = NULL;
     TrayClockFn previousClock = NULL;
     TrayDpiFn previousDpi = NULL;
+    WarningClockFn previousWarningClock = WarningClock;
     SimCamera camera;
     SimState* sim = nullptr;
     HWND window = NULL;
@@ -335,17 +358,20 @@ TEST_F(TrayWindowTest, TaskbarCreatedAddsTheIconAgainAndNeverTwice)
     EXPECT_EQ(1u, shell.icons.size());
 }
 
-TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndOneBalloonPerProcess)
+// Windows drops the keys without a word; the tray says so until a press
+// goes through, and the balloon comes back at most every five minutes of
+// the played clock, with the advice the account and the install allow.
+TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndTheTrayShowsTheBlockUntilAPressGoesThrough)
 {
     RegisterEventSource();
     CreateTray();
-    const std::string balloon = std::string("Lumo2|") + BlockedKeysText;
+    const HICON ready = shell.icon;
     for (int i = 0; i < 10; ++i)
         Tick();
     EXPECT_EQ(0, TargetLookups) << "polls without a press look at nothing";
 
     const std::vector<KeyEvent> space = {Down(VK_SPACE), Up(VK_SPACE)};
-    PlayedTarget = {4242, 1000, SECURITY_MANDATORY_HIGH_RID};
+    PlayedTarget = {4242, 1000, SECURITY_MANDATORY_HIGH_RID, "imaging.exe"};
     char log[MAX_PATH];
     GetTempPathA(MAX_PATH, log);
     SetLogFolder(log);
@@ -353,45 +379,93 @@ TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndOneBalloonPerProcess)
     DeleteFileA(log);
     EXPECT_EQ(Describe(space), Describe(Press())) << "the keys are still sent";
     // The log says why they may not have arrived.
-    std::string text(200, 0);
-    HANDLE file = CreateFileA(log, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    DWORD read = 0;
-    ReadFile(file, &text[0], DWORD(text.size()), &read, NULL);
-    CloseHandle(file);
-    SetLogFolder(NULL);
-    EXPECT_NE(std::string::npos, text.find("press: mode Space, sent Space, SendInput took 2 of 2; in front unknown, "
+    std::string text = FileText(log);
+    EXPECT_NE(std::string::npos, text.find("press: mode Space, sent Space, SendInput took 2 of 2; in front imaging.exe, "
                                            "higher level than Lumo2: keys dropped\r\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("blocked keys: warned (advice: start Lumo2 as administrator)")) << text;
     ASSERT_EQ(1u, shell.balloons.size());
-    EXPECT_EQ(balloon, shell.balloons[0]);
     EXPECT_EQ(1, TargetLookups);
 
+    const ULONGLONG minute = 60 * 1000;
+    const DWORD high = SECURITY_MANDATORY_HIGH_RID;
+    const TOKEN_ELEVATION_TYPE limited = TokenElevationTypeLimited, standard = TokenElevationTypeDefault;
+    const char* const asAdministrator = "Start Lumo2 as administrator";
+    const char* const askIt = "Ask IT to install Lumo2 for all users";
     struct {
         const char* what;
         ForegroundTarget target;
         LONG mode;
-        size_t balloons;  // in all, after this press
-        int lookups;      // in all, after this press
+        ULONGLONG later;      // the played clock moves on by this before the press
+        TOKEN_ELEVATION_TYPE account;
+        bool perMachine;
+        const char* blockedBy;  // the name the tip gives, or null when not blocked
+        size_t balloons;        // in all, after this press
+        const char* advice;     // of a balloon this press shows
+        int lookups;            // in all, after this press
     } presses[] = {
-        {"same process again", {4242, 1000, SECURITY_MANDATORY_HIGH_RID}, ModeSpace, 1, 2},
-        {"another elevated process", {777, 5, SECURITY_MANDATORY_HIGH_RID}, ModeEnter, 2, 3},
-        {"process id reused by a new process", {4242, 2000, SECURITY_MANDATORY_HIGH_RID}, ModeKodak, 3, 4},
-        {"a process that may not be asked", {99, 1, IntegrityDenied}, ModeCustom, 4, 5},
-        {"the same one again", {99, 1, IntegrityDenied}, ModeCustom, 4, 6},
-        {"an ordinary program", {55, 1, SECURITY_MANDATORY_MEDIUM_RID}, ModeSpace, 4, 7},
-        {"a low-integrity program", {56, 1, SECURITY_MANDATORY_LOW_RID}, ModeSpace, 4, 8},
-        {"no window in front", {0, 0, 0}, ModeSpace, 4, 9},
-        {"joystick mode types nothing", {12, 1, SECURITY_MANDATORY_HIGH_RID}, ModeJoystick, 4, 9},
-        {"a mode that does nothing", {12, 1, SECURITY_MANDATORY_HIGH_RID}, 11, 4, 9},
+        {"same process again", {4242, 1000, high, "imaging.exe"}, ModeSpace, minute, limited, true, "imaging.exe", 1, NULL, 2},
+        {"still blocked, not yet five minutes", {4242, 1000, high, "imaging.exe"}, ModeSpace, 3 * minute, limited, true,
+         "imaging.exe", 1, NULL, 3},
+        {"five minutes after the balloon, installed per user", {4242, 1000, high, "imaging.exe"}, ModeSpace, minute,
+         limited, false, "imaging.exe", 2, askIt, 4},
+        {"another elevated program names itself, no balloon yet", {777, 5, high, "other.exe"}, ModeEnter, minute,
+         limited, true, "other.exe", 2, NULL, 5},
+        {"a process that may not be asked or named", {99, 1, IntegrityDenied, ""}, ModeCustom, 0, limited, true,
+         "the program in front", 2, NULL, 6},
+        {"an ordinary program clears it", {55, 1, SECURITY_MANDATORY_MEDIUM_RID, "notepad.exe"}, ModeSpace, 0, limited,
+         true, NULL, 2, NULL, 7},
+        {"a low-integrity program", {56, 1, SECURITY_MANDATORY_LOW_RID, "low.exe"}, ModeSpace, 0, limited, true, NULL,
+         2, NULL, 8},
+        {"blocked anew within five minutes: the tip only", {4242, 1000, high, "imaging.exe"}, ModeKodak, minute,
+         limited, true, "imaging.exe", 2, NULL, 9},
+        {"no window in front clears it", {0, 0, 0, ""}, ModeSpace, 0, limited, true, NULL, 2, NULL, 10},
+        {"blocked anew after five minutes, a standard user", {4242, 2000, high, "imaging.exe"}, ModeSpace, 5 * minute,
+         standard, true, "imaging.exe", 3, askIt, 11},
+        {"a split-token administrator with a per-machine install", {4242, 2000, high, "imaging.exe"}, ModeSpace,
+         5 * minute, limited, true, "imaging.exe", 4, asAdministrator, 12},
+        {"the joystick types nothing, so nothing is blocked", {12, 1, high, "imaging.exe"}, ModeJoystick, 5 * minute,
+         limited, true, NULL, 4, NULL, 12},
+        {"a mode that does nothing", {12, 1, high, "imaging.exe"}, 11, 0, limited, true, NULL, 4, NULL, 12},
     };
     for (const auto& p : presses) {
         SCOPED_TRACE(p.what);
         PlayedTarget = p.target;
         ActionMode = p.mode;
+        PlayedWarningNow += p.later;
+        PlayedElevationType = p.account;
+        PlayedPerMachine = p.perMachine;
         Press();
         EXPECT_EQ(p.balloons, shell.balloons.size());
         EXPECT_EQ(p.lookups, TargetLookups);
+        if (p.advice) {
+            EXPECT_NE(std::string::npos, shell.balloons.back().find(p.advice)) << shell.balloons.back();
+            EXPECT_NE(std::string::npos, shell.balloons.back().find(p.target.exeName)) << shell.balloons.back();
+        }
+        EXPECT_EQ(p.blockedBy != NULL, shell.tip.find("keys blocked") != std::string::npos) << shell.tip;
+        if (p.blockedBy) {
+            EXPECT_NE(std::string::npos, shell.tip.find(std::string("keys blocked: ") + p.blockedBy)) << shell.tip;
+            EXPECT_EQ(DimmedIcon(ready), shell.icon) << "not ready";
+        } else if (ModeSendsKeys(p.mode)) {
+            EXPECT_EQ(ready, shell.icon) << "ready again";
+        }
     }
-    EXPECT_EQ(std::vector<std::string>(4, "4:2"), Entries) << "an entry with each balloon";
+    // An entry with each balloon, naming the program, its advice told apart
+    // by the ID's qualifiers (the joystick mode played here has its own).
+    std::vector<std::string> blockedEntries;
+    std::vector<DWORD> blockedIds;
+    for (size_t i = 0; i < Entries.size(); ++i) {
+        if ((EntryIds[i] & 0xFFFF) == 4) {
+            blockedEntries.push_back(Entries[i]);
+            blockedIds.push_back(EntryIds[i]);
+        }
+    }
+    EXPECT_EQ(std::vector<std::string>(4, "4:2:imaging.exe"), blockedEntries);
+    EXPECT_EQ((std::vector<DWORD>{EventKeysBlocked, EventKeysBlockedAskForInstall, EventKeysBlockedAskForInstall,
+                                  EventKeysBlocked}),
+              blockedIds);
+    text = FileText(log);
+    SetLogFolder(NULL);
+    EXPECT_NE(std::string::npos, text.find("blocked keys: over, a press went through")) << text;
 }
 
 TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
@@ -567,7 +641,7 @@ TEST_F(TrayWindowTest, BlockedKeysWarningWaitsUntilTheIconCanShowIt)
     shell.refuseAdds = 1000;  // a shell that is not ready for a long while
     CreateTray();
     ASSERT_FALSE(TrayIconShown);
-    PlayedTarget = {4242, 1000, SECURITY_MANDATORY_HIGH_RID};
+    PlayedTarget = {4242, 1000, SECURITY_MANDATORY_HIGH_RID, "imaging.exe"};
     EXPECT_EQ(Describe({Down(VK_SPACE), Up(VK_SPACE)}), Describe(Press())) << "the keys are still sent";
     EXPECT_TRUE(shell.balloons.empty());
 
@@ -575,6 +649,7 @@ TEST_F(TrayWindowTest, BlockedKeysWarningWaitsUntilTheIconCanShowIt)
     PlayedNow += 1000;
     Tick();
     ASSERT_TRUE(TrayIconShown);
+    EXPECT_NE(std::string::npos, shell.tip.find("keys blocked: imaging.exe")) << "the icon shows the block in force";
     Press();
     EXPECT_EQ(1u, shell.balloons.size()) << "the warning not shown before is shown now";
 }
@@ -636,19 +711,45 @@ TEST(BlockedKeysTest, OnlyAHigherOrUnaskableProcessOfAnotherIdBlocksKeys)
         ForegroundTarget target;
         bool blocked;
     } cases[] = {
-        {{10, 1, SECURITY_MANDATORY_HIGH_RID}, true},
-        {{10, 1, SECURITY_MANDATORY_SYSTEM_RID}, true},
-        {{10, 1, IntegrityDenied}, true},
-        {{10, 1, SECURITY_MANDATORY_MEDIUM_RID}, false},
-        {{10, 1, SECURITY_MANDATORY_MEDIUM_RID + 0x100}, true},
-        {{10, 1, SECURITY_MANDATORY_LOW_RID}, false},
-        {{10, 1, 0}, false},
-        {{0, 0, SECURITY_MANDATORY_HIGH_RID}, false},
-        {{GetCurrentProcessId(), 1, SECURITY_MANDATORY_HIGH_RID}, false},
+        {{10, 1, SECURITY_MANDATORY_HIGH_RID, ""}, true},
+        {{10, 1, SECURITY_MANDATORY_SYSTEM_RID, ""}, true},
+        {{10, 1, IntegrityDenied, ""}, true},
+        {{10, 1, SECURITY_MANDATORY_MEDIUM_RID, ""}, false},
+        {{10, 1, SECURITY_MANDATORY_MEDIUM_RID + 0x100, ""}, true},
+        {{10, 1, SECURITY_MANDATORY_LOW_RID, ""}, false},
+        {{10, 1, 0, ""}, false},
+        {{0, 0, SECURITY_MANDATORY_HIGH_RID, ""}, false},
+        {{GetCurrentProcessId(), 1, SECURITY_MANDATORY_HIGH_RID, ""}, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.blocked, KeysWillBeBlocked(c.target, own))
             << c.target.processId << " at " << std::hex << c.target.integrity;
+}
+
+// The scenario above shows names that fit; these do not.
+TEST(BlockedKeysTest, TheBalloonNamesTheProgramAndKeepsItsAdviceWhole)
+{
+    const std::string longName = std::string(300, 'n') + ".exe";
+    const struct {
+        const char* exe;
+        BlockedKeysAdvice advice;
+        const char* names;  // what the text calls the program
+        const char* says;
+    } cases[] = {
+        {"", AdviseAskForMachineInstall, "The program in front runs", "Ask IT"},
+        {longName.c_str(), AdviseStartAsAdministrator, "nnnnnnnnnn... runs", "Start Lumo2 as administrator too."},
+        {longName.c_str(), AdviseAskForMachineInstall, "nnnnnnnnnn... runs", "start that program normally."},
+    };
+    for (const auto& c : cases) {
+        char text[256];
+        memset(text, 'x', sizeof(text));
+        ComposeBlockedKeysText(text, sizeof(text), c.exe, c.advice);
+        std::string shown(text);
+        EXPECT_LT(shown.size(), sizeof(text));
+        EXPECT_NE(std::string::npos, shown.find(c.names)) << shown;
+        EXPECT_NE(std::string::npos, shown.find(c.says)) << shown;
+        EXPECT_NE(std::string::npos, shown.find("blocks the keys")) << shown;
+    }
 }
 
 TEST(BlockedKeysTest, ThisSystemsLookupSeesTheWindowInFrontAndItsLevel)
@@ -666,6 +767,9 @@ TEST(BlockedKeysTest, ThisSystemsLookupSeesTheWindowInFrontAndItsLevel)
     EXPECT_NE(IntegrityDenied, target.integrity);
     EXPECT_NE(0u, target.integrity) << "the level was read, not left at 0";
     EXPECT_EQ(LookUpOwnIntegrityOfSystem(), target.integrity);
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    EXPECT_STREQ(strrchr(self, '\\') + 1, target.exeName) << "the file name only";
     printf("integrity level of an ordinary process here: 0x%lX\n", target.integrity);
 }
 

@@ -214,6 +214,29 @@ TEST(TrayTipTest, TheCameraNameGivesWayBeforeTheMode)
     char tip[128];
     ComposeTrayTip(tip, "JOYSTICK", true, "vJoy device 1 in use", std::string(200, 'N').c_str());
     EXPECT_EQ(head + std::string(124 - head.size(), 'N') + "...", tip);
+
+    // Keys blocked: the camera's place names the program, whose name gives
+    // way before the mode and before what happened.
+    const std::string policyMode = "Schick(Alt+F, Alt+T), set by your administrator";
+    const struct {
+        std::string exe;
+        bool cut;
+    } blocked[] = {{"imaging.exe", false}, {"", false}, {std::string(200, 'I') + ".exe", true},
+                   {std::string(127, 'I'), true}};
+    for (const auto& b : blocked) {
+        ComposeTrayTip(tip, "Schick(Alt+F, Alt+T)", true, NULL, "Camera X", b.exe.c_str());
+        const std::string shown = tip;
+        EXPECT_LE(shown.size(), 127u);
+        EXPECT_EQ(0u, shown.find("Lumo2" + dash + policyMode + dash + "keys blocked: ")) << shown;
+        EXPECT_EQ(shown.size() - 22, shown.find(" runs as administrator")) << shown;
+        EXPECT_EQ(std::string::npos, shown.find("Camera X")) << shown;
+        EXPECT_EQ(b.cut, shown.find("... runs") != std::string::npos) << shown;
+        if (b.cut) {
+            EXPECT_EQ(127u, shown.size()) << "the name fills what room there is";
+        } else {
+            EXPECT_NE(std::string::npos, shown.find(b.exe.empty() ? "the program in front" : b.exe)) << shown;
+        }
+    }
 }
 
 TEST(TimeTextTest, DigitsBecomeTheTimeAndOverlongNumbersSaturate)

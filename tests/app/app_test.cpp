@@ -781,7 +781,7 @@ TEST_F(AppTest, LogAndReportSayWhatHappenedWithoutAnyName)
     AnnounceDeviceChange();
     std::string text;
     EXPECT_TRUE(WaitUntil([&] { return (text = FileText(log)).find("camera: lost") != std::string::npos; }, 5000));
-    for (std::string line : {std::string("start: Lumo2 1."), std::string(", poll every 100 ms\n"),
+    for (std::string line : {std::string("start: Lumo2 1."), std::string(", poll every 100 ms"),
                              std::string("mode: Kodak(F5) (at start)"),
                              "camera: connected through the capture driver, device " + std::string(SimCameraName),
                              std::string("press: mode Kodak(F5), sent F5, SendInput took 2 of 2; in front "

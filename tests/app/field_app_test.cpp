@@ -4,6 +4,7 @@
 // Long runs take their counts from the environment (scripts/soak.sh).
 #include "settings/action_mode.h"
 #include "app/tray_window.h"
+#include "platform/diag_log.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/settings_window.h"
@@ -276,12 +277,28 @@ TEST_F(FieldAppTest, ABalloonWarnsOnlyWhenTheProgramInFrontCannotReceiveTheKeys)
         EXPECT_TRUE(camera.WaitForNextButtonRead());
         return Describe(seen);
     };
+    char log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
+    DeleteFileA(log);  // no handle stays open on it
+    auto count = [&](const std::string& what) {
+        const std::string text = FileText(log);
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    const std::string dropped = "in front notepad.exe, higher level than Lumo2: keys dropped";
+    // Under Wine Lumo2 runs with a full token, so the advice is the one for
+    // an account that may not elevate it.
+    const std::string warned = "blocked keys: warned (advice: ask IT for the per-machine install)";
+    const std::string over = "blocked keys: over";
     {
         FrontProgram ordinary(NULL);
         ASSERT_TRUE(ordinary.InFront());
         EXPECT_EQ(Describe(Space), press());
         // The shell shows a balloon about two seconds after it is asked to.
         EXPECT_FALSE(WaitUntil(BalloonShown, 3500)) << "an ordinary program gets no warning";
+        EXPECT_EQ(0u, count(dropped) + count(warned) + count(over));
     }
     {
         FrontProgram guarded("D:(D;;GA;;;WD)");
@@ -289,6 +306,18 @@ TEST_F(FieldAppTest, ABalloonWarnsOnlyWhenTheProgramInFrontCannotReceiveTheKeys)
         EXPECT_EQ(Describe(Space), press()) << "the keys are still sent";
         EXPECT_TRUE(WaitUntil(BalloonShown, 5000)) << "the program in front cannot be asked: warn";
         Screenshot(ShownBalloon(), "blocked-keys-balloon");
+        EXPECT_EQ(1u, count(dropped)) << "named from the system's process list";
+        EXPECT_EQ(Describe(Space), press());
+        EXPECT_EQ(2u, count(dropped));
+        EXPECT_EQ(1u, count(warned)) << "one balloon in five minutes";
+        EXPECT_EQ(0u, count(over));
+    }
+    {
+        FrontProgram ordinary(NULL);
+        ASSERT_TRUE(ordinary.InFront());
+        EXPECT_EQ(Describe(Space), press());
+        EXPECT_EQ(1u, count(over)) << "a press that goes through ends the block";
+        EXPECT_EQ(1u, count(warned));
     }
     lumo.Command(IDM_EXIT);
     EXPECT_EQ(0u, lumo.WaitForExit(5000));
