@@ -246,7 +246,7 @@ TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndOneBalloonPerProcess)
     PlayedTarget = {4242, 1000, SECURITY_MANDATORY_HIGH_RID};
     char log[MAX_PATH];
     GetTempPathA(MAX_PATH, log);
-    SetLogFolder(log);
+    SetLogFolder(Wide(log).c_str());
     lstrcatA(log, "Lumo2.log");
     DeleteFileA(log);
     EXPECT_EQ(Describe(space), Describe(Press())) << "the keys are still sent";
@@ -300,8 +300,8 @@ TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
     RegisterEventSource();
     char log[MAX_PATH];
     GetTempPathA(MAX_PATH, log);
-    SetLogFolder((std::string(log) + "lumo2-field-log").c_str());
-    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
+    SetLogFolder(Wide(std::string(log) + "lumo2-field-log").c_str());
+    lstrcatA(log, "lumo2-field-log\\Lumo2.log");
     DeleteFileA(log);
     CreateTray();
     for (size_t chosen = 1; chosen <= 2; ++chosen) {
