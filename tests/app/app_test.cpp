@@ -694,6 +694,10 @@ public:
         had_ = RegQueryValueExW(key_, L"Local AppData", NULL, &type_, reinterpret_cast<BYTE*>(saved_), &size) ==
                ERROR_SUCCESS;
         savedSize_ = size;
+        // A profile has its folder; the shell gives none that is missing.
+        WCHAR profile[MAX_PATH] = L"";
+        SHGetFolderPathW(NULL, CSIDL_PROFILE, NULL, SHGFP_TYPE_CURRENT, profile);
+        CreateDirectoryW((std::wstring(profile) + L"\\" + Below).c_str(), NULL);
         const std::wstring folder = std::wstring(L"%USERPROFILE%\\") + Below;
         RegSetValueExW(key_, L"Local AppData", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                        DWORD((folder.size() + 1) * sizeof(WCHAR)));
