@@ -567,7 +567,11 @@ static ReportWriter LookUpReportWriter()
     DWORD own[SECURITY_MAX_SID_SIZE / 4], desktop[SECURITY_MAX_SID_SIZE / 4];
     bool ownRead = ReadProcessUser(GetCurrentProcess(), own);
     DWORD shellId = 0;
+    // The desktop's window, or else the taskbar's (Wine's desktop has only
+    // the taskbar).
     HWND shell = GetShellWindow();
+    if (!shell)
+        shell = FindWindowA("Shell_TrayWnd", NULL);
     bool shellFound = shell && GetWindowThreadProcessId(shell, &shellId) && shellId;
     bool desktopRead = false;
     if (shellFound) {
