@@ -9,6 +9,7 @@
 #include "lumo2_version.h"
 #include "platform/diag_log.h"
 #include "platform/display_scale.h"
+#include "platform/dll_search.h"
 #include "settings/action_mode.h"
 #include "settings/custom_settings.h"
 #include "settings/key_names.h"
@@ -62,33 +63,28 @@ const char* IntegrityText(DWORD integrity)
 }
 
 // Whether path lies in the special folder's subfolder below.
-static bool InFolder(const char* path, int csidl, const char* below)
+static bool InFolder(const WCHAR* path, int csidl, const WCHAR* below)
 {
-    char folder[MAX_PATH + 32];
-    if (FAILED(SHGetFolderPathA(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, folder)))
+    WCHAR folder[MAX_PATH + 32];
+    if (FAILED(SHGetFolderPathW(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, folder)))
         return false;
-    lstrcatA(folder, below);
-    int length = lstrlenA(folder);
-    if (lstrlenA(path) < length)
+    lstrcatW(folder, below);
+    int length = lstrlenW(folder);
+    if (lstrlenW(path) < length)
         return false;
-    char start[MAX_PATH + 32];
-    lstrcpynA(start, path, length + 1);
-    return lstrcmpiA(start, folder) == 0 && (path[length] == 0 || path[length] == '\\');
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, path, length, folder, length) == CSTR_EQUAL &&
+           (path[length] == 0 || path[length] == L'\\');
 }
 
-const char* InstallKind(char* folder, DWORD size)
+const char* InstallKind(WCHAR* folder, DWORD size)
 {
-    folder[0] = 0;
-    DWORD length = GetModuleFileNameA(NULL, folder, size);
-    if (length == 0 || length >= size)
+    if (!ExeFolder(folder, size)) {
+        folder[0] = 0;
         return "run from elsewhere";
-    if (char* slash = strrchr(folder, '\\'))
-        *slash = 0;
-    if (InFolder(folder, CSIDL_LOCAL_APPDATA, "\\Programs"))
+    }
+    if (InFolder(folder, CSIDL_LOCAL_APPDATA, L"\\Programs"))
         return "per user";
-    // For a 32-bit program both Program Files folders are the 32-bit one, on
-    // a 64-bit Windows as on a 32-bit one: one lookup answers for both.
-    if (InFolder(folder, CSIDL_PROGRAM_FILES, ""))
+    if (IsUnderProgramFiles(folder))
         return "per machine";
     return "run from elsewhere";
 }
@@ -109,9 +105,10 @@ const char* ModeName(LONG mode, char* buffer)
 
 void LogStart(DWORD pollInterval)
 {
-    char windows[160], folder[MAX_PATH];
+    char windows[160];
+    WCHAR folder[MAX_PATH];
     DescribeWindows(windows, sizeof(windows));
-    const char* install = InstallKind(folder, sizeof(folder));
+    const char* install = InstallKind(folder, MAX_PATH);
     LogLine("start: Lumo2 %s, %s, integrity %s, display scale %u %%, installed %s, poll every %lu ms",
             LUMO2_VERSION_STRING, windows, IntegrityText(LookUpOwnIntegrity()), ScreenDpi() * 100 / BaseDpi, install,
             pollInterval);
@@ -159,14 +156,14 @@ static void LogCameraRoute()
     if (route == lastRoute)
         return;
     if (route == 1) {
-        LogLine("camera: connected through the extension unit, library %s", KnownCamera.library);
+        LogLineW(L"camera: connected through the extension unit, library %s", KnownCamera.library);
     } else if (route == 2) {
         LogLine("camera: connected through the capture driver, device %s", KnownCamera.name);
     } else {
-        char path[MAX_PATH];
-        bool found = LocateExtensionUnitLibrary(path, sizeof(path));
-        LogLine("camera: %s; extension-unit library %s", lastRoute > 0 ? "lost" : "not found",
-                found ? path : "not found");
+        WCHAR path[MAX_PATH];
+        bool found = LocateExtensionUnitLibrary(path, MAX_PATH);
+        LogLineW(L"camera: %S; extension-unit library %s", lastRoute > 0 ? "lost" : "not found",
+                 found ? path : L"not found");
     }
     lastRoute = route;
 }

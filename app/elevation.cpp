@@ -104,8 +104,8 @@ TOKEN_ELEVATION_TYPE LookUpOwnElevationTypeOfSystem()
 
 bool LookUpPerMachineInstallOfSystem()
 {
-    char folder[MAX_PATH];
-    return lstrcmpA(InstallKind(folder, sizeof(folder)), "per machine") == 0;
+    WCHAR folder[MAX_PATH];
+    return lstrcmpA(InstallKind(folder, MAX_PATH), "per machine") == 0;
 }
 
 DWORD LookUpWindowIntegrity(HWND window)

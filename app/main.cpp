@@ -9,16 +9,22 @@
 #include "platform/diag_log.h"
 #include "platform/dll_search.h"
 #include "platform/event_log.h"
+#include "platform/integrity.h"
 #include "res/resource.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
-    // Before anything loads a DLL by name.
-    TakeCurrentFolderOutOfDllSearch();
+    // Before anything loads a DLL by name. An elevated copy outside Program
+    // Files leaves its own folder out too: whoever could write it must not
+    // have a library of theirs run with administrator rights.
+    WCHAR exeFolder[MAX_PATH];
+    TakeCurrentFolderOutOfDllSearch(ExeFolder(exeFolder, MAX_PATH) &&
+                                    MayLoadFromExeFolder(LookUpOwnSearchLevelOfSystem(), exeFolder));
     // Before the mutex and any window: support may run it beside the copy
-    // in use, which it must leave alone.
-    char reportFile[MAX_PATH];
-    if (IsReportCommand(commandLine, reportFile, sizeof(reportFile)))
+    // in use, which it must leave alone. Read wide: the file's folder may be
+    // named in any script.
+    WCHAR reportFile[MAX_PATH];
+    if (IsReportCommand(GetCommandLineW(), reportFile, MAX_PATH))
         return RunReportCommand(reportFile);
     LoadStringA(instance, IDS_TRAY_CLASS, TrayClassName, sizeof(TrayClassName));
     RegisterWindowClasses(instance);

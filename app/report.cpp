@@ -6,6 +6,8 @@
 #include "actions/vjoy.h"
 #include "app/diag_events.h"
 #include "app/elevation.h"
+#include "app/mode_change.h"
+#include "app/tray_status.h"
 #include "camera/button_source.h"
 #include "camera/device_lookup.h"
 #include "camera/uexproc.h"
@@ -61,6 +63,17 @@ static void Add(const char* format, ...)
     AddInCodePage(CP_ACP, text);
 }
 
+// For lines that carry a path: the system's code page may not spell it.
+static void AddW(const WCHAR* format, ...)
+{
+    WCHAR text[LogTextMax + 1];
+    va_list args;
+    va_start(args, format);
+    wvsprintfW(text, format, args);
+    va_end(args);
+    AddWide(text, -1);
+}
+
 template <typename Fn>
 static Fn Bind(HMODULE module, const char* name)
 {
@@ -112,7 +125,7 @@ static bool ReadSigner(const WCHAR* file, char* signer, DWORD size)
 
 // WinVerifyTrust's answer for the file, offline: no revocation check and no
 // download, so a clinic PC without internet answers at once.
-static LONG VerifyTrust(WCHAR* file)
+static LONG VerifyTrust(const WCHAR* file)
 {
     HMODULE wintrust = LoadSystemLibrary("wintrust.dll");
     auto verify = Bind<decltype(&WinVerifyTrust)>(wintrust, "WinVerifyTrust");
@@ -140,25 +153,33 @@ static LONG VerifyTrust(WCHAR* file)
     return result;
 }
 
+static ReportWriter LookUpReportWriter();
+
 static void AddProgram()
 {
-    char windows[160], folder[MAX_PATH], exe[MAX_PATH] = "";
+    char windows[160];
+    WCHAR folder[MAX_PATH], exe[MAX_PATH] = L"";
     SYSTEMTIME now;
     GetLocalTime(&now);
     Add("Lumo2 support report, written %04u-%02u-%02u %02u:%02u:%02u local time%s\r\n", now.wYear, now.wMonth,
         now.wDay, now.wHour, now.wMinute, now.wSecond, InRunningCopy ? " by the running copy" : "");
+    DWORD sessionId = 0;
+    char session[16] = "unknown";
+    if (ProcessIdToSessionId(GetCurrentProcessId(), &sessionId))
+        wsprintfA(session, "%lu", sessionId);
+    Add("Written by: %s, session %s\r\n", ReportWriterText(LookUpReportWriter()), session);
     DescribeWindows(windows, sizeof(windows));
-    const char* install = InstallKind(folder, sizeof(folder));
-    Add("\r\n[Program]\r\nVersion: %s\r\n%s\r\nInstalled: %s, folder %s\r\nDisplay scale: %u %%\r\n",
-        LUMO2_VERSION_STRING, windows, install, folder, ScreenDpi() * 100 / BaseDpi);
-    GetModuleFileNameA(NULL, exe, sizeof(exe));
-    WCHAR wideExe[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, exe, -1, wideExe, MAX_PATH);
-    LONG trust = VerifyTrust(wideExe);
+    const char* install = InstallKind(folder, MAX_PATH);
+    AddW(L"\r\n[Program]\r\nVersion: %S\r\n%S\r\nInstalled: %S, folder %s\r\nDisplay scale: %u %%\r\n",
+         LUMO2_VERSION_STRING, windows, install, folder, ScreenDpi() * 100 / BaseDpi);
+    DWORD length = GetModuleFileNameW(NULL, exe, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        exe[0] = 0;
+    LONG trust = VerifyTrust(exe);
     char signer[256];
     if (trust == LONG(TRUST_E_NOSIGNATURE))
         Add("Signature: Lumo2.exe is not signed\r\n");
-    else if (!ReadSigner(wideExe, signer, sizeof(signer)))
+    else if (!ReadSigner(exe, signer, sizeof(signer)))
         Add("Signature: unreadable (0x%08lX)\r\n", trust);
     else if (trust == 0)
         Add("Signature: signed by \"%s\", trusted\r\n", signer);
@@ -264,6 +285,10 @@ static void AddSettings()
         Add("Custom settings%s: ", policy.mode == ModeCustom ? " of the policy" : "");
         AddCombos(policy.mode == ModeCustom ? policy.custom : custom);
     }
+    const char* ignored;
+    DWORD interval = PollIntervalInForce(policy, &ignored);
+    Add("Poll interval: %lu ms%s%s%s\r\n", interval, ignored ? " (the " : "", ignored ? ignored : "",
+        ignored ? "'s PollInterval is ignored)" : "");
     if (InRunningCopy)
         Add("Running copy: mode %s%s\r\n", ModeName(EffectiveActionMode(), number),
             ActivePolicy.mode ? ", set by your administrator" : "");
@@ -285,9 +310,10 @@ static int MatchingDevice(const VideoInputDevices& list, const char* wanted)
 
 static void AddCamera()
 {
-    char path[MAX_PATH], wanted[260];
-    Add("\r\n[Camera]\r\nExtension-unit library UExProc.dll: %s\r\n",
-        LocateExtensionUnitLibrary(path, sizeof(path)) ? path : "not found");
+    char wanted[260];
+    WCHAR path[MAX_PATH];
+    AddW(L"\r\n[Camera]\r\nExtension-unit library UExProc.dll: %s\r\n",
+         LocateExtensionUnitLibrary(path, MAX_PATH) ? path : L"not found");
     bool named = ReadTwainSourceName(wanted, NULL) == 1;
     if (!named)
         lstrcpyA(wanted, DefaultCameraName);
@@ -315,12 +341,16 @@ static void AddCamera()
     if (SUCCEEDED(com))
         CoUninitialize();
     if (InRunningCopy) {
-        if (ExtensionUnitActive)
+        // As the camera thread last described it: the report never asks
+        // the camera itself.
+        if (KnownCamera.route == RouteExtensionUnit)
             Add("Running copy: extension unit\r\n");
-        else if (ConnectedCameraName()[0])
-            Add("Running copy: capture driver, %s\r\n", ConnectedCameraName());
+        else if (KnownCamera.name[0])
+            Add("Running copy: capture driver, %s\r\n", KnownCamera.name);
         else
             Add("Running copy: no camera\r\n");
+        Add("Running copy: polled every %lu ms%s\r\n", PollIntervalInUse(),
+            CameraNotResponding ? ", camera not responding" : "");
     }
 }
 
@@ -358,7 +388,7 @@ static void AddJoystick()
     }
     if (InRunningCopy)
         Add("Running copy: joystick %s\r\n", EffectiveActionMode() == ModeJoystick
-                                                     ? JoystickStatusText(CurrentJoystickStatus())
+                                                     ? JoystickStatusText(KnownCamera.joystick)
                                                      : "not in use");
 }
 
@@ -373,9 +403,9 @@ static void AddIntegrity()
 }
 
 // Appends the file's bytes to buffer; how many.
-static DWORD ReadWholeFile(const char* path, char* buffer, DWORD size)
+static DWORD ReadWholeFile(const WCHAR* path, char* buffer, DWORD size)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
@@ -388,10 +418,10 @@ static DWORD ReadWholeFile(const char* path, char* buffer, DWORD size)
 
 static void AddLogTail()
 {
-    char current[MAX_PATH], previous[MAX_PATH];
-    if (!LogFilePath(current, sizeof(current), false) || !LogFilePath(previous, sizeof(previous), true))
+    WCHAR current[MAX_PATH], previous[MAX_PATH];
+    if (!LogFilePath(current, MAX_PATH, false) || !LogFilePath(previous, MAX_PATH, true))
         return;
-    Add("\r\n[Log %s, the last %d lines]\r\n", current, LogTailLines);
+    AddW(L"\r\n[Log %s, the last %d lines]\r\n", current, LogTailLines);
     // Both files, the older first, so the tail reaches back past a rotation.
     const DWORD size = 2 * LogRotateSize + 2 * LogTextMax * 3;
     char* bytes = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size));
@@ -416,11 +446,11 @@ static void AddLogTail()
     HeapFree(GetProcessHeap(), 0, bytes);
 }
 
-bool WriteSupportReport(const char* file)
+DWORD WriteSupportReport(const WCHAR* file)
 {
     Report = static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, ReportCapacity * sizeof(WCHAR)));
     if (!Report)
-        return false;
+        return ERROR_NOT_ENOUGH_MEMORY;
     ReportLength = 0;
     Report[0] = 0;
     AddProgram();
@@ -432,83 +462,201 @@ bool WriteSupportReport(const char* file)
     RedactProfileFolder(Report, ReportCapacity);
     int length = WideCharToMultiByte(CP_UTF8, 0, Report, -1, NULL, 0, NULL, NULL);
     char* bytes = length > 0 ? static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, length + 3)) : NULL;
-    bool written = false;
+    DWORD error = ERROR_NOT_ENOUGH_MEMORY;
     if (bytes) {
         // The mark tells Notepad of older Windows that the text is UTF-8.
         memcpy(bytes, "\xEF\xBB\xBF", 3);
         WideCharToMultiByte(CP_UTF8, 0, Report, -1, bytes + 3, length, NULL, NULL);
-        HANDLE out = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (out != INVALID_HANDLE_VALUE) {
-            DWORD done = 0;
-            written = WriteFile(out, bytes, DWORD(length - 1 + 3), &done, NULL) && done == DWORD(length - 1 + 3);
+        HANDLE out = CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (out == INVALID_HANDLE_VALUE) {
+            error = GetLastError();
+        } else {
+            DWORD done = 0, size = DWORD(length - 1 + 3);
+            error = !WriteFile(out, bytes, size, &done, NULL) ? GetLastError()
+                    : done != size                           ? ERROR_DISK_FULL
+                                                             : ERROR_SUCCESS;
             CloseHandle(out);
+            // Half a report would look like a whole one with nothing to say.
+            if (error != ERROR_SUCCESS)
+                DeleteFileW(file);
         }
         HeapFree(GetProcessHeap(), 0, bytes);
     }
     HeapFree(GetProcessHeap(), 0, Report);
     Report = NULL;
-    return written;
+    return error;
 }
 
-bool IsReportCommand(const char* commandLine, char* file, DWORD size)
+// The command line after the program's own name, which is quoted or ends
+// at the first blank, as the C runtime reads it.
+static const WCHAR* SkipProgramName(const WCHAR* commandLine)
+{
+    const WCHAR* at = commandLine;
+    if (*at == L'"') {
+        ++at;
+        while (*at && *at != L'"')
+            ++at;
+        if (*at)
+            ++at;
+    } else {
+        while (*at && *at != L' ' && *at != L'\t')
+            ++at;
+    }
+    return at;
+}
+
+bool IsReportCommand(const WCHAR* commandLine, WCHAR* file, DWORD size)
 {
     file[0] = 0;
-    while (*commandLine == ' ' || *commandLine == '\t')
-        ++commandLine;
-    char word[8];
-    lstrcpynA(word, commandLine, sizeof(word));
-    if (lstrcmpiA(word, "/report") != 0 || (commandLine[7] != 0 && commandLine[7] != ' ' && commandLine[7] != '\t'))
-        return false;
-    const char* at = commandLine + 7;
-    while (*at == ' ' || *at == '\t')
+    const WCHAR* at = SkipProgramName(commandLine);
+    while (*at == L' ' || *at == L'\t')
         ++at;
-    bool quoted = *at == '"';
+    WCHAR word[8];
+    lstrcpynW(word, at, 8);
+    if (lstrcmpiW(word, L"/report") != 0 || (at[7] != 0 && at[7] != L' ' && at[7] != L'\t'))
+        return false;
+    at += 7;
+    while (*at == L' ' || *at == L'\t')
+        ++at;
+    bool quoted = *at == L'"';
     if (quoted)
         ++at;
     DWORD length = 0;
-    while (at[length] && (quoted ? at[length] != '"' : true))
+    while (at[length] && (quoted ? at[length] != L'"' : true))
         ++length;
-    while (!quoted && length > 0 && (at[length - 1] == ' ' || at[length - 1] == '\t'))
+    while (!quoted && length > 0 && (at[length - 1] == L' ' || at[length - 1] == L'\t'))
         --length;
     if (length >= size)
         length = size - 1;
-    memcpy(file, at, length);
+    memcpy(file, at, length * sizeof(WCHAR));
     file[length] = 0;
     return true;
 }
 
-// Lumo2-report-<yyyymmdd>-<hhmmss>.txt on the user's desktop, shown
-// selected in its folder.
-static int ReportOnDesktop()
+ReportWriter ClassifyReportWriter(PSID own, PSID desktopUser, bool shellFound)
 {
-    char desktop[MAX_PATH], file[MAX_PATH + 40], arguments[MAX_PATH + 60], explorer[MAX_PATH + 16];
-    if (FAILED(SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, SHGFP_TYPE_CURRENT, desktop)))
-        return 1;
+    if (own && IsWellKnownSid(own, WinLocalSystemSid))
+        return WriterSystem;
+    if (!shellFound)
+        return WriterUnknown;
+    // A shell found whose owner could not be read runs for someone else:
+    // an account may always look at its own processes.
+    return own && desktopUser && EqualSid(own, desktopUser) ? WriterDesktopUser : WriterOtherAccount;
+}
+
+const char* ReportWriterText(ReportWriter writer)
+{
+    switch (writer) {
+    case WriterDesktopUser: return "the signed-in desktop user";
+    case WriterOtherAccount: return "another account than the signed-in desktop user";
+    case WriterSystem: return "the system account";
+    case WriterUnknown: break;
+    }
+    return "an account not compared (no desktop shell runs)";
+}
+
+// The user SID of the process's token, copied into sid; false when the
+// process or its token may not be asked.
+static bool ReadProcessUser(HANDLE process, DWORD (&sid)[SECURITY_MAX_SID_SIZE / 4])
+{
+    HANDLE token;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token))
+        return false;
+    DWORD buffer[(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE) / 4 + 1];
+    DWORD size = 0;
+    bool read = GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size) &&
+                CopySid(sizeof(sid), sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+    CloseHandle(token);
+    return read;
+}
+
+// Whoever runs the desktop's shell (Explorer) is the user signed in at it;
+// a user name is never asked for, only the two accounts compared.
+static ReportWriter LookUpReportWriter()
+{
+    DWORD own[SECURITY_MAX_SID_SIZE / 4], desktop[SECURITY_MAX_SID_SIZE / 4];
+    bool ownRead = ReadProcessUser(GetCurrentProcess(), own);
+    DWORD shellId = 0;
+    // The desktop's window, or else the taskbar's (Wine's desktop has only
+    // the taskbar).
+    HWND shell = GetShellWindow();
+    if (!shell)
+        shell = FindWindowA("Shell_TrayWnd", NULL);
+    bool shellFound = shell && GetWindowThreadProcessId(shell, &shellId) && shellId;
+    bool desktopRead = false;
+    if (shellFound) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellId);
+        if (process) {
+            desktopRead = ReadProcessUser(process, desktop);
+            CloseHandle(process);
+        }
+    }
+    return ClassifyReportWriter(ownRead ? own : NULL, desktopRead ? desktop : NULL, shellFound);
+}
+
+// Lumo2-report-<yyyymmdd>-<hhmmss>.txt in the user's Reports folder, beside
+// the log: not synced and not a protected folder, so the write is not
+// refused or sent elsewhere, and support knows where to look. file takes
+// its path (MAX_PATH characters), also when it cannot be written.
+static DWORD WriteReportInReportsFolder(WCHAR* file)
+{
+    WCHAR folder[MAX_PATH];
+    file[0] = 0;
+    if (!ProgramDataFolder(L"Reports", folder, MAX_PATH - 40))
+        return ERROR_PATH_NOT_FOUND;
     SYSTEMTIME now;
     GetLocalTime(&now);
-    wsprintfA(file, "%s\\Lumo2-report-%04u%02u%02u-%02u%02u%02u.txt", desktop, now.wYear, now.wMonth, now.wDay,
+    wsprintfW(file, L"%s\\Lumo2-report-%04u%02u%02u-%02u%02u%02u.txt", folder, now.wYear, now.wMonth, now.wDay,
               now.wHour, now.wMinute, now.wSecond);
-    if (lstrlenA(file) >= MAX_PATH || !WriteSupportReport(file))
-        return 1;
-    wsprintfA(arguments, "/select,\"%s\"", file);
-    UINT length = GetWindowsDirectoryA(explorer, MAX_PATH);
+    DWORD error = CreateFolderPath(folder);
+    if (error == ERROR_SUCCESS)
+        error = WriteSupportReport(file);
+    if (error != ERROR_SUCCESS)
+        LogLineW(L"report: not written to %s: error %lu", file, error);
+    return error;
+}
+
+// Explorer, showing the report selected in its folder.
+static void ShowReportInFolder(const WCHAR* file)
+{
+    WCHAR explorer[MAX_PATH + 16], arguments[MAX_PATH + 16];
+    UINT length = GetWindowsDirectoryW(explorer, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
-        return 0;
-    lstrcatA(explorer, "\\explorer.exe");
-    ShellExecuteA(NULL, "open", explorer, arguments, NULL, SW_SHOWNORMAL);
+        return;
+    lstrcatW(explorer, L"\\explorer.exe");
+    wsprintfW(arguments, L"/select,\"%s\"", file);
+    ShellExecuteW(NULL, L"open", explorer, arguments, NULL, SW_SHOWNORMAL);
+}
+
+int RunReportCommand(const WCHAR* file)
+{
+    if (file[0])
+        return WriteSupportReport(file) == ERROR_SUCCESS ? 0 : 1;
+    WCHAR written[MAX_PATH];
+    if (WriteReportInReportsFolder(written) != ERROR_SUCCESS)
+        return 1;
+    ShowReportInFolder(written);
     return 0;
 }
 
-int RunReportCommand(const char* file)
-{
-    if (!file[0])
-        return ReportOnDesktop();
-    return WriteSupportReport(file) ? 0 : 1;
-}
-
-void MakeReportOnDesktop()
+void MakeReportFromMenu(HWND owner)
 {
     InRunningCopy = true;
-    ReportOnDesktop();
+    WCHAR file[MAX_PATH];
+    DWORD error = WriteReportInReportsFolder(file);
     InRunningCopy = false;
+    if (error == ERROR_SUCCESS) {
+        ShowReportInFolder(file);
+        return;
+    }
+    // The user asked for it and waits for it: a report that does not come
+    // says so, with the system's reason.
+    WCHAR reason[512] = L"";
+    if (!FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, reason, 512,
+                        NULL))
+        wsprintfW(reason, L"Error %lu.", error);
+    WCHAR text[MAX_PATH + 700];
+    wsprintfW(text, L"The support report could not be written to\n%s\n\n%s", file[0] ? file : L"the Reports folder",
+              reason);
+    MessageBoxW(owner, text, L"Lumo2", MB_OK | MB_ICONWARNING);
 }

@@ -6,13 +6,25 @@
 #pragma once
 #include <windows.h>
 
-// Whether the command line asks for a report ("/report" with an optional
+// Whether the whole command line (the program's name first, as
+// GetCommandLineW gives it) asks for a report ("/report" with an optional
 // file, quoted or not); file gets the file or "".
-bool IsReportCommand(const char* commandLine, char* file, DWORD size);
-// Writes the report to file, or without one to the desktop and shows it in
-// its folder. 0 when written, 1 when it could not be.
-int RunReportCommand(const char* file);
-// The tray's "Diagnostics...": the report on the desktop, shown in its
-// folder.
-void MakeReportOnDesktop();
-bool WriteSupportReport(const char* file);
+bool IsReportCommand(const WCHAR* commandLine, WCHAR* file, DWORD size);
+// Writes the report to file, or without one into the Reports folder and
+// shows it there. 0 when written, 1 when it could not be.
+int RunReportCommand(const WCHAR* file);
+// The tray's "Diagnostics...": the report in the Reports folder, shown
+// selected there, or a message with the reason it could not be written.
+void MakeReportFromMenu(HWND owner);
+// ERROR_SUCCESS when written, else why not (nothing is left behind).
+DWORD WriteSupportReport(const WCHAR* file);
+
+// Who wrote the report, said without naming anyone: the account signed in
+// at the desktop, another one (a technician's administrator account), the
+// system account (a management agent), or not known when no desktop shell
+// runs to compare with.
+enum ReportWriter { WriterDesktopUser, WriterOtherAccount, WriterSystem, WriterUnknown };
+// own: this process's user; desktopUser: the shell's, null when it could
+// not be read; shellFound: whether a desktop shell runs at all.
+ReportWriter ClassifyReportWriter(PSID own, PSID desktopUser, bool shellFound);
+const char* ReportWriterText(ReportWriter writer);

@@ -279,7 +279,7 @@ static bool OnTrayCommand(HWND window, WORD command)
         OpenSettingsWindow();
         return true;
     case IDM_DIAGNOSTICS:
-        MakeReportOnDesktop();
+        MakeReportFromMenu(window);
         return true;
     case IDM_EXIT:
         ExitReason = "Exit chosen from the menu";

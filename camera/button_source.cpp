@@ -89,6 +89,6 @@ void DescribeCamera(CameraView* view)
     view->route = ExtensionUnitActive ? RouteExtensionUnit : CameraDevice ? RouteCaptureDriver : RouteNone;
     lstrcpynA(view->name, ConnectedCameraName(), sizeof(view->name));
     if (ExtensionUnitActive)
-        GetModuleFileNameA(ExtensionUnitLibrary(), view->library, sizeof(view->library));
+        GetModuleFileNameW(ExtensionUnitLibrary(), view->library, MAX_PATH);
     view->joystick = CurrentJoystickStatus();
 }

@@ -24,7 +24,7 @@ enum CameraRoute { RouteNone, RouteExtensionUnit, RouteCaptureDriver };
 struct CameraView {
     int route;                 // a CameraRoute
     char name[260];            // the capture device's friendly name, or ""
-    char library[MAX_PATH];    // the vendor library's file on its route, or ""
+    WCHAR library[MAX_PATH];   // the vendor library's file on its route, or ""
     JoystickStatus joystick;
 };
 void DescribeCamera(CameraView* view);

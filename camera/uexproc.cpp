@@ -3,6 +3,7 @@
 // and the decorated __stdcall export names are tried when the plain ones are
 // missing.
 #include "camera/uexproc.h"
+#include "platform/diag_log.h"
 #include "platform/dll_search.h"
 #include "platform/integrity.h"
 #include <stdlib.h>
@@ -46,6 +47,7 @@ static const ExportNames SendCommandNames = {"sendExtensionUnitCommand", "_sendE
 static const ExportNames ReleaseNames = {"releaseEVA", "_releaseEVA@0"};
 
 static HMODULE LibraryModule;
+static void* LibraryFolderCookie;
 static FARPROC IsConnectedFn;
 static FARPROC SendCommandFn;
 static FARPROC ReleaseFn;
@@ -58,17 +60,28 @@ static FARPROC FindExport(HMODULE module, const ExportNames& names)
     return fn;
 }
 
-bool BindExtensionUnitLibrary(const char* path)
+bool BindExtensionUnitLibrary(const WCHAR* path)
 {
     UnbindExtensionUnitLibrary();
+    // The library may load others by name, in its DllMain or later; they
+    // are to come from where it came from, a folder already trusted with
+    // the library itself, not from the application's folder.
+    WCHAR folder[MAX_PATH];
+    const WCHAR* slash = wcsrchr(path, L'\\');
+    if (slash && slash > path && size_t(slash - path) < MAX_PATH) {
+        memcpy(folder, path, (slash - path) * sizeof(WCHAR));
+        folder[slash - path] = 0;
+        LibraryFolderCookie = AddLibraryFolder(folder);
+    }
     HMODULE module = LoadLibraryQuietly(path);
-    if (!module)
-        return false;
-    FARPROC isConnected = FindExport(module, IsConnectedNames);
-    FARPROC sendCommand = FindExport(module, SendCommandNames);
-    FARPROC release = FindExport(module, ReleaseNames);
+    FARPROC isConnected = module ? FindExport(module, IsConnectedNames) : NULL;
+    FARPROC sendCommand = module ? FindExport(module, SendCommandNames) : NULL;
+    FARPROC release = module ? FindExport(module, ReleaseNames) : NULL;
     if (!isConnected || !sendCommand || !release) {
-        FreeLibrary(module);
+        if (module)
+            FreeLibrary(module);
+        RemoveLibraryFolder(LibraryFolderCookie);
+        LibraryFolderCookie = NULL;
         return false;
     }
     LibraryModule = module;
@@ -78,43 +91,50 @@ bool BindExtensionUnitLibrary(const char* path)
     return true;
 }
 
-static const char LibraryName[] = "UExProc.dll";
+static const WCHAR LibraryName[] = L"UExProc.dll";
+const size_t LibraryNameLength = sizeof(LibraryName) / sizeof(WCHAR);  // with its terminator
 
-IntegrityFn ExtensionUnitSearchIntegrity = LookUpOwnIntegrityOfSystem;
-DriveTypeFn ExtensionUnitDriveType = GetDriveTypeA;
+IntegrityFn ExtensionUnitSearchIntegrity = LookUpOwnSearchLevelOfSystem;
+DriveTypeFn ExtensionUnitDriveType = GetDriveTypeW;
 
 // The library's full path in folder, given by its first length characters.
-static bool ComposeLibraryPath(const char* folder, size_t length, char (&path)[MAX_PATH])
+static bool ComposeLibraryPath(const WCHAR* folder, size_t length, WCHAR (&path)[MAX_PATH])
 {
-    if (length == 0 || length + 1 + sizeof(LibraryName) > sizeof(path))
+    if (length == 0 || length + 1 + LibraryNameLength > MAX_PATH)
         return false;
-    memcpy(path, folder, length);
-    if (path[length - 1] != '\\' && path[length - 1] != '/')
-        path[length++] = '\\';
+    memcpy(path, folder, length * sizeof(WCHAR));
+    if (path[length - 1] != L'\\' && path[length - 1] != L'/')
+        path[length++] = L'\\';
     memcpy(path + length, LibraryName, sizeof(LibraryName));
     return true;
 }
 
-bool IsSearchablePathFolder(const char* folder, size_t length)
+static bool IsFile(const WCHAR* path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsSearchablePathFolder(const WCHAR* folder, size_t length)
 {
     // A relative folder ("." or "bin") would be looked up from the current
     // folder, which is exactly what must not be searched. A network folder,
     // named (\\server\share) or mapped, would stall the one GUI thread on
     // every device change while its server cannot be reached.
-    if (length < 3 || folder[1] != ':' || (folder[2] != '\\' && folder[2] != '/'))
+    if (length < 3 || folder[1] != L':' || (folder[2] != L'\\' && folder[2] != L'/'))
         return false;
-    char root[4] = {folder[0], ':', '\\', 0};
+    WCHAR root[4] = {folder[0], L':', L'\\', 0};
     return ExtensionUnitDriveType(root) != DRIVE_REMOTE;
 }
 
 // Each searchable folder of the list, in its order.
-static bool WalkPathList(const char* list, FolderVisitor visit, void* context)
+static bool WalkPathList(const WCHAR* list, FolderVisitor visit, void* context)
 {
-    for (const char* entry = list; *entry;) {
-        const char* end = strchr(entry, ';');
-        size_t size = end ? size_t(end - entry) : strlen(entry);
-        const char* folder = entry;
-        if (size >= 2 && folder[0] == '"' && folder[size - 1] == '"') {
+    for (const WCHAR* entry = list; *entry;) {
+        const WCHAR* end = wcschr(entry, L';');
+        size_t size = end ? size_t(end - entry) : size_t(lstrlenW(entry));
+        const WCHAR* folder = entry;
+        if (size >= 2 && folder[0] == L'"' && folder[size - 1] == L'"') {
             ++folder;
             size -= 2;
         }
@@ -131,80 +151,100 @@ static bool WalkPath(FolderVisitor visit, void* context)
 {
     // From the heap: a buffer for the longest PATH (32767 characters) kept
     // in the program would add as much to Lumo2.exe.
-    DWORD size = GetEnvironmentVariableA("PATH", NULL, 0);
+    DWORD size = GetEnvironmentVariableW(L"PATH", NULL, 0);
     if (size == 0)
         return false;
-    char* list = static_cast<char*>(malloc(size));
+    WCHAR* list = static_cast<WCHAR*>(malloc(size * sizeof(WCHAR)));
     if (!list)
         return false;
-    DWORD length = GetEnvironmentVariableA("PATH", list, size);
+    DWORD length = GetEnvironmentVariableW(L"PATH", list, size);
     bool found = length > 0 && length < size && WalkPathList(list, visit, context);
     free(list);
     return found;
 }
 
+static bool IsElevatedLevel(DWORD level)
+{
+    // A level that cannot be read counts as elevated: the safe side.
+    return level == 0 || level >= SECURITY_MANDATORY_HIGH_RID;
+}
+
 // The folder of Lumo2.exe, the system folder and, at the ordinary level
 // only, the folders on PATH: the order the system searched before the
-// current folder was taken out of its search, without that folder. PATH
-// holds folders any user may write (C:\Python27, the user's own entries);
-// a library taken from there by an elevated Lumo2 would run with
-// administrator rights for whoever planted it.
+// current folder was taken out of its search, without that folder. An
+// elevated Lumo2 passes over its own folder unless an administrator put it
+// there (under Program Files), and never looks at PATH, which holds folders
+// any user may write (C:\Python27, the user's own entries): a library taken
+// from there would run with administrator rights for whoever planted it.
 bool WalkExtensionUnitFolders(FolderVisitor visit, void* context)
 {
-    char folder[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, folder, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-        char* slash = strrchr(folder, '\\');
-        if (slash && visit(folder, size_t(slash - folder), context))
-            return true;
-    }
-    length = GetSystemDirectoryA(folder, MAX_PATH);
+    DWORD level = ExtensionUnitSearchIntegrity();
+    WCHAR folder[MAX_PATH];
+    if (ExeFolder(folder, MAX_PATH) && MayLoadFromExeFolder(level, folder) &&
+        visit(folder, size_t(lstrlenW(folder)), context))
+        return true;
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length > 0 && length < MAX_PATH && visit(folder, length, context))
         return true;
-    // A level that cannot be read counts as elevated: the safe side.
-    DWORD level = ExtensionUnitSearchIntegrity();
-    if (level == 0 || level >= SECURITY_MANDATORY_HIGH_RID)
+    if (IsElevatedLevel(level))
         return false;
     return WalkPath(visit, context);
 }
 
-static bool BindFromFolder(const char* folder, size_t length, void*)
+static bool BindFromFolder(const WCHAR* folder, size_t length, void*)
 {
-    char path[MAX_PATH];
+    WCHAR path[MAX_PATH];
     return ComposeLibraryPath(folder, length, path) && BindExtensionUnitLibrary(path);
+}
+
+// Says once per run that a copy beside Lumo2.exe was passed over and why:
+// without it, a library that plainly sits beside the program and is never
+// used would leave support guessing.
+static void LogIgnoredCopyBesideExe()
+{
+    static bool logged;
+    if (logged)
+        return;
+    WCHAR folder[MAX_PATH], path[MAX_PATH];
+    DWORD level = ExtensionUnitSearchIntegrity();
+    if (!ExeFolder(folder, MAX_PATH) || MayLoadFromExeFolder(level, folder) ||
+        !ComposeLibraryPath(folder, lstrlenW(folder), path) || !IsFile(path))
+        return;
+    logged = true;
+    LogLineW(L"camera: %s ignored: Lumo2 runs elevated and its folder is not under Program Files, "
+             L"so the library is taken from the system folder only",
+             path);
 }
 
 bool BindExtensionUnitLibrary()
 {
+    LogIgnoredCopyBesideExe();
     return WalkExtensionUnitFolders(BindFromFolder, NULL);
 }
 
 struct LocatedPath {
-    char* path;
+    WCHAR* path;
     DWORD size;
     bool failed;
 };
 
-static bool FindInFolder(const char* folder, size_t length, void* context)
+static bool FindInFolder(const WCHAR* folder, size_t length, void* context)
 {
-    char path[MAX_PATH];
-    if (!ComposeLibraryPath(folder, length, path))
-        return false;
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    WCHAR path[MAX_PATH];
+    if (!ComposeLibraryPath(folder, length, path) || !IsFile(path))
         return false;
     // The first copy decides, as in binding: one that does not fit is not
     // passed over for a later folder.
     LocatedPath* located = static_cast<LocatedPath*>(context);
-    size_t pathLength = strlen(path);
+    size_t pathLength = size_t(lstrlenW(path));
     if (pathLength < located->size)
-        memcpy(located->path, path, pathLength + 1);
+        memcpy(located->path, path, (pathLength + 1) * sizeof(WCHAR));
     else
         located->failed = true;
     return true;
 }
 
-bool LocateExtensionUnitLibrary(char* path, DWORD size)
+bool LocateExtensionUnitLibrary(WCHAR* path, DWORD size)
 {
     LocatedPath located = {path, size, false};
     return path && WalkExtensionUnitFolders(FindInFolder, &located) && !located.failed;
@@ -220,6 +260,8 @@ void UnbindExtensionUnitLibrary()
     if (LibraryModule)
         FreeLibrary(LibraryModule);
     LibraryModule = NULL;
+    RemoveLibraryFolder(LibraryFolderCookie);
+    LibraryFolderCookie = NULL;
     IsConnectedFn = SendCommandFn = ReleaseFn = NULL;
 }
 

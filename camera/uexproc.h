@@ -18,30 +18,35 @@ void ExtensionUnitRelease();
 
 // Binds the three functions from the library at path (a bare name uses the
 // system's search). False, with nothing held, when any of them is missing.
-bool BindExtensionUnitLibrary(const char* path);
+// While it is bound, the folder it came from is searched for the libraries
+// it loads by name.
+bool BindExtensionUnitLibrary(const WCHAR* path);
 // Binds UExProc.dll from the first of the folders it may come from that
-// holds a usable copy: the folder of Lumo2.exe, the system folder and, only
-// while Lumo2 runs below the High level, the local absolute folders on PATH,
-// in that order, each by full path; never from the current folder.
+// holds a usable copy: the folder of Lumo2.exe (while Lumo2 runs elevated,
+// only when that folder lies under Program Files), the system folder and,
+// only while Lumo2 runs below the High level, the local absolute folders on
+// PATH, in that order, each by full path; never from the current folder.
+// A copy beside Lumo2.exe passed over for its folder is logged, once.
 bool BindExtensionUnitLibrary();
 // The full path of the first UExProc.dll in that same search, found without
-// loading it; false when there is none or it does not fit in size.
-bool LocateExtensionUnitLibrary(char* path, DWORD size);
+// loading it; false when there is none or it does not fit in size
+// characters.
+bool LocateExtensionUnitLibrary(WCHAR* path, DWORD size);
 
 // Calls visit with each folder of that search (not \-terminated, length
 // characters), in order, until it answers true; whether one did.
-typedef bool (*FolderVisitor)(const char* folder, size_t length, void* context);
+typedef bool (*FolderVisitor)(const WCHAR* folder, size_t length, void* context);
 bool WalkExtensionUnitFolders(FolderVisitor visit, void* context);
 
 // Whether a PATH entry (its first length characters) may be searched: an
 // absolute folder on a drive that is not a network drive.
-bool IsSearchablePathFolder(const char* folder, size_t length);
+bool IsSearchablePathFolder(const WCHAR* folder, size_t length);
 
-// This process's level and a drive's type as the search sees them; tests
-// play an ordinary Lumo2 (Wine runs everything elevated) and a mapped
-// network drive.
+// This process's level (elevation counted) and a drive's type as the search
+// sees them; tests play an ordinary Lumo2 (Wine runs everything elevated)
+// and a mapped network drive.
 typedef DWORD (*IntegrityFn)();
-typedef UINT(WINAPI* DriveTypeFn)(const char* root);
+typedef UINT(WINAPI* DriveTypeFn)(const WCHAR* root);
 extern IntegrityFn ExtensionUnitSearchIntegrity;
 extern DriveTypeFn ExtensionUnitDriveType;
 // The bound library, or null.

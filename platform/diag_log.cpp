@@ -3,7 +3,7 @@
 #include <stdarg.h>
 #include <string.h>
 
-static char LogFolderOverride[MAX_PATH];
+static WCHAR LogFolderOverride[MAX_PATH];
 
 static WCHAR UpperCase(WCHAR c)
 {
@@ -59,8 +59,9 @@ void RedactProfileFolder(WCHAR* text, int capacity)
         return;
     // Found once: the profile folder does not move while Lumo2 runs. Asked
     // in UTF-16, as it is, in its short form, and as the system's code page
-    // spells it, which is how the program's own ANSI paths carry it when
-    // the user's name has a letter outside that code page.
+    // spells it, which is how a path that came through an ANSI call (vJoy's
+    // folder from its uninstall entry) carries it when the user's name has a
+    // letter outside that code page.
     static WCHAR forms[3][MAX_PATH];
     static bool known;
     if (!known && SUCCEEDED(SHGetFolderPathW(NULL, CSIDL_PROFILE, NULL, SHGFP_TYPE_CURRENT, forms[0]))) {
@@ -78,65 +79,86 @@ void RedactProfileFolder(WCHAR* text, int capacity)
 }
 
 
-void SetLogFolder(const char* folder)
+void SetLogFolder(const WCHAR* folder)
 {
-    lstrcpynA(LogFolderOverride, folder ? folder : "", sizeof(LogFolderOverride));
+    lstrcpynW(LogFolderOverride, folder ? folder : L"", MAX_PATH);
 }
 
-bool LogFilePath(char* path, DWORD size, bool previous)
+bool ProgramDataFolder(const WCHAR* below, WCHAR* folder, DWORD size)
 {
     // The user's folder is asked for once: every event writes a line, and
-    // the start writes several.
-    static char userFolder[MAX_PATH];
-    char folder[MAX_PATH];
-    if (LogFolderOverride[0]) {
-        lstrcpynA(folder, LogFolderOverride, sizeof(folder));
-    } else {
-        char base[MAX_PATH];
-        if (!userFolder[0] && SUCCEEDED(SHGetFolderPathA(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, base)) &&
-            lstrlenA(base) + 25 < MAX_PATH)
-            wsprintfA(userFolder, "%s\\Kestrova\\Lumo2\\Logs", base);
-        if (!userFolder[0])
-            return false;
-        lstrcpyA(folder, userFolder);
-    }
-    if (DWORD(lstrlenA(folder)) + 16 >= size)
+    // the start writes several. Asked in UTF-16: a user name outside the
+    // system's code page would come back as question marks otherwise.
+    static WCHAR base[MAX_PATH];
+    if (!base[0] && FAILED(SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, base)))
+        base[0] = 0;
+    if (!base[0] || DWORD(lstrlenW(base) + 16 + lstrlenW(below)) >= size)
         return false;
-    wsprintfA(path, "%s\\%s", folder, previous ? "Lumo2.1.log" : "Lumo2.log");
+    wsprintfW(folder, L"%s\\Kestrova\\Lumo2\\%s", base, below);
     return true;
 }
 
-// Each folder of the path from the drive down; those there already refuse
-// quietly.
-static void CreateFoldersOf(const char* file)
+bool LogFilePath(WCHAR* path, DWORD size, bool previous)
 {
-    char folder[MAX_PATH];
-    lstrcpynA(folder, file, sizeof(folder));
-    for (char* at = folder + 3; *at; ++at) {
-        if (*at != '\\')
+    WCHAR folder[MAX_PATH];
+    if (LogFolderOverride[0])
+        lstrcpynW(folder, LogFolderOverride, MAX_PATH);
+    else if (!ProgramDataFolder(L"Logs", folder, MAX_PATH))
+        return false;
+    if (DWORD(lstrlenW(folder)) + 16 >= size)
+        return false;
+    wsprintfW(path, L"%s\\%s", folder, previous ? L"Lumo2.1.log" : L"Lumo2.log");
+    return true;
+}
+
+DWORD CreateFolderPath(const WCHAR* path)
+{
+    // Each folder from the drive down; those there already refuse quietly.
+    WCHAR folder[MAX_PATH];
+    lstrcpynW(folder, path, MAX_PATH);
+    for (WCHAR* at = folder + 3; *at; ++at) {
+        if (*at != L'\\')
             continue;
         *at = 0;
-        CreateDirectoryA(folder, NULL);
-        *at = '\\';
+        CreateDirectoryW(folder, NULL);
+        *at = L'\\';
+    }
+    if (CreateDirectoryW(folder, NULL))
+        return ERROR_SUCCESS;
+    DWORD error = GetLastError();
+    DWORD attributes = GetFileAttributesW(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return ERROR_SUCCESS;
+    return error == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : error;
+}
+
+// The folder of the file, made when missing.
+static void CreateFolderOf(const WCHAR* file)
+{
+    WCHAR folder[MAX_PATH];
+    lstrcpynW(folder, file, MAX_PATH);
+    if (WCHAR* slash = wcsrchr(folder, L'\\')) {
+        *slash = 0;
+        CreateFolderPath(folder);
     }
 }
 
 // Opened for each line and closed after it: another copy, the report or
 // support may read or move the file at any time, and no handle stays open.
-static HANDLE OpenLogFile(const char* path)
+static HANDLE OpenLogFile(const WCHAR* path)
 {
-    return CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+    return CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
 static void AppendToLog(const char* bytes, DWORD length)
 {
-    char path[MAX_PATH];
-    if (!LogFilePath(path, sizeof(path), false))
+    WCHAR path[MAX_PATH];
+    if (!LogFilePath(path, MAX_PATH, false))
         return;
     HANDLE file = OpenLogFile(path);
     if (file == INVALID_HANDLE_VALUE) {
-        CreateFoldersOf(path);
+        CreateFolderOf(path);
         file = OpenLogFile(path);
         if (file == INVALID_HANDLE_VALUE)
             return;
@@ -145,9 +167,9 @@ static void AppendToLog(const char* bytes, DWORD length)
     DWORD size = GetFileSize(file, &high);
     if (size != INVALID_FILE_SIZE && size > 0 && (high != 0 || size + length > LogRotateSize)) {
         CloseHandle(file);
-        char previous[MAX_PATH];
-        LogFilePath(previous, sizeof(previous), true);
-        MoveFileExA(path, previous, MOVEFILE_REPLACE_EXISTING);
+        WCHAR previous[MAX_PATH];
+        LogFilePath(previous, MAX_PATH, true);
+        MoveFileExW(path, previous, MOVEFILE_REPLACE_EXISTING);
         file = OpenLogFile(path);
         if (file == INVALID_HANDLE_VALUE)
             return;
@@ -189,4 +211,15 @@ void LogLine(const char* format, ...)
     WCHAR wide[LogTextMax + 1];
     if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, LogTextMax + 1) > 0)
         LogWideLine(wide);
+}
+
+void LogLineW(const WCHAR* format, ...)
+{
+    // wvsprintfW writes at most 1024 characters and its terminator.
+    WCHAR text[LogTextMax + 1];
+    va_list args;
+    va_start(args, format);
+    wvsprintfW(text, format, args);
+    va_end(args);
+    LogWideLine(text);
 }

@@ -16,13 +16,23 @@ const int LogTextMax = 1024;
 void LogLine(const char* format, ...);
 // The same for text already in UTF-16.
 void LogWideLine(const WCHAR* text);
+// Formats as wsprintfW does and appends it as one line: for paths, which
+// the system code page may not be able to spell.
+void LogLineW(const WCHAR* format, ...);
 
 // The log's full path, or the previous one's (Lumo2.1.log); false when the
-// folder cannot be known.
-bool LogFilePath(char* path, DWORD size, bool previous);
+// folder cannot be known or the path does not fit in size characters.
+bool LogFilePath(WCHAR* path, DWORD size, bool previous);
 // A folder for the log in place of %LOCALAPPDATA%\Kestrova\Lumo2\Logs, for
 // tests; null or "" goes back to the user's own.
-void SetLogFolder(const char* folder);
+void SetLogFolder(const WCHAR* folder);
+// %LOCALAPPDATA%\Kestrova\Lumo2\<below>, the user's own folder for what
+// Lumo2 writes: local, not synced, not a protected folder. False when it
+// cannot be known or does not fit in size characters.
+bool ProgramDataFolder(const WCHAR* below, WCHAR* folder, DWORD size);
+// Makes folder and each folder above it that is missing; ERROR_SUCCESS when
+// it is there afterwards, else why not.
+DWORD CreateFolderPath(const WCHAR* folder);
 
 // Puts %USERPROFILE% in place of folder wherever it stands in text, in any
 // case, as a whole path part (not in "C:\Users\Ann2" for "C:\Users\Ann").

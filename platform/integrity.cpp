@@ -23,3 +23,18 @@ DWORD LookUpOwnIntegrityOfSystem()
     CloseHandle(token);
     return integrity;
 }
+
+DWORD LookUpOwnSearchLevelOfSystem()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return 0;
+    DWORD level = TokenIntegrity(token);
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    if (GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+        elevation.TokenIsElevated && level < SECURITY_MANDATORY_HIGH_RID)
+        level = SECURITY_MANDATORY_HIGH_RID;
+    CloseHandle(token);
+    return level;
+}

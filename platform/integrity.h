@@ -9,3 +9,7 @@
 DWORD TokenIntegrity(HANDLE token);
 // This process's own level, or 0.
 DWORD LookUpOwnIntegrityOfSystem();
+// The level the library search goes by: this process's own, but at least
+// High while its token is elevated (an elevated token with a lowered level
+// still has an administrator's rights), or 0 when neither can be read.
+DWORD LookUpOwnSearchLevelOfSystem();

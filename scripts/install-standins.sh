@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Installs the stand-ins into the Wine prefix named by WINEPREFIX: starts the
-# joystick driver as a kernel service and forgets any simulated camera. The
-# stand-in libraries themselves are loaded from the build's bin folder.
+# joystick driver as a kernel service, puts the extension-unit stand-in into
+# the system folder and forgets any simulated camera. The other stand-in
+# libraries are loaded from the build's bin folder.
 set -euo pipefail
 BIN_DIR=${1:?usage: install-standins.sh BIN_DIR}
 : "${WINEPREFIX:?WINEPREFIX must name the prefix}"
 
+# The camera vendor's setup puts UExProc.dll into the system folder, the one
+# place an elevated Lumo2 outside Program Files takes it from; under Wine
+# every process is elevated, so the stand-in goes there too.
+cp "$BIN_DIR/UExProc.dll" "$WINEPREFIX/drive_c/windows/system32/"
 drivers="$WINEPREFIX/drive_c/windows/system32/drivers"
 cp "$BIN_DIR/ppjoy_standin.sys" "$drivers/"
 if ! wine sc query PPJoyStandin </dev/null 2>/dev/null | grep -q STATE; then

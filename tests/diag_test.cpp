@@ -1,22 +1,24 @@
 // The diagnostic log's bound and the report's redaction and command line.
 #include "app/report.h"
 #include "platform/diag_log.h"
+#include "tests/test_support.h"
+#include <sddl.h>
 #include <gtest/gtest.h>
 #include <string>
 
 namespace {
 
-LONGLONG FileSize(const std::string& path)
+LONGLONG FileSize(const std::wstring& path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
         return -1;
     return (LONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-void WriteFileOfSize(const std::string& path, LONGLONG size)
+void WriteFileOfSize(const std::wstring& path, LONGLONG size)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     std::string bytes(size_t(size), 'x');
     DWORD written;
@@ -26,10 +28,11 @@ void WriteFileOfSize(const std::string& path, LONGLONG size)
 
 TEST(DiagLogTest, PassingOneMegabyteMovesTheLogToItsOnePreviousFile)
 {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string folder = std::string(temp) + "lumo2-log-test\\Logs";
-    std::string current = folder + "\\Lumo2.log", previous = folder + "\\Lumo2.1.log";
+    // Below a folder the system's code page cannot spell.
+    WCHAR temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + L"lumo2-log-test\\\uB85C\uADF8\\Logs";
+    std::wstring current = folder + L"\\Lumo2.log", previous = folder + L"\\Lumo2.1.log";
     // Time and space before the text, CR LF after it.
     const LONGLONG line = 24 + 50 + 2, full = LogRotateSize;
     struct {
@@ -45,11 +48,12 @@ TEST(DiagLogTest, PassingOneMegabyteMovesTheLogToItsOnePreviousFile)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.before);
-        DeleteFileA(current.c_str());
-        DeleteFileA(previous.c_str());
-        RemoveDirectoryA(folder.c_str());
+        DeleteFileW(current.c_str());
+        DeleteFileW(previous.c_str());
+        RemoveDirectoryW(folder.c_str());
+        RemoveDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str());
         if (c.before >= 0) {
-            CreateDirectoryA(folder.c_str(), NULL);
+            ASSERT_EQ(DWORD(ERROR_SUCCESS), CreateFolderPath(folder.c_str()));
             WriteFileOfSize(current, c.before);
             WriteFileOfSize(previous, 10);
         }
@@ -59,7 +63,7 @@ TEST(DiagLogTest, PassingOneMegabyteMovesTheLogToItsOnePreviousFile)
         EXPECT_EQ(c.previous, FileSize(previous));
     }
     // Unwritable: nothing happens and nothing fails.
-    SetLogFolder("Q:\\no such drive\\Logs");
+    SetLogFolder(L"Q:\\no such drive\\Logs");
     LogLine("lost");
     SetLogFolder(NULL);
 }
@@ -89,21 +93,62 @@ TEST(ReportTest, ProfileFolderIsReplacedWhereverItStandsWhole)
 
 TEST(ReportTest, CommandLineNamesTheFileQuotedOrNot)
 {
+    // The whole command line, the program's own name first.
     struct {
-        const char* commandLine;
+        const WCHAR* commandLine;
         bool report;
-        const char* file;
+        const WCHAR* file;
     } cases[] = {
-        {"", false, ""},
-        {"/reports x", false, ""},
-        {"/report", true, ""},
-        {"  /REPORT  C:\\a b.txt  ", true, "C:\\a b.txt"},
-        {"/report \"C:\\a b.txt\" more", true, "C:\\a b.txt"},
+        {L"Lumo2.exe", false, L""},
+        {L"\"C:\\Program Files\\Lumo2\\Lumo2.exe\"", false, L""},
+        {L"Lumo2.exe /reports x", false, L""},
+        {L"Lumo2.exe /report", true, L""},
+        {L"Lumo2.exe  /REPORT  C:\\a b.txt  ", true, L"C:\\a b.txt"},
+        {L"\"C:\\x\\Lumo2.exe\"/report \"C:\\a b.txt\" more", true, L"C:\\a b.txt"},
+        {L"\"C:\\Program Files\\/report\\Lumo2.exe\" x", false, L""},
+        {L"Lumo2.exe /report \"C:\\\uAE40\uBBFC\uC9C0\\r.txt\"", true, L"C:\\\uAE40\uBBFC\uC9C0\\r.txt"},
     };
     for (const auto& c : cases) {
-        char file[MAX_PATH];
-        EXPECT_EQ(c.report, IsReportCommand(c.commandLine, file, sizeof(file))) << c.commandLine;
-        EXPECT_STREQ(c.file, file) << c.commandLine;
+        WCHAR file[MAX_PATH];
+        EXPECT_EQ(c.report, IsReportCommand(c.commandLine, file, MAX_PATH)) << Utf8(c.commandLine);
+        EXPECT_STREQ(c.file, file) << Utf8(c.commandLine);
+    }
+}
+
+PSID MakeSid(const char* text)
+{
+    PSID sid = NULL;
+    EXPECT_TRUE(ConvertStringSidToSidA(text, &sid)) << text;
+    return sid;
+}
+
+// Under Wine every process runs as the one user at the one desktop: the
+// other accounts are played with their SIDs.
+TEST(ReportTest, WriterIsToldByComparingAccountsNotByName)
+{
+    const char* user = "S-1-5-21-1004336348-1177238915-682003330-1001";
+    const char* technician = "S-1-5-21-1004336348-1177238915-682003330-1002";
+    struct {
+        const char* own;
+        const char* desktop;  // null: the shell's owner could not be read
+        bool shellFound;
+        ReportWriter expected;
+    } cases[] = {
+        {user, user, true, WriterDesktopUser},
+        {technician, user, true, WriterOtherAccount},
+        {technician, nullptr, true, WriterOtherAccount},
+        {"S-1-5-18", nullptr, true, WriterSystem},
+        {"S-1-5-18", nullptr, false, WriterSystem},
+        {"S-1-5-18", "S-1-5-18", true, WriterSystem},
+        {user, nullptr, false, WriterUnknown},
+        {nullptr, user, true, WriterOtherAccount},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.own ? c.own : "-") + " " + (c.desktop ? c.desktop : "-"));
+        PSID own = c.own ? MakeSid(c.own) : NULL, desktop = c.desktop ? MakeSid(c.desktop) : NULL;
+        EXPECT_EQ(c.expected, ClassifyReportWriter(own, desktop, c.shellFound));
+        LocalFree(own);
+        LocalFree(desktop);
     }
 }
 

@@ -374,7 +374,7 @@ TEST_F(TrayWindowTest, ElevatedProgramInFrontGetsTheKeysAndTheTrayShowsTheBlockU
     PlayedTarget = {4242, 1000, SECURITY_MANDATORY_HIGH_RID, "imaging.exe"};
     char log[MAX_PATH];
     GetTempPathA(MAX_PATH, log);
-    SetLogFolder(log);
+    SetLogFolder(Wide(log).c_str());
     lstrcatA(log, "Lumo2.log");
     DeleteFileA(log);
     EXPECT_EQ(Describe(space), Describe(Press())) << "the keys are still sent";
@@ -476,8 +476,8 @@ TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
     RegisterEventSource();
     char log[MAX_PATH];
     GetTempPathA(MAX_PATH, log);
-    SetLogFolder((std::string(log) + "lumo2-field-log").c_str());
-    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
+    SetLogFolder(Wide(std::string(log) + "lumo2-field-log").c_str());
+    lstrcatA(log, "lumo2-field-log\\Lumo2.log");
     DeleteFileA(log);
     CreateTray();
     for (size_t chosen = 1; chosen <= 2; ++chosen) {

@@ -502,9 +502,9 @@ TEST_F(AppTest, DisconnectedSessionAndSessionEndGiveTheDevicesBack)
     VJoyRegistered vjoy;
     StoreDword("key", ModeJoystick);
     sim->euConnectedResult = 1;
-    char log[MAX_PATH];
-    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
-    DeleteFileA(log);
+    WCHAR log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, MAX_PATH, false));
+    DeleteFileW(log);
     ASSERT_TRUE(lumo.Start());
     const DWORD pid = lumo.ProcessId();
     ASSERT_TRUE(WaitUntil([&] { return DescribeVJoyCalls(pid) == "acquire 1" && sim->euButtonReads > 0; }, 5000));
@@ -618,8 +618,8 @@ TEST_F(AppTest, PolicyModeRulesWhileSetAndTheUsersOwnChoiceComesBack)
 
     // Written as a script or Intune writes it, with no announcement and no
     // signal from Group Policy: in force within a second all the same.
-    char log[MAX_PATH];
-    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
+    WCHAR log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, MAX_PATH, false));
     size_t logged = FileText(log).size();
     auto logsSoon = [&](const char* line) {
         bool soon = WaitUntil([&] { return FileText(log).find(line, logged) != std::string::npos; }, 1000);
@@ -712,9 +712,9 @@ TEST_F(AppTest, DeviceChangeReconnectsToTheCaptureDriver)
 // Exit ends the program even while a call never returns.
 TEST_F(AppTest, AHangingCameraNeverHoldsTheTrayOrItsExit)
 {
-    char log[MAX_PATH];
-    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
-    DeleteFileA(log);
+    WCHAR log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, MAX_PATH, false));
+    DeleteFileW(log);
     ASSERT_TRUE(lumo.Start());
     EXPECT_EQ(Describe(Space), Describe(Press()));
     camera.Hang();
@@ -763,11 +763,59 @@ std::string Lower(std::string text)
     return text;
 }
 
+// Points the user's local application-data folder at one named in Hangul
+// under the profile, as a user whose name is written in Hangul has it; the
+// test bed's code page (1252) cannot spell it, so a path that went through
+// an ANSI call would lead nowhere.
+class HangulLocalAppData {
+public:
+    static constexpr const WCHAR* Below = L"\uB85C\uCEEC \uB370\uC774\uD130";
+    HangulLocalAppData()
+    {
+        RegCreateKeyExW(HKEY_CURRENT_USER, KeyPath, 0, NULL, 0, KEY_READ | KEY_WRITE, NULL, &key_, NULL);
+        DWORD size = sizeof(saved_);
+        had_ = RegQueryValueExW(key_, L"Local AppData", NULL, &type_, reinterpret_cast<BYTE*>(saved_), &size) ==
+               ERROR_SUCCESS;
+        savedSize_ = size;
+        // A profile has its folder; the shell gives none that is missing.
+        WCHAR profile[MAX_PATH] = L"";
+        SHGetFolderPathW(NULL, CSIDL_PROFILE, NULL, SHGFP_TYPE_CURRENT, profile);
+        CreateDirectoryW((std::wstring(profile) + L"\\" + Below).c_str(), NULL);
+        const std::wstring folder = std::wstring(L"%USERPROFILE%\\") + Below;
+        RegSetValueExW(key_, L"Local AppData", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                       DWORD((folder.size() + 1) * sizeof(WCHAR)));
+    }
+    ~HangulLocalAppData()
+    {
+        if (had_)
+            RegSetValueExW(key_, L"Local AppData", 0, type_, reinterpret_cast<const BYTE*>(saved_), savedSize_);
+        else
+            RegDeleteValueW(key_, L"Local AppData");
+        RegCloseKey(key_);
+    }
+    // The folder as the shell now gives it.
+    static std::wstring Folder()
+    {
+        WCHAR folder[MAX_PATH] = L"";
+        SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, folder);
+        return folder;
+    }
+
+private:
+    static constexpr const WCHAR* KeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    HKEY key_ = NULL;
+    bool had_ = false;
+    DWORD type_ = 0, savedSize_ = 0;
+    WCHAR saved_[MAX_PATH] = L"";
+};
+
 TEST_F(AppTest, LogAndReportSayWhatHappenedWithoutAnyName)
 {
-    char log[MAX_PATH];
-    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
-    DeleteFileA(log);
+    HangulLocalAppData hangul;
+    ASSERT_NE(std::wstring::npos, HangulLocalAppData::Folder().find(HangulLocalAppData::Below));
+    WCHAR log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, MAX_PATH, false));
+    DeleteFileW(log);
     StoreDword("key", ModeKodak);
     // The program in front is this test, under a title no log may hold.
     const char title[] = "Patient Quentin Example 4711";
@@ -789,19 +837,24 @@ TEST_F(AppTest, LogAndReportSayWhatHappenedWithoutAnyName)
         EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
     EXPECT_EQ(std::string::npos, text.find(title));
 
-    // While this copy runs: it is left alone and the report has it all.
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string report = std::string(temp) + "Lumo2 report.txt";
-    DeleteFileA(report.c_str());
-    EXPECT_EQ(0u, LumoProcess::RunSecondCopy(30000, "/report \"" + report + "\""));
+    // While this copy runs: it is left alone and the report has it all,
+    // written to a file named in Hangul.
+    WCHAR temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring report = std::wstring(temp) + L"\uBCF4\uACE0\uC11C report.txt";
+    DeleteFileW(report.c_str());
+    EXPECT_EQ(0u, LumoProcess::RunSecondCopy(30000, L"/report \"" + report + L"\""));
     EXPECT_TRUE(lumo.Running());
     EXPECT_EQ(1u, LumoTrayWindows().size());
     text = FileText(report);
-    for (const char* part : {"[Program]", "Signature: signed by \"Kestrova (test)\"", "[Settings as stored]",
-                             "key = 5", "[Policies as read]", "Mode: Kodak(F5), the user's choice", "[Camera]",
-                             "UExProc.dll: ", "[Joystick]", "PPJoy device: ", "[Integrity levels]",
-                             "Program in front: app_tests.exe", "press: mode Kodak(F5)", "%USERPROFILE%\\"})
+    const std::string logLine = "[Log %USERPROFILE%\\" + Utf8(HangulLocalAppData::Below) + "\\Kestrova\\Lumo2\\Logs\\Lumo2.log";
+    for (const std::string& part :
+         {std::string("Written by: the signed-in desktop user, session 1\r\n"), std::string("[Program]"),
+          std::string("Signature: signed by \"Kestrova (test)\""), std::string("[Settings as stored]"),
+          std::string("key = 5"), std::string("[Policies as read]"),
+          std::string("Mode: Kodak(F5), the user's choice"), std::string("[Camera]"), std::string("UExProc.dll: "),
+          std::string("[Joystick]"), std::string("PPJoy device: "), std::string("[Integrity levels]"),
+          std::string("Program in front: app_tests.exe"), logLine, std::string("press: mode Kodak(F5)")})
         EXPECT_NE(std::string::npos, text.find(part)) << part << " in\n" << text;
     EXPECT_EQ(std::string::npos, text.find(title));
     char user[256], computer[256], profile[MAX_PATH];
@@ -814,11 +867,115 @@ TEST_F(AppTest, LogAndReportSayWhatHappenedWithoutAnyName)
                              static_cast<const char*>(profile)})
         EXPECT_EQ(std::string::npos, Lower(text).find(Lower(name))) << name;
     DestroyWindow(front);
-    DeleteFileA(report.c_str());
+    DeleteFileW(report.c_str());
+    DeleteFileW(log);
 
     camera.Add(1);
     AnnounceDeviceChange();
     EXPECT_EQ(Describe(F5), Describe(Press())) << "the running copy still works";
+}
+
+// The top-level windows of Explorer processes other than the desktop's.
+std::vector<HWND> ExplorerWindows()
+{
+    std::vector<HWND> windows;
+    EnumWindows(
+        [](HWND window, LPARAM found) -> BOOL WINAPI {
+            char className[64] = "";
+            GetClassNameA(window, className, sizeof(className));
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+            char image[MAX_PATH] = "";
+            DWORD size = MAX_PATH;
+            if (process) {
+                QueryFullProcessImageNameA(process, 0, image, &size);
+                CloseHandle(process);
+            }
+            const char* name = strrchr(image, '\\');
+            if (IsWindowVisible(window) && name && lstrcmpiA(name + 1, "explorer.exe") == 0 &&
+                window != GetDesktopWindow() && window != GetShellWindow() && strcmp(className, "Shell_TrayWnd") != 0)
+                reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+std::vector<std::wstring> ReportsIn(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\Lumo2-report-*.txt").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// "Diagnostics..." in a profile whose folders are named in Hangul: the report
+// lands beside the log and is shown in its folder; where it cannot be
+// written, a message says so and the log has it.
+TEST_F(AppTest, DiagnosticsWritesTheReportBesideTheLogOrSaysWhyNot)
+{
+    HangulLocalAppData hangul;
+    const std::wstring lumoData = HangulLocalAppData::Folder() + L"\\Kestrova\\Lumo2";
+    const std::wstring reports = lumoData + L"\\Reports", log = lumoData + L"\\Logs\\Lumo2.log";
+    for (const std::wstring& name : ReportsIn(reports))
+        DeleteFileW((reports + L"\\" + name).c_str());
+    RemoveDirectoryW(reports.c_str());
+    DeleteFileW(reports.c_str());
+    ASSERT_TRUE(lumo.Start());
+    const std::vector<HWND> explorersBefore = ExplorerWindows();
+
+    lumo.Command(IDM_DIAGNOSTICS);
+    std::vector<std::wstring> written = ReportsIn(reports);
+    ASSERT_EQ(1u, written.size()) << "the Reports folder was made and holds the report";
+    const std::string text = FileText(reports + L"\\" + written[0]);
+    for (const char* part : {"by the running copy", "Written by: the signed-in desktop user", "Running copy: mode Space",
+                             "start: Lumo2 1."})
+        EXPECT_NE(std::string::npos, text.find(part)) << part << " in\n" << text;
+    std::vector<HWND> shown;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            shown.clear();
+            for (HWND window : ExplorerWindows())
+                if (std::find(explorersBefore.begin(), explorersBefore.end(), window) == explorersBefore.end())
+                    shown.push_back(window);
+            return !shown.empty();
+        },
+        10000))
+        << "the folder was shown";
+    for (HWND window : shown)
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    DeleteFileW((reports + L"\\" + written[0]).c_str());
+    RemoveDirectoryW(reports.c_str());
+
+    // A file where the folder should be: nothing can be written there.
+    HANDLE blocker = CreateFileW(reports.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, blocker);
+    CloseHandle(blocker);
+    const size_t logged = FileText(log).size();
+    PostMessageA(lumo.Tray(), WM_COMMAND, IDM_DIAGNOSTICS, 0);
+    HWND box = NULL;
+    EXPECT_TRUE(WaitUntil([&] { return (box = FindProcessWindow(lumo.ProcessId(), "#32770")) != NULL; }, 10000))
+        << "a message says the report was not written";
+    if (box) {
+        EXPECT_EQ("Lumo2", WindowText(box));
+        WCHAR said[1024] = L"";
+        GetDlgItemTextW(box, 0xFFFF, said, 1024);
+        EXPECT_NE(std::wstring::npos, std::wstring(said).find(reports)) << Utf8(said);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, 5000));
+    }
+    const std::string lines = FileText(log).substr(logged);
+    EXPECT_NE(std::string::npos, lines.find("report: not written to %USERPROFILE%\\")) << lines;
+    EXPECT_TRUE(ReportsIn(reports).empty());
+    DeleteFileW(reports.c_str());
+    EXPECT_EQ(Describe(Space), Describe(Press())) << "the running copy still works";
 }
 
 }  // namespace

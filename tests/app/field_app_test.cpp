@@ -277,9 +277,9 @@ TEST_F(FieldAppTest, ABalloonWarnsOnlyWhenTheProgramInFrontCannotReceiveTheKeys)
         EXPECT_TRUE(camera.WaitForNextButtonRead());
         return Describe(seen);
     };
-    char log[MAX_PATH];
-    ASSERT_TRUE(LogFilePath(log, sizeof(log), false));
-    DeleteFileA(log);  // no handle stays open on it
+    WCHAR log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, MAX_PATH, false));
+    DeleteFileW(log);  // no handle stays open on it
     auto count = [&](const std::string& what) {
         const std::string text = FileText(log);
         size_t n = 0;

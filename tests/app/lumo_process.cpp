@@ -75,12 +75,17 @@ bool LumoProcess::Start()
 
 DWORD LumoProcess::RunSecondCopy(DWORD timeoutMs, const std::string& arguments)
 {
-    std::string exe = BinFolder() + "\\Lumo2.exe";
-    std::string commandLine = "\"" + exe + "\" " + arguments;
-    STARTUPINFOA startup = {};
+    return RunSecondCopy(timeoutMs, Wide(arguments));
+}
+
+DWORD LumoProcess::RunSecondCopy(DWORD timeoutMs, const std::wstring& arguments)
+{
+    std::wstring exe = Wide(BinFolder()) + L"\\Lumo2.exe";
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info;
-    if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+    if (!CreateProcessW(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
         return DWORD(-1);
     DWORD code = DWORD(-1);
     if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0)

@@ -12,6 +12,8 @@ public:
     // Starts another copy, with arguments when given, and waits for it to
     // end; its exit code, or -1.
     static DWORD RunSecondCopy(DWORD timeoutMs, const std::string& arguments = "");
+    // The same with arguments in any script.
+    static DWORD RunSecondCopy(DWORD timeoutMs, const std::wstring& arguments);
 
     HWND Tray() const { return tray_; }
     HWND Settings() const;

@@ -8,6 +8,7 @@
 #include "tests/sim_camera.h"
 #include "tests/test_support.h"
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,18 @@ std::string ModulePath(HMODULE module)
     char path[MAX_PATH] = {0};
     GetModuleFileNameA(module, path, MAX_PATH);
     return path;
+}
+
+bool SamePathA(const std::string& a, const std::string& b)
+{
+    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
+std::string SystemFolder()
+{
+    char folder[MAX_PATH] = {0};
+    GetSystemDirectoryA(folder, MAX_PATH);
+    return folder;
 }
 
 // The stack pointer around one command: any difference means the call left
@@ -78,7 +91,7 @@ TEST_F(UExProcBindingTest, EveryBuildDrivesTheExtensionUnitRouteForThousandsOfPo
     const int Polls = 5000;
     for (const LibraryBuild& build : WorkingBuilds) {
         SCOPED_TRACE(build.convention);
-        ASSERT_TRUE(BindExtensionUnitLibrary(LibraryPath(build.folder).c_str()));
+        ASSERT_TRUE(BindExtensionUnitLibrary(Wide(LibraryPath(build.folder)).c_str()));
         EXPECT_EQ(LibraryPath(build.folder), ModulePath(ExtensionUnitLibrary()));
 
         sim->euConnectedResult = 1;
@@ -131,7 +144,7 @@ TEST_F(UExProcBindingTest, EveryBuildIsReleasedOnAConnectWithoutTheCamera)
 {
     for (const LibraryBuild& build : WorkingBuilds) {
         SCOPED_TRACE(build.convention);
-        ASSERT_TRUE(BindExtensionUnitLibrary(LibraryPath(build.folder).c_str()));
+        ASSERT_TRUE(BindExtensionUnitLibrary(Wide(LibraryPath(build.folder)).c_str()));
         sim->euConnectedResult = 0;
         LONG releases = sim->euReleaseCalls;
         ConnectCamera();
@@ -153,7 +166,7 @@ TEST_F(UExProcBindingTest, MissingLibraryOrFunctionBindsNothingAndCallsNothing)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_FALSE(BindExtensionUnitLibrary(c.path.c_str()));
+        EXPECT_FALSE(BindExtensionUnitLibrary(Wide(c.path).c_str()));
         EXPECT_EQ(nullptr, ExtensionUnitLibrary());
         if (c.path.find("uexproc_no_release") != std::string::npos) {
             EXPECT_EQ(nullptr, GetModuleHandleA(c.path.c_str())) << "an incomplete library is let go";
@@ -170,65 +183,177 @@ TEST_F(UExProcBindingTest, MissingLibraryOrFunctionBindsNothingAndCallsNothing)
     }
 }
 
-TEST_F(UExProcBindingTest, TheProgramsOwnFolderComesBeforeTheCurrentOne)
-{
-    // Another build sits in the current folder, which the usual search path
-    // includes; the one beside the executable must win.
-    ASSERT_TRUE(SetCurrentDirectoryA((BinFolder() + "\\uexproc_stdcall_plain").c_str()));
-    ASSERT_TRUE(BindExtensionUnitLibrary());
-    EXPECT_EQ(LibraryPath(""), ModulePath(ExtensionUnitLibrary()));
-    UnbindExtensionUnitLibrary();
+DWORD PlayedIntegrity;
 
-    // The first connect binds it, once.
-    sim->euConnectedResult = 1;
-    ConnectCamera();
-    EXPECT_EQ(1, ExtensionUnitActive);
-    HMODULE bound = ExtensionUnitLibrary();
-    EXPECT_EQ(LibraryPath(""), ModulePath(bound));
-    ConnectCamera();
-    EXPECT_EQ(bound, ExtensionUnitLibrary());
+// Wine runs every process elevated; the ordinary level is played. This test
+// runs from the build's bin folder, which is not under Program Files, and
+// the test bed puts a stand-in into the system folder, as the vendor's
+// setup would.
+TEST_F(UExProcBindingTest, TheOwnFolderComesFirstOnlyWhereElevationMayTrustIt)
+{
+    const std::string systemCopy = SystemFolder() + "\\UExProc.dll";
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(systemCopy.c_str())) << "the test bed's stand-in";
+    // Another build sits in the current folder, which the usual search path
+    // includes; it must never win.
+    ASSERT_TRUE(SetCurrentDirectoryA((BinFolder() + "\\uexproc_stdcall_plain").c_str()));
+    ExtensionUnitSearchIntegrity = [] { return PlayedIntegrity; };
+    const struct {
+        DWORD level;
+        std::string bound;
+    } cases[] = {
+        {SECURITY_MANDATORY_MEDIUM_RID, LibraryPath("")},
+        {SECURITY_MANDATORY_HIGH_RID, systemCopy},
+        {SECURITY_MANDATORY_SYSTEM_RID, systemCopy},
+        {0, systemCopy},  // a level that cannot be read counts as elevated
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.level);
+        PlayedIntegrity = c.level;
+        ASSERT_TRUE(BindExtensionUnitLibrary());
+        EXPECT_TRUE(SamePathA(c.bound, ModulePath(ExtensionUnitLibrary())));
+        UnbindExtensionUnitLibrary();
+
+        // The first connect binds it, once.
+        sim->euConnectedResult = 1;
+        ConnectCamera();
+        EXPECT_EQ(1, ExtensionUnitActive);
+        HMODULE bound = ExtensionUnitLibrary();
+        EXPECT_TRUE(SamePathA(c.bound, ModulePath(bound)));
+        ConnectCamera();
+        EXPECT_EQ(bound, ExtensionUnitLibrary());
+        ReleaseCamera();
+        UnbindExtensionUnitLibrary();
+    }
+    ExtensionUnitSearchIntegrity = LookUpOwnSearchLevelOfSystem;
 }
 
-bool RecordFolder(const char* folder, size_t length, void* context)
+TEST(DllSearchTest, OnlyProgramFilesIsTrustedWhileElevated)
 {
-    static_cast<std::vector<std::string>*>(context)->push_back(std::string(folder, length));
+    WCHAR programFiles[MAX_PATH], common[MAX_PATH], shortCommon[MAX_PATH] = L"";
+    ASSERT_EQ(S_OK, SHGetFolderPathW(NULL, CSIDL_PROGRAM_FILES, NULL, SHGFP_TYPE_CURRENT, programFiles));
+    ASSERT_EQ(S_OK, SHGetFolderPathW(NULL, CSIDL_PROGRAM_FILES_COMMON, NULL, SHGFP_TYPE_CURRENT, common));
+    GetShortPathNameW(common, shortCommon, MAX_PATH);
+    const std::wstring pf = programFiles;
+    std::wstring upper = pf + L"\\LUMO2";
+    CharUpperW(&upper[0]);
+    const struct {
+        std::wstring folder;
+        bool trusted;  // when elevated; every folder is trusted below High
+    } cases[] = {
+        {pf + L"\\Lumo2", true},
+        {pf + L"\\\uD074\uB9AC\uB2C9\\Lumo2", true},
+        {upper, true},
+        {pf, true},
+        {common, true},
+        {shortCommon, true},
+        {pf + L" Tools\\Lumo2", false},
+        {pf + L"Lumo2", false},
+        {L"C:\\Tools\\Lumo2", false},
+        {L"C:\\users\\\uAE40\uBBFC\uC9C0\\Downloads", false},
+        {L"\\\\server\\share\\Program Files\\Lumo2", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf8(c.folder));
+        EXPECT_TRUE(MayLoadFromExeFolder(SECURITY_MANDATORY_MEDIUM_RID, c.folder.c_str()));
+        for (DWORD level : {DWORD(SECURITY_MANDATORY_HIGH_RID), DWORD(SECURITY_MANDATORY_SYSTEM_RID), DWORD(0)})
+            EXPECT_EQ(c.trusted, MayLoadFromExeFolder(level, c.folder.c_str())) << std::hex << level;
+    }
+}
+
+bool RecordFolder(const WCHAR* folder, size_t length, void* context)
+{
+    static_cast<std::vector<std::string>*>(context)->push_back(Utf8(std::wstring(folder, length)));
     return false;
 }
-
-DWORD PlayedIntegrity;
 
 // Wine runs every process elevated and has no network drive: both are played.
 TEST_F(UExProcBindingTest, PathIsSearchedOnlyBelowTheHighLevelAndNeverOnTheNetwork)
 {
-    char system[MAX_PATH], saved[32768] = {0};
-    GetSystemDirectoryA(system, MAX_PATH);
-    GetEnvironmentVariableA("PATH", saved, sizeof(saved));
-    SetEnvironmentVariableA("PATH", "C:\\Tools;\\\\server\\share;N:\\mapped;bin;\"D:\\Quoted\";;c:/forward");
-    ExtensionUnitDriveType = [](const char* root) -> UINT WINAPI { return root[0] == 'N' ? DRIVE_REMOTE : DRIVE_FIXED; };
+    WCHAR saved[32768] = {0};
+    GetEnvironmentVariableW(L"PATH", saved, 32768);
+    SetEnvironmentVariableW(L"PATH",
+                            L"C:\\Tools;\\\\server\\share;N:\\mapped;bin;\"D:\\Quoted\";;c:/forward;E:\\\uB3C4\uAD6C");
+    ExtensionUnitDriveType = [](const WCHAR* root) -> UINT WINAPI { return root[0] == 'N' ? DRIVE_REMOTE : DRIVE_FIXED; };
     ExtensionUnitSearchIntegrity = [] { return PlayedIntegrity; };
-    // 0: a level that cannot be read searches as an elevated one.
+    // 0: a level that cannot be read searches as an elevated one. This
+    // program's folder is not under Program Files: only the ordinary level
+    // looks there.
     for (DWORD integrity : {DWORD(SECURITY_MANDATORY_MEDIUM_RID), DWORD(SECURITY_MANDATORY_HIGH_RID),
                             DWORD(SECURITY_MANDATORY_SYSTEM_RID),
                             DWORD(0)}) {
         PlayedIntegrity = integrity;
-        std::vector<std::string> expected = {BinFolder(), system}, walked;
-        if (integrity != 0 && integrity < SECURITY_MANDATORY_HIGH_RID)
-            expected.insert(expected.end(), {"C:\\Tools", "D:\\Quoted", "c:/forward"});
+        std::vector<std::string> expected = {SystemFolder()}, walked;
+        if (integrity != 0 && integrity < SECURITY_MANDATORY_HIGH_RID) {
+            expected.insert(expected.begin(), BinFolder());
+            expected.insert(expected.end(), {"C:\\Tools", "D:\\Quoted", "c:/forward", Utf8(L"E:\\\uB3C4\uAD6C")});
+        }
         EXPECT_FALSE(WalkExtensionUnitFolders(RecordFolder, &walked));
         EXPECT_EQ(expected, walked) << std::hex << integrity;
     }
-    SetEnvironmentVariableA("PATH", saved);
+    SetEnvironmentVariableW(L"PATH", saved);
 
     // The same walk says where the library is, without loading it.
+    PlayedIntegrity = SECURITY_MANDATORY_MEDIUM_RID;
     LONG loads = sim->euLibraryLoads;
-    char path[MAX_PATH];
-    ASSERT_TRUE(LocateExtensionUnitLibrary(path, sizeof(path)));
-    EXPECT_EQ(LibraryPath(""), path);
+    WCHAR path[MAX_PATH];
+    ASSERT_TRUE(LocateExtensionUnitLibrary(path, MAX_PATH));
+    EXPECT_EQ(Wide(LibraryPath("")), path);
     EXPECT_EQ(loads, sim->euLibraryLoads);
     EXPECT_FALSE(LocateExtensionUnitLibrary(path, DWORD(LibraryPath("").size()))) << "one character short";
+    ExtensionUnitSearchIntegrity = LookUpOwnSearchLevelOfSystem;
+    ExtensionUnitDriveType = GetDriveTypeW;
+}
+
+// The stand-in loads the probe by its bare name on each connect, as a vendor
+// library loads its helpers.
+TEST_F(UExProcBindingTest, LibrariesTheBoundLibraryLoadsByNameComeFromItsFolder)
+{
+    ASSERT_TRUE(TakeCurrentFolderOutOfDllSearch(true));
+    WCHAR temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"lumo2-\uC7A5\uBE44";
+    const std::wstring library = folder + L"\\UExProc.dll", probe = folder + L"\\lumo2_dir_probe.dll";
+    CreateDirectoryW(folder.c_str(), NULL);
+    ASSERT_TRUE(CopyFileW(Wide(LibraryPath("uexproc_stdcall_plain")).c_str(), library.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(Wide(LibraryPath("")).c_str(), probe.c_str(), FALSE));
+    lstrcpyA(sim->probeName, "lumo2_dir_probe.dll");
+    sim->euConnectedResult = 1;
+    struct {
+        std::wstring bound;
+        bool probeFound;
+    } cases[] = {{library, true}, {Wide(LibraryPath("")), false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf8(c.bound));
+        ASSERT_TRUE(BindExtensionUnitLibrary(c.bound.c_str()));
+        LONG tried = sim->probeLoadsTried, found = sim->probeLoadsFound;
+        ConnectCamera();
+        EXPECT_EQ(tried + 1, sim->probeLoadsTried);
+        EXPECT_EQ(found + (c.probeFound ? 1 : 0), sim->probeLoadsFound);
+        ReleaseCamera();
+        UnbindExtensionUnitLibrary();
+    }
+    sim->probeName[0] = 0;
+    DeleteFileW(library.c_str());
+    DeleteFileW(probe.c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 std::vector<std::string> DllFolders;
+std::vector<DWORD> DefaultFolderFlags;
+
+TEST(DllSearchTest, AnUntrustedOwnFolderIsLeftOutOfTheSearchToo)
+{
+    FindSetDefaultDllDirectories = [] {
+        return SetDefaultDllDirectoriesFn([](DWORD flags) -> BOOL WINAPI {
+            return DefaultFolderFlags.push_back(flags), TRUE;
+        });
+    };
+    EXPECT_TRUE(TakeCurrentFolderOutOfDllSearch(true));
+    EXPECT_TRUE(TakeCurrentFolderOutOfDllSearch(false));
+    EXPECT_EQ(std::vector<DWORD>({LOAD_LIBRARY_SEARCH_DEFAULT_DIRS,
+                                  LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS}),
+              DefaultFolderFlags);
+}
 
 // Windows 7 without KB2533623, played: Wine ignores the empty folder. The
 // real start-up is checked from outside by the portable tests.
@@ -236,7 +361,7 @@ TEST(DllSearchTest, WithoutDefaultDirectoriesAnEmptyDllFolderLeavesTheCurrentOne
 {
     FindSetDefaultDllDirectories = [] { return SetDefaultDllDirectoriesFn(NULL); };
     SetDllDirectoryOfSystem = [](const char* folder) -> BOOL WINAPI { return DllFolders.push_back(folder), TRUE; };
-    EXPECT_TRUE(TakeCurrentFolderOutOfDllSearch());
+    EXPECT_TRUE(TakeCurrentFolderOutOfDllSearch(true));
     EXPECT_EQ(std::vector<std::string>{""}, DllFolders);
 }
 
