@@ -2,6 +2,7 @@
 // of the dental imaging program in front, from the notification area.
 #include "app/diag_events.h"
 #include "app/report.h"
+#include "app/restart.h"
 #include "app/shell.h"
 #include "app/takeover.h"
 #include "app/tray_window.h"
@@ -21,6 +22,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     char reportFile[MAX_PATH];
     if (IsReportCommand(commandLine, reportFile, sizeof(reportFile)))
         return RunReportCommand(reportFile);
+    // Also before the mutex: the relaunch copy is no Lumo2 of its own.
+    static StartSwitch start;
+    ReadStartSwitch(GetCommandLineW(), &start);
+    if (start.kind == Relaunch)
+        return RunRelauncher(start.oldProcessId, start.exePath);
+    if (start.kind == BadRelaunch)
+        return RelaunchBadArguments;
     LoadStringA(instance, IDS_TRAY_CLASS, TrayClassName, sizeof(TrayClassName));
     RegisterWindowClasses(instance);
     // The running copy owns the mutex until it ends, so a copy taking over
@@ -33,7 +41,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         if (!tookOver)
             return 0;
     }
-    RegisterForRestartAfterUpgrade();
+    RegisterForRestartAfterCrash();
     ReportProgramEvent(EventStarted);
     // Held for the whole run. A connect that finds no camera through the
     // vendor library gives its own initialisation back and takes it again;
@@ -46,6 +54,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
             CoUninitialize();
         return 0;
     }
+    if (start.kind == RestartedAfterCrash)
+        LogLine("start: restarted by Windows after a crash");
     // The window comes first, so that a device change during the connect
     // reaches it and a copy taking over or the installer finds it; the icon
     // comes after, with the camera's state known: the shell gets one icon,
@@ -53,6 +63,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     // the shorter for it.
     ConnectCameraAndLog();
     ShowTrayIconAfterConnect();
+    RemoveLeftoverRelaunchCopiesLater();
     int exitCode = RunMessageLoop();
     ReleaseDevices();
     if (comHeld)

@@ -22,10 +22,6 @@ void OpenSettingsWindow();
 int RunMessageLoop();
 // At the end of the run: vJoy's device and the camera are given back.
 void ReleaseDevices();
-// Asks Windows to start Lumo2 again after the Restart Manager has closed it
-// for an upgrade (not after a crash, a hang or a reboot: start at logon
-// covers that). Nothing where the system has no Restart Manager.
-void RegisterForRestartAfterUpgrade();
 
 // Whether the outcome of creating the mutex "Lumo2" means another copy runs.
 // A copy started as administrator holds a mutex that an ordinary start may

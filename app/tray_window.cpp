@@ -6,6 +6,7 @@
 #include "app/diag_events.h"
 #include "app/elevation.h"
 #include "app/report.h"
+#include "app/restart.h"
 #include "app/mode_change.h"
 #include "app/policy_watch.h"
 #include "app/shell.h"
@@ -250,6 +251,7 @@ static bool OnTrayCommand(HWND window, WORD command)
 static void EndForSession(HWND window, LPARAM how)
 {
     ExitReason = (how & ENDSESSION_CLOSEAPP) ? "closed by Windows for an update" : "the Windows session ended";
+    ArrangeStartAfterInstall(how);
     ReleaseDevices();
     LogExit(0);
     CloseEventSource();
