@@ -3,6 +3,7 @@
 #include "app/camera_thread.h"
 #include "app/diag_events.h"
 #include "app/report.h"
+#include "app/restart.h"
 #include "app/shell.h"
 #include "app/takeover.h"
 #include "app/tray_window.h"
@@ -26,6 +27,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     WCHAR reportFile[MAX_PATH];
     if (IsReportCommand(GetCommandLineW(), reportFile, MAX_PATH))
         return RunReportCommand(reportFile);
+    // Also before the mutex: the relaunch copy is no Lumo2 of its own.
+    static StartSwitch start;
+    ReadStartSwitch(GetCommandLineW(), &start);
+    if (start.kind == Relaunch)
+        return RunRelauncher(start.oldProcessId, start.exePath);
+    if (start.kind == BadRelaunch)
+        return RelaunchBadArguments;
     LoadStringA(instance, IDS_TRAY_CLASS, TrayClassName, sizeof(TrayClassName));
     RegisterWindowClasses(instance);
     // The running copy owns the mutex until it ends, so a copy taking over
@@ -38,7 +46,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         if (!tookOver)
             return 0;
     }
-    RegisterForRestartAfterUpgrade();
+    RegisterForRestartAfterCrash();
     ReportProgramEvent(EventStarted);
     // The window comes first, so that a device change during the connect
     // reaches it and a copy taking over or the installer finds it; the
@@ -47,6 +55,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // at once by the coloured one.
     if (!InitializeShell(instance))
         return 0;
+    if (start.kind == RestartedAfterCrash)
+        LogLine("start: restarted by Windows after a crash");
+    RemoveLeftoverRelaunchCopiesLater();
     int exitCode = RunMessageLoop();
     if (!StopCameraThread(ExitWaitMs))
         EndWithoutCamera(exitCode);

@@ -135,15 +135,3 @@ void EndWithoutCamera(int exitCode)
     // may wait on the very call that hangs.
     TerminateProcess(GetCurrentProcess(), UINT(exitCode));
 }
-
-typedef HRESULT(WINAPI* RegisterApplicationRestartFn)(const WCHAR* commandLine, DWORD flags);
-
-void RegisterForRestartAfterUpgrade()
-{
-    // Bound by name: the headers' Windows 7 target still declares it, but a
-    // direct import would tie Lumo2.exe to it for no gain.
-    FARPROC fn = GetProcAddress(GetModuleHandleA("kernel32.dll"), "RegisterApplicationRestart");
-    if (fn)
-        reinterpret_cast<RegisterApplicationRestartFn>(reinterpret_cast<void*>(fn))(
-            NULL, RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
-}

@@ -43,6 +43,11 @@ bool RunsForThisAccountOfSystem(HANDLE process)
     return ownSid && otherSid && EqualSid(ownSid, otherSid);
 }
 
+bool IsElevatedLevel(DWORD integrity)
+{
+    return integrity >= SECURITY_MANDATORY_HIGH_RID && integrity != IntegrityDenied;
+}
+
 bool RunsHigherThan(DWORD ownIntegrity, DWORD runningIntegrity)
 {
     // A copy whose level cannot be read runs higher than this one, or has
@@ -61,12 +66,24 @@ static bool Refuse(HANDLE process, const char* text)
 
 bool TakeOverRunningCopy(HANDLE mutex, DWORD timeoutMs)
 {
+    DWORD own = LookUpOwnIntegrity();
+    bool elevated = IsElevatedLevel(own);
+    // Refused to an administrator: the copy runs for another account, which
+    // this one is not to end and its user cannot end either.
+    if (!mutex && elevated)
+        return Refuse(NULL, OtherAccountText);
     HWND tray = FindWindowA(TrayClassName, NULL);
     DWORD processId = 0;
-    if (!tray || !GetWindowThreadProcessId(tray, &processId) ||
-        !RunsHigherThan(LookUpOwnIntegrity(), LookUpWindowIntegrity(tray)))
+    if (!tray || !GetWindowThreadProcessId(tray, &processId))
+        return false;
+    DWORD running = LookUpWindowIntegrity(tray);
+    if (running == IntegrityDenied && elevated)
+        return Refuse(NULL, OtherAccountText);
+    if (!RunsHigherThan(own, running))
         return false;
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process && elevated && GetLastError() == ERROR_ACCESS_DENIED)
+        return Refuse(NULL, OtherAccountText);
     if (!process || !mutex)
         return Refuse(process, TakeOverFailedText);
     // Someone elevated with another administrator's password would end the

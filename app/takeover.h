@@ -30,6 +30,11 @@ typedef bool (*SameAccountFn)(HANDLE process);
 extern SameAccountFn RunsForThisAccount;
 bool RunsForThisAccountOfSystem(HANDLE process);
 
+// Whether a level is an administrator's (high or system). Such a start may
+// open the mutex and look at the process of any copy of its own account, so
+// a refusal means the copy runs for another account.
+bool IsElevatedLevel(DWORD integrity);
+
 // Whether a start at ownIntegrity takes over from a copy at runningIntegrity
 // (a mandatory level, IntegrityDenied, or 0 when it could not be found out).
 bool RunsHigherThan(DWORD ownIntegrity, DWORD runningIntegrity);
@@ -40,5 +45,7 @@ bool RunsHigherThan(DWORD ownIntegrity, DWORD runningIntegrity);
 // to timeoutMs for its process to go. True when this copy may start: it
 // then owns the mutex, which of several copies taking over at once only one
 // gets. False at the same or a lower level, having asked nothing, and after
-// telling the user why when the takeover fails.
+// telling the user why when the takeover fails. An elevated start that may
+// not open the mutex (a null mutex) or look at the running copy's process
+// tells the user that Lumo2 runs for another account, never to end a copy.
 bool TakeOverRunningCopy(HANDLE mutex, DWORD timeoutMs);

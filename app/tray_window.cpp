@@ -6,6 +6,7 @@
 #include "app/camera_thread.h"
 #include "app/diag_events.h"
 #include "app/elevation.h"
+#include "app/restart.h"
 #include "app/mode_change.h"
 #include "app/policy_watch.h"
 #include "app/report.h"
@@ -300,6 +301,7 @@ static bool OnTrayCommand(HWND window, WORD command)
 static void EndForSession(HWND window, LPARAM how)
 {
     ExitReason = (how & ENDSESSION_CLOSEAPP) ? "closed by Windows for an update" : "the Windows session ended";
+    ArrangeStartAfterInstall(how);
     bool stopped = StopCameraThread(CameraNotResponding ? 0 : SessionEndWaitMs);
     if (!stopped)
         EndWithoutCamera(0);

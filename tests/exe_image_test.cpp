@@ -175,6 +175,7 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
         {"GetDpiForMonitor", "a direct call instead of the one bound by name (shcore.dll is Windows 8.1 and later)"},
         {"SetDefaultDllDirectories", "a direct call instead of the one bound by name (Windows 7 without KB2533623 lacks it)"},
         {"RegisterApplicationRestart", "a direct call instead of the one bound by name"},
+        {"UnregisterApplicationRestart", "a direct call instead of the one bound by name"},
     };
     for (const auto& a : absent)
         EXPECT_FALSE(Imports(imports, a.function))

@@ -6,6 +6,7 @@
 #include "app/elevation.h"
 #include "settings/policy.h"
 #include "app/shell.h"
+#include "app/restart.h"
 #include "app/takeover.h"
 #include "app/tray_window.h"
 #include "res/resource.h"
@@ -20,6 +21,7 @@
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 #include <algorithm>
 #include <thread>
 #include <string>
@@ -454,6 +456,17 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     EXPECT_EQ(std::vector<std::string>{OtherAccountText}, ShownMessages);
     RunsForThisAccount = RunsForThisAccountOfSystem;
     ShownMessages.clear();
+    // A mutex refused to an ordinary start is an elevated copy's, which it
+    // leaves alone without a word; refused to an elevated start, it is
+    // another account's.
+    PlayedOwnIntegrity = SECURITY_MANDATORY_MEDIUM_RID;
+    EXPECT_FALSE(TakeOverRunningCopy(NULL, TakeOverWaitMs));
+    EXPECT_TRUE(ShownMessages.empty());
+    PlayedOwnIntegrity = SECURITY_MANDATORY_HIGH_RID;
+    EXPECT_FALSE(TakeOverRunningCopy(NULL, TakeOverWaitMs));
+    EXPECT_EQ(std::vector<std::string>{OtherAccountText}, ShownMessages);
+    ShownMessages.clear();
+    PlayedOwnIntegrity = running + 0x1000;
 
     camera.LatchPress();
     EXPECT_EQ(Describe({Down('A'), Up('A')}), Describe(hook.WaitFor(2, 5000))) << "the running copy goes on";
@@ -552,6 +565,141 @@ TEST_F(AppTest, DisconnectedSessionAndSessionEndGiveTheDevicesBack)
     EXPECT_EQ(text.find("exit "), text.rfind("exit ")) << "once:\n" << text;
 }
 
+std::string Lower(std::string text)
+{
+    CharLowerBuffA(&text[0], DWORD(text.size()));
+    return text;
+}
+
+// The process of that name, opened to be waited on; null when none runs.
+HANDLE OpenProcessNamed(const std::string& name)
+{
+    HANDLE found = NULL;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
+        if (lstrcmpiA(entry.szExeFile, name.c_str()) == 0)
+            found = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return found;
+}
+
+std::string ImagePathOfWindow(HWND window)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    char path[MAX_PATH] = "";
+    DWORD size = MAX_PATH;
+    if (process) {
+        QueryFullProcessImageNameA(process, 0, path, &size);
+        CloseHandle(process);
+    }
+    return path;
+}
+
+// Windows Installer closing Lumo2 for an upgrade, as Intune or Configuration
+// Manager run it: the installer's mutex is made here for real, and the end
+// of the session sent as the Restart Manager sends it. Lumo2 runs from a
+// folder of its own, which an uninstall may empty.
+TEST_F(AppTest, OnlyAnInstallerClosingLumo2StartsItAgainOnceTheInstallationIsOver)
+{
+    const int none = -1;
+    const struct {
+        const char* ending;
+        DWORD flags;
+        bool installer, uninstall, userStartsOne;
+        int outcome;  // the relaunch copy's exit code, or none without one
+    } cases[] = {
+        {"upgrade", ENDSESSION_CLOSEAPP, true, false, false, RelaunchStarted},
+        {"logoff during an install", ENDSESSION_CLOSEAPP | ENDSESSION_LOGOFF, true, false, false, none},
+        {"shutdown during an install", 0, true, false, false, none},
+        {"closed by another program", ENDSESSION_CLOSEAPP, false, false, false, none},
+        {"uninstall", ENDSESSION_CLOSEAPP, true, true, false, RelaunchExeGone},
+        {"user started one meanwhile", ENDSESSION_CLOSEAPP, true, false, true, RelaunchCopyRuns},
+    };
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder = std::string(temp) + "Lumo2Installed";
+    const std::string exe = folder + "\\Lumo2.exe";
+    CreateDirectoryA(folder.c_str(), NULL);
+    WCHAR log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, MAX_PATH, false));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ending);
+        ASSERT_TRUE(CopyFileA((BinFolder() + "\\Lumo2.exe").c_str(), exe.c_str(), FALSE));
+        DeleteFileW(log);
+        HANDLE installer = c.installer ? CreateMutexW(NULL, TRUE, L"Global\\_MSIExecute") : NULL;
+        ASSERT_TRUE(!c.installer || installer);
+        LumoProcess old;
+        ASSERT_TRUE(old.StartFrom(exe));
+        const DWORD oldId = old.ProcessId();
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutA(old.Tray(), WM_QUERYENDSESSION, 0, c.flags, SMTO_NORMAL, 5000, &answer);
+        SendMessageTimeoutA(old.Tray(), WM_ENDSESSION, TRUE, c.flags, SMTO_NORMAL, 5000, &answer);
+        EXPECT_EQ(0u, old.WaitForExit(5000));
+        WCHAR copy[MAX_PATH + 40];
+        ASSERT_TRUE(RelaunchCopyPath(oldId, copy, MAX_PATH + 40));
+        const std::string copyName = "Lumo2-relaunch-" + std::to_string(oldId) + ".exe";
+        HANDLE relauncher = OpenProcessNamed(copyName);
+        if (c.outcome == none) {
+            EXPECT_EQ(nullptr, relauncher) << "nothing waits to start Lumo2";
+            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(copy)) << "and nothing was copied";
+            if (relauncher)
+                TerminateProcess(relauncher, 1);
+        } else {
+            ASSERT_NE(nullptr, relauncher) << "a copy waits for the installation to end; log:\n" << FileText(log);
+            EXPECT_FALSE(WaitUntil([&] { return WaitForSingleObject(relauncher, 0) == WAIT_OBJECT_0 ||
+                                                !LumoTrayWindows().empty(); }, 1500))
+                << "nothing starts while the installer runs";
+            if (c.uninstall) {
+                EXPECT_TRUE(DeleteFileA(exe.c_str()));
+            }
+        }
+        LumoProcess user;
+        if (c.userStartsOne) {
+            ASSERT_TRUE(user.StartFrom(exe));
+        }
+        if (installer) {
+            ReleaseMutex(installer);
+            CloseHandle(installer);
+        }
+        if (relauncher) {
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(relauncher, 10000));
+            DWORD code = STILL_ACTIVE;
+            GetExitCodeProcess(relauncher, &code);
+            EXPECT_EQ(DWORD(c.outcome), code);
+            CloseHandle(relauncher);
+        }
+        std::vector<HWND> trays;
+        if (c.outcome == RelaunchStarted) {
+            EXPECT_TRUE(WaitUntil([&] { return (trays = LumoTrayWindows()).size() == 1; }, 10000));
+            if (!trays.empty()) {
+                EXPECT_EQ(Lower(exe), Lower(ImagePathOfWindow(trays[0]))) << "the installed Lumo2 runs again";
+            }
+            // The copy started removes the relaunch copy once it has ended.
+            EXPECT_TRUE(WaitUntil([&] { return GetFileAttributesW(copy) == INVALID_FILE_ATTRIBUTES; }, 15000));
+            const std::string text = FileText(log);
+            EXPECT_NE(std::string::npos, text.find("relaunch: the installation is over")) << text;
+            EXPECT_EQ(std::string::npos, text.find("restarted by Windows")) << text;
+        }
+        trays = LumoTrayWindows();
+        EXPECT_EQ(c.userStartsOne || c.outcome == RelaunchStarted ? 1u : 0u, trays.size()) << "never two";
+        for (HWND tray : trays) {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(tray, &pid);
+            HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+            PostMessageA(tray, WM_COMMAND, IDM_EXIT, 0);
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 5000));
+            CloseHandle(process);
+        }
+        DeleteFileW(copy);
+    }
+    DeleteFileA(exe.c_str());
+    RemoveDirectoryA(folder.c_str());
+}
+
 TEST(TakeOverTest, OnlyAReadableLowerLevelIsTakenOver)
 {
     const struct {
@@ -563,6 +711,13 @@ TEST(TakeOverTest, OnlyAReadableLowerLevelIsTakenOver)
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.takesOver, RunsHigherThan(c.own, c.running)) << std::hex << c.own << " " << c.running;
+    const struct {
+        DWORD level;
+        bool elevated;
+    } levels[] = {{0, false}, {0x1000, false}, {0x2000, false}, {0x2100, false},
+                  {0x3000, true}, {0x4000, true}, {IntegrityDenied, false}};
+    for (const auto& l : levels)
+        EXPECT_EQ(l.elevated, IsElevatedLevel(l.level)) << std::hex << l.level;
 }
 
 TEST_F(AppTest, TrayButtonDownOpensThePopupMenu)
@@ -757,12 +912,6 @@ TEST_F(AppTest, AHangingCameraNeverHoldsTheTrayOrItsExit)
     camera.Unhang();
 }
 
-std::string Lower(std::string text)
-{
-    CharLowerBuffA(&text[0], DWORD(text.size()));
-    return text;
-}
-
 // Points the user's local application-data folder at one named in Hangul
 // under the profile, as a user whose name is written in Hangul has it; the
 // test bed's code page (1252) cannot spell it, so a path that went through
@@ -823,7 +972,8 @@ TEST_F(AppTest, LogAndReportSayWhatHappenedWithoutAnyName)
                                  NULL, NULL);
     SetForegroundWindow(front);
     ASSERT_TRUE(WaitUntil([&] { return GetForegroundWindow() == front; }, 5000));
-    ASSERT_TRUE(lumo.Start());
+    // Started as Windows restarts it after a crash.
+    ASSERT_TRUE(lumo.StartFrom(BinFolder() + "\\Lumo2.exe", NULL, "/restarted"));
     EXPECT_EQ(Describe(F5), Describe(Press()));
     camera.RemoveAll();
     AnnounceDeviceChange();
@@ -831,6 +981,7 @@ TEST_F(AppTest, LogAndReportSayWhatHappenedWithoutAnyName)
     EXPECT_TRUE(WaitUntil([&] { return (text = FileText(log)).find("camera: lost") != std::string::npos; }, 5000));
     for (std::string line : {std::string("start: Lumo2 1."), std::string(", poll every 100 ms"),
                              std::string("mode: Kodak(F5) (at start)"),
+                             std::string("start: restarted by Windows after a crash"),
                              "camera: connected through the capture driver, device " + std::string(SimCameraName),
                              std::string("press: mode Kodak(F5), sent F5, SendInput took 2 of 2; in front "
                                          "app_tests.exe")})

@@ -112,10 +112,12 @@ TEST_F(FieldAppTest, TenCopiesStartedAtOnceLeaveOneRunningWithOneIcon)
     }
 }
 
-TEST_F(FieldAppTest, AMutexAnOrdinaryStartMayNotOpenMeansACopyRuns)
+// Every process here runs as administrator, as a start with another
+// administrator's password does on Windows; what such a start may not open
+// is then another account's: a mutex "Lumo2" that refuses it, or a running
+// copy whose process refuses to be looked at.
+TEST_F(FieldAppTest, AnElevatedStartRefusedTheRunningCopyIsAnotherAccountsAndSaysSo)
 {
-    // What a copy started as administrator leaves an ordinary start: a mutex
-    // "Lumo2" it may not open.
     PSECURITY_DESCRIPTOR sd = NULL;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(D;;GA;;;WD)", SDDL_REVISION_1, &sd, NULL));
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), sd, FALSE};
@@ -124,12 +126,24 @@ TEST_F(FieldAppTest, AMutexAnOrdinaryStartMayNotOpenMeansACopyRuns)
     ASSERT_NE(nullptr, held);
     ASSERT_EQ(nullptr, CreateMutexA(NULL, FALSE, "Lumo2"));
     ASSERT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
-
-    EXPECT_EQ(0u, LumoProcess::RunSecondCopy(10000));
+    std::string message;
+    EXPECT_EQ(0u, LumoProcess::RunSecondCopyAnswering(&message));
+    EXPECT_NE(std::string::npos, message.find("another account")) << "the mutex refused: " << message;
+    EXPECT_EQ(std::string::npos, message.find("Exit")) << "the user's own copy is not to be ended";
     EXPECT_TRUE(LumoTrayWindows().empty()) << "no window";
     CloseHandle(held);
 
-    // With the mutex gone a start runs as usual.
+    LumoProcess other;
+    ASSERT_TRUE(other.StartFrom(BinFolder() + "\\Lumo2.exe", "D:(D;;GA;;;WD)"));
+    EXPECT_EQ(0u, LumoProcess::RunSecondCopyAnswering(&message));
+    EXPECT_NE(std::string::npos, message.find("another account")) << "the process refused: " << message;
+    EXPECT_EQ(std::string::npos, message.find("Exit")) << "the user's own copy is not to be ended";
+    EXPECT_TRUE(other.Running()) << "and it is left alone";
+    EXPECT_EQ(1u, LumoTrayWindows().size());
+    other.Command(IDM_EXIT);
+    EXPECT_EQ(0u, other.WaitForExit(5000));
+
+    // With neither a start runs as usual.
     LumoProcess lumo;
     ASSERT_TRUE(lumo.Start());
     lumo.Command(IDM_EXIT);

@@ -4,6 +4,7 @@
 #include "tests/keyboard_hook.h"
 #include "tests/test_support.h"
 #include "tests/wait_until.h"
+#include <sddl.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -61,10 +62,24 @@ LumoProcess::~LumoProcess()
 
 bool LumoProcess::Start()
 {
-    std::string exe = BinFolder() + "\\Lumo2.exe";
+    return StartFrom(BinFolder() + "\\Lumo2.exe");
+}
+
+bool LumoProcess::StartFrom(const std::string& exe, const char* processDescriptor, const std::string& arguments)
+{
+    std::string commandLine = "\"" + exe + "\" " + arguments;
+    PSECURITY_DESCRIPTOR sd = NULL;
+    if (processDescriptor &&
+        !ConvertStringSecurityDescriptorToSecurityDescriptorA(processDescriptor, SDDL_REVISION_1, &sd, NULL))
+        return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), sd, FALSE};
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    if (!CreateProcessA(exe.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info_))
+    BOOL created = CreateProcessA(exe.c_str(), &commandLine[0], sd ? &attributes : NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                                  &info_);
+    if (sd)
+        LocalFree(sd);
+    if (!created)
         return false;
     WaitUntil([this] { return !Running() || (tray_ = FindProcessWindow(info_.dwProcessId, "Lumo")) != NULL; },
               10000);
@@ -89,6 +104,40 @@ DWORD LumoProcess::RunSecondCopy(DWORD timeoutMs, const std::wstring& arguments)
         return DWORD(-1);
     DWORD code = DWORD(-1);
     if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(info.hProcess, &code);
+    else
+        TerminateProcess(info.hProcess, 1);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    return code;
+}
+
+static BOOL CALLBACK CollectText(HWND child, LPARAM lParam)
+{
+    *reinterpret_cast<std::string*>(lParam) += WindowText(child) + "\n";
+    return TRUE;
+}
+
+DWORD LumoProcess::RunSecondCopyAnswering(std::string* message)
+{
+    std::string exe = BinFolder() + "\\Lumo2.exe";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info;
+    message->clear();
+    if (!CreateProcessA(exe.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+        return DWORD(-1);
+    HWND box = NULL;
+    WaitUntil([&] {
+        return WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0 ||
+               ((box = FindProcessWindow(info.dwProcessId, "#32770")) != NULL && IsWindowVisible(box));
+    }, 10000);
+    if (box) {
+        EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(message));
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+    DWORD code = DWORD(-1);
+    if (WaitForSingleObject(info.hProcess, 10000) == WAIT_OBJECT_0)
         GetExitCodeProcess(info.hProcess, &code);
     else
         TerminateProcess(info.hProcess, 1);

@@ -9,11 +9,18 @@ public:
     ~LumoProcess();
     // Starts Lumo2.exe from beside the test and waits for its tray window.
     bool Start();
+    // The same from exe, with the process's security descriptor when given
+    // (one that refuses to be looked at plays another account's copy) and
+    // with arguments.
+    bool StartFrom(const std::string& exe, const char* processDescriptor = NULL, const std::string& arguments = "");
     // Starts another copy, with arguments when given, and waits for it to
     // end; its exit code, or -1.
     static DWORD RunSecondCopy(DWORD timeoutMs, const std::string& arguments = "");
     // The same with arguments in any script.
     static DWORD RunSecondCopy(DWORD timeoutMs, const std::wstring& arguments);
+    // Starts another copy and answers the message box it shows with OK;
+    // message gets its text, "" when it ended without one. Its exit code.
+    static DWORD RunSecondCopyAnswering(std::string* message);
 
     HWND Tray() const { return tray_; }
     HWND Settings() const;
