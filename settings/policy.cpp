@@ -160,9 +160,9 @@ PolicySettings ReadPolicy()
     if (ReadFirstDword(keys, PolicyIntervalTimeName, PolicyIntervalMin, PolicyIntervalMax, &value))
         policy.custom.time = LONG(value);
     for (int i = 0; i < 2 && policy.pollInterval == 0; ++i) {
-        if (keys[i] && ReadPolicyDword(keys[i], PollIntervalName, PollIntervalMin, PollIntervalMax, &value))
+        if (keys[i] && ReadPolicyDword(keys[i], PolicyPollIntervalName, PollIntervalMin, PollIntervalMax, &value))
             policy.pollInterval = value;
-        else if (ValueExists(keys[i], PollIntervalName) && !policy.pollIntervalIgnored)
+        else if (ValueExists(keys[i], PolicyPollIntervalName) && !policy.pollIntervalIgnored)
             policy.pollIntervalIgnored = i == 0 ? "computer policy" : "user policy";
     }
     // A text that is no combination counts as not set: the user's policy may
@@ -210,8 +210,8 @@ DWORD PollIntervalInForce(const PolicySettings& policy, const char** ignored)
     HKEY key;
     DWORD value = 0;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-        if (!ReadPolicyDword(key, PollIntervalName, PollIntervalMin, PollIntervalMax, &value)) {
-            if (ValueExists(key, PollIntervalName) && !*ignored)
+        if (!ReadPolicyDword(key, PolicyPollIntervalName, PollIntervalMin, PollIntervalMax, &value)) {
+            if (ValueExists(key, PolicyPollIntervalName) && !*ignored)
                 *ignored = "user setting";
             value = 0;
         }

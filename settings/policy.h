@@ -16,7 +16,7 @@ const char PolicyIntervalTimeName[] = "IntervalTime";
 const char PolicyKeyNames[3][5] = {"Key1", "Key2", "Key3"};
 // The camera's poll period in milliseconds, as a policy and as the user's own
 // value beside "key"; outside this range, or not a REG_DWORD, it is ignored.
-const char PollIntervalName[] = "PollInterval";
+const char PolicyPollIntervalName[] = "PollInterval";
 const DWORD PollIntervalMin = 10;
 const DWORD PollIntervalMax = 1000;
 const DWORD DefaultPollInterval = 100;

@@ -52,7 +52,7 @@ def main(source):
     key_path = literals.get("PolicyKeyPath", [None])[0]
     value_names = {v for name, values in literals.items() if name != "PolicyKeyPath" for v in values}
     check(key_path == "Software\\Policies\\Kestrova\\Lumo2", "key path from settings/policy.h: %r" % key_path)
-    check(len(value_names) == 6, "value names from settings/policy.h: %s" % sorted(value_names))
+    check(len(value_names) == 7, "value names from settings/policy.h: %s" % sorted(value_names))
     menu = menu_items((source / "res/lumo2.rc").read_text(encoding="latin-1"))
 
     # Well-formed, or nothing else can be checked.
@@ -133,6 +133,10 @@ def main(source):
             limits = (int(decimal.get("minValue", 0)), int(decimal.get("maxValue", -1)))
             expected = (c_number(header, "PolicyIntervalMin"), c_number(header, "PolicyIntervalMax"))
             check(limits == expected, "IntervalTime range %s, Lumo2 reads %s" % (limits, expected))
+        if decimal.get("valueName") == "PollInterval":
+            limits = (int(decimal.get("minValue", 0)), int(decimal.get("maxValue", -1)))
+            expected = (c_number(header, "PollIntervalMin"), c_number(header, "PollIntervalMax"))
+            check(limits == expected, "PollInterval range %s, Lumo2 reads %s" % (limits, expected))
 
     for error in errors:
         print("FAILED: %s" % error)

@@ -229,7 +229,7 @@ TEST_F(PolicyTest, PollIntervalComesFromThePolicyTheUserOrTheDefault)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ClearPolicies();
-        RegDeleteKeyValueA(HKEY_CURRENT_USER, ProgramKeyPath, PollIntervalName);
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, ProgramKeyPath, PolicyPollIntervalName);
         for (const PolicyValue& v : c.values) {
             if (v.root == Own)
                 RegSetKeyValueA(HKEY_CURRENT_USER, ProgramKeyPath, v.name, v.type, v.bytes.data(),
@@ -241,7 +241,7 @@ TEST_F(PolicyTest, PollIntervalComesFromThePolicyTheUserOrTheDefault)
         EXPECT_EQ(c.interval, PollIntervalInForce(ReadPolicy(), &ignored));
         EXPECT_STREQ(c.ignored, ignored);
     }
-    RegDeleteKeyValueA(HKEY_CURRENT_USER, ProgramKeyPath, PollIntervalName);
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, ProgramKeyPath, PolicyPollIntervalName);
 }
 
 TEST_F(PolicyTest, PolicyCombinationsAreInForceOnlyUnderAPolicyMode10)
