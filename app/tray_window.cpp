@@ -302,9 +302,12 @@ static void EndForSession(HWND window, LPARAM how)
 {
     ExitReason = (how & ENDSESSION_CLOSEAPP) ? "closed by Windows for an update" : "the Windows session ended";
     ArrangeStartAfterInstall(how);
-    bool stopped = StopCameraThread(CameraNotResponding ? 0 : SessionEndWaitMs);
-    if (!stopped)
+    if (!StopCameraThread(CameraNotResponding ? 0 : SessionEndWaitMs)) {
+        // The icon goes with the window; the process then ends without the
+        // call that does not return.
+        DestroyWindow(window);
         EndWithoutCamera(0);
+    }
     LogExit(0);
     CloseEventSource();
     DestroyWindow(window);
