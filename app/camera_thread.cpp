@@ -276,8 +276,11 @@ bool CameraThreadRunning()
 
 void SetCameraWindow(HWND window)
 {
-    if (!ThreadMode)
+    // A new window without the thread starts the camera's work afresh.
+    if (!ThreadMode) {
         AnswerWindow = window;
+        Stopped = false;
+    }
 }
 
 void RequestReconnect()
