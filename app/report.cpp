@@ -33,7 +33,20 @@ static WCHAR* Report;
 static int ReportLength;
 // Set while the running copy writes it from its menu: what that copy holds
 // is then reported too.
+// The running copy's own facts for a report from the menu. The window
+// thread writes them, and InRunningCopy, before it starts the report's
+// thread and touches none of them again until that thread has posted its
+// answer; the report's thread only reads them.
 static bool InRunningCopy;
+static struct {
+    CameraView camera;
+    LONG mode;
+    bool setByPolicy;
+    DWORD pollInterval;
+    bool cameraNotResponding;
+} RunningCopy;
+// The window thread's: a report under way is not started again.
+static bool ReportUnderWay;
 
 static void AddWide(const WCHAR* text, int length)
 {
@@ -290,8 +303,8 @@ static void AddSettings()
     Add("Poll interval: %lu ms%s%s%s\r\n", interval, ignored ? " (the " : "", ignored ? ignored : "",
         ignored ? "'s PollInterval is ignored)" : "");
     if (InRunningCopy)
-        Add("Running copy: mode %s%s\r\n", ModeName(EffectiveActionMode(), number),
-            ActivePolicy.mode ? ", set by your administrator" : "");
+        Add("Running copy: mode %s%s\r\n", ModeName(RunningCopy.mode, number),
+            RunningCopy.setByPolicy ? ", set by your administrator" : "");
 }
 
 // Which listed device the capture route would take, by the same names in
@@ -343,14 +356,14 @@ static void AddCamera()
     if (InRunningCopy) {
         // As the camera thread last described it: the report never asks
         // the camera itself.
-        if (KnownCamera.route == RouteExtensionUnit)
+        if (RunningCopy.camera.route == RouteExtensionUnit)
             Add("Running copy: extension unit\r\n");
-        else if (KnownCamera.name[0])
-            Add("Running copy: capture driver, %s\r\n", KnownCamera.name);
+        else if (RunningCopy.camera.name[0])
+            Add("Running copy: capture driver, %s\r\n", RunningCopy.camera.name);
         else
             Add("Running copy: no camera\r\n");
-        Add("Running copy: polled every %lu ms%s\r\n", PollIntervalInUse(),
-            CameraNotResponding ? ", camera not responding" : "");
+        Add("Running copy: polled every %lu ms%s\r\n", RunningCopy.pollInterval,
+            RunningCopy.cameraNotResponding ? ", camera not responding" : "");
     }
 }
 
@@ -387,8 +400,8 @@ static void AddJoystick()
             FreeLibrary(library);
     }
     if (InRunningCopy)
-        Add("Running copy: joystick %s\r\n", EffectiveActionMode() == ModeJoystick
-                                                     ? JoystickStatusText(KnownCamera.joystick)
+        Add("Running copy: joystick %s\r\n", RunningCopy.mode == ModeJoystick
+                                                     ? JoystickStatusText(RunningCopy.camera.joystick)
                                                      : "not in use");
 }
 
@@ -611,8 +624,6 @@ static DWORD WriteReportInReportsFolder(WCHAR* file)
     DWORD error = CreateFolderPath(folder);
     if (error == ERROR_SUCCESS)
         error = WriteSupportReport(file);
-    if (error != ERROR_SUCCESS)
-        LogLineW(L"report: not written to %s: error %lu", file, error);
     return error;
 }
 
@@ -633,22 +644,68 @@ int RunReportCommand(const WCHAR* file)
     if (file[0])
         return WriteSupportReport(file) == ERROR_SUCCESS ? 0 : 1;
     WCHAR written[MAX_PATH];
-    if (WriteReportInReportsFolder(written) != ERROR_SUCCESS)
+    if (DWORD error = WriteReportInReportsFolder(written)) {
+        LogLineW(L"report: not written to %s: error %lu", written, error);
         return 1;
+    }
     ShowReportInFolder(written);
+    return 0;
+}
+
+struct ReportAnswer {
+    DWORD error;
+    WCHAR file[MAX_PATH];
+};
+
+// The report asks the video input devices and the joystick drivers for
+// their state, which a hanging driver could make wait: the window thread
+// never does.
+static DWORD WINAPI WriteReportFromMenu(void* owner)
+{
+    ReportAnswer* answer = new ReportAnswer;
+    answer->error = WriteReportInReportsFolder(answer->file);
+    if (!PostMessageW(static_cast<HWND>(owner), WM_REPORT_WRITTEN, 1, reinterpret_cast<LPARAM>(answer)))
+        delete answer;
     return 0;
 }
 
 void MakeReportFromMenu(HWND owner)
 {
+    if (ReportUnderWay)
+        return;
+    ReportUnderWay = true;
+    RunningCopy.camera = KnownCamera;
+    RunningCopy.mode = EffectiveActionMode();
+    RunningCopy.setByPolicy = ActivePolicy.mode != 0;
+    RunningCopy.pollInterval = PollIntervalInUse();
+    RunningCopy.cameraNotResponding = CameraNotResponding;
     InRunningCopy = true;
+    HANDLE thread = CreateThread(NULL, 0, WriteReportFromMenu, owner, 0, NULL);
+    if (thread) {
+        CloseHandle(thread);
+        return;
+    }
+    // Without a thread of its own it is written here, as it was before.
+    ReportAnswer answer;
+    answer.error = WriteReportInReportsFolder(answer.file);
+    FollowReportWritten(owner, 0, reinterpret_cast<LPARAM>(&answer));
+}
+
+void FollowReportWritten(HWND owner, WPARAM owned, LPARAM lParam)
+{
+    ReportAnswer* answer = reinterpret_cast<ReportAnswer*>(lParam);
+    DWORD error = answer->error;
     WCHAR file[MAX_PATH];
-    DWORD error = WriteReportInReportsFolder(file);
+    lstrcpynW(file, answer->file, MAX_PATH);
+    if (owned)
+        delete answer;
     InRunningCopy = false;
+    ReportUnderWay = false;
     if (error == ERROR_SUCCESS) {
         ShowReportInFolder(file);
         return;
     }
+    LogLineW(L"report: not written to %s: error %lu", file, error);
     // The user asked for it and waits for it: a report that does not come
     // says so, with the system's reason.
     WCHAR reason[512] = L"";

@@ -13,9 +13,15 @@ bool IsReportCommand(const WCHAR* commandLine, WCHAR* file, DWORD size);
 // Writes the report to file, or without one into the Reports folder and
 // shows it there. 0 when written, 1 when it could not be.
 int RunReportCommand(const WCHAR* file);
-// The tray's "Diagnostics...": the report in the Reports folder, shown
-// selected there, or a message with the reason it could not be written.
+// The tray's "Diagnostics...": the report is written in the Reports folder
+// on a thread of its own, which answers owner with WM_REPORT_WRITTEN; one at
+// a time.
 void MakeReportFromMenu(HWND owner);
+const UINT WM_REPORT_WRITTEN = WM_APP + 106;
+// On that answer (wParam 1: lParam is the thread's record, freed here): the
+// report shown selected in its folder, or a message with the reason it
+// could not be written, and a line in the log.
+void FollowReportWritten(HWND owner, WPARAM owned, LPARAM lParam);
 // ERROR_SUCCESS when written, else why not (nothing is left behind).
 DWORD WriteSupportReport(const WCHAR* file);
 

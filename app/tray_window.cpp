@@ -475,6 +475,9 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         LogLine("camera: responding again");
         UpdateTrayStatus();
         return 0;
+    case WM_REPORT_WRITTEN:
+        FollowReportWritten(window, wParam, lParam);
+        return 0;
     case WM_CAMERA_SESSION:
         OnSessionAnswer(wParam);
         return 0;

@@ -50,6 +50,23 @@ void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder)
     }
 }
 
+static WCHAR ProfileForms[3][MAX_PATH];
+
+static BOOL CALLBACK LookUpProfileForms(INIT_ONCE*, void*, void**)
+{
+    if (FAILED(SHGetFolderPathW(NULL, CSIDL_PROFILE, NULL, SHGFP_TYPE_CURRENT, ProfileForms[0]))) {
+        ProfileForms[0][0] = 0;
+        return TRUE;
+    }
+    DWORD length = GetShortPathNameW(ProfileForms[0], ProfileForms[1], MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        ProfileForms[1][0] = 0;
+    char ansi[MAX_PATH];
+    if (WideCharToMultiByte(CP_ACP, 0, ProfileForms[0], -1, ansi, MAX_PATH, NULL, NULL) > 0)
+        MultiByteToWideChar(CP_ACP, 0, ansi, -1, ProfileForms[2], MAX_PATH);
+    return TRUE;
+}
+
 void RedactProfileFolder(WCHAR* text, int capacity)
 {
     // Every spelling of a full path holds a backslash. Most lines hold none,
@@ -62,18 +79,11 @@ void RedactProfileFolder(WCHAR* text, int capacity)
     // spells it, which is how a path that came through an ANSI call (vJoy's
     // folder from its uninstall entry) carries it when the user's name has a
     // letter outside that code page.
-    static WCHAR forms[3][MAX_PATH];
-    static bool known;
-    if (!known && SUCCEEDED(SHGetFolderPathW(NULL, CSIDL_PROFILE, NULL, SHGFP_TYPE_CURRENT, forms[0]))) {
-        known = true;
-        DWORD length = GetShortPathNameW(forms[0], forms[1], MAX_PATH);
-        if (length == 0 || length >= MAX_PATH)
-            forms[1][0] = 0;
-        char ansi[MAX_PATH];
-        if (WideCharToMultiByte(CP_ACP, 0, forms[0], -1, ansi, MAX_PATH, NULL, NULL) > 0)
-            MultiByteToWideChar(CP_ACP, 0, ansi, -1, forms[2], MAX_PATH);
-    }
-    for (const WCHAR* form : forms)
+    // Once for the run, and once only even when the report's thread and
+    // the window thread ask at the same time.
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    InitOnceExecuteOnce(&once, LookUpProfileForms, NULL, NULL);
+    for (const WCHAR* form : ProfileForms)
         if (form[0])
             ReplaceProfileFolder(text, capacity, form);
 }
@@ -84,14 +94,23 @@ void SetLogFolder(const WCHAR* folder)
     lstrcpynW(LogFolderOverride, folder ? folder : L"", MAX_PATH);
 }
 
+static WCHAR LocalAppData[MAX_PATH];
+
+static BOOL CALLBACK LookUpLocalAppData(INIT_ONCE*, void*, void**)
+{
+    if (FAILED(SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, LocalAppData)))
+        LocalAppData[0] = 0;
+    return TRUE;
+}
+
 bool ProgramDataFolder(const WCHAR* below, WCHAR* folder, DWORD size)
 {
     // The user's folder is asked for once: every event writes a line, and
     // the start writes several. Asked in UTF-16: a user name outside the
     // system's code page would come back as question marks otherwise.
-    static WCHAR base[MAX_PATH];
-    if (!base[0] && FAILED(SHGetFolderPathW(NULL, CSIDL_LOCAL_APPDATA, NULL, SHGFP_TYPE_CURRENT, base)))
-        base[0] = 0;
+    static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+    InitOnceExecuteOnce(&once, LookUpLocalAppData, NULL, NULL);
+    const WCHAR* base = LocalAppData;
     if (!base[0] || DWORD(lstrlenW(base) + 16 + lstrlenW(below)) >= size)
         return false;
     wsprintfW(folder, L"%s\\Kestrova\\Lumo2\\%s", base, below);
@@ -151,7 +170,21 @@ static HANDLE OpenLogFile(const WCHAR* path)
                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
+static void AppendLocked(const char* bytes, DWORD length);
+
+// Lines come from the window thread and, now and then, from the camera's
+// (a vendor library passed over while binding it): one line at a time, so
+// that a rotation never moves the file under another line's write.
+static SRWLOCK LogLock = SRWLOCK_INIT;
+
 static void AppendToLog(const char* bytes, DWORD length)
+{
+    AcquireSRWLockExclusive(&LogLock);
+    AppendLocked(bytes, length);
+    ReleaseSRWLockExclusive(&LogLock);
+}
+
+static void AppendLocked(const char* bytes, DWORD length)
 {
     WCHAR path[MAX_PATH];
     if (!LogFilePath(path, MAX_PATH, false))

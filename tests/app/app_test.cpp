@@ -1083,7 +1083,9 @@ TEST_F(AppTest, DiagnosticsWritesTheReportBesideTheLogOrSaysWhyNot)
     const std::vector<HWND> explorersBefore = ExplorerWindows();
 
     lumo.Command(IDM_DIAGNOSTICS);
-    std::vector<std::wstring> written = ReportsIn(reports);
+    // Written on a thread of its own: the tray has answered before it is.
+    std::vector<std::wstring> written;
+    EXPECT_TRUE(WaitUntil([&] { return !(written = ReportsIn(reports)).empty(); }, 10000));
     ASSERT_EQ(1u, written.size()) << "the Reports folder was made and holds the report";
     const std::string text = FileText(reports + L"\\" + written[0]);
     for (const char* part : {"by the running copy", "Written by: the signed-in desktop user", "Running copy: mode Space",

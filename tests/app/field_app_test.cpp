@@ -95,8 +95,8 @@ TEST_F(FieldAppTest, TenCopiesStartedAtOnceLeaveOneRunningWithOneIcon)
     ASSERT_NE(-1, survivor);
     HWND tray = NULL;
     EXPECT_TRUE(WaitUntil([&] { return (tray = FindProcessWindow(info[survivor].dwProcessId, "Lumo")) != NULL; }, 10000));
-    // The icon follows the window once the camera is connected.
-    WaitForInputIdle(info[survivor].hProcess, 10000);
+    // The icon follows the window once the camera thread has connected.
+    EXPECT_TRUE(WaitUntil([&] { return TrayWindowHasIcon(tray); }, 10000));
     EXPECT_EQ(1u, LumoTrayWindows().size());
     EXPECT_TRUE(DeleteIcon(tray)) << "the survivor's icon is there";
     EXPECT_FALSE(DeleteIcon(tray)) << "and only once";
