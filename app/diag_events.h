@@ -15,9 +15,6 @@ const char* JoystickStatusText(JoystickStatus status);
 void DescribeWindows(char* text, DWORD size);
 // "low", "medium", "high", ... for a mandatory level from app/elevation.h.
 const char* IntegrityText(DWORD integrity);
-// How this Lumo2.exe was installed: "per user", "per machine" or "run from
-// elsewhere"; folder takes the exe's folder (size characters).
-const char* InstallKind(WCHAR* folder, DWORD size);
 // The executable's file name of the process looked up ("none" without one,
 // "unknown" when it could not be named).
 struct ForegroundTarget;

@@ -1,5 +1,5 @@
 #include "app/elevation.h"
-#include "app/diag_events.h"
+#include "platform/dll_search.h"
 #include <tlhelp32.h>
 
 ForegroundTargetFn LookUpForegroundTarget = LookUpForegroundTargetOfSystem;

@@ -131,3 +131,30 @@ void RemoveLibraryFolder(void* cookie)
     if (cookie && remove)
         remove(cookie);
 }
+
+// Whether path lies in the special folder's subfolder below.
+static bool InFolder(const WCHAR* path, int csidl, const WCHAR* below)
+{
+    WCHAR folder[MAX_PATH + 32];
+    if (FAILED(SHGetFolderPathW(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, folder)))
+        return false;
+    lstrcatW(folder, below);
+    int length = lstrlenW(folder);
+    if (lstrlenW(path) < length)
+        return false;
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, path, length, folder, length) == CSTR_EQUAL &&
+           (path[length] == 0 || path[length] == L'\\');
+}
+
+const char* InstallKind(WCHAR* folder, DWORD size)
+{
+    if (!ExeFolder(folder, size)) {
+        folder[0] = 0;
+        return "run from elsewhere";
+    }
+    if (InFolder(folder, CSIDL_LOCAL_APPDATA, L"\\Programs"))
+        return "per user";
+    if (IsUnderProgramFiles(folder))
+        return "per machine";
+    return "run from elsewhere";
+}

@@ -49,3 +49,7 @@ HMODULE LoadSystemLibrary(const char* name);
 // without KB2533623) or the folder is refused.
 void* AddLibraryFolder(const WCHAR* folder);
 void RemoveLibraryFolder(void* cookie);
+
+// How this Lumo2.exe was installed: "per user", "per machine" or "run from
+// elsewhere"; folder takes the exe's folder (size characters).
+const char* InstallKind(WCHAR* folder, DWORD size);

@@ -1,5 +1,5 @@
 #include "settings/action_mode.h"
-#include "settings/custom_settings.h"
+#include <string.h>
 
 LONG ActionMode = ModeSpace;
 const char ProgramKeyPath[] = "Software\\Kestrova";
@@ -54,4 +54,19 @@ const char* ModeText(LONG mode)
     if (mode < ModeSpace || mode > ModeCustom)
         return NULL;
     return texts[mode - ModeSpace];
+}
+
+bool ReadRegistryField(HKEY key, const char* name, void* field, DWORD width)
+{
+    // Windows leaves the buffer undefined when a value does not fit, so read
+    // into a copy and keep the field as it was unless the read succeeded.
+    BYTE buffer[4];
+    if (width > sizeof(buffer))
+        return false;
+    memcpy(buffer, field, width);
+    DWORD size = width;
+    if (RegQueryValueExA(key, name, NULL, NULL, buffer, &size) != ERROR_SUCCESS)
+        return false;
+    memcpy(field, buffer, size < width ? size : width);
+    return true;
 }

@@ -43,3 +43,8 @@ bool ModeSendsKeys(LONG mode);
 // The mode's item text in the tray menu, as the user chose it, for the tip,
 // the log and the report; null for a value outside 2..10.
 const char* ModeText(LONG mode);
+
+// Reads a value straight into a field of the given width, whatever its stored
+// type. A shorter value replaces only the field's low bytes; a missing or
+// longer value leaves the field untouched. Returns whether it read anything.
+bool ReadRegistryField(HKEY key, const char* name, void* field, DWORD width);

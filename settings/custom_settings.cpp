@@ -39,21 +39,6 @@ BYTE* FieldOf(CustomKeySettings& settings, const StoredValue& value)
 
 }  // namespace
 
-bool ReadRegistryField(HKEY key, const char* name, void* field, DWORD width)
-{
-    // Windows leaves the buffer undefined when a value does not fit, so read
-    // into a copy and keep the field as it was unless the read succeeded.
-    BYTE buffer[4];
-    if (width > sizeof(buffer))
-        return false;
-    memcpy(buffer, field, width);
-    DWORD size = width;
-    if (RegQueryValueExA(key, name, NULL, NULL, buffer, &size) != ERROR_SUCCESS)
-        return false;
-    memcpy(field, buffer, size < width ? size : width);
-    return true;
-}
-
 void LoadCustomKeySettings()
 {
     HKEY key;

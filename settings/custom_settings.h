@@ -1,6 +1,7 @@
 // The user's three key combinations, the send mode and the time, and their
 // fourteen registry values beside "key".
 #pragma once
+#include "settings/action_mode.h"
 #include <windows.h>
 
 #pragma pack(push, 1)
@@ -30,8 +31,3 @@ void LoadCustomKeySettings();
 // Writes all fourteen values and makes the action mode 10, also when writing
 // fails. Whether the key could be opened and every value was written.
 bool SaveCustomKeySettings();
-
-// Reads a value straight into a field of the given width, whatever its stored
-// type. A shorter value replaces only the field's low bytes; a missing or
-// longer value leaves the field untouched. Returns whether it read anything.
-bool ReadRegistryField(HKEY key, const char* name, void* field, DWORD width);
