@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Prints what Lumo2 costs: camera polls and connects in-process; then, side
-# by side with floor programs in one run, press-to-first-key latency (beside
-# one that polls the same simulated latch and sends one key) and start-up,
-# memory, idle CPU and size (beside a tray program that walks the video input
-# devices once).
+# by side with floor programs in one run, press-to-first-key latency at the
+# default 100 ms poll and at PollInterval 20 (beside one that polls the same
+# simulated latch at the same period and sends one key), the tray window's
+# answers while a vendor call hangs, and start-up, memory, idle CPU and size
+# (beside a tray program that walks the video input devices once; idle CPU
+# also beside the latency floor, at 100 ms and at 20 ms).
 # It ends with the start-up ratios to the floor: time to waiting for input,
-# CPU per start and working set.
+# CPU per start and working set; and the idle CPU ratio at 20 ms.
 #   bash scripts/bench.sh [presses] [idle seconds]
 #   bash scripts/bench.sh startup [starts]     the start-up figures alone
 set -euo pipefail
