@@ -143,7 +143,12 @@ static void LogCameraRoute()
 
 void FollowCameraDescription(const CameraView& view)
 {
+    // The joystick's state comes with the follow of the mode, which the
+    // camera thread answers after its connect: a connect's own copy would
+    // show a joystick not opened yet as missing.
+    JoystickStatus joystick = KnownCamera.joystick;
     KnownCamera = view;
+    KnownCamera.joystick = joystick;
     LogCameraRoute();
     FollowCameraConnect();
 }

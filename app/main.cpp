@@ -6,6 +6,7 @@
 #include "app/restart.h"
 #include "app/shell.h"
 #include "app/takeover.h"
+#include "app/tray_status.h"
 #include "app/tray_window.h"
 #include "platform/diag_log.h"
 #include "platform/dll_search.h"
@@ -59,7 +60,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         LogLine("start: restarted by Windows after a crash");
     RemoveLeftoverRelaunchCopiesLater();
     int exitCode = RunMessageLoop();
-    if (!StopCameraThread(ExitWaitMs))
+    if (!StopCameraThread(CameraNotResponding ? 0 : ExitWaitMs))
         EndWithoutCamera(exitCode);
     LogExit(exitCode);
     CloseEventSource();

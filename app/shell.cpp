@@ -71,9 +71,10 @@ int InitializeShell(HINSTANCE instance)
     // A copy started in a session nobody is connected to (a user switched
     // away, a dropped Remote Desktop) leaves the camera to the session in
     // front until its own is connected.
-    if (!SessionIsConnected())
-        RequestSessionConnected(false);
+    bool connected = SessionIsConnected();
     if (StartCameraThread(tray)) {
+        if (!connected)
+            RequestSessionConnected(false);
         // The first tick starts the watches; the slower pace comes after it.
         SetTimer(tray, PollTimerId, PollIntervalMs, NULL);
         return 1;
@@ -81,6 +82,8 @@ int InitializeShell(HINSTANCE instance)
     // Without a thread of its own the camera is served here, as it was
     // before there was one: COM held for the run, polled on this timer.
     CoInitialize(NULL);
+    if (!connected)
+        RequestSessionConnected(false);
     SetTimer(tray, PollTimerId, PollIntervalInUse(), NULL);
     RequestReconnect();
     RequestJoystickFollow(false, false);
