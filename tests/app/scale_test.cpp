@@ -297,13 +297,18 @@ TEST_F(ScaleTest, TrayIconIsDimmedInTheTaskbarWhenTheCameraGoes)
     HWND taskbar = FindWindowA("Shell_TrayWnd", NULL);
     ASSERT_NE(nullptr, taskbar) << "the test bed's desktop has a taskbar";
     WindowPicture ready, dimmed;
-    // Painted once the icon is in: then nothing changes until the camera goes.
-    WaitUntil([&] {
+    // The icon comes with the camera thread's first connect.
+    EXPECT_TRUE(WaitUntil([&] { return lumo.HasTrayIcon(); }, 5000));
+    // Painted once the icon is in: then nothing changes until the camera
+    // goes. Wine's desktop may show an empty strip for a while after the
+    // windows of an earlier test have gone; a drawn taskbar is not one colour.
+    EXPECT_TRUE(WaitUntil([&] {
         WindowPicture now = CaptureWindow(taskbar);
         bool same = now.pixels == ready.pixels;
         ready = now;
-        return same && Drawn(taskbar);
-    }, 3000);
+        bool drawn = std::any_of(now.pixels.begin(), now.pixels.end(), [&](DWORD p) { return p != now.pixels[0]; });
+        return same && drawn && Drawn(taskbar);
+    }, 10000)) << "the taskbar never showed";
     camera.RemoveAll();
     AnnounceDeviceChange();
     ASSERT_TRUE(WaitUntil([&] { return (dimmed = CaptureWindow(taskbar)).pixels != ready.pixels; }, 5000))
