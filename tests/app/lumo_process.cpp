@@ -88,6 +88,20 @@ bool LumoProcess::StartFrom(const std::string& exe, const char* processDescripto
     return tray_ != NULL && Running();
 }
 
+// The process's exit code once it has ended within timeoutMs, else -1 and
+// it is ended; its handles are closed either way.
+static DWORD ExitCodeWithin(PROCESS_INFORMATION& info, DWORD timeoutMs)
+{
+    DWORD code = DWORD(-1);
+    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(info.hProcess, &code);
+    else
+        TerminateProcess(info.hProcess, 1);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    return code;
+}
+
 DWORD LumoProcess::RunSecondCopy(DWORD timeoutMs, const std::string& arguments)
 {
     return RunSecondCopy(timeoutMs, Wide(arguments));
@@ -102,14 +116,7 @@ DWORD LumoProcess::RunSecondCopy(DWORD timeoutMs, const std::wstring& arguments)
     PROCESS_INFORMATION info;
     if (!CreateProcessW(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
         return DWORD(-1);
-    DWORD code = DWORD(-1);
-    if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0)
-        GetExitCodeProcess(info.hProcess, &code);
-    else
-        TerminateProcess(info.hProcess, 1);
-    CloseHandle(info.hProcess);
-    CloseHandle(info.hThread);
-    return code;
+    return ExitCodeWithin(info, timeoutMs);
 }
 
 static BOOL CALLBACK CollectText(HWND child, LPARAM lParam)
@@ -136,14 +143,7 @@ DWORD LumoProcess::RunSecondCopyAnswering(std::string* message)
         EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(message));
         PostMessageA(box, WM_COMMAND, IDOK, 0);
     }
-    DWORD code = DWORD(-1);
-    if (WaitForSingleObject(info.hProcess, 10000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(info.hProcess, &code);
-    else
-        TerminateProcess(info.hProcess, 1);
-    CloseHandle(info.hProcess);
-    CloseHandle(info.hThread);
-    return code;
+    return ExitCodeWithin(info, 10000);
 }
 
 HWND LumoProcess::Settings() const
