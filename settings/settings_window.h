@@ -30,8 +30,13 @@ extern ImeVirtualKeyFn LookUpImeVirtualKey;
 typedef void (*SettingsSavedFn)(bool saved);
 extern SettingsSavedFn CustomSettingsSaved;
 
-// What "Save" says, from the settings window, when the registry refused.
-extern const char SaveFailedText[];
+// Registers the window class "Custom" (wide, so that Korean shows on any
+// PC); false when that fails.
+bool RegisterSettingsClass(HINSTANCE instance);
+// Sets a window's text to a text of the table in the language in force.
+void SetUiText(HWND window, UINT textId);
+// How wide a control's text is in a font, in pixels.
+int TextWidth(HWND control, HFONT font);
 
 // The time field's digits as a number; beyond the int range it saturates
 // rather than wrapping. Leading blanks and a sign are taken, the rest from

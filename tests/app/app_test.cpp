@@ -11,6 +11,7 @@
 #include "app/tray_window.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
+#include "settings/ui_text.h"
 #include "platform/diag_log.h"
 #include "tests/app/lumo_process.h"
 #include "tests/test_support.h"
@@ -403,8 +404,8 @@ bool PlayAnotherAccount(HANDLE)
     return false;
 }
 
-std::vector<std::string> ShownMessages;
-void RecordMessage(const char* text)
+std::vector<UINT> ShownMessages;
+void RecordMessage(UINT text)
 {
     ShownMessages.push_back(text);
 }
@@ -453,7 +454,7 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     PlayedOwnIntegrity = running + 0x1000;
     RunsForThisAccount = PlayAnotherAccount;
     EXPECT_FALSE(TakeOverRunningCopy(mutex, TakeOverWaitMs));
-    EXPECT_EQ(std::vector<std::string>{OtherAccountText}, ShownMessages);
+    EXPECT_EQ(std::vector<UINT>{IDS_OTHER_ACCOUNT}, ShownMessages);
     RunsForThisAccount = RunsForThisAccountOfSystem;
     ShownMessages.clear();
     // A mutex refused to an ordinary start is an elevated copy's, which it
@@ -464,7 +465,7 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     EXPECT_TRUE(ShownMessages.empty());
     PlayedOwnIntegrity = SECURITY_MANDATORY_HIGH_RID;
     EXPECT_FALSE(TakeOverRunningCopy(NULL, TakeOverWaitMs));
-    EXPECT_EQ(std::vector<std::string>{OtherAccountText}, ShownMessages);
+    EXPECT_EQ(std::vector<UINT>{IDS_OTHER_ACCOUNT}, ShownMessages);
     ShownMessages.clear();
     PlayedOwnIntegrity = running + 0x1000;
 
@@ -498,7 +499,7 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     HWND deaf = CreateFakeTrayWindow(DeafTrayProc);
     ASSERT_NE(nullptr, deaf);
     EXPECT_FALSE(TakeOverRunningCopy(mutex, 300)) << "a copy that stays is not joined by a second";
-    EXPECT_EQ(std::vector<std::string>{OldCopyStaysText}, ShownMessages) << "and the user is told";
+    EXPECT_EQ(std::vector<UINT>{IDS_OLD_COPY_STAYS}, ShownMessages) << "and the user is told";
     DestroyWindow(deaf);
     UnregisterClassA("Lumo", GetModuleHandleA(NULL));
     CloseHandle(mutex);
@@ -747,6 +748,110 @@ TEST_F(AppTest, TrayButtonDownOpensThePopupMenu)
     // The tray window is responsive again once the menu has closed.
     lumo.Command(IDM_ENTER);
     EXPECT_EQ(ModeEnter, StoredActionMode(-1));
+}
+
+// The texts of a window, children in order after its caption.
+std::vector<std::wstring> WindowTexts(HWND window)
+{
+    std::vector<std::wstring> texts;
+    WCHAR text[256];
+    GetWindowTextW(window, text, 256);
+    texts.push_back(text);
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        GetWindowTextW(child, text, 256);
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+// What Lumo2.exe's resources of one language hold: the About box's texts
+// (made from its template here) and the tray menu's.
+std::vector<std::wstring> AboutTexts(HMODULE module, WORD language)
+{
+    HRSRC found = FindResourceExW(module, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(IDD_ABOUTBOX),
+                                  MAKELANGID(language, SUBLANG_DEFAULT));
+    if (!found)
+        return {};
+    HWND box = CreateDialogIndirectParamW(module, static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(module, found))),
+                                          NULL, NoDialogProc, 0);
+    std::vector<std::wstring> texts = WindowTexts(box);
+    DestroyWindow(box);
+    return texts;
+}
+
+// The policies, the user's own Language value and the display language
+// decide, in that order; each start reads the About box and the Custom
+// Settings window back. A Korean display language is Wine's
+// LC_ALL (UI language 0x412 and code page 949 together).
+TEST_F(AppTest, TextsComeInTheLanguageThePoliciesTheUserAndTheDisplayDecide)
+{
+    ProgramTexts texts;
+    const struct {
+        const char* what;
+        const wchar_t *machinePolicy, *userPolicy, *user;
+        bool koreanDisplay;
+        WORD shown;
+    } starts[] = {
+        {"the user's value", NULL, NULL, L"ko", false, LANG_KOREAN},
+        {"the display language", NULL, NULL, NULL, true, LANG_KOREAN},
+        {"the user's English over a Korean display", NULL, NULL, L"EN", true, LANG_ENGLISH},
+        {"the user policy over the user's value", NULL, L"Ko", L"en", false, LANG_KOREAN},
+        {"the computer policy over the user policy", L"en", L"ko", L"ko", true, LANG_ENGLISH},
+    };
+    for (const auto& s : starts) {
+        SCOPED_TRACE(s.what);
+        ClearPolicies();
+        StoreLanguage(s.user);
+        if (s.machinePolicy)
+            StorePolicyText(HKEY_LOCAL_MACHINE, LanguageValueName, s.machinePolicy);
+        if (s.userPolicy)
+            StorePolicyText(HKEY_CURRENT_USER, LanguageValueName, s.userPolicy);
+        LumoProcess lumo;
+        if (s.koreanDisplay)
+            lumo.AddEnvironment("LC_ALL=ko_KR.UTF-8");
+        ASSERT_TRUE(lumo.Start());
+
+        PostMessageW(lumo.Tray(), WM_COMMAND, IDM_ABOUT, 0);
+        HWND about = NULL;
+        ASSERT_TRUE(WaitUntil([&] { return (about = FindProcessWindow(lumo.ProcessId(), "#32770")) != NULL; }, 5000));
+        std::vector<std::wstring> expected = AboutTexts(texts.Module(), s.shown);
+        ASSERT_EQ(6u, expected.size());
+        EXPECT_EQ(expected, WindowTexts(about));
+        EXPECT_NE(AboutTexts(texts.Module(), s.shown == LANG_KOREAN ? LANG_ENGLISH : LANG_KOREAN), expected);
+        PostMessageW(about, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 5000));
+
+        PostMessageW(lumo.Tray(), WM_TRAY_CALLBACK, 0, WM_RBUTTONDOWN);
+        HWND menu = NULL;
+        ASSERT_TRUE(WaitUntil([&] { return (menu = FindProcessWindow(lumo.ProcessId(), "#32768")) && IsWindowVisible(menu); },
+                              5000));
+        // Its texts are read in the tray window's own process
+        // (TrayWindowTest): Wine's menus are the process's own.
+        EXPECT_TRUE(WaitUntil([&] { return Drawn(menu); }, 3000));
+        if (s.shown == LANG_KOREAN)
+            SaveScreenshot(menu, s.koreanDisplay ? "tray-menu-ko" : "tray-menu-ko-by-value");
+        PostMessageW(lumo.Tray(), WM_CANCELMODE, 0, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(menu); }, 5000));
+
+        lumo.Command(IDM_CUSTOM_SETTINGS);
+        HWND settings = lumo.Settings();
+        ASSERT_NE(nullptr, settings);
+        std::vector<std::wstring> shown = WindowTexts(settings);
+        const UINT ids[] = {IDS_SETTINGS_CAPTION, IDS_SEQUENTIAL, IDS_SEND_ALL, IDS_INITIAL_TIME, 0, IDS_KEY1, 0,
+                            IDS_CLEAR, IDS_KEY2, 0, IDS_CLEAR, IDS_KEY3, 0, IDS_CLEAR, IDS_SAVE, IDS_CANCEL};
+        ASSERT_EQ(sizeof(ids) / sizeof(ids[0]), shown.size());
+        for (size_t i = 0; i < shown.size(); ++i)
+            if (ids[i])
+                EXPECT_EQ(Utf8(UiString(ids[i], s.shown)), Utf8(shown[i])) << "text " << i;
+        EXPECT_TRUE(WaitUntil([&] { return Drawn(settings); }, 3000));
+        if (s.shown == LANG_KOREAN && !s.koreanDisplay)
+            SaveScreenshot(settings, "custom-settings-ko-by-value");
+    }
 }
 
 TEST_F(AppTest, PolicyModeRulesWhileSetAndTheUsersOwnChoiceComesBack)
