@@ -21,6 +21,9 @@ static HFONT SettingsFont;
 // The time label's text, 0 while it has none: a stored send mode other
 // than the two leaves it as it was.
 static UINT TimeLabelText;
+// The DPI the controls were last laid out for: the window's monitor's, as
+// WM_DPICHANGED last said.
+static UINT LayoutDpi;
 
 const char SettingsClassName[] = "Custom";
 static const WCHAR SettingsClassNameW[] = L"Custom";
@@ -159,6 +162,7 @@ static int WidthForText(const ChildControl& c, HFONT font, UINT dpi)
 // control uses it.
 static void LayOutControls(UINT dpi, BOOL redraw)
 {
+    LayoutDpi = dpi;
     HFONT font = CreateSettingsFont(dpi);
     for (const ChildControl& c : Controls) {
         int width = ScaleToDpi(c.width, dpi);
@@ -192,12 +196,13 @@ static void ApplySettingsTexts(HWND window, BOOL redraw)
     HWND fields[] = {KeyField1, KeyField2, KeyField3};
     for (HWND field : fields)
         SendMessageW(field, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(hint));
-    LayOutControls(WindowDpi(window), redraw);
+    LayOutControls(LayoutDpi ? LayoutDpi : WindowDpi(window), redraw);
 }
 
 static void CreateControls(HWND window)
 {
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
+    LayoutDpi = 0;
     for (const ChildControl& c : Controls) {
         *c.handle = CreateWindowExW(0, c.className, NULL, c.style, 0, 0, 0, 0, window,
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, NULL);
@@ -343,7 +348,7 @@ static void SelectSendMode(LONG mode)
     TimeLabelText = mode == Sequential ? IDS_INITIAL_TIME : IDS_INTERVAL_TIME;
     SetUiText(TimeLabel, TimeLabelText);
     // The other text may be wider in this language.
-    LayOutControls(WindowDpi(GetParent(TimeLabel)), TRUE);
+    LayOutControls(LayoutDpi, TRUE);
     LockSettings();
     CustomSettings.mode = mode;
     UnlockSettings();
