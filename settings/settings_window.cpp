@@ -122,9 +122,15 @@ HFONT CreateSettingsFont(UINT dpi)
     // Where GULIM is missing (a Windows that is not Korean) the font mapper
     // would pick a face of its own; the message font is the one the user
     // reads in every dialog.
+    // Korean on such a Windows takes Malgun Gothic, which every Windows
+    // since 8 has, whatever its language.
     NONCLIENTMETRICSA metrics = {};
     metrics.cbSize = sizeof(metrics);
-    if (!FaceInstalled("GULIM") && SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+    bool gulim = FaceInstalled("GULIM");
+    if (!gulim && UiLanguageInForce().language == LANG_KOREAN && FaceInstalled("Malgun Gothic"))
+        return CreateFontA(height, 0, 0, 0, FW_DONTCARE, 0, 0, 0, HANGUL_CHARSET, OUT_STROKE_PRECIS,
+                           CLIP_STROKE_PRECIS, DRAFT_QUALITY, VARIABLE_PITCH | FF_SWISS, "Malgun Gothic");
+    if (!gulim && SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
         metrics.lfMessageFont.lfHeight = height;
         return CreateFontIndirectA(&metrics.lfMessageFont);
     }

@@ -43,8 +43,9 @@ int TextWidth(HWND control, HFONT font);
 // the first non-digit on is ignored.
 LONG ParseTimeText(const char* text);
 
-// The controls' font at the DPI: "GULIM" where it is installed, else the
-// system's message font, at the same height.
+// The controls' font at the DPI: "GULIM" where it is installed, else (in
+// Korean) "Malgun Gothic", else the system's message font, at the same
+// height. Every window that shows Korean uses it.
 HFONT CreateSettingsFont(UINT dpi);
 // Whether a font face is installed; tests replace it to play a Windows with
 // or without a Korean font.

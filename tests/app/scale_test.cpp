@@ -167,6 +167,7 @@ TEST_F(ScaleTest, TestBedRunsAtTheScaleItWasSetTo)
     EXPECT_EQ(ExpectedDpi(), ScreenDpi());
     EXPECT_EQ(GulimExpected(), FaceInstalledOnSystem("GULIM")) << "the test bed's font replacement";
     EXPECT_FALSE(FaceInstalledOnSystem("No Such Face Lumo2"));
+    EXPECT_TRUE(FaceInstalledOnSystem("Malgun Gothic")) << "as on every Windows since 8";
 }
 
 TEST_F(ScaleTest, RunningProgramLaysOutItsSettingsWindowForTheScale)
@@ -233,7 +234,8 @@ protected:
         NONCLIENTMETRICSA metrics = {};
         metrics.cbSize = sizeof(metrics);
         SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-        EXPECT_STREQ(GulimExpected() ? "GULIM" : metrics.lfMessageFont.lfFaceName, font.lfFaceName);
+        const char* fallback = Language()[0] == L'k' ? "Malgun Gothic" : metrics.lfMessageFont.lfFaceName;
+        EXPECT_STREQ(GulimExpected() ? "GULIM" : fallback, font.lfFaceName);
         // Either text of the time label, as the radio buttons set it.
         for (WORD button : {IDC_SEND_ALL, IDC_SEQUENTIAL}) {
             SendMessageW(window, WM_COMMAND, button, 0);
