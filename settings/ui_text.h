@@ -5,11 +5,12 @@
 // available when the string table has it. The log, the support report and
 // the Event Log stay English and do not come through here.
 #pragma once
+#include "settings/policy.h"
 #include <windows.h>
 
 // The value an administrator (under PolicyKeyPath, HKLM then HKCU) or the
 // user (beside "key") sets: REG_SZ "ko" or "en", in any case.
-const char LanguageValueName[] = "Language";
+const char* const LanguageValueName = PolicyLanguageName;
 
 // What each place that may decide the language holds: its Language value's
 // text, or null when the value is missing or not a REG_SZ that fits.
