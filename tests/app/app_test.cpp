@@ -840,9 +840,11 @@ void ExpectStartShows(const LanguageStart& s, HMODULE module, const char* pictur
     const UINT ids[] = {IDS_SETTINGS_CAPTION, IDS_SEQUENTIAL, IDS_SEND_ALL, IDS_INITIAL_TIME, 0, IDS_KEY1, 0,
                         IDS_CLEAR, IDS_KEY2, 0, IDS_CLEAR, IDS_KEY3, 0, IDS_CLEAR, IDS_SAVE, IDS_CANCEL};
     ASSERT_EQ(sizeof(ids) / sizeof(ids[0]), shown.size());
-    for (size_t i = 0; i < shown.size(); ++i)
-        if (ids[i])
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (ids[i]) {
             EXPECT_EQ(Utf8(UiString(ids[i], s.shown)), Utf8(shown[i])) << "text " << i;
+        }
+    }
 }
 
 // The policies, the user's own Language value and the display language

@@ -143,11 +143,6 @@ int WindowDpiAwareness(HWND window)
     return context && awareness ? awareness(context(window)) : -1;
 }
 
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM)
-{
-    return FALSE;
-}
-
 // The tip the taskbar shows over an icon: a tooltip of the shell's process.
 HWND ShownTip(HWND taskbar)
 {
@@ -200,6 +195,15 @@ TEST_F(ScaleTest, RunningProgramLaysOutItsSettingsWindowForTheScale)
         EXPECT_TRUE(SaveScreenshot(about, PictureName("about-box", ExpectedDpi(), korean).c_str()));
         PostMessageA(about, WM_COMMAND, IDOK, 0);
         EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 5000));
+
+        PostMessageA(lumo.Tray(), WM_TRAY_CALLBACK, 0, WM_RBUTTONDOWN);
+        HWND menu = NULL;
+        ASSERT_TRUE(WaitUntil(
+            [&] { return (menu = FindProcessWindow(lumo.ProcessId(), "#32768")) != NULL && IsWindowVisible(menu); }, 5000));
+        EXPECT_TRUE(WaitUntil([&] { return Drawn(menu); }, 10000));
+        EXPECT_TRUE(SaveScreenshot(menu, PictureName("tray-menu", ExpectedDpi(), korean).c_str()));
+        PostMessageA(lumo.Tray(), WM_CANCELMODE, 0, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(menu); }, 5000));
     }
 }
 
