@@ -75,16 +75,17 @@ void AppendWhole(WCHAR* tip, int capacity, const WCHAR* text)
     lstrcpynW(tip + used, text, fits + 1);
 }
 
-// A text of the table in the language in force, in a buffer of its own.
+// A text of the table in a language, in a buffer of its own.
 struct UiText {
     WCHAR text[256];
-    explicit UiText(UINT id) { LoadUiText(id, text, 256); }
+    UiText(UINT id, WORD language) { LoadUiTextFor(language, id, text, 256); }
 };
 
 // The name gives way, marked as cut, so that what happened stays whole.
-static void AppendBlockedKeys(WCHAR* tip, int capacity, const WCHAR* exeName)
+static void AppendBlockedKeys(WCHAR* tip, int capacity, const WCHAR* exeName, WORD language)
 {
-    UiText head(IDS_TIP_KEYS_BLOCKED), tail(IDS_TIP_RUNS_AS_ADMIN), inFront(IDS_TIP_PROGRAM_IN_FRONT);
+    UiText head(IDS_TIP_KEYS_BLOCKED, language), tail(IDS_TIP_RUNS_AS_ADMIN, language),
+        inFront(IDS_TIP_PROGRAM_IN_FRONT, language);
     if (!*exeName)
         exeName = inFront.text;
     AppendWhole(tip, capacity, head.text);
@@ -99,15 +100,17 @@ static void AppendBlockedKeys(WCHAR* tip, int capacity, const WCHAR* exeName)
 }
 
 void ComposeTrayTip(WCHAR* tip, const WCHAR* modeText, bool setByPolicy, const WCHAR* joystickProblem,
-                    const WCHAR* camera, const WCHAR* blockedExe)
+                    const WCHAR* camera, const WCHAR* blockedExe, WORD language)
 {
+    if (!language)
+        language = UiLanguageInForce().language;
     const int capacity = sizeof(ShownStatus.tip) / sizeof(WCHAR);
     const WCHAR* separator = TipSeparator();
     lstrcpyW(tip, L"Lumo2");
     AppendWhole(tip, capacity, separator);
     AppendWhole(tip, capacity, modeText);
     if (setByPolicy)
-        AppendWhole(tip, capacity, UiText(IDS_TIP_SET_BY_POLICY).text);
+        AppendWhole(tip, capacity, UiText(IDS_TIP_SET_BY_POLICY, language).text);
     if (joystickProblem && *joystickProblem) {
         AppendWhole(tip, capacity, L" (");
         AppendWhole(tip, capacity, joystickProblem);
@@ -115,7 +118,7 @@ void ComposeTrayTip(WCHAR* tip, const WCHAR* modeText, bool setByPolicy, const W
     }
     AppendWhole(tip, capacity, separator);
     if (blockedExe) {
-        AppendBlockedKeys(tip, capacity, blockedExe);
+        AppendBlockedKeys(tip, capacity, blockedExe, language);
         return;
     }
     int used = lstrlenW(tip);
@@ -128,17 +131,15 @@ void ComposeTrayTip(WCHAR* tip, const WCHAR* modeText, bool setByPolicy, const W
     AppendWhole(tip, capacity, L"...");
 }
 
-// The joystick's problem as the tip names it (of the language given), or 0
-// when there is none.
+// The joystick's problem as the tip names it in a language, or 0 when
+// there is none.
 static int JoystickProblem(WORD language, JoystickStatus status, WCHAR* text, int size)
 {
     text[0] = 0;
     if (status == JoystickReady)
         return 0;
-    UINT id = IDS_JOYSTICK_TIP + status;
-    int length = language ? LoadUiTextIn(language, id, text, size) : LoadUiText(id, text, size);
-    return length ? length : language ? LoadUiTextIn(language, IDS_JOYSTICK_TIP, text, size)
-                                      : LoadUiText(IDS_JOYSTICK_TIP, text, size);
+    int length = LoadUiTextFor(language, IDS_JOYSTICK_TIP + status, text, size);
+    return length ? length : LoadUiTextFor(language, IDS_JOYSTICK_TIP, text, size);
 }
 
 // The camera as the Event Log names it; "" when none is found.
@@ -152,27 +153,31 @@ static const char* CameraText()
 void DescribeTrayStatus(TrayStatus* status)
 {
     LONG mode = EffectiveActionMode();
+    // Read once: the registry is asked for each reading.
+    WORD language = UiLanguageInForce().language;
     WCHAR problem[64] = L"", camera[sizeof(KnownCamera.name)] = L"", modeText[64] = L"";
     if (mode == ModeJoystick)
-        JoystickProblem(0, KnownCamera.joystick, problem, 64);
+        JoystickProblem(language, KnownCamera.joystick, problem, 64);
     UINT cameraText = CameraNotResponding ? IDS_TIP_CAMERA_NOT_RESPONDING
                       : KnownCamera.name[0] ? 0
                       : KnownCamera.route == RouteExtensionUnit ? IDS_TIP_VENDOR_CAMERA : IDS_TIP_NO_CAMERA;
     // The device's name as its driver gives it, in the system's code page.
     if (cameraText)
-        LoadUiText(cameraText, camera, sizeof(KnownCamera.name));
+        LoadUiTextFor(language, cameraText, camera, sizeof(KnownCamera.name));
     else
         MultiByteToWideChar(CP_ACP, 0, KnownCamera.name, -1, camera, sizeof(KnownCamera.name));
     bool found = cameraText != IDS_TIP_NO_CAMERA && !CameraNotResponding;
-    if (!LoadUiText(mode >= ModeSpace && mode <= ModeCustom ? IDS_MODE_BASE + mode : IDS_TIP_NO_MODE, modeText, 64))
-        LoadUiText(IDS_TIP_NO_MODE, modeText, 64);
+    if (!LoadUiTextFor(language, mode >= ModeSpace && mode <= ModeCustom ? IDS_MODE_BASE + mode : IDS_TIP_NO_MODE,
+                       modeText, 64))
+        LoadUiTextFor(language, IDS_TIP_NO_MODE, modeText, 64);
     // A lost camera, or one that does not answer, matters more than keys
     // dropped by the last press.
     WCHAR blocked[sizeof(PressBlock.exeName)];
     bool showBlocked = found && PressBlock.blocked;
     if (showBlocked)
         MultiByteToWideChar(CP_ACP, 0, PressBlock.exeName, -1, blocked, sizeof(PressBlock.exeName));
-    ComposeTrayTip(status->tip, modeText, ActivePolicy.mode != 0, problem, camera, showBlocked ? blocked : NULL);
+    ComposeTrayTip(status->tip, modeText, ActivePolicy.mode != 0, problem, camera, showBlocked ? blocked : NULL,
+                   language);
     status->ready = found && !problem[0] && !showBlocked;
 }
 

@@ -55,8 +55,9 @@ void DescribeTrayStatus(TrayStatus* status);
 // the program dropping the keys, possibly "") the camera's place says that
 // instead, and that name gives way before the mode. Nothing is cut inside a
 // character: not a surrogate pair, not a Hangul syllable made of jamo.
+// Its own words are in language (0: the language in force).
 void ComposeTrayTip(WCHAR* tip, const WCHAR* modeText, bool setByPolicy, const WCHAR* joystickProblem,
-                    const WCHAR* camera, const WCHAR* blockedExe = NULL);
+                    const WCHAR* camera, const WCHAR* blockedExe = NULL, WORD language = 0);
 // The " – " between the tip's parts.
 const WCHAR* TipSeparator();
 // Appends as much of text as fits before the end of a buffer of capacity

@@ -108,7 +108,11 @@ int LoadUiTextIn(WORD language, UINT id, WCHAR* buffer, int size)
 
 int LoadUiText(UINT id, WCHAR* buffer, int size)
 {
-    WORD language = UiLanguageInForce().language;
+    return LoadUiTextFor(UiLanguageInForce().language, id, buffer, size);
+}
+
+int LoadUiTextFor(WORD language, UINT id, WCHAR* buffer, int size)
+{
     int length = LoadUiTextIn(language, id, buffer, size);
     if (length == 0 && language != LANG_ENGLISH)
         length = LoadUiTextIn(LANG_ENGLISH, id, buffer, size);

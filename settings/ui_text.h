@@ -52,6 +52,9 @@ LanguageChoice UiLanguageInForce();
 int LoadUiText(UINT id, WCHAR* buffer, int size);
 // The same in a given language, without the fallback.
 int LoadUiTextIn(WORD language, UINT id, WCHAR* buffer, int size);
+// The same in a given language, with the fallback: for a text made of
+// several, whose language is read once.
+int LoadUiTextFor(WORD language, UINT id, WCHAR* buffer, int size);
 // The menu and the dialog resource of the language in force (else the
 // English one).
 HMENU LoadUiMenu(UINT id);
