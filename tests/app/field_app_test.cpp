@@ -95,9 +95,11 @@ TEST_F(FieldAppTest, TenCopiesStartedAtOnceLeaveOneRunningWithOneIcon)
     ASSERT_NE(-1, survivor);
     HWND tray = NULL;
     EXPECT_TRUE(WaitUntil([&] { return (tray = FindProcessWindow(info[survivor].dwProcessId, "Lumo")) != NULL; }, 10000));
-    // The icon follows the window once the camera is connected.
+    // The icon follows the window once the camera is connected, which may
+    // come after the program first waits for input.
     WaitForInputIdle(info[survivor].hProcess, 10000);
     EXPECT_EQ(1u, LumoTrayWindows().size());
+    EXPECT_TRUE(WaitUntil([&] { return TrayWindowHasIcon(tray); }, 5000));
     EXPECT_TRUE(DeleteIcon(tray)) << "the survivor's icon is there";
     EXPECT_FALSE(DeleteIcon(tray)) << "and only once";
     printf("starts: %d copies at once, %d ended with 0, 1 running with %d tray window\n", copies, ended(),
