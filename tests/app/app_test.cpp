@@ -1121,7 +1121,8 @@ TEST_F(AppTest, LogAndReportSayWhatHappenedWithoutAnyName)
     for (const std::string& part :
          {std::string("Written by: the signed-in desktop user, session 1\r\n"), std::string("[Program]"),
           std::string("Signature: signed by \"Kestrova (test)\""), std::string("[Settings as stored]"),
-          std::string("key = 5"), std::string("[Policies as read]"),
+          std::string("key = 5"), std::string("Language: English (0x09), by the Windows display language"),
+          std::string("[Policies as read]"),
           std::string("Mode: Kodak(F5), the user's choice"), std::string("[Camera]"), std::string("UExProc.dll: "),
           std::string("[Joystick]"), std::string("PPJoy device: "), std::string("[Integrity levels]"),
           std::string("Program in front: app_tests.exe"), logLine, std::string("press: mode Kodak(F5)")})
