@@ -13,12 +13,12 @@ start_testbed
 bash "$REPO_DIR/scripts/install-standins.sh" "$BIN_DIR"
 rm -rf "$BUILD_DIR/screenshots"
 (cd "$BUILD_DIR" && ctest --output-on-failure --timeout 120 \
-    -R 'SettingsWindowTest.OpeningShowsTheStoredValues|AppTest.TrayButtonDownOpensThePopupMenu|AppTest.AboutBoxKeepsPollingAndWritesTheModeBack|ScaleTest.TrayIcon|ScaleTest.RunningProgramLaysOutItsSettingsWindowForTheScale')
+    -R 'SettingsWindowTest.OpeningShowsTheStoredValues|AppTest.TrayButtonDownOpensThePopupMenu|AppTest.AboutBoxKeepsPollingAndWritesTheModeBack|ScaleTest.TrayIcon|ScaleTest.RunningProgramLaysOutItsSettingsWindowForTheScale|ScaleTest.TrayMenuInEachLanguage')
 # The Custom Settings window, the About box and (in Korean) the tray menu
 # again at 150 %, the tray icon at 150 and 200 % as well.
 set_display_scale 144 gulim
 (cd "$BUILD_DIR" && LUMO2_LOGPIXELS=144 ctest --output-on-failure --timeout 120 \
-    -R 'ScaleTest.RunningProgramLaysOutItsSettingsWindowForTheScale|ScaleTest.TrayIcon')
+    -R 'ScaleTest.RunningProgramLaysOutItsSettingsWindowForTheScale|ScaleTest.TrayIcon|ScaleTest.TrayMenuInEachLanguage')
 set_display_scale 192 gulim
 (cd "$BUILD_DIR" && LUMO2_LOGPIXELS=192 ctest --output-on-failure --timeout 120 -R 'ScaleTest.TrayIcon')
 set_display_scale 96 gulim
