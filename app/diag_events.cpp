@@ -14,6 +14,8 @@
 #include "settings/custom_settings.h"
 #include "settings/key_names.h"
 #include "settings/policy.h"
+#include "settings/ui_text.h"
+#include "res/resource.h"
 #include <shlobj.h>
 
 const char* ExitReason = "the tray window was closed";
@@ -100,15 +102,16 @@ void LogModeInForce(LONG before, const char* cause)
 
 const char* JoystickStatusText(JoystickStatus status)
 {
-    switch (status) {
-    case JoystickReady: return "ready";
-    case JoystickNoDriver: return "missing: neither PPJoy nor vJoy is installed";
-    case JoystickVJoyDisabled: return "missing: vJoy is installed but disabled";
-    case JoystickDeviceMissing: return "missing: vJoy has no device 1";
-    case JoystickDeviceBusy: return "busy: vJoy's device 1 is taken";
-    case JoystickNoButtons: return "missing: vJoy's device 1 has no button";
-    }
-    return "unknown";
+    if (status == JoystickReady)
+        return "ready";
+    // The log and the report name the problem as the tip does in English:
+    // one table of these texts per language, in the resources.
+    static char text[64];
+    WCHAR wide[64];
+    if (!LoadUiTextIn(LANG_ENGLISH, IDS_JOYSTICK_TIP + status, wide, 64))
+        LoadUiTextIn(LANG_ENGLISH, IDS_JOYSTICK_TIP, wide, 64);
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof(text), NULL, NULL);
+    return text;
 }
 
 void LogJoystickStatus()

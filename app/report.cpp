@@ -19,6 +19,8 @@
 #include "settings/custom_settings.h"
 #include "settings/key_names.h"
 #include "settings/policy.h"
+#include "res/resource.h"
+#include "settings/ui_text.h"
 #include <shlobj.h>
 #include <softpub.h>
 #include <stdarg.h>
@@ -166,6 +168,19 @@ static LONG VerifyTrust(const WCHAR* file)
     return result;
 }
 
+// The language the user sees and what decided it; the report itself stays
+// English.
+static void AddLanguage()
+{
+    static const char* const sources[] = {"computer policy", "user policy", "user's Language value",
+                                          "Windows display language", "default"};
+    LanguageChoice choice = UiLanguageInForce();
+    char name[64] = "";
+    GetLocaleInfoA(MAKELCID(MAKELANGID(choice.language, SUBLANG_DEFAULT), SORT_DEFAULT), LOCALE_SENGLANGUAGE, name,
+                   sizeof(name));
+    Add("Language: %s (0x%02X), by the %s\r\n", name, choice.language, sources[choice.source]);
+}
+
 static ReportWriter LookUpReportWriter();
 
 static void AddProgram()
@@ -185,6 +200,7 @@ static void AddProgram()
     const char* install = InstallKind(folder, MAX_PATH);
     AddW(L"\r\n[Program]\r\nVersion: %S\r\n%S\r\nInstalled: %S, folder %s\r\nDisplay scale: %u %%\r\n",
          LUMO2_VERSION_STRING, windows, install, folder, ScreenDpi() * 100 / BaseDpi);
+    AddLanguage();
     DWORD length = GetModuleFileNameW(NULL, exe, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         exe[0] = 0;
@@ -708,12 +724,20 @@ void FollowReportWritten(HWND owner, WPARAM owned, LPARAM lParam)
     LogLineW(L"report: not written to %s: error %lu", file, error);
     // The user asked for it and waits for it: a report that does not come
     // says so, with the system's reason.
-    WCHAR reason[512] = L"";
-    if (!FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, reason, 512,
-                        NULL))
-        wsprintfW(reason, L"Error %lu.", error);
-    WCHAR text[MAX_PATH + 700];
-    wsprintfW(text, L"The support report could not be written to\n%s\n\n%s", file[0] ? file : L"the Reports folder",
-              reason);
+    // The system's reason in the language the user reads Lumo2 in, where
+    // Windows has it.
+    WCHAR reason[512] = L"", format[256], folder[128];
+    LANGID language = MAKELANGID(UiLanguageInForce().language, SUBLANG_DEFAULT);
+    if (!FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, language, reason,
+                        512, NULL) &&
+        !FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, reason, 512,
+                        NULL)) {
+        LoadUiText(IDS_ERROR_NUMBER, format, 256);
+        wsprintfW(reason, format, error);
+    }
+    LoadUiText(IDS_REPORT_FAILED, format, 256);
+    LoadUiText(IDS_REPORTS_FOLDER, folder, 128);
+    WCHAR text[MAX_PATH + 900];
+    wsprintfW(text, format, file[0] ? file : folder, reason);
     MessageBoxW(owner, text, L"Lumo2", MB_OK | MB_ICONWARNING);
 }

@@ -12,6 +12,7 @@
 #include "settings/action_mode.h"
 #include "settings/custom_settings.h"
 #include "settings/settings_window.h"
+#include "settings/ui_text.h"
 #include <objbase.h>
 
 HINSTANCE AppInstance;
@@ -20,20 +21,15 @@ HWND SettingsWindowHandle;
 
 void RegisterWindowClasses(HINSTANCE instance)
 {
-    WNDCLASSEXA settingsClass = {};
-    settingsClass.cbSize = sizeof(settingsClass);
-    settingsClass.style = CS_HREDRAW | CS_VREDRAW;
-    settingsClass.lpfnWndProc = SettingsWindowProc;
-    settingsClass.hInstance = instance;
-    settingsClass.hIcon = LoadIconA(NULL, IDI_APPLICATION);
-    settingsClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALL));
-    settingsClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
-    settingsClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    settingsClass.lpszClassName = SettingsClassName;
-    if (!RegisterClassExA(&settingsClass))
-        MessageBoxA(NULL, "Reg Error", NULL, MB_OK);
+    if (!RegisterSettingsClass(instance))
+        ShowUiMessage(NULL, IDS_REG_ERROR, MB_OK | MB_ICONERROR);
 
-    WNDCLASSEXA trayClass = settingsClass;
+    WNDCLASSEXA trayClass = {};
+    trayClass.cbSize = sizeof(trayClass);
+    trayClass.style = CS_HREDRAW | CS_VREDRAW;
+    trayClass.hInstance = instance;
+    trayClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALL));
+    trayClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
     trayClass.lpfnWndProc = TrayWindowProc;
     trayClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_LARGE));
     trayClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
@@ -99,7 +95,7 @@ void OpenSettingsWindow()
     if (!SettingsWindowHandle) {
         SettingsWindowHandle = CreateSettingsWindow(AppInstance);
         if (!SettingsWindowHandle) {
-            MessageBoxA(NULL, "Create Error", NULL, MB_OK);
+            ShowUiMessage(NULL, IDS_CREATE_ERROR, MB_OK | MB_ICONERROR);
             return;
         }
     }

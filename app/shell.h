@@ -17,7 +17,7 @@ void ReadStartUpSettings();
 // the camera thread; 0 when the window cannot be made.
 int InitializeShell(HINSTANCE instance);
 // Fills the settings window from the stored settings and shows it, making it
-// first if this is its first opening; "Create Error" when that fails.
+// first if this is its first opening; says so when that fails.
 void OpenSettingsWindow();
 int RunMessageLoop();
 // At the end of the run when the camera thread did not end in time: logs

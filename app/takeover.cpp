@@ -1,22 +1,14 @@
 #include "app/takeover.h"
 #include "app/elevation.h"
 #include "app/shell.h"
+#include "res/resource.h"
+#include "settings/ui_text.h"
 
 const char QuitMessageName[] = "Lumo2Quit";
 
-const char OldCopyStaysText[] =
-    "The Lumo2 that is already running did not close within a minute, so this one cannot take its place. "
-    "End it with Exit in its tray menu or in Task Manager, then start Lumo2 again.";
-const char OtherAccountText[] =
-    "Lumo2 already runs for another account on this PC. This copy was started as a different user, "
-    "so it ends and leaves that one running.";
-const char TakeOverFailedText[] =
-    "The Lumo2 that is already running could not be asked to close, so this one cannot take its place. "
-    "End it with Exit in its tray menu or in Task Manager, then start Lumo2 again.";
-
-static void ShowMessageBox(const char* text)
+static void ShowMessageBox(UINT textId)
 {
-    MessageBoxA(NULL, text, "Lumo2", MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+    ShowUiMessage(NULL, textId, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
 }
 
 TakeOverMessageFn ShowTakeOverMessage = ShowMessageBox;
@@ -56,11 +48,11 @@ bool RunsHigherThan(DWORD ownIntegrity, DWORD runningIntegrity)
 }
 
 // Ends the takeover without starting, telling the user why.
-static bool Refuse(HANDLE process, const char* text)
+static bool Refuse(HANDLE process, UINT textId)
 {
     if (process)
         CloseHandle(process);
-    ShowTakeOverMessage(text);
+    ShowTakeOverMessage(textId);
     return false;
 }
 
@@ -71,31 +63,31 @@ bool TakeOverRunningCopy(HANDLE mutex, DWORD timeoutMs)
     // Refused to an administrator: the copy runs for another account, which
     // this one is not to end and its user cannot end either.
     if (!mutex && elevated)
-        return Refuse(NULL, OtherAccountText);
+        return Refuse(NULL, IDS_OTHER_ACCOUNT);
     HWND tray = FindWindowA(TrayClassName, NULL);
     DWORD processId = 0;
     if (!tray || !GetWindowThreadProcessId(tray, &processId))
         return false;
     DWORD running = LookUpWindowIntegrity(tray);
     if (running == IntegrityDenied && elevated)
-        return Refuse(NULL, OtherAccountText);
+        return Refuse(NULL, IDS_OTHER_ACCOUNT);
     if (!RunsHigherThan(own, running))
         return false;
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     if (!process && elevated && GetLastError() == ERROR_ACCESS_DENIED)
-        return Refuse(NULL, OtherAccountText);
+        return Refuse(NULL, IDS_OTHER_ACCOUNT);
     if (!process || !mutex)
-        return Refuse(process, TakeOverFailedText);
+        return Refuse(process, IDS_TAKEOVER_FAILED);
     // Someone elevated with another administrator's password would end the
     // clinic user's copy and type with that administrator's settings.
     if (!RunsForThisAccount(process))
-        return Refuse(process, OtherAccountText);
+        return Refuse(process, IDS_OTHER_ACCOUNT);
     if (!PostMessageA(tray, RegisterWindowMessageA(QuitMessageName), 0, 0))
-        return Refuse(process, TakeOverFailedText);
+        return Refuse(process, IDS_TAKEOVER_FAILED);
     // The window goes before the process has let go of the camera and the
     // joystick; only the process's end says both are free.
     if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
-        return Refuse(process, OldCopyStaysText);
+        return Refuse(process, IDS_OLD_COPY_STAYS);
     CloseHandle(process);
     // The copy that ended owned the mutex, so it is abandoned now. Of several
     // copies taking over at once the first to take it runs; the others end

@@ -14,14 +14,10 @@ extern const char QuitMessageName[];
 // enough for a Send All pause or a slow driver call to finish first.
 const DWORD TakeOverWaitMs = 60000;
 
-// What the user is told when a start at a higher level does not run.
-extern const char OldCopyStaysText[];
-extern const char OtherAccountText[];
-extern const char TakeOverFailedText[];
-
-// Shows one of those texts and returns once the user has closed it; tests
-// record it instead.
-typedef void (*TakeOverMessageFn)(const char* text);
+// Shows what the user is told when a start at a higher level does not run
+// (IDS_OLD_COPY_STAYS, IDS_OTHER_ACCOUNT or IDS_TAKEOVER_FAILED) and returns
+// once the user has closed it; tests record it instead.
+typedef void (*TakeOverMessageFn)(UINT textId);
 extern TakeOverMessageFn ShowTakeOverMessage;
 
 // Whether the process runs for the same account as this one; tests play

@@ -9,13 +9,14 @@
 #include "res/resource.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
+#include "settings/ui_text.h"
 
-// The complete ANSI structure, up to and including the balloon icon.
-static_assert(sizeof(NOTIFYICONDATAA) == 508, "NOTIFYICONDATAA as of Vista");
+// The complete structure, up to and including the balloon icon.
+static_assert(sizeof(NOTIFYICONDATAW) == 956, "NOTIFYICONDATAW as of Vista");
 
-static BOOL NotifyShell(DWORD message, NOTIFYICONDATAA* data)
+static BOOL NotifyShell(DWORD message, NOTIFYICONDATAW* data)
 {
-    return Shell_NotifyIconA(message, data);
+    return Shell_NotifyIconW(message, data);
 }
 
 TrayNotifyFn TrayNotify = NotifyShell;
@@ -45,109 +46,103 @@ static bool JoystickProblemReported;
 static bool CameraReported;
 static char ReportedCamera[sizeof(KnownCamera.name)];
 
-const char* TipSeparator()
+const WCHAR* TipSeparator()
 {
-    static char separator[8];
-    if (separator[0])
-        return separator;
-    // The tip is ANSI: the dash exists only in some code pages, and a best
-    // fit or a default character would put a stray "?" or "-" between words.
-    char dash[4];
-    BOOL usedDefault = TRUE;
-    int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"\x2013", 1, dash, sizeof(dash) - 1,
-                                     NULL, &usedDefault);
-    if (length > 0 && !usedDefault) {
-        dash[length] = 0;
-        wsprintfA(separator, " %s ", dash);
-    } else {
-        lstrcpyA(separator, " - ");
-    }
-    return separator;
+    return L" \x2013 ";
 }
 
-// Appends as much of text as fits before the tip's end, whole characters
-// only (a double-byte name must not lose half a character).
-static void AppendWhole(char* tip, int capacity, const char* text)
+// Whether a character may begin a cut: not the second half of a surrogate
+// pair, a combining mark, or the vowel or final consonant of a Hangul
+// syllable written as jamo.
+static bool StartsCharacter(WCHAR c)
 {
-    int used = lstrlenA(tip);
-    const char* end = text;
-    while (*end) {
-        const char* next = CharNextA(end);
-        if (used + (next - text) > capacity - 1)
-            break;
-        end = next;
-    }
-    lstrcpynA(tip + used, text, int(end - text) + 1);
+    return !(c >= 0xDC00 && c <= 0xDFFF) && !(c >= 0x0300 && c <= 0x036F) && !(c >= 0x1160 && c <= 0x11FF) &&
+           !(c >= 0xD7B0 && c <= 0xD7FF);
 }
+
+void AppendWhole(WCHAR* tip, int capacity, const WCHAR* text)
+{
+    int used = lstrlenW(tip);
+    int fits = 0;
+    for (int i = 0; text[i]; ++i) {
+        if (used + i > capacity - 1)
+            break;
+        if (StartsCharacter(text[i]))
+            fits = i;
+        if (!text[i + 1] && used + i + 1 <= capacity - 1)
+            fits = i + 1;
+    }
+    lstrcpynW(tip + used, text, fits + 1);
+}
+
+// A text of the table in a language, in a buffer of its own.
+struct UiText {
+    WCHAR text[256];
+    UiText(UINT id, WORD language) { LoadUiTextFor(language, id, text, 256); }
+};
 
 // The name gives way, marked as cut, so that what happened stays whole.
-static void AppendBlockedKeys(char* tip, int capacity, const char* exeName)
+static void AppendBlockedKeys(WCHAR* tip, int capacity, const WCHAR* exeName, WORD language)
 {
-    const char head[] = "keys blocked: ";
-    const char tail[] = " runs as administrator";
+    UiText head(IDS_TIP_KEYS_BLOCKED, language), tail(IDS_TIP_RUNS_AS_ADMIN, language),
+        inFront(IDS_TIP_PROGRAM_IN_FRONT, language);
     if (!*exeName)
-        exeName = "the program in front";
-    AppendWhole(tip, capacity, head);
-    int room = capacity - int(sizeof(tail) - 1);
-    if (lstrlenA(tip) + lstrlenA(exeName) <= room - 1) {
+        exeName = inFront.text;
+    AppendWhole(tip, capacity, head.text);
+    int room = capacity - lstrlenW(tail.text);
+    if (lstrlenW(tip) + lstrlenW(exeName) <= room - 1) {
         AppendWhole(tip, room, exeName);
     } else {
         AppendWhole(tip, room - 3, exeName);
-        AppendWhole(tip, room, "...");
+        AppendWhole(tip, room, L"...");
     }
-    AppendWhole(tip, capacity, tail);
+    AppendWhole(tip, capacity, tail.text);
 }
 
-void ComposeTrayTip(char* tip, const char* modeText, bool setByPolicy, const char* joystickProblem,
-                    const char* camera, const char* blockedExe)
+void ComposeTrayTip(WCHAR* tip, const WCHAR* modeText, bool setByPolicy, const WCHAR* joystickProblem,
+                    const WCHAR* camera, const WCHAR* blockedExe, WORD language)
 {
-    const int capacity = sizeof(ShownStatus.tip);
-    const char* separator = TipSeparator();
-    lstrcpyA(tip, "Lumo2");
+    if (!language)
+        language = UiLanguageInForce().language;
+    const int capacity = sizeof(ShownStatus.tip) / sizeof(WCHAR);
+    const WCHAR* separator = TipSeparator();
+    lstrcpyW(tip, L"Lumo2");
     AppendWhole(tip, capacity, separator);
     AppendWhole(tip, capacity, modeText);
     if (setByPolicy)
-        AppendWhole(tip, capacity, ", set by your administrator");
+        AppendWhole(tip, capacity, UiText(IDS_TIP_SET_BY_POLICY, language).text);
     if (joystickProblem && *joystickProblem) {
-        AppendWhole(tip, capacity, " (");
+        AppendWhole(tip, capacity, L" (");
         AppendWhole(tip, capacity, joystickProblem);
-        AppendWhole(tip, capacity, ")");
+        AppendWhole(tip, capacity, L")");
     }
     AppendWhole(tip, capacity, separator);
     if (blockedExe) {
-        AppendBlockedKeys(tip, capacity, blockedExe);
+        AppendBlockedKeys(tip, capacity, blockedExe, language);
         return;
     }
-    int used = lstrlenA(tip);
-    if (used + lstrlenA(camera) <= capacity - 1) {
+    int used = lstrlenW(tip);
+    if (used + lstrlenW(camera) <= capacity - 1) {
         AppendWhole(tip, capacity, camera);
         return;
     }
     // The device name is what gives way, with a mark that it was cut.
     AppendWhole(tip, capacity - 3, camera);
-    AppendWhole(tip, capacity, "...");
+    AppendWhole(tip, capacity, L"...");
 }
 
-static const char* JoystickProblem(JoystickStatus status)
+// The joystick's problem as the tip names it in a language, or 0 when
+// there is none.
+static int JoystickProblem(WORD language, JoystickStatus status, WCHAR* text, int size)
 {
-    switch (status) {
-    case JoystickReady:
-        return NULL;
-    case JoystickNoDriver:
-        return "no joystick driver";
-    case JoystickVJoyDisabled:
-        return "vJoy is disabled";
-    case JoystickDeviceMissing:
-        return "no vJoy device 1";
-    case JoystickDeviceBusy:
-        return "vJoy device 1 in use";
-    case JoystickNoButtons:
-        return "vJoy device 1 has no buttons";
-    }
-    return "joystick not usable";
+    text[0] = 0;
+    if (status == JoystickReady)
+        return 0;
+    int length = LoadUiTextFor(language, IDS_JOYSTICK_TIP + status, text, size);
+    return length ? length : LoadUiTextFor(language, IDS_JOYSTICK_TIP, text, size);
 }
 
-// The camera as the tip and the Event Log name it; "" when none is found.
+// The camera as the Event Log names it; "" when none is found.
 static const char* CameraText()
 {
     if (KnownCamera.name[0])
@@ -158,15 +153,32 @@ static const char* CameraText()
 void DescribeTrayStatus(TrayStatus* status)
 {
     LONG mode = EffectiveActionMode();
-    const char* problem = mode == ModeJoystick ? JoystickProblem(KnownCamera.joystick) : NULL;
-    const char* camera = CameraNotResponding ? "camera not responding" : CameraText();
-    const char* modeText = ModeText(mode);
+    // Read once: the registry is asked for each reading.
+    WORD language = UiLanguageInForce().language;
+    WCHAR problem[64] = L"", camera[sizeof(KnownCamera.name)] = L"", modeText[64] = L"";
+    if (mode == ModeJoystick)
+        JoystickProblem(language, KnownCamera.joystick, problem, 64);
+    UINT cameraText = CameraNotResponding ? IDS_TIP_CAMERA_NOT_RESPONDING
+                      : KnownCamera.name[0] ? 0
+                      : KnownCamera.route == RouteExtensionUnit ? IDS_TIP_VENDOR_CAMERA : IDS_TIP_NO_CAMERA;
+    // The device's name as its driver gives it, in the system's code page.
+    if (cameraText)
+        LoadUiTextFor(language, cameraText, camera, sizeof(KnownCamera.name));
+    else
+        MultiByteToWideChar(CP_ACP, 0, KnownCamera.name, -1, camera, sizeof(KnownCamera.name));
+    bool found = cameraText != IDS_TIP_NO_CAMERA && !CameraNotResponding;
+    if (!LoadUiTextFor(language, mode >= ModeSpace && mode <= ModeCustom ? IDS_MODE_BASE + mode : IDS_TIP_NO_MODE,
+                       modeText, 64))
+        LoadUiTextFor(language, IDS_TIP_NO_MODE, modeText, 64);
     // A lost camera, or one that does not answer, matters more than keys
     // dropped by the last press.
-    const char* blocked = camera[0] && !CameraNotResponding && PressBlock.blocked ? PressBlock.exeName : NULL;
-    ComposeTrayTip(status->tip, modeText ? modeText : "no mode", ActivePolicy.mode != 0, problem,
-                   camera[0] ? camera : "no camera found", blocked);
-    status->ready = camera[0] && !problem && !blocked && !CameraNotResponding;
+    WCHAR blocked[sizeof(PressBlock.exeName)];
+    bool showBlocked = found && PressBlock.blocked;
+    if (showBlocked)
+        MultiByteToWideChar(CP_ACP, 0, PressBlock.exeName, -1, blocked, sizeof(PressBlock.exeName));
+    ComposeTrayTip(status->tip, modeText, ActivePolicy.mode != 0, problem, camera, showBlocked ? blocked : NULL,
+                   language);
+    status->ready = found && !problem[0] && !showBlocked;
 }
 
 static struct {
@@ -252,7 +264,7 @@ static HICON IconForStatus(const TrayStatus& status, UINT dpi)
     return dimmed ? dimmed : icon;
 }
 
-void FillTrayStatus(NOTIFYICONDATAA* data, HWND window, HINSTANCE instance)
+void FillTrayStatus(NOTIFYICONDATAW* data, HWND window, HINSTANCE instance)
 {
     StatusWindow = window;
     StatusInstance = instance;
@@ -261,13 +273,13 @@ void FillTrayStatus(NOTIFYICONDATAA* data, HWND window, HINSTANCE instance)
     UINT dpi = TrayIconDpi(window);
     ShownIconSize = SmallIconSizeForDpi(dpi);
     data->hIcon = IconForStatus(ShownStatus, dpi);
-    lstrcpynA(data->szTip, ShownStatus.tip, sizeof(data->szTip));
+    lstrcpynW(data->szTip, ShownStatus.tip, sizeof(data->szTip) / sizeof(WCHAR));
 }
 
 // The status in force, in the icon and the tip the shell holds.
 static void ShowStatusNow()
 {
-    NOTIFYICONDATAA data;
+    NOTIFYICONDATAW data;
     ZeroMemory(&data, sizeof(data));
     data.cbSize = sizeof(data);
     data.hWnd = StatusWindow;
@@ -278,15 +290,21 @@ static void ShowStatusNow()
 void UpdateTrayStatus()
 {
     bool joystickProblem = EffectiveActionMode() == ModeJoystick && KnownCamera.joystick != JoystickReady;
-    if (joystickProblem && !JoystickProblemReported)
-        ReportProgramEvent(EventNoJoystick, JoystickProblem(KnownCamera.joystick));
+    if (joystickProblem && !JoystickProblemReported) {
+        // The Event Log is for IT: English whatever the user reads.
+        WCHAR problem[64];
+        char english[64];
+        JoystickProblem(LANG_ENGLISH, KnownCamera.joystick, problem, 64);
+        WideCharToMultiByte(CP_ACP, 0, problem, -1, english, sizeof(english), NULL, NULL);
+        ReportProgramEvent(EventNoJoystick, english);
+    }
     JoystickProblemReported = joystickProblem;
 
     if (!TrayIconShown || !StatusWindow || !IsWindow(StatusWindow))
         return;  // the icon, once added, shows the status then in force
     TrayStatus now;
     DescribeTrayStatus(&now);
-    if (now.ready == ShownStatus.ready && lstrcmpA(now.tip, ShownStatus.tip) == 0)
+    if (now.ready == ShownStatus.ready && lstrcmpW(now.tip, ShownStatus.tip) == 0)
         return;
     ShowStatusNow();
 }

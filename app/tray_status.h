@@ -9,7 +9,9 @@
 
 // Every call to the notification area goes through here, so a test can play
 // a shell that is not ready yet or one that has just restarted.
-typedef BOOL (*TrayNotifyFn)(DWORD message, NOTIFYICONDATAA* data);
+// Wide, so that the tip and the balloons show Korean on a PC whose code
+// page has no Hangul.
+typedef BOOL (*TrayNotifyFn)(DWORD message, NOTIFYICONDATAW* data);
 extern TrayNotifyFn TrayNotify;
 
 // The camera and the joystick as the thread that owns them last described
@@ -40,7 +42,7 @@ bool TrayIconRetryDue(DWORD missingForMs, DWORD sinceLastTryMs);
 struct TrayStatus {
     bool ready;      // a camera found, in the JOYSTICK mode a usable driver,
                      // and the last press's keys not dropped
-    char tip[128];   // what the shell shows over the icon
+    WCHAR tip[128];  // what the shell shows over the icon
 };
 
 // The status the program is in now.
@@ -48,15 +50,19 @@ void DescribeTrayStatus(TrayStatus* status);
 
 // "Lumo2", the mode's menu text (", set by your administrator" under a
 // policy; the joystick's problem in brackets when there is one) and the
-// camera, in at most 127 characters. The camera's name is shortened before
-// the mode ever is. With blockedExe (the name of the program dropping the
-// keys, possibly "") the camera's place says that instead, and that name
-// gives way before the mode.
-void ComposeTrayTip(char* tip, const char* modeText, bool setByPolicy, const char* joystickProblem,
-                    const char* camera, const char* blockedExe = NULL);
-// The " – " between the tip's parts where the system's code page has the
-// dash, else " - ".
-const char* TipSeparator();
+// camera, in at most 127 characters, in the language in force. The camera's
+// name is shortened before the mode ever is. With blockedExe (the name of
+// the program dropping the keys, possibly "") the camera's place says that
+// instead, and that name gives way before the mode. Nothing is cut inside a
+// character: not a surrogate pair, not a Hangul syllable made of jamo.
+// Its own words are in language (0: the language in force).
+void ComposeTrayTip(WCHAR* tip, const WCHAR* modeText, bool setByPolicy, const WCHAR* joystickProblem,
+                    const WCHAR* camera, const WCHAR* blockedExe = NULL, WORD language = 0);
+// The " – " between the tip's parts.
+const WCHAR* TipSeparator();
+// Appends as much of text as fits before the end of a buffer of capacity
+// characters, whole characters only.
+void AppendWhole(WCHAR* tip, int capacity, const WCHAR* text);
 
 // Gives the icon the status in force when it differs from what it shows,
 // and writes the entry for a joystick that became unusable.
@@ -70,7 +76,7 @@ void FollowTaskbarScale();
 void FollowCameraConnect();
 // Icon and tip of the status in force for an icon being added; window owns
 // it, and the menu and the icon come from instance's resources.
-void FillTrayStatus(NOTIFYICONDATAA* data, HWND window, HINSTANCE instance);
+void FillTrayStatus(NOTIFYICONDATAW* data, HWND window, HINSTANCE instance);
 
 // The same picture grey and faint, at icon's size; kept for the run. Null
 // when icon cannot be read.

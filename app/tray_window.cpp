@@ -21,6 +21,7 @@
 #include "settings/action_mode.h"
 #include "settings/policy.h"
 #include "settings/settings_window.h"
+#include "settings/ui_text.h"
 
 // Command IDs are neither contiguous nor in menu order, so modes come from
 // this table and never from arithmetic on the ID.
@@ -77,61 +78,29 @@ static UINT TaskbarCreatedMessage;
 static UINT QuitMessage;
 static bool WatchesStarted;
 
-const char BlockedKeysTitle[] = "Lumo2";
-static const char* const BlockedKeysAdvices[] = {
-    "Start Lumo2 as administrator too.",
-    "Ask IT to install Lumo2 for all users of this PC, or start that program normally.",
-};
-
-void ComposeBlockedKeysText(char* text, int size, const char* exeName, BlockedKeysAdvice advice)
+void ComposeBlockedKeysText(WCHAR* text, int size, const char* exeName, BlockedKeysAdvice advice)
 {
     // Long enough for any program's usual name, short enough that the
     // advice after it always fits.
-    char name[48];
-    const char* end = exeName;
-    while (*end && end - exeName < 40)
-        end = CharNextA(end);  // whole characters: a double-byte one is not split
-    lstrcpynA(name, *exeName ? exeName : "The program in front", *exeName ? int(end - exeName) + 1 : 48);
-    if (*end)
-        lstrcatA(name, "...");
-    char whole[256];
-    wsprintfA(whole, "%s runs as administrator, so Windows blocks the keys Lumo2 sends to it. %s", name,
-              BlockedKeysAdvices[advice == AdviseStartAsAdministrator ? 0 : 1]);
-    lstrcpynA(text, whole, size);
+    WCHAR name[48] = L"", whole[600], format[256], advise[256];
+    MultiByteToWideChar(CP_ACP, 0, exeName, -1, whole, 600);
+    if (!whole[0])
+        LoadUiText(IDS_BALLOON_PROGRAM_IN_FRONT, whole, 48);
+    AppendWhole(name, 41, whole);
+    if (lstrlenW(name) < lstrlenW(whole))
+        lstrcatW(name, L"...");
+    LoadUiText(IDS_BLOCKED_KEYS_BALLOON, format, 256);
+    LoadUiText(advice == AdviseStartAsAdministrator ? IDS_ADVICE_START_AS_ADMIN : IDS_ADVICE_ASK_IT, advise, 256);
+    wsprintfW(whole, format, name, advise);
+    lstrcpynW(text, whole, size);
 }
-// Each says why the camera button does nothing in this mode and what to do
-// about it, within the balloon's 255 characters.
-const char NoJoystickText[] =
-    "No virtual joystick driver, PPJoy or vJoy, was found, so the camera button does nothing in this mode. "
-    "Install vJoy and give its device 1 a button.";
-static const struct {
-    JoystickStatus status;
-    const char* text;
-} JoystickProblems[] = {
-    {JoystickNoDriver, NoJoystickText},
-    {JoystickVJoyDisabled,
-     "vJoy is installed but disabled, so the camera button does nothing in this mode. "
-     "Turn on \"Enable vJoy\" in Configure vJoy."},
-    {JoystickDeviceMissing,
-     "vJoy has no device 1, so the camera button does nothing in this mode. "
-     "Add device 1 with at least one button in Configure vJoy."},
-    {JoystickDeviceBusy,
-     "Another program is using vJoy's device 1, so the camera button does nothing in this mode. "
-     "Close that program; Lumo2 takes the device at a camera press once it is free."},
-    {JoystickNoButtons,
-     "vJoy's device 1 has no buttons, so the camera button does nothing in this mode. "
-     "Give device 1 at least one button in Configure vJoy."},
-};
 
-const char* JoystickProblemText(JoystickStatus status)
+UINT JoystickBalloonText(JoystickStatus status)
 {
-    for (const auto& problem : JoystickProblems)
-        if (problem.status == status)
-            return problem.text;
-    return NULL;
+    return status == JoystickReady ? 0 : IDS_JOYSTICK_BALLOON + status;
 }
 
-static void FillIconData(NOTIFYICONDATAA* data, HWND window)
+static void FillIconData(NOTIFYICONDATAW* data, HWND window)
 {
     ZeroMemory(data, sizeof(*data));
     data->cbSize = sizeof(*data);
@@ -144,7 +113,7 @@ static void FillIconData(NOTIFYICONDATAA* data, HWND window)
 // modifying it succeeds and nothing is doubled.
 static bool AddTrayIcon(HWND window)
 {
-    NOTIFYICONDATAA data;
+    NOTIFYICONDATAW data;
     FillIconData(&data, window);
     data.uFlags = NIF_MESSAGE;
     data.uCallbackMessage = WM_TRAY_CALLBACK;
@@ -183,19 +152,19 @@ static void RetryTrayIcon(HWND window)
 
 static void RemoveTrayIcon(HWND window)
 {
-    NOTIFYICONDATAA data;
+    NOTIFYICONDATAW data;
     FillIconData(&data, window);
     TrayNotify(NIM_DELETE, &data);
     TrayIconShown = false;
 }
 
-static void ShowBalloon(HWND window, const char* text)
+static void ShowBalloon(HWND window, const WCHAR* text)
 {
-    NOTIFYICONDATAA data;
+    NOTIFYICONDATAW data;
     FillIconData(&data, window);
     data.uFlags = NIF_INFO;
-    lstrcpynA(data.szInfoTitle, BlockedKeysTitle, sizeof(data.szInfoTitle));
-    lstrcpynA(data.szInfo, text, sizeof(data.szInfo));
+    lstrcpyW(data.szInfoTitle, L"Lumo2");
+    lstrcpynW(data.szInfo, text, sizeof(data.szInfo) / sizeof(WCHAR));
     data.dwInfoFlags = NIIF_WARNING;
     TrayNotify(NIM_MODIFY, &data);
 }
@@ -231,7 +200,7 @@ static void OnCreate(HWND window, const CREATESTRUCTA* create)
 
 void ShowTrayMenu(HWND window)
 {
-    HMENU menu = LoadMenuA(AppInstance, MAKEINTRESOURCEA(IDM_TRAY_MENU));
+    HMENU menu = LoadUiMenu(IDM_TRAY_MENU);
     if (!menu)
         return;
     HMENU popup = GetSubMenu(menu, 0);
@@ -241,18 +210,61 @@ void ShowTrayMenu(HWND window)
     // elsewhere.
     SetForegroundWindow(window);
     RefreshPolicy();
+    // A language chosen since the tip last changed shows there too.
+    UpdateTrayStatus();
     MarkActionMode(popup);
     TrackPopupMenu(popup, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, NULL);
     SetForegroundWindow(window);
+    // As Windows documents for a notification icon's menu: without a
+    // message of its own after the menu, the next one opened would not
+    // close when the user clicks elsewhere.
+    PostMessageW(window, WM_NULL, 0, 0);
     DestroyMenu(popup);
     DestroyMenu(menu);
+}
+
+// The About box's font where it shows a language other than English: the
+// settings window's, whose fallback finds a face with the script on any PC.
+static HFONT AboutFont;
+
+// Each text of the box that its font would cut grows to the right, up to
+// the box's margin: the template's widths are the English texts'.
+static void FitAboutTexts(HWND dialog)
+{
+    RECT client;
+    GetClientRect(dialog, &client);
+    UINT dpi = WindowDpi(dialog);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP)
+            continue;
+        RECT rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(NULL, dialog, reinterpret_cast<POINT*>(&rect), 2);
+        int needed = TextWidth(child, reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0))) +
+                     (GetDlgCtrlID(child) == IDOK ? ScaleToDpi(3 * 2 + 4, dpi) : 1);
+        int limit = client.right - ScaleToDpi(7, dpi) - rect.left;
+        if (needed > rect.right - rect.left)
+            SetWindowPos(child, NULL, 0, 0, needed < limit ? needed : limit, rect.bottom - rect.top,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 }
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
+        if (UiLanguageInForce().language != LANG_ENGLISH) {
+            AboutFont = CreateSettingsFont(WindowDpi(dialog));
+            for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+                SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(AboutFont), FALSE);
+        }
+        FitAboutTexts(dialog);
         return TRUE;
+    case WM_DESTROY:
+        if (AboutFont)
+            DeleteObject(AboutFont);
+        AboutFont = NULL;
+        break;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
             EndDialog(dialog, LOWORD(wParam));
@@ -269,7 +281,7 @@ static bool OnTrayCommand(HWND window, WORD command)
         return true;
     switch (command) {
     case IDM_ABOUT:
-        DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUTBOX), window, AboutDialogProc, 0);
+        ShowUiDialog(IDD_ABOUTBOX, window, AboutDialogProc, 0);
         return true;
     case IDM_JOYSTICK:
         // The camera thread answers whether it can click; a balloon then
@@ -366,8 +378,8 @@ static void FollowBlockedKeys(HWND window, const PressRecord& press)
         FollowPressTarget(&PressBlock, sentKeys, PressTarget, LookUpOwnIntegrity(), TrayIconShown, WarningClock());
     if (outcome.warn) {
         BlockedKeysAdvice advice = AdviceForAccount(LookUpOwnElevationType(), LookUpPerMachineInstall());
-        char text[256];
-        ComposeBlockedKeysText(text, sizeof(text), PressBlock.exeName, advice);
+        WCHAR text[256];
+        ComposeBlockedKeysText(text, 256, PressBlock.exeName, advice);
         ShowBalloon(window, text);
         ReportProgramEvent(advice == AdviseStartAsAdministrator ? EventKeysBlocked : EventKeysBlockedAskForInstall,
                            PressBlock.exeName[0] ? PressBlock.exeName : "the program in front");
@@ -401,8 +413,11 @@ static void OnJoystickFollowed(HWND window, const JoystickFollow& follow)
     if (follow.opened)
         LogJoystickStatus();
     UpdateTrayStatus();
-    if (follow.fromMenu && JoystickProblemText(follow.status))
-        ShowBalloon(window, JoystickProblemText(follow.status));
+    if (follow.fromMenu && JoystickBalloonText(follow.status)) {
+        WCHAR text[256];
+        LoadUiText(JoystickBalloonText(follow.status), text, 256);
+        ShowBalloon(window, text);
+    }
 }
 
 static void OnSessionAnswer(WPARAM connected)

@@ -39,11 +39,9 @@ void MarkActionMode(HMENU popup);
 
 // The balloon shown when the program in front runs with higher rights than
 // Lumo2, so Windows discards the keys sent to it: it names the program
-// (shortened to fit the balloon's 255 characters) and gives the advice.
-extern const char BlockedKeysTitle[];
-void ComposeBlockedKeysText(char* text, int size, const char* exeName, BlockedKeysAdvice advice);
-// The text of the balloon shown when "JOYSTICK" is chosen and neither
-// virtual joystick driver can be used, and the one for what else keeps the
-// joystick from clicking (null when nothing does).
-extern const char NoJoystickText[];
-const char* JoystickProblemText(JoystickStatus status);
+// (shortened to fit the balloon's 255 characters) and gives the advice, in
+// the language in force.
+void ComposeBlockedKeysText(WCHAR* text, int size, const char* exeName, BlockedKeysAdvice advice);
+// The text of the balloon for what keeps the joystick from clicking, 0 when
+// nothing does.
+UINT JoystickBalloonText(JoystickStatus status);

@@ -3,6 +3,50 @@
 
 #define IDS_TRAY_CLASS 109
 
+// The texts a person sees, in every language's string table (res/lang_*.rc).
+// The tip's name of mode m (2..10) is IDS_MODE_BASE + m.
+#define IDS_MODE_BASE 200
+#define IDS_UI_FIRST 202
+#define IDS_TIP_NO_MODE 211
+#define IDS_TIP_SET_BY_POLICY 212
+#define IDS_TIP_NO_CAMERA 213
+#define IDS_TIP_VENDOR_CAMERA 214
+#define IDS_TIP_CAMERA_NOT_RESPONDING 215
+#define IDS_TIP_KEYS_BLOCKED 216
+#define IDS_TIP_RUNS_AS_ADMIN 217
+#define IDS_TIP_PROGRAM_IN_FRONT 218
+#define IDS_BALLOON_PROGRAM_IN_FRONT 219
+#define IDS_BLOCKED_KEYS_BALLOON 220
+#define IDS_ADVICE_START_AS_ADMIN 221
+#define IDS_ADVICE_ASK_IT 222
+// The joystick's problem s (a JoystickStatus) in the tip is
+// IDS_JOYSTICK_TIP + s, in the balloon IDS_JOYSTICK_BALLOON + s; the tip's
+// IDS_JOYSTICK_TIP itself is for a problem without a text of its own.
+#define IDS_JOYSTICK_TIP 224
+#define IDS_JOYSTICK_BALLOON 232
+#define IDS_SETTINGS_CAPTION 240
+#define IDS_SEQUENTIAL 241
+#define IDS_SEND_ALL 242
+#define IDS_INITIAL_TIME 243
+#define IDS_INTERVAL_TIME 244
+#define IDS_KEY1 245
+#define IDS_KEY2 246
+#define IDS_KEY3 247
+#define IDS_CLEAR 248
+#define IDS_SAVE 249
+#define IDS_CANCEL 250
+#define IDS_KEY_HINT 251
+#define IDS_SAVE_FAILED 252
+#define IDS_REG_ERROR 256
+#define IDS_CREATE_ERROR 257
+#define IDS_OLD_COPY_STAYS 258
+#define IDS_OTHER_ACCOUNT 259
+#define IDS_TAKEOVER_FAILED 260
+#define IDS_REPORT_FAILED 261
+#define IDS_REPORTS_FOLDER 262
+#define IDS_ERROR_NUMBER 263
+#define IDS_UI_LAST 263
+
 #define IDM_TRAY_MENU 109
 #define IDD_ABOUTBOX 103
 

@@ -58,6 +58,14 @@ start_testbed() {
 map_gulim() {
     wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v GULIM /t REG_SZ /d NanumGothic /f \
         </dev/null >/dev/null 2>&1
+    map_malgun
+}
+
+# Malgun Gothic, the Korean face of every Windows since 8 whatever its
+# language, is there in every run, also where GULIM is not.
+map_malgun() {
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Malgun Gothic' /t REG_SZ /d NanumGothic /f \
+        </dev/null >/dev/null 2>&1
 }
 
 # Sets the prefix's display scale (LogPixels: 96 is 100 %, 144 is 150 %) and
@@ -73,6 +81,7 @@ set_display_scale() {
         map_gulim
     else
         wine reg delete 'HKCU\Software\Wine\Fonts\Replacements' /v GULIM /f </dev/null >/dev/null 2>&1 || true
+        map_malgun
     fi
     wineserver -k </dev/null >/dev/null 2>&1 || true
     wineserver -w </dev/null >/dev/null 2>&1 || true

@@ -14,6 +14,9 @@ const char PolicyActionModeName[] = "ActionMode";
 const char PolicyCustomModeName[] = "CustomMode";
 const char PolicyIntervalTimeName[] = "IntervalTime";
 const char PolicyKeyNames[3][5] = {"Key1", "Key2", "Key3"};
+// The language of what a person reads (REG_SZ "ko" or "en"), as a policy and
+// as the user's own value beside "key"; settings/ui_text.h reads it.
+const char PolicyLanguageName[] = "Language";
 // The camera's poll period in milliseconds, as a policy and as the user's own
 // value beside "key"; outside this range, or not a REG_DWORD, it is ignored.
 const char PolicyPollIntervalName[] = "PollInterval";

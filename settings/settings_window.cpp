@@ -7,6 +7,8 @@
 #include "settings/action_mode.h"
 #include "settings/custom_settings.h"
 #include "settings/key_names.h"
+#include "settings/ui_text.h"
+#include <commctrl.h>
 #include <imm.h>
 #include <limits.h>
 #include <string.h>
@@ -16,14 +18,15 @@ HWND KeyField1, KeyField2, KeyField3;
 static HWND ClearButton1, ClearButton2, ClearButton3, SaveButton, CancelButton;
 static HWND KeyLabel1, KeyLabel2, KeyLabel3;
 static HFONT SettingsFont;
+// The time label's text, 0 while it has none: a stored send mode other
+// than the two leaves it as it was.
+static UINT TimeLabelText;
+// The DPI the controls were last laid out for: the window's monitor's, as
+// WM_DPICHANGED last said.
+static UINT LayoutDpi;
 
 const char SettingsClassName[] = "Custom";
-
-static const char InitialTimeText[] = "initial time(ms)";
-static const char IntervalTimeText[] = "interval time(ms)";
-const char SaveFailedText[] =
-    "The settings could not be saved, so Lumo2 will not have them at its next start. "
-    "They are in effect until Lumo2 ends.";
+static const WCHAR SettingsClassNameW[] = L"Custom";
 
 LONG ParseTimeText(const char* text)
 {
@@ -43,13 +46,17 @@ LONG ParseTimeText(const char* text)
     return value > INT_MAX ? INT_MAX : static_cast<LONG>(value);
 }
 
+// A control's text comes from the table by its ID (0: none). Where the
+// text of the language in force is wider than the control, the control
+// grows, up to room pixels (at 96 DPI), short of the next control.
 struct ChildControl {
     HWND* handle;
-    const char* className;
-    const char* text;
+    const WCHAR* className;
+    UINT textId;
     DWORD style;
     int x, y, width, height;
     int id;
+    int room;
 };
 
 static const DWORD ChildStyle = WS_CHILD | WS_VISIBLE;
@@ -57,23 +64,30 @@ static const DWORD RadioStyle = ChildStyle | BS_AUTORADIOBUTTON;
 static const DWORD KeyFieldStyle = ChildStyle | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL;
 
 static const ChildControl Controls[] = {
-    {&SequentialRadio, "button", "Sequential", RadioStyle, 5, 10, 90, 20, IDC_SEQUENTIAL},
-    {&SendAllRadio, "button", "Send All", RadioStyle, 150, 10, 90, 20, IDC_SEND_ALL},
-    {&TimeLabel, "static", NULL, ChildStyle, 5, 35, 120, 20, -1},
-    {&TimeField, "edit", "1000", ChildStyle | WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL | ES_RIGHT,
-     150, 35, 120, 20, 0},
-    {&KeyLabel1, "static", "Key1", ChildStyle, 5, 68, 35, 20, -1},
-    {&KeyField1, "edit", "", KeyFieldStyle, 50, 65, 165, 20, 0},
-    {&ClearButton1, "button", "Clear", ChildStyle, 225, 65, 60, 20, IDC_CLEAR_KEY1},
-    {&KeyLabel2, "static", "Key2", ChildStyle, 5, 107, 35, 20, -1},
-    {&KeyField2, "edit", "", KeyFieldStyle, 50, 105, 165, 20, 0},
-    {&ClearButton2, "button", "Clear", ChildStyle, 225, 105, 60, 20, IDC_CLEAR_KEY2},
-    {&KeyLabel3, "static", "Key3", ChildStyle, 5, 149, 35, 20, -1},
-    {&KeyField3, "edit", "", KeyFieldStyle, 50, 145, 165, 20, 0},
-    {&ClearButton3, "button", "Clear", ChildStyle, 225, 148, 60, 20, IDC_CLEAR_KEY3},
-    {&SaveButton, "button", "Save", ChildStyle, 25, 180, 80, 30, IDC_SAVE},
-    {&CancelButton, "button", "Cancel", ChildStyle, 185, 180, 80, 30, IDC_CANCEL},
+    {&SequentialRadio, L"button", IDS_SEQUENTIAL, RadioStyle, 5, 10, 90, 20, IDC_SEQUENTIAL, 140},
+    {&SendAllRadio, L"button", IDS_SEND_ALL, RadioStyle, 150, 10, 90, 20, IDC_SEND_ALL, 140},
+    {&TimeLabel, L"static", 0, ChildStyle, 5, 35, 120, 20, -1, 140},
+    {&TimeField, L"edit", 0, ChildStyle | WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL | ES_RIGHT,
+     150, 35, 120, 20, 0, 120},
+    {&KeyLabel1, L"static", IDS_KEY1, ChildStyle, 5, 68, 35, 20, -1, 43},
+    {&KeyField1, L"edit", 0, KeyFieldStyle, 50, 65, 165, 20, 0, 165},
+    {&ClearButton1, L"button", IDS_CLEAR, ChildStyle, 225, 65, 60, 20, IDC_CLEAR_KEY1, 65},
+    {&KeyLabel2, L"static", IDS_KEY2, ChildStyle, 5, 107, 35, 20, -1, 43},
+    {&KeyField2, L"edit", 0, KeyFieldStyle, 50, 105, 165, 20, 0, 165},
+    {&ClearButton2, L"button", IDS_CLEAR, ChildStyle, 225, 105, 60, 20, IDC_CLEAR_KEY2, 65},
+    {&KeyLabel3, L"static", IDS_KEY3, ChildStyle, 5, 149, 35, 20, -1, 43},
+    {&KeyField3, L"edit", 0, KeyFieldStyle, 50, 145, 165, 20, 0, 165},
+    {&ClearButton3, L"button", IDS_CLEAR, ChildStyle, 225, 148, 60, 20, IDC_CLEAR_KEY3, 65},
+    {&SaveButton, L"button", IDS_SAVE, ChildStyle, 25, 180, 80, 30, IDC_SAVE, 100},
+    {&CancelButton, L"button", IDS_CANCEL, ChildStyle, 185, 180, 80, 30, IDC_CANCEL, 105},
 };
+
+void SetUiText(HWND window, UINT textId)
+{
+    WCHAR text[256];
+    LoadUiText(textId, text, 256);
+    SetWindowTextW(window, text);
+}
 
 // The window's outer size at 96 DPI; the controls' figures above and the
 // font's height are at 96 DPI too.
@@ -108,9 +122,15 @@ HFONT CreateSettingsFont(UINT dpi)
     // Where GULIM is missing (a Windows that is not Korean) the font mapper
     // would pick a face of its own; the message font is the one the user
     // reads in every dialog.
+    // Korean on such a Windows takes Malgun Gothic, which every Windows
+    // since 8 has, whatever its language.
     NONCLIENTMETRICSA metrics = {};
     metrics.cbSize = sizeof(metrics);
-    if (!FaceInstalled("GULIM") && SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+    bool gulim = FaceInstalled("GULIM");
+    if (!gulim && UiLanguageInForce().language == LANG_KOREAN && FaceInstalled("Malgun Gothic"))
+        return CreateFontA(height, 0, 0, 0, FW_DONTCARE, 0, 0, 0, HANGUL_CHARSET, OUT_STROKE_PRECIS,
+                           CLIP_STROKE_PRECIS, DRAFT_QUALITY, VARIABLE_PITCH | FF_SWISS, "Malgun Gothic");
+    if (!gulim && SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
         metrics.lfMessageFont.lfHeight = height;
         return CreateFontIndirectA(&metrics.lfMessageFont);
     }
@@ -118,14 +138,47 @@ HFONT CreateSettingsFont(UINT dpi)
                        CLIP_STROKE_PRECIS, DRAFT_QUALITY, VARIABLE_PITCH | FF_ROMAN, "GULIM");
 }
 
-// Every control's rectangle and the font at the DPI; the font replaced is
-// deleted once no control uses it.
+int TextWidth(HWND control, HFONT font)
+{
+    WCHAR text[256];
+    int length = GetWindowTextW(control, text, 256);
+    HDC dc = GetDC(control);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE extent = {0, 0};
+    GetTextExtentPoint32W(dc, text, length, &extent);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return extent.cx;
+}
+
+// The width a control needs for its text in the font: a radio button's
+// circle and the gap after it, a push button's edges.
+static int WidthForText(const ChildControl& c, HFONT font, UINT dpi)
+{
+    int text = TextWidth(*c.handle, font);
+    if (c.style & BS_AUTORADIOBUTTON && lstrcmpW(c.className, L"button") == 0)
+        return text + ScaleToDpi(13 + 4 + 2, dpi);
+    if (lstrcmpW(c.className, L"button") == 0)
+        return text + ScaleToDpi(3 * 2 + 4, dpi);
+    return text + 1;
+}
+
+// Every control's rectangle and the font at the DPI, each wide enough for
+// its text where its room allows; the font replaced is deleted once no
+// control uses it.
 static void LayOutControls(UINT dpi, BOOL redraw)
 {
+    LayoutDpi = dpi;
     HFONT font = CreateSettingsFont(dpi);
     for (const ChildControl& c : Controls) {
-        SetWindowPos(*c.handle, NULL, ScaleToDpi(c.x, dpi), ScaleToDpi(c.y, dpi), ScaleToDpi(c.width, dpi),
-                     ScaleToDpi(c.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+        int width = ScaleToDpi(c.width, dpi);
+        if (lstrcmpW(c.className, L"edit") != 0) {
+            int needed = WidthForText(c, font, dpi);
+            if (needed > width)
+                width = needed < ScaleToDpi(c.room, dpi) ? needed : ScaleToDpi(c.room, dpi);
+        }
+        SetWindowPos(*c.handle, NULL, ScaleToDpi(c.x, dpi), ScaleToDpi(c.y, dpi), width, ScaleToDpi(c.height, dpi),
+                     SWP_NOZORDER | SWP_NOACTIVATE);
         SendMessageA(*c.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw);
     }
     if (SettingsFont)
@@ -133,14 +186,34 @@ static void LayOutControls(UINT dpi, BOOL redraw)
     SettingsFont = font;
 }
 
+// The texts of the language in force, read at every opening so that a
+// change of language shows without a restart, and the controls laid out
+// for them.
+static void ApplySettingsTexts(HWND window, BOOL redraw)
+{
+    SetUiText(window, IDS_SETTINGS_CAPTION);
+    for (const ChildControl& c : Controls)
+        if (c.textId)
+            SetUiText(*c.handle, c.textId);
+    if (TimeLabelText)
+        SetUiText(TimeLabel, TimeLabelText);
+    WCHAR hint[128];
+    LoadUiText(IDS_KEY_HINT, hint, 128);
+    HWND fields[] = {KeyField1, KeyField2, KeyField3};
+    for (HWND field : fields)
+        SendMessageW(field, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(hint));
+    LayOutControls(LayoutDpi ? LayoutDpi : WindowDpi(window), redraw);
+}
+
 static void CreateControls(HWND window)
 {
-    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
+    LayoutDpi = 0;
     for (const ChildControl& c : Controls) {
-        *c.handle = CreateWindowExA(0, c.className, c.text, c.style, 0, 0, 0, 0, window,
+        *c.handle = CreateWindowExW(0, c.className, NULL, c.style, 0, 0, 0, 0, window,
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, NULL);
     }
-    LayOutControls(WindowDpi(window), FALSE);
+    ApplySettingsTexts(window, FALSE);
     DetachInputMethod();
 }
 
@@ -183,11 +256,27 @@ static RECT CentredSettingsRect(UINT dpi)
     return rect;
 }
 
+bool RegisterSettingsClass(HINSTANCE instance)
+{
+    WNDCLASSEXW settingsClass = {};
+    settingsClass.cbSize = sizeof(settingsClass);
+    settingsClass.style = CS_HREDRAW | CS_VREDRAW;
+    settingsClass.lpfnWndProc = SettingsWindowProc;
+    settingsClass.hInstance = instance;
+    settingsClass.hIcon = LoadIconW(NULL, MAKEINTRESOURCEW(32512) /* IDI_APPLICATION */);
+    settingsClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
+    settingsClass.hCursor = LoadCursorW(NULL, MAKEINTRESOURCEW(32512) /* IDC_ARROW */);
+    settingsClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    settingsClass.lpszClassName = SettingsClassNameW;
+    return RegisterClassExW(&settingsClass) != 0;
+}
+
 HWND CreateSettingsWindow(HINSTANCE instance)
 {
     UINT dpi = ScreenDpi();
     RECT rect = CentredSettingsRect(dpi);
-    HWND window = CreateWindowExA(0, SettingsClassName, "Custom Settings", SettingsStyle, rect.left, rect.top,
+    // The caption comes with the texts, as the window is filled.
+    HWND window = CreateWindowExW(0, SettingsClassNameW, L"", SettingsStyle, rect.left, rect.top,
                                   rect.right - rect.left, rect.bottom - rect.top, NULL, NULL, instance, NULL);
     // Its monitor's scale differs from the screen's when the user changed
     // the scale since logging on; the controls already follow the monitor.
@@ -252,7 +341,7 @@ static void SaveSettings(HWND window)
         // Closing would look like success, and the combinations would be gone
         // at the next start; the window keeps the user's values for another
         // try or "Cancel".
-        MessageBoxA(window, SaveFailedText, "Lumo2", MB_OK | MB_ICONWARNING);
+        ShowUiMessage(window, IDS_SAVE_FAILED, MB_OK | MB_ICONWARNING);
         return;
     }
     ShowWindow(window, SW_HIDE);
@@ -262,7 +351,10 @@ SettingsSavedFn CustomSettingsSaved;
 
 static void SelectSendMode(LONG mode)
 {
-    SetWindowTextA(TimeLabel, mode == Sequential ? InitialTimeText : IntervalTimeText);
+    TimeLabelText = mode == Sequential ? IDS_INITIAL_TIME : IDS_INTERVAL_TIME;
+    SetUiText(TimeLabel, TimeLabelText);
+    // The other text may be wider in this language.
+    LayOutControls(LayoutDpi, TRUE);
     LockSettings();
     CustomSettings.mode = mode;
     UnlockSettings();
@@ -279,7 +371,7 @@ static LRESULT OnSettingsCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDC_SEQUENTIAL: SelectSendMode(Sequential); return 0;
     case IDC_SEND_ALL: SelectSendMode(SendAll); return 0;
     }
-    return DefWindowProcA(window, WM_COMMAND, wParam, lParam);
+    return DefWindowProcW(window, WM_COMMAND, wParam, lParam);
 }
 
 LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -302,7 +394,7 @@ LRESULT CALLBACK SettingsWindowProc(HWND window, UINT message, WPARAM wParam, LP
         ShowWindow(window, SW_HIDE);
         return 0;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 void ShowCustomKeySettings()
@@ -311,11 +403,12 @@ void ShowCustomKeySettings()
     HWND window = GetParent(SequentialRadio);
     if (CustomSettings.mode == Sequential) {
         CheckRadioButton(window, IDC_SEQUENTIAL, IDC_SEND_ALL, IDC_SEQUENTIAL);
-        SetWindowTextA(TimeLabel, InitialTimeText);
+        TimeLabelText = IDS_INITIAL_TIME;
     } else if (CustomSettings.mode == SendAll) {
         CheckRadioButton(window, IDC_SEQUENTIAL, IDC_SEND_ALL, IDC_SEND_ALL);
-        SetWindowTextA(TimeLabel, IntervalTimeText);
+        TimeLabelText = IDS_INTERVAL_TIME;
     }
+    ApplySettingsTexts(window, TRUE);
     char number[1024];
     wsprintfA(number, "%d", CustomSettings.time);
     SetWindowTextA(TimeField, number);

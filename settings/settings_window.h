@@ -30,16 +30,22 @@ extern ImeVirtualKeyFn LookUpImeVirtualKey;
 typedef void (*SettingsSavedFn)(bool saved);
 extern SettingsSavedFn CustomSettingsSaved;
 
-// What "Save" says, from the settings window, when the registry refused.
-extern const char SaveFailedText[];
+// Registers the window class "Custom" (wide, so that Korean shows on any
+// PC); false when that fails.
+bool RegisterSettingsClass(HINSTANCE instance);
+// Sets a window's text to a text of the table in the language in force.
+void SetUiText(HWND window, UINT textId);
+// How wide a control's text is in a font, in pixels.
+int TextWidth(HWND control, HFONT font);
 
 // The time field's digits as a number; beyond the int range it saturates
 // rather than wrapping. Leading blanks and a sign are taken, the rest from
 // the first non-digit on is ignored.
 LONG ParseTimeText(const char* text);
 
-// The controls' font at the DPI: "GULIM" where it is installed, else the
-// system's message font, at the same height.
+// The controls' font at the DPI: "GULIM" where it is installed, else (in
+// Korean) "Malgun Gothic", else the system's message font, at the same
+// height. Every window that shows Korean uses it.
 HFONT CreateSettingsFont(UINT dpi);
 // Whether a font face is installed; tests replace it to play a Windows with
 // or without a Korean font.

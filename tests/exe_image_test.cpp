@@ -155,7 +155,7 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
     std::set<std::string> imports = LumoImports();
     // Calls the program makes itself: if these are missing, the table was
     // not read and the absences below would prove nothing.
-    const char* called[] = {"CreateMutexA", "SendInput", "MapVirtualKeyA", "Shell_NotifyIconA",
+    const char* called[] = {"CreateMutexA", "SendInput", "MapVirtualKeyA", "Shell_NotifyIconW",
                             "RegQueryValueExA", "CoCreateInstance", "DeviceIoControl", "GetTickCount",
                             "ImmAssociateContextEx", "ImmGetVirtualKey", "ReportEventA"};
     for (const char* function : called)
@@ -532,22 +532,148 @@ private:
 // stamps into the version resource and the setup program.
 class AboutBoxTest : public ExeIconTest {};
 
-TEST_F(AboutBoxTest, SaysTheBuiltVersion)
+const WORD Languages[] = {LANG_ENGLISH, LANG_KOREAN};
+
+const void* ResourceIn(HMODULE module, WORD type, WORD id, WORD language, DWORD* size = NULL)
 {
-    HRSRC found = FindResourceA(module_, MAKEINTRESOURCEA(IDD_ABOUTBOX), MAKEINTRESOURCEA(5) /* RT_DIALOG */);
-    ASSERT_NE(nullptr, found);
-    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, found)));
-    ASSERT_NE(nullptr, data);
-    DialogTexts dialog(data, SizeofResource(module_, found));
-    std::vector<std::wstring> texts = dialog.Read();
-    ASSERT_TRUE(dialog.AtEnd()) << "the template was read as it is laid out";
-    const std::wstring prefix = L"Lumo2, Version ";
-    std::vector<std::string> versions;
-    for (const std::wstring& text : texts)
-        if (text.compare(0, prefix.size(), prefix) == 0)
-            versions.push_back(std::string(text.begin() + prefix.size(), text.end()));
-    EXPECT_EQ(std::vector<std::string>{LUMO2_VERSION_STRING}, versions)
-        << "one \"Lumo2, Version ...\" line, with the version the build stamps";
+    HRSRC found = FindResourceExW(module, MAKEINTRESOURCEW(type), MAKEINTRESOURCEW(id),
+                                  MAKELANGID(language, SUBLANG_DEFAULT));
+    if (size)
+        *size = found ? SizeofResource(module, found) : 0;
+    return found ? LockResource(LoadResource(module, found)) : NULL;
+}
+
+TEST_F(AboutBoxTest, SaysTheBuiltVersionInEachLanguage)
+{
+    const wchar_t* const prefixes[] = {L"Lumo2, Version ", L"Lumo2 \xBC84\xC804 "};
+    for (int l = 0; l < 2; ++l) {
+        DWORD size = 0;
+        const BYTE* data = static_cast<const BYTE*>(ResourceIn(module_, 5 /* RT_DIALOG */, IDD_ABOUTBOX, Languages[l], &size));
+        ASSERT_NE(nullptr, data) << Languages[l];
+        DialogTexts dialog(data, size);
+        std::vector<std::wstring> texts = dialog.Read();
+        ASSERT_TRUE(dialog.AtEnd()) << "the template was read as it is laid out";
+        const std::wstring prefix = prefixes[l];
+        std::vector<std::string> versions;
+        for (const std::wstring& text : texts)
+            if (text.compare(0, prefix.size(), prefix) == 0)
+                versions.push_back(std::string(text.begin() + prefix.size(), text.end()));
+        EXPECT_EQ(std::vector<std::string>{LUMO2_VERSION_STRING}, versions)
+            << "one version line, with the version the build stamps";
+    }
+}
+
+// Every text of the table by ID, "" where a language has none.
+std::wstring StringIn(HMODULE module, UINT id, WORD language)
+{
+    DWORD size = 0;
+    const WCHAR* entry = static_cast<const WCHAR*>(ResourceIn(module, 6 /* RT_STRING */, WORD(id / 16 + 1), language, &size));
+    if (!entry)
+        return L"";
+    const WCHAR* end = entry + size / sizeof(WCHAR);
+    for (UINT i = 0; i < id % 16 && entry < end; ++i)
+        entry += 1 + *entry;
+    return entry < end ? std::wstring(entry + 1, *entry) : L"";
+}
+
+// The "%s", "%lu" and the like of a text, in order: a translation keeps them.
+std::wstring Placeholders(const std::wstring& text)
+{
+    std::wstring found;
+    for (size_t at = text.find(L'%'); at != std::wstring::npos; at = text.find(L'%', at + 1)) {
+        size_t end = text.find_first_of(L"sdu", at);
+        found += text.substr(at, end == std::wstring::npos ? 1 : end - at + 1) + L" ";
+    }
+    return found;
+}
+
+class LanguageResourceTest : public ExeIconTest {};
+
+// A language has every text the others have, with the same placeholders: a
+// text missing in one would show as English (or empty) to its users.
+TEST_F(LanguageResourceTest, EveryTextExistsInEachLanguageWithTheSamePlaceholders)
+{
+    int translated = 0;
+    for (UINT id = IDS_MODE_BASE; id <= IDS_UI_LAST; ++id) {
+        std::wstring english = StringIn(module_, id, LANG_ENGLISH);
+        for (WORD language : Languages) {
+            std::wstring text = StringIn(module_, id, language);
+            EXPECT_EQ(english.empty(), text.empty()) << "text " << id << " in language " << language;
+            EXPECT_EQ(Placeholders(english), Placeholders(text)) << "text " << id << " in language " << language;
+            translated += language != LANG_ENGLISH && !text.empty() && text != english;
+        }
+    }
+    EXPECT_GT(translated, 40) << "the Korean texts are translations, not copies";
+}
+
+struct MenuItemShape {
+    UINT id, type;
+    bool operator==(const MenuItemShape& o) const { return id == o.id && type == o.type; }
+};
+
+std::vector<MenuItemShape> MenuShape(HMODULE module, WORD language)
+{
+    std::vector<MenuItemShape> items;
+    const void* resource = ResourceIn(module, 4 /* RT_MENU */, IDM_TRAY_MENU, language);
+    HMENU menu = resource ? LoadMenuIndirectW(resource) : NULL;
+    HMENU popup = menu ? GetSubMenu(menu, 0) : NULL;
+    for (int i = 0; popup && i < GetMenuItemCount(popup); ++i) {
+        MENUITEMINFOW info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_ID | MIIM_FTYPE | MIIM_SUBMENU;
+        GetMenuItemInfoW(popup, UINT(i), TRUE, &info);
+        items.push_back({info.wID, info.fType | (info.hSubMenu ? 0x80000000u : 0)});
+    }
+    if (menu)
+        DestroyMenu(menu);
+    return items;
+}
+
+INT_PTR CALLBACK TemplateOnlyProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+// Each control of the About box: its ID, class, style and place.
+std::vector<std::string> DialogShape(HMODULE module, WORD language)
+{
+    std::vector<std::string> controls;
+    const void* resource = ResourceIn(module, 5 /* RT_DIALOG */, IDD_ABOUTBOX, language);
+    HWND box = resource ? CreateDialogIndirectParamW(module, static_cast<const DLGTEMPLATE*>(resource), NULL,
+                                                     TemplateOnlyProc, 0)
+                        : NULL;
+    if (!box)
+        return controls;
+    RECT whole;
+    GetClientRect(box, &whole);
+    controls.push_back("box " + std::to_string(whole.right) + "x" + std::to_string(whole.bottom) + " style " +
+                       std::to_string(GetWindowLongW(box, GWL_STYLE)));
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        char className[32] = "";
+        GetClassNameA(c, className, sizeof(className));
+        RECT r;
+        GetWindowRect(c, &r);
+        MapWindowPoints(NULL, box, reinterpret_cast<POINT*>(&r), 2);
+        controls.push_back(std::to_string(GetDlgCtrlID(c)) + " " + className + " " +
+                           std::to_string(GetWindowLongW(c, GWL_STYLE)) + " " + std::to_string(r.left) + "," +
+                           std::to_string(r.top) + " " + std::to_string(r.right - r.left) + "x" +
+                           std::to_string(r.bottom - r.top));
+    }
+    DestroyWindow(box);
+    return controls;
+}
+
+TEST_F(LanguageResourceTest, MenuAndAboutBoxMatchItemForItemInEachLanguage)
+{
+    std::vector<MenuItemShape> menu = MenuShape(module_, LANG_ENGLISH);
+    std::vector<std::string> about = DialogShape(module_, LANG_ENGLISH);
+    ASSERT_EQ(14u, menu.size());
+    ASSERT_EQ(6u, about.size());
+    for (WORD language : Languages) {
+        SCOPED_TRACE(language);
+        EXPECT_TRUE(MenuShape(module_, language) == menu);
+        EXPECT_EQ(about, DialogShape(module_, language));
+    }
 }
 
 }  // namespace

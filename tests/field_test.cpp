@@ -19,6 +19,7 @@
 #include "settings/policy.h"
 #include "tests/joystick_log.h"
 #include "tests/key_recorder.h"
+#include "settings/ui_text.h"
 #include "tests/registry_scratch.h"
 #include "tests/sim_camera.h"
 #include "tests/wait_until.h"
@@ -45,13 +46,13 @@ struct FakeShell {
 
 FakeShell* Shell;
 
-void KeepIconAndTip(NOTIFYICONDATAA* data)
+void KeepIconAndTip(NOTIFYICONDATAW* data)
 {
-    Shell->tip = data->szTip;
+    Shell->tip = Utf8(data->szTip);
     Shell->icon = data->hIcon;
 }
 
-BOOL FakeNotify(DWORD message, NOTIFYICONDATAA* data)
+BOOL FakeNotify(DWORD message, NOTIFYICONDATAW* data)
 {
     std::pair<HWND, UINT> id(data->hWnd, data->uID);
     bool present = Shell->icons.count(id) != 0;
@@ -69,7 +70,7 @@ BOOL FakeNotify(DWORD message, NOTIFYICONDATAA* data)
         return TRUE;
     case NIM_MODIFY:
         if (present && (data->uFlags & NIF_INFO))
-            Shell->balloons.push_back(std::string(data->szInfoTitle) + "|" + data->szInfo);
+            Shell->balloons.push_back(Utf8(data->szInfoTitle) + "|" + Utf8(data->szInfo));
         if (present && (data->uFlags & NIF_TIP)) {
             KeepIconAndTip(data);
             ++Shell->tipChanges;
@@ -159,6 +160,7 @@ protected:
         // The program's menu and icons, for the tip and the icon.
         AppInstance = LoadLibraryExA("Lumo2.exe", NULL, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_NE(nullptr, AppInstance);
+        UiTextModule = AppInstance;
         WNDCLASSEXA wc = {};
         wc.cbSize = sizeof(wc);
         wc.lpfnWndProc = TrayWindowProc;
@@ -176,6 +178,8 @@ protected:
         }  // the quit message the tray window posts
         ReleaseCamera();
         FreeDimmedIcons();
+        UiTextModule = NULL;
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, ProgramKeyPath, LanguageValueName);
         FreeLibrary(AppInstance);
         AppInstance = NULL;
         TrayNotify = previousNotify;
@@ -484,10 +488,10 @@ TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
         SendMessageA(window, WM_COMMAND, IDM_JOYSTICK, 0);
         EXPECT_NE(std::string::npos, shell.tip.find("JOYSTICK (no joystick driver)")) << shell.tip;
         EXPECT_TRUE(Press().empty());
-        EXPECT_NE(std::string::npos, FileText(log).find("press: mode JOYSTICK, sent nothing: missing: neither PPJoy nor vJoy"));
+        EXPECT_NE(std::string::npos, FileText(log).find("press: mode JOYSTICK, sent nothing: no joystick driver"));
         SendMessageA(window, WM_COMMAND, IDM_SPACE, 0);
         ASSERT_EQ(chosen, shell.balloons.size()) << "once each time it is chosen, not per press";
-        EXPECT_EQ(std::string("Lumo2|") + NoJoystickText, shell.balloons.back());
+        EXPECT_EQ("Lumo2|" + Utf8(UiString(IDS_JOYSTICK_BALLOON + JoystickNoDriver)), shell.balloons.back());
     }
     EXPECT_EQ(std::vector<std::string>(2, "5:2:no joystick driver"), Entries);
     // vJoy there but unusable: the balloon says, whole, why and what to do.
@@ -507,7 +511,7 @@ TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
         log->owner = c.otherHolds ? GetCurrentProcessId() + 4 : 0;
         SendMessageA(window, WM_COMMAND, IDM_JOYSTICK, 0);
         const std::string& text = shell.balloons.back();
-        EXPECT_EQ(std::string("Lumo2|") + JoystickProblemText(CurrentJoystickStatus()), text) << "not cut";
+        EXPECT_EQ("Lumo2|" + Utf8(UiString(JoystickBalloonText(CurrentJoystickStatus()))), text) << "not cut";
         EXPECT_NE(std::string::npos, text.find(c.says)) << text;
     }
     EXPECT_EQ(6u, shell.balloons.size());
@@ -654,12 +658,63 @@ TEST_F(TrayWindowTest, BlockedKeysWarningWaitsUntilTheIconCanShowIt)
     EXPECT_EQ(1u, shell.balloons.size()) << "the warning not shown before is shown now";
 }
 
+// The tray menu's texts as the tray window sees it open.
+std::vector<std::wstring> OpenedMenuTexts;
+
+std::vector<std::wstring> MenuTexts(HMENU popup)
+{
+    std::vector<std::wstring> texts;
+    for (int i = 0; i < GetMenuItemCount(popup); ++i) {
+        WCHAR text[128] = L"";
+        GetMenuStringW(popup, UINT(i), text, 128, MF_BYPOSITION);
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+LRESULT CALLBACK NoteMenuOpening(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_INITMENUPOPUP)
+        OpenedMenuTexts = MenuTexts(reinterpret_cast<HMENU>(call->wParam));
+    return CallNextHookEx(NULL, code, wParam, lParam);
+}
+
+// Each opening takes the language then in force; after each the tray
+// window gets the WM_NULL that Windows asks for, the second time too.
+TEST_F(TrayWindowTest, MenuComesInTheLanguageInForceAndIsFollowedByANullMessage)
+{
+    CreateTray();
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, NoteMenuOpening, NULL, GetCurrentThreadId());
+    ASSERT_NE(nullptr, hook);
+    const struct {
+        const wchar_t* value;
+        WORD language;
+    } openings[] = {{L"ko", LANG_KOREAN}, {L"en", LANG_ENGLISH}, {L"KO", LANG_KOREAN}};
+    for (const auto& o : openings) {
+        SCOPED_TRACE(o.language);
+        StoreLanguage(o.value);
+        OpenedMenuTexts.clear();
+        // Closed as soon as it opens, as a click elsewhere would.
+        PostMessageW(window, WM_CANCELMODE, 0, 0);
+        ShowTrayMenu(window);
+        HRSRC found = FindResourceExW(AppInstance, MAKEINTRESOURCEW(4), MAKEINTRESOURCEW(IDM_TRAY_MENU),
+                                      MAKELANGID(o.language, SUBLANG_DEFAULT));
+        ASSERT_NE(nullptr, found);
+        HMENU menu = LoadMenuIndirectW(LockResource(LoadResource(AppInstance, found)));
+        EXPECT_EQ(MenuTexts(GetSubMenu(menu, 0)), OpenedMenuTexts);
+        DestroyMenu(menu);
+        MSG msg;
+        EXPECT_TRUE(PeekMessageW(&msg, window, WM_NULL, WM_NULL, PM_REMOVE)) << "no WM_NULL after the menu";
+    }
+    UnhookWindowsHookEx(hook);
+    EXPECT_NE(std::string::npos, shell.tip.find(Utf8(UiString(IDS_TIP_VENDOR_CAMERA, LANG_KOREAN))))
+        << "the tip follows at the menu's opening: " << shell.tip;
+}
+
 TEST_F(TrayWindowTest, IconAndTipFollowTheCameraTheModeAndAPolicyAndEntriesNeedTheSource)
 {
-    const std::string dash = TipSeparator();
-    if (GetACP() == 1252) {
-        EXPECT_EQ(" \x96 ", dash) << "the en dash of the code page";
-    }
+    const std::string dash = Utf8(TipSeparator());
     CreateTray();
     const HICON ready = shell.icon;
     EXPECT_EQ("Lumo2" + dash + "Space" + dash + "camera found by its vendor library", shell.tip);
@@ -740,12 +795,13 @@ TEST(BlockedKeysTest, TheBalloonNamesTheProgramAndKeepsItsAdviceWhole)
         {longName.c_str(), AdviseStartAsAdministrator, "nnnnnnnnnn... runs", "Start Lumo2 as administrator too."},
         {longName.c_str(), AdviseAskForMachineInstall, "nnnnnnnnnn... runs", "start that program normally."},
     };
+    ProgramTexts texts;
     for (const auto& c : cases) {
-        char text[256];
-        memset(text, 'x', sizeof(text));
-        ComposeBlockedKeysText(text, sizeof(text), c.exe, c.advice);
-        std::string shown(text);
-        EXPECT_LT(shown.size(), sizeof(text));
+        WCHAR text[256];
+        wmemset(text, L'x', 256);
+        ComposeBlockedKeysText(text, 256, c.exe, c.advice);
+        std::string shown = Utf8(text);
+        EXPECT_LT(wcslen(text), 256u);
         EXPECT_NE(std::string::npos, shown.find(c.names)) << shown;
         EXPECT_NE(std::string::npos, shown.find(c.says)) << shown;
         EXPECT_NE(std::string::npos, shown.find("blocks the keys")) << shown;

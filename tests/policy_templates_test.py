@@ -4,8 +4,8 @@
 Usage: policy_templates_test.py <source folder>
 
 The key, the value names and the interval's range come from settings/policy.h,
-the names of the modes from the tray menu in res/lumo2.rc, so the templates
-cannot drift from what Lumo2 reads. Exit code 0 when every check holds.
+the names of the modes from the tray menu of each language (res/lang_*.rc), so
+the templates cannot drift from what Lumo2 reads and shows. Exit code 0 when every check holds.
 """
 import re
 import sys
@@ -52,8 +52,9 @@ def main(source):
     key_path = literals.get("PolicyKeyPath", [None])[0]
     value_names = {v for name, values in literals.items() if name != "PolicyKeyPath" for v in values}
     check(key_path == "Software\\Policies\\Kestrova\\Lumo2", "key path from settings/policy.h: %r" % key_path)
-    check(len(value_names) == 7, "value names from settings/policy.h: %s" % sorted(value_names))
-    menu = menu_items((source / "res/lumo2.rc").read_text(encoding="latin-1"))
+    check(len(value_names) == 8, "value names from settings/policy.h: %s" % sorted(value_names))
+    menus = {lang: menu_items((source / ("res/lang_%s.rc" % lang[:2])).read_text(encoding="utf-8"))
+             for lang in LANGUAGES}
 
     # Well-formed, or nothing else can be checked.
     try:
@@ -126,6 +127,7 @@ def main(source):
         check([v for v, _ in items] == list(range(2, 11)), "ActionMode values %s" % [v for v, _ in items])
         for lang in LANGUAGES:
             names = [defined[lang][0].get(s) for _, s in items]
+            menu = menus[lang]
             check(names == menu[2:11], "%s: mode names %s, menu %s" % (lang, names, menu[2:11]))
 
     for decimal in admx.iter("{%s}decimal" % NS["p"]):

@@ -11,7 +11,9 @@
 #include "settings/custom_settings.h"
 #include "settings/key_names.h"
 #include "tests/joystick_log.h"
+#include "settings/ui_text.h"
 #include "tests/registry_scratch.h"
+#include "tests/test_support.h"
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -355,6 +357,74 @@ TEST_F(PolicyTest, APolicyThatTakesTheJoystickModeAwayGivesVJoyBack)
         EXPECT_EQ(EffectiveActionMode() == ModeJoystick, VJoyAcquired());
     }
     UnbindVJoyLibrary();
+}
+
+}  // namespace
+
+namespace {
+
+bool EnglishAndKoreanOnly(WORD language)
+{
+    return language == LANG_ENGLISH || language == LANG_KOREAN;
+}
+
+// The computer's policy, the user's policy, the user's own value, the
+// display language: the first that names a language Lumo2 has decides.
+TEST(UiLanguageTest, PoliciesThenTheUserThenTheDisplayLanguageDecide)
+{
+    const LANGID korean = 0x412, english = 0x409, french = 0x40C;
+    const struct {
+        LanguageSources sources;
+        WORD language;
+        LanguageSource source;
+    } cases[] = {
+        {{NULL, NULL, NULL, korean}, LANG_KOREAN, LanguageByDisplay},
+        {{NULL, NULL, NULL, english}, LANG_ENGLISH, LanguageByDisplay},
+        {{NULL, NULL, NULL, french}, LANG_ENGLISH, LanguageByDefault},
+        {{NULL, NULL, L"ko", english}, LANG_KOREAN, LanguageByUser},
+        {{NULL, NULL, L"EN", korean}, LANG_ENGLISH, LanguageByUser},
+        {{NULL, NULL, L"fr", korean}, LANG_KOREAN, LanguageByDisplay},
+        {{NULL, NULL, L"ko-KR", english}, LANG_ENGLISH, LanguageByDisplay},
+        {{NULL, NULL, L"", korean}, LANG_KOREAN, LanguageByDisplay},
+        {{NULL, L" ko", L"k", english}, LANG_ENGLISH, LanguageByDisplay},
+        {{L"kore", L"ko_KR", NULL, korean}, LANG_KOREAN, LanguageByDisplay},
+        {{NULL, L"ko", L"en", english}, LANG_KOREAN, LanguageByUserPolicy},
+        {{NULL, L"de", L"en", korean}, LANG_ENGLISH, LanguageByUser},
+        {{L"en", L"ko", L"ko", korean}, LANG_ENGLISH, LanguageByMachinePolicy},
+        {{L"Ko", NULL, L"en", english}, LANG_KOREAN, LanguageByMachinePolicy},
+        {{L"xx", L"ko", NULL, english}, LANG_KOREAN, LanguageByUserPolicy},
+    };
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+        LanguageChoice choice = ChooseUiLanguage(cases[i].sources, EnglishAndKoreanOnly);
+        EXPECT_EQ(cases[i].language, choice.language) << "case " << i;
+        EXPECT_EQ(cases[i].source, choice.source) << "case " << i;
+    }
+}
+
+// The registry as Group Policy and the user leave it: only a REG_SZ that
+// fits counts; anything else goes to the next source.
+TEST_F(PolicyTest, LanguageValuesOfAnyTypeOrSizeAreReadSafely)
+{
+    ProgramTexts texts;
+    const LANGID display = GetUserDefaultUILanguage();
+    const WORD displayShown = PRIMARYLANGID(display) == LANG_KOREAN ? LANG_KOREAN : LANG_ENGLISH;
+    const struct {
+        DWORD type;
+        std::wstring data;
+        WORD shown;
+    } cases[] = {
+        {REG_SZ, L"ko", LANG_KOREAN},
+        {REG_EXPAND_SZ, L"ko", displayShown},
+        {REG_MULTI_SZ, L"ko\0", displayShown},
+        {REG_BINARY, L"ko", displayShown},
+        {REG_SZ, std::wstring(5000, L'k'), displayShown},
+        {REG_SZ, L"k", displayShown},
+    };
+    for (const auto& c : cases) {
+        StorePolicy(HKEY_CURRENT_USER, LanguageValueName, c.type, c.data.data(),
+                    DWORD(c.data.size() * sizeof(wchar_t)));
+        EXPECT_EQ(c.shown, UiLanguageInForce().language) << c.type << " " << c.data.size();
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tests/registry_scratch.h"
 #include "settings/policy.h"
+#include "settings/ui_text.h"
+#include "tests/test_support.h"
 #include <sddl.h>
 #include <string.h>
 
@@ -84,4 +86,41 @@ void LockProgramKey(bool locked)
     EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd));
     LocalFree(sd);
     RegCloseKey(key);
+}
+
+ProgramTexts::ProgramTexts()
+    : module_(LoadLibraryExA((BinFolder() + "\\Lumo2.exe").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE))
+{
+    EXPECT_NE(nullptr, module_) << "Lumo2.exe beside the test";
+    UiTextModule = module_;
+}
+
+ProgramTexts::~ProgramTexts()
+{
+    UiTextModule = NULL;
+    if (module_)
+        FreeLibrary(module_);
+}
+
+void StoreLanguage(const wchar_t* text)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                                             &key, NULL));
+    if (text)
+        RegSetValueExW(key, L"Language", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                       DWORD((wcslen(text) + 1) * sizeof(wchar_t)));
+    else
+        RegDeleteValueW(key, L"Language");
+    RegCloseKey(key);
+}
+
+std::wstring UiString(UINT id, WORD language)
+{
+    WCHAR text[512];
+    if (language)
+        LoadUiTextIn(language, id, text, 512);
+    else
+        LoadUiText(id, text, 512);
+    return text;
 }

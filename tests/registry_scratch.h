@@ -54,3 +54,20 @@ void StorePolicyText(HKEY root, const char* name, const wchar_t* text);
 // but no value set and no subkey made, as on a locked-down or damaged
 // profile; unlocked, everything is allowed again.
 void LockProgramKey(bool locked);
+
+// Lumo2.exe's texts, menu and dialogs for the program's code running in this
+// process, while the object lives.
+class ProgramTexts {
+public:
+    ProgramTexts();
+    ~ProgramTexts();
+    HMODULE Module() const { return module_; }
+
+private:
+    HMODULE module_;
+};
+
+// The user's own Language value (REG_SZ), or none when text is null.
+void StoreLanguage(const wchar_t* text);
+// A text of Lumo2.exe's table in the language in force, or in language.
+std::wstring UiString(UINT id, WORD language = 0);

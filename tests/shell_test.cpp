@@ -9,6 +9,9 @@
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/settings_window.h"
+#include "settings/ui_text.h"
+#include "tests/registry_scratch.h"
+#include "tests/test_support.h"
 #include <gtest/gtest.h>
 #include <imm.h>
 #include <limits.h>
@@ -211,35 +214,72 @@ TEST_F(MenuResourceTest, TrayIconIsTheImageDrawnForEachSmallIconSize)
     }
 }
 
-TEST(TrayTipTest, TheCameraNameGivesWayBeforeTheMode)
+class TrayTipTest : public RegistryTest {
+protected:
+    ProgramTexts texts;
+};
+
+TEST_F(TrayTipTest, TheCameraNameGivesWayBeforeTheMode)
 {
-    const std::string dash = TipSeparator();
-    const std::string head = "Lumo2" + dash + "JOYSTICK, set by your administrator (vJoy device 1 in use)" + dash;
-    char tip[128];
-    ComposeTrayTip(tip, "JOYSTICK", true, "vJoy device 1 in use", std::string(200, 'N').c_str());
-    EXPECT_EQ(head + std::string(124 - head.size(), 'N') + "...", tip);
+    const std::wstring dash = TipSeparator();
+    const std::wstring head = L"Lumo2" + dash + L"JOYSTICK, set by your administrator (vJoy device 1 in use)" + dash;
+    WCHAR tip[128];
+    ComposeTrayTip(tip, L"JOYSTICK", true, L"vJoy device 1 in use", std::wstring(200, L'N').c_str());
+    EXPECT_EQ(head + std::wstring(124 - head.size(), L'N') + L"...", tip);
 
     // Keys blocked: the camera's place names the program, whose name gives
     // way before the mode and before what happened.
-    const std::string policyMode = "Schick(Alt+F, Alt+T), set by your administrator";
+    const std::wstring policyMode = L"Schick(Alt+F, Alt+T), set by your administrator";
     const struct {
-        std::string exe;
+        std::wstring exe;
         bool cut;
-    } blocked[] = {{"imaging.exe", false}, {"", false}, {std::string(200, 'I') + ".exe", true},
-                   {std::string(127, 'I'), true}};
+    } blocked[] = {{L"imaging.exe", false}, {L"", false}, {std::wstring(200, L'I') + L".exe", true},
+                   {std::wstring(127, L'I'), true}};
     for (const auto& b : blocked) {
-        ComposeTrayTip(tip, "Schick(Alt+F, Alt+T)", true, NULL, "Camera X", b.exe.c_str());
-        const std::string shown = tip;
+        ComposeTrayTip(tip, L"Schick(Alt+F, Alt+T)", true, NULL, L"Camera X", b.exe.c_str());
+        const std::wstring shown = tip;
         EXPECT_LE(shown.size(), 127u);
-        EXPECT_EQ(0u, shown.find("Lumo2" + dash + policyMode + dash + "keys blocked: ")) << shown;
-        EXPECT_EQ(shown.size() - 22, shown.find(" runs as administrator")) << shown;
-        EXPECT_EQ(std::string::npos, shown.find("Camera X")) << shown;
-        EXPECT_EQ(b.cut, shown.find("... runs") != std::string::npos) << shown;
+        EXPECT_EQ(0u, shown.find(L"Lumo2" + dash + policyMode + dash + L"keys blocked: "));
+        EXPECT_EQ(shown.size() - 22, shown.find(L" runs as administrator"));
+        EXPECT_EQ(std::wstring::npos, shown.find(L"Camera X"));
+        EXPECT_EQ(b.cut, shown.find(L"... runs") != std::wstring::npos);
         if (b.cut) {
             EXPECT_EQ(127u, shown.size()) << "the name fills what room there is";
         } else {
-            EXPECT_NE(std::string::npos, shown.find(b.exe.empty() ? "the program in front" : b.exe)) << shown;
+            EXPECT_NE(std::wstring::npos, shown.find(b.exe.empty() ? L"the program in front" : b.exe));
         }
+    }
+}
+
+// In Korean the tip's own words come from the Korean table, and a long
+// Korean camera name is cut between characters: never inside a syllable
+// written as jamo, never between the halves of a surrogate pair.
+TEST_F(TrayTipTest, AKoreanTipIsCutBetweenWholeCharacters)
+{
+    StoreLanguage(L"ko");
+    const std::wstring syllable = L"\x1100\x1161\x11A8", pair = L"\xD83D\xDCF7";
+    const struct {
+        std::wstring camera;
+        int offset;  // shifts where the cut falls
+    } names[] = {{L"\xAC00", 0}, {syllable, 0}, {syllable, 1}, {syllable, 2}, {pair, 0}, {pair, 1}};
+    const std::wstring policy = UiString(IDS_TIP_SET_BY_POLICY);
+    ASSERT_NE(policy, UiString(IDS_TIP_SET_BY_POLICY, LANG_ENGLISH)) << "the Korean text, not the English one";
+    for (const auto& n : names) {
+        std::wstring camera = std::wstring(n.offset, L'x');
+        while (camera.size() < 200)
+            camera += n.camera;
+        WCHAR tip[128];
+        ComposeTrayTip(tip, L"\xC870\xC774\xC2A4\xD2F1", true, NULL, camera.c_str());
+        const std::wstring shown = tip;
+        SCOPED_TRACE(testing::Message() << "offset " << n.offset << ", " << Utf8(shown));
+        EXPECT_LE(shown.size(), 127u);
+        EXPECT_GE(shown.size(), 124u) << "no more than one character given back";
+        EXPECT_NE(std::wstring::npos, shown.find(policy));
+        ASSERT_EQ(shown.size() - 3, shown.rfind(L"..."));
+        std::wstring kept = shown.substr(0, shown.size() - 3);
+        size_t start = kept.find(n.camera.substr(0, 1), kept.find(policy) + policy.size());
+        std::wstring cameraKept = kept.substr(start);
+        EXPECT_EQ(0u, cameraKept.size() % n.camera.size()) << "a whole number of characters";
     }
 }
 
@@ -369,13 +409,13 @@ TEST_F(CaptureTest, AKeyTheImeTookIsCapturedAsTheKeyItWasOrNotAtAll)
 
 TEST(SettingsWindowImeTest, KeyFieldsHaveNoInputContextButTheTimeFieldKeepsIt)
 {
-    WNDCLASSA settingsClass = {};
+    WNDCLASSW settingsClass = {};
     settingsClass.lpfnWndProc = SettingsWindowProc;
     settingsClass.hInstance = GetModuleHandleA(NULL);
-    settingsClass.lpszClassName = "CustomUnderTest";
-    ASSERT_NE(0, RegisterClassA(&settingsClass));
+    settingsClass.lpszClassName = L"CustomUnderTest";
+    ASSERT_NE(0, RegisterClassW(&settingsClass));
     AppInstance = GetModuleHandleA(NULL);
-    HWND window = CreateWindowExA(0, "CustomUnderTest", "", WS_CAPTION, 0, 0, 300, 250, NULL, NULL,
+    HWND window = CreateWindowExW(0, L"CustomUnderTest", L"", WS_CAPTION, 0, 0, 300, 250, NULL, NULL,
                                   AppInstance, NULL);
     ASSERT_NE(nullptr, window);
     HIMC timeContext = ImmGetContext(TimeField);
@@ -389,7 +429,7 @@ TEST(SettingsWindowImeTest, KeyFieldsHaveNoInputContextButTheTimeFieldKeepsIt)
             ImmReleaseContext(field, context);
     }
     DestroyWindow(window);
-    UnregisterClassA("CustomUnderTest", AppInstance);
+    UnregisterClassW(L"CustomUnderTest", AppInstance);
 }
 
 TEST_F(CaptureTest, AKeyWithoutANameLeavesTheFieldReadyToCaptureAgain)

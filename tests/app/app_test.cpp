@@ -11,6 +11,7 @@
 #include "app/tray_window.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
+#include "settings/ui_text.h"
 #include "platform/diag_log.h"
 #include "tests/app/lumo_process.h"
 #include "tests/test_support.h"
@@ -403,8 +404,8 @@ bool PlayAnotherAccount(HANDLE)
     return false;
 }
 
-std::vector<std::string> ShownMessages;
-void RecordMessage(const char* text)
+std::vector<UINT> ShownMessages;
+void RecordMessage(UINT text)
 {
     ShownMessages.push_back(text);
 }
@@ -453,7 +454,7 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     PlayedOwnIntegrity = running + 0x1000;
     RunsForThisAccount = PlayAnotherAccount;
     EXPECT_FALSE(TakeOverRunningCopy(mutex, TakeOverWaitMs));
-    EXPECT_EQ(std::vector<std::string>{OtherAccountText}, ShownMessages);
+    EXPECT_EQ(std::vector<UINT>{IDS_OTHER_ACCOUNT}, ShownMessages);
     RunsForThisAccount = RunsForThisAccountOfSystem;
     ShownMessages.clear();
     // A mutex refused to an ordinary start is an elevated copy's, which it
@@ -464,7 +465,7 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     EXPECT_TRUE(ShownMessages.empty());
     PlayedOwnIntegrity = SECURITY_MANDATORY_HIGH_RID;
     EXPECT_FALSE(TakeOverRunningCopy(NULL, TakeOverWaitMs));
-    EXPECT_EQ(std::vector<std::string>{OtherAccountText}, ShownMessages);
+    EXPECT_EQ(std::vector<UINT>{IDS_OTHER_ACCOUNT}, ShownMessages);
     ShownMessages.clear();
     PlayedOwnIntegrity = running + 0x1000;
 
@@ -498,7 +499,7 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     HWND deaf = CreateFakeTrayWindow(DeafTrayProc);
     ASSERT_NE(nullptr, deaf);
     EXPECT_FALSE(TakeOverRunningCopy(mutex, 300)) << "a copy that stays is not joined by a second";
-    EXPECT_EQ(std::vector<std::string>{OldCopyStaysText}, ShownMessages) << "and the user is told";
+    EXPECT_EQ(std::vector<UINT>{IDS_OLD_COPY_STAYS}, ShownMessages) << "and the user is told";
     DestroyWindow(deaf);
     UnregisterClassA("Lumo", GetModuleHandleA(NULL));
     CloseHandle(mutex);
@@ -747,6 +748,124 @@ TEST_F(AppTest, TrayButtonDownOpensThePopupMenu)
     // The tray window is responsive again once the menu has closed.
     lumo.Command(IDM_ENTER);
     EXPECT_EQ(ModeEnter, StoredActionMode(-1));
+}
+
+// The texts of a window, children in order after its caption.
+std::vector<std::wstring> WindowTexts(HWND window)
+{
+    std::vector<std::wstring> texts;
+    WCHAR text[256];
+    GetWindowTextW(window, text, 256);
+    texts.push_back(text);
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        // A picture's "text" is the resource it shows.
+        char className[16] = "";
+        GetClassNameA(child, className, sizeof(className));
+        if (lstrcmpiA(className, "static") == 0 && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP)
+            continue;
+        GetWindowTextW(child, text, 256);
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+// What Lumo2.exe's resources of one language hold: the About box's texts
+// (made from its template here) and the tray menu's.
+std::vector<std::wstring> AboutTexts(HMODULE module, WORD language)
+{
+    HRSRC found = FindResourceExW(module, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(IDD_ABOUTBOX),
+                                  MAKELANGID(language, SUBLANG_DEFAULT));
+    if (!found)
+        return {};
+    HWND box = CreateDialogIndirectParamW(module, static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(module, found))),
+                                          NULL, NoDialogProc, 0);
+    std::vector<std::wstring> texts = WindowTexts(box);
+    DestroyWindow(box);
+    return texts;
+}
+
+// One start of Lumo2 with the Language values given: the About box and the
+// Custom Settings window it shows, read back, are those of the language
+// expected. (The tray menu's texts are read in the tray window's own
+// process, TrayWindowTest: Wine's menus belong to their process.)
+struct LanguageStart {
+    const char* what;
+    const wchar_t *machinePolicy, *userPolicy, *user;
+    WORD shown;
+};
+
+void ExpectStartShows(const LanguageStart& s, HMODULE module)
+{
+    SCOPED_TRACE(s.what);
+    ClearPolicies();
+    StoreLanguage(s.user);
+    if (s.machinePolicy)
+        StorePolicyText(HKEY_LOCAL_MACHINE, LanguageValueName, s.machinePolicy);
+    if (s.userPolicy)
+        StorePolicyText(HKEY_CURRENT_USER, LanguageValueName, s.userPolicy);
+    LumoProcess lumo;
+    ASSERT_TRUE(lumo.Start());
+
+    PostMessageW(lumo.Tray(), WM_COMMAND, IDM_ABOUT, 0);
+    HWND about = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (about = FindProcessWindow(lumo.ProcessId(), "#32770")) != NULL; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return Drawn(about); }, 5000));
+    std::vector<std::wstring> expected = AboutTexts(module, s.shown);
+    ASSERT_EQ(5u, expected.size());
+    EXPECT_EQ(expected, WindowTexts(about));
+    EXPECT_NE(AboutTexts(module, s.shown == LANG_KOREAN ? LANG_ENGLISH : LANG_KOREAN), expected);
+    PostMessageW(about, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 5000));
+
+    lumo.Command(IDM_CUSTOM_SETTINGS);
+    HWND settings = lumo.Settings();
+    ASSERT_NE(nullptr, settings);
+    std::vector<std::wstring> shown = WindowTexts(settings);
+    const UINT ids[] = {IDS_SETTINGS_CAPTION, IDS_SEQUENTIAL, IDS_SEND_ALL, IDS_INITIAL_TIME, 0, IDS_KEY1, 0,
+                        IDS_CLEAR, IDS_KEY2, 0, IDS_CLEAR, IDS_KEY3, 0, IDS_CLEAR, IDS_SAVE, IDS_CANCEL};
+    ASSERT_EQ(sizeof(ids) / sizeof(ids[0]), shown.size());
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (ids[i]) {
+            EXPECT_EQ(Utf8(UiString(ids[i], s.shown)), Utf8(shown[i])) << "text " << i;
+        }
+    }
+}
+
+// The policies, the user's own Language value and the display language
+// decide, in that order.
+TEST_F(AppTest, TextsComeInTheLanguageThePoliciesAndTheUserDecide)
+{
+    ProgramTexts texts;
+    const LanguageStart starts[] = {
+        {"the user's value", NULL, NULL, L"ko", LANG_KOREAN},
+        {"the user policy over the user's value", NULL, L"Ko", L"en", LANG_KOREAN},
+        {"the computer policy over the user policy", L"en", L"ko", L"ko", LANG_ENGLISH},
+        {"a value that names no language of Lumo2's", NULL, L"ko-KR", L"fr", LANG_ENGLISH},
+    };
+    for (const auto& s : starts)
+        ExpectStartShows(s, texts.Module());
+}
+
+// With a Korean display language: ctest runs this with LC_ALL=ko_KR.UTF-8,
+// which gives Wine's processes UI language 0x412 and code page 949; a
+// process cannot pass it on to one it starts.
+TEST_F(AppTest, TextsComeInKoreanForAKoreanDisplayUnlessAValueSaysOtherwise)
+{
+    if (!getenv("LUMO2_KOREAN_DISPLAY"))
+        GTEST_SKIP() << "run by the test KoreanDisplay, with LC_ALL=ko_KR.UTF-8";
+    ASSERT_EQ(LANG_KOREAN, PRIMARYLANGID(GetUserDefaultUILanguage()));
+    ProgramTexts texts;
+    const LanguageStart starts[] = {
+        {"the display language", NULL, NULL, NULL, LANG_KOREAN},
+        {"the user's English", NULL, NULL, L"EN", LANG_ENGLISH},
+    };
+    for (const auto& s : starts)
+        ExpectStartShows(s, texts.Module());
 }
 
 TEST_F(AppTest, PolicyModeRulesWhileSetAndTheUsersOwnChoiceComesBack)
@@ -1002,7 +1121,8 @@ TEST_F(AppTest, LogAndReportSayWhatHappenedWithoutAnyName)
     for (const std::string& part :
          {std::string("Written by: the signed-in desktop user, session 1\r\n"), std::string("[Program]"),
           std::string("Signature: signed by \"Kestrova (test)\""), std::string("[Settings as stored]"),
-          std::string("key = 5"), std::string("[Policies as read]"),
+          std::string("key = 5"), std::string("Language: English (0x09), by the Windows display language"),
+          std::string("[Policies as read]"),
           std::string("Mode: Kodak(F5), the user's choice"), std::string("[Camera]"), std::string("UExProc.dll: "),
           std::string("[Joystick]"), std::string("PPJoy device: "), std::string("[Integrity levels]"),
           std::string("Program in front: app_tests.exe"), logLine, std::string("press: mode Kodak(F5)")})

@@ -193,7 +193,8 @@ TEST_F(FieldAppTest, ASaveTheRegistryRefusesIsReportedAndTheWindowStaysWithTheVa
     HWND box = NULL;
     ASSERT_TRUE(WaitUntil([&] { return (box = FindProcessWindow(lumo.ProcessId(), "#32770", "Lumo2")) != NULL; }, 5000));
     EXPECT_EQ(settings, GetWindow(box, GW_OWNER)) << "the message comes from the settings window";
-    HWND text = FindWindowExA(box, NULL, "Static", SaveFailedText);
+    ProgramTexts texts;
+    HWND text = FindWindowExW(box, NULL, L"Static", UiString(IDS_SAVE_FAILED, LANG_ENGLISH).c_str());
     EXPECT_NE(nullptr, text) << "says that the settings were not saved";
     Screenshot(box, "save-failed");
     PostMessageA(box, WM_COMMAND, IDOK, 0);

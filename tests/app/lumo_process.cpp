@@ -75,8 +75,18 @@ bool LumoProcess::StartFrom(const std::string& exe, const char* processDescripto
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), sd, FALSE};
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    BOOL created = CreateProcessA(exe.c_str(), &commandLine[0], sd ? &attributes : NULL, NULL, FALSE, 0, NULL, NULL, &startup,
-                                  &info_);
+    std::string block;
+    if (!environment_.empty()) {
+        char* own = GetEnvironmentStringsA();
+        for (const char* entry = own; *entry; entry += strlen(entry) + 1)
+            block.append(entry, strlen(entry) + 1);
+        FreeEnvironmentStringsA(own);
+        for (const std::string& assignment : environment_)
+            block.append(assignment.c_str(), assignment.size() + 1);
+        block.push_back('\0');
+    }
+    BOOL created = CreateProcessA(exe.c_str(), &commandLine[0], sd ? &attributes : NULL, NULL, FALSE, 0,
+                                  block.empty() ? NULL : &block[0], NULL, &startup, &info_);
     if (sd)
         LocalFree(sd);
     if (!created)
@@ -148,7 +158,8 @@ DWORD LumoProcess::RunSecondCopyAnswering(std::string* message)
 
 HWND LumoProcess::Settings() const
 {
-    return FindProcessWindow(info_.dwProcessId, "Custom", "Custom Settings");
+    // By its class alone: the caption is in the language in force.
+    return FindProcessWindow(info_.dwProcessId, "Custom");
 }
 
 void LumoProcess::Command(WORD id) const

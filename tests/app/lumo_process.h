@@ -22,6 +22,10 @@ public:
     // message gets its text, "" when it ended without one. Its exit code.
     static DWORD RunSecondCopyAnswering(std::string* message);
 
+    // One more "NAME=value" for the environment of the next start, which
+    // otherwise is this process's own.
+    void AddEnvironment(const std::string& assignment) { environment_.push_back(assignment); }
+
     HWND Tray() const { return tray_; }
     HWND Settings() const;
     DWORD ProcessId() const { return info_.dwProcessId; }
@@ -36,6 +40,7 @@ public:
 
 private:
     PROCESS_INFORMATION info_ = {};
+    std::vector<std::string> environment_;
     HWND tray_ = NULL;
 };
 

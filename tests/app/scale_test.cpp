@@ -9,6 +9,8 @@
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/settings_window.h"
+#include "settings/ui_text.h"
+#include "app/tray_window.h"
 #include "tests/app/lumo_process.h"
 #include "tests/registry_scratch.h"
 #include "tests/sim_camera.h"
@@ -32,10 +34,11 @@ bool GulimExpected()
     return !(gulim && strcmp(gulim, "absent") == 0);
 }
 
-// "custom-settings-150", and "-fallback-font" where GULIM is missing.
-std::string PictureName(const char* window, UINT dpi)
+// "custom-settings-150" ("custom-settings-ko-150" in Korean), and
+// "-fallback-font" where GULIM is missing.
+std::string PictureName(const char* window, UINT dpi, bool korean = false)
 {
-    return std::string(window) + "-" + std::to_string(MulDiv(100, dpi, BaseDpi)) +
+    return std::string(window) + (korean ? "-ko" : "") + "-" + std::to_string(MulDiv(100, dpi, BaseDpi)) +
            (GulimExpected() ? "" : "-fallback-font");
 }
 
@@ -88,7 +91,10 @@ void ExpectTextsFit(HWND window, UINT dpi)
     for (HWND control : Children(window)) {
         char className[16] = {0};
         GetClassNameA(control, className, sizeof(className));
-        std::string text = WindowText(control);
+        WCHAR wide[256] = L"";
+        GetWindowTextW(control, wide, 256);
+        std::wstring text = wide;
+        std::string named = Utf8(text);
         bool picture = lstrcmpiA(className, "static") == 0 &&
                        (GetWindowLongA(control, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP;
         if (lstrcmpiA(className, "edit") == 0 || picture || text.empty())
@@ -97,7 +103,7 @@ void ExpectTextsFit(HWND window, UINT dpi)
         HDC dc = GetDC(control);
         HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
         SIZE extent;
-        GetTextExtentPoint32A(dc, text.c_str(), int(text.size()), &extent);
+        GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &extent);
         SelectObject(dc, old);
         ReleaseDC(control, dc);
         RECT room;
@@ -108,9 +114,9 @@ void ExpectTextsFit(HWND window, UINT dpi)
             room.right -= ScaleToDpi(13 + 4, dpi);  // the circle and the gap after it
         else if (isButton)
             room.right -= 2 * ScaleToDpi(3, dpi);  // the edges of a push button
-        EXPECT_TRUE(font != NULL) << text << " has no font of its own";
-        EXPECT_LE(extent.cx, room.right) << '"' << text << "\" is cut";
-        EXPECT_LE(extent.cy, room.bottom) << '"' << text << "\" is cut";
+        EXPECT_TRUE(font != NULL) << named << " has no font of its own";
+        EXPECT_LE(extent.cx, room.right) << '"' << named << "\" is cut";
+        EXPECT_LE(extent.cy, room.bottom) << '"' << named << "\" is cut";
     }
 }
 
@@ -137,11 +143,6 @@ int WindowDpiAwareness(HWND window)
     return context && awareness ? awareness(context(window)) : -1;
 }
 
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM)
-{
-    return FALSE;
-}
-
 // The tip the taskbar shows over an icon: a tooltip of the shell's process.
 HWND ShownTip(HWND taskbar)
 {
@@ -161,35 +162,40 @@ TEST_F(ScaleTest, TestBedRunsAtTheScaleItWasSetTo)
     EXPECT_EQ(ExpectedDpi(), ScreenDpi());
     EXPECT_EQ(GulimExpected(), FaceInstalledOnSystem("GULIM")) << "the test bed's font replacement";
     EXPECT_FALSE(FaceInstalledOnSystem("No Such Face Lumo2"));
+    EXPECT_TRUE(FaceInstalledOnSystem("Malgun Gothic")) << "as on every Windows since 8";
 }
 
 TEST_F(ScaleTest, RunningProgramLaysOutItsSettingsWindowForTheScale)
 {
-    // What the README's pictures at 100 % show too.
-    CustomSettings = {SendAll, 250, {{1, 0, 1, VK_F5}, {0, 1, 0, 'S'}, {0, 0, 0, 0}}};
-    SaveCustomKeySettings();
-    LumoProcess lumo;
-    ASSERT_TRUE(lumo.Start());
-    lumo.Command(IDM_CUSTOM_SETTINGS);
-    HWND window = lumo.Settings();
-    ASSERT_NE(nullptr, window);
-    ASSERT_TRUE(WaitUntil([&] { return Drawn(window); }, 10000));
-    ExpectLaidOutFor(window, ExpectedDpi());
-    RECT rect;
-    GetWindowRect(window, &rect);
-    EXPECT_GE(rect.left, 0);
-    EXPECT_LE(rect.right, GetSystemMetrics(SM_CXSCREEN)) << "the window fits the screen";
-    EXPECT_LE(rect.bottom, GetSystemMetrics(SM_CYSCREEN));
-    EXPECT_EQ(PerMonitorAware, WindowDpiAwareness(window)) << "the manifest's DPI awareness reached the process";
-    EXPECT_TRUE(SaveScreenshot(window, PictureName("custom-settings", ExpectedDpi()).c_str()));
+    // What the README's pictures show too, in English and in Korean.
+    for (bool korean : {false, true}) {
+        SCOPED_TRACE(korean ? "Korean" : "English");
+        CustomSettings = {SendAll, 250, {{1, 0, 1, VK_F5}, {0, 1, 0, 'S'}, {0, 0, 0, 0}}};
+        SaveCustomKeySettings();
+        StoreLanguage(korean ? L"ko" : NULL);
+        LumoProcess lumo;
+        ASSERT_TRUE(lumo.Start());
+        lumo.Command(IDM_CUSTOM_SETTINGS);
+        HWND window = lumo.Settings();
+        ASSERT_NE(nullptr, window);
+        ASSERT_TRUE(WaitUntil([&] { return Drawn(window); }, 10000));
+        ExpectLaidOutFor(window, ExpectedDpi());
+        RECT rect;
+        GetWindowRect(window, &rect);
+        EXPECT_GE(rect.left, 0);
+        EXPECT_LE(rect.right, GetSystemMetrics(SM_CXSCREEN)) << "the window fits the screen";
+        EXPECT_LE(rect.bottom, GetSystemMetrics(SM_CYSCREEN));
+        EXPECT_EQ(PerMonitorAware, WindowDpiAwareness(window)) << "the manifest's DPI awareness reached the process";
+        EXPECT_TRUE(SaveScreenshot(window, PictureName("custom-settings", ExpectedDpi(), korean).c_str()));
 
-    PostMessageA(lumo.Tray(), WM_COMMAND, IDM_ABOUT, 0);
-    HWND about = NULL;
-    ASSERT_TRUE(WaitUntil(
-        [&] { return (about = FindProcessWindow(lumo.ProcessId(), "#32770", "About Lumo2")) != NULL; }, 5000));
-    EXPECT_TRUE(WaitUntil([&] { return Drawn(about); }, 10000));
-    EXPECT_TRUE(SaveScreenshot(about, PictureName("about-box", ExpectedDpi()).c_str()));
-    PostMessageA(about, WM_COMMAND, IDOK, 0);
+        PostMessageA(lumo.Tray(), WM_COMMAND, IDM_ABOUT, 0);
+        HWND about = NULL;
+        ASSERT_TRUE(WaitUntil([&] { return (about = FindProcessWindow(lumo.ProcessId(), "#32770")) != NULL; }, 5000));
+        EXPECT_TRUE(WaitUntil([&] { return Drawn(about); }, 10000));
+        EXPECT_TRUE(SaveScreenshot(about, PictureName("about-box", ExpectedDpi(), korean).c_str()));
+        PostMessageA(about, WM_COMMAND, IDOK, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 5000));
+    }
 }
 
 // The program's own window code in this process, so that each control's
@@ -199,16 +205,12 @@ protected:
     void SetUp() override
     {
         ScaleTest::SetUp();
-        WNDCLASSEXA settingsClass = {};
-        settingsClass.cbSize = sizeof(settingsClass);
-        settingsClass.lpfnWndProc = SettingsWindowProc;
-        settingsClass.hInstance = GetModuleHandleA(NULL);
-        settingsClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        settingsClass.lpszClassName = SettingsClassName;
-        RegisterClassExA(&settingsClass);
+        StoreLanguage(Language());
+        RegisterSettingsClass(GetModuleHandleA(NULL));
         window = CreateSettingsWindow(GetModuleHandleA(NULL));
         ASSERT_NE(nullptr, window);
     }
+    virtual const wchar_t* Language() const { return L"en"; }
     void TearDown() override
     {
         // The window only hides itself on WM_DESTROY; it goes with its class.
@@ -227,17 +229,40 @@ protected:
         NONCLIENTMETRICSA metrics = {};
         metrics.cbSize = sizeof(metrics);
         SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-        EXPECT_STREQ(GulimExpected() ? "GULIM" : metrics.lfMessageFont.lfFaceName, font.lfFaceName);
-        for (const char* label : {"initial time(ms)", "interval time(ms)"}) {
-            SetWindowTextA(TimeLabel, label);
+        const char* fallback = Language()[0] == L'k' ? "Malgun Gothic" : metrics.lfMessageFont.lfFaceName;
+        EXPECT_STREQ(GulimExpected() ? "GULIM" : fallback, font.lfFaceName);
+        // Either text of the time label, as the radio buttons set it.
+        for (WORD button : {IDC_SEND_ALL, IDC_SEQUENTIAL}) {
+            SendMessageW(window, WM_COMMAND, button, 0);
             ExpectTextsFit(window, dpi);
         }
     }
+    void ExpectFitAsCreatedAndMoved();
 
+    ProgramTexts texts;
     HWND window = NULL;
 };
 
+class KoreanSettingsWindowInProcessTest : public SettingsWindowInProcessTest {
+protected:
+    const wchar_t* Language() const override { return L"ko"; }
+};
+
 TEST_F(SettingsWindowInProcessTest, TextsFitInTheirOwnFontAndFollowAMoveToAnotherScale)
+{
+    ExpectFitAsCreatedAndMoved();
+}
+
+TEST_F(KoreanSettingsWindowInProcessTest, KoreanTextsFitInTheirOwnFontAndFollowAMoveToAnotherScale)
+{
+    ASSERT_EQ(LANG_KOREAN, UiLanguageInForce().language);
+    WCHAR caption[64];
+    GetWindowTextW(window, caption, 64);
+    EXPECT_EQ(UiString(IDS_SETTINGS_CAPTION, LANG_KOREAN), caption);
+    ExpectFitAsCreatedAndMoved();
+}
+
+void SettingsWindowInProcessTest::ExpectFitAsCreatedAndMoved()
 {
     UINT dpi = ExpectedDpi();
     ASSERT_EQ(dpi, WindowDpi(window));
@@ -270,20 +295,37 @@ TEST_F(SettingsWindowInProcessTest, TextsFitInTheirOwnFontAndFollowAMoveToAnothe
     }
 }
 
-// The About box from Lumo2.exe's own template, made in this process.
-TEST_F(ScaleTest, AboutBoxShowsItsWholeVersionLine)
+// The About box from Lumo2.exe's own template of each language, made in
+// this process with the program's own dialog procedure.
+TEST_F(ScaleTest, AboutBoxShowsItsWholeTextsInEachLanguage)
 {
-    HMODULE module = LoadLibraryExA((BinFolder() + "\\Lumo2.exe").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(nullptr, module);
-    HWND about = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_ABOUTBOX), NULL, PlainDialogProc, 0);
-    ASSERT_NE(nullptr, about);
-    std::vector<std::string> texts;
-    for (HWND control : Children(about))
-        texts.push_back(WindowText(control));
-    EXPECT_NE(texts.end(), std::find(texts.begin(), texts.end(), "Lumo2, Version " LUMO2_VERSION_STRING));
-    ExpectTextsFit(about, ExpectedDpi());
-    DestroyWindow(about);
-    FreeLibrary(module);
+    ProgramTexts texts;
+    const struct {
+        const wchar_t* value;
+        WORD language;
+        const wchar_t* version;
+    } languages[] = {{L"en", LANG_ENGLISH, L"Lumo2, Version "}, {L"ko", LANG_KOREAN, L"Lumo2 \xBC84\xC804 "}};
+    for (const auto& l : languages) {
+        SCOPED_TRACE(l.language);
+        StoreLanguage(l.value);
+        HRSRC found = FindResourceExW(texts.Module(), MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(IDD_ABOUTBOX),
+                                      MAKELANGID(l.language, SUBLANG_DEFAULT));
+        ASSERT_NE(nullptr, found);
+        HWND about = CreateDialogIndirectParamW(
+            texts.Module(), static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(texts.Module(), found))), NULL,
+            AboutDialogProc, 0);
+        ASSERT_NE(nullptr, about);
+        std::vector<std::wstring> shown;
+        for (HWND control : Children(about)) {
+            WCHAR text[128];
+            GetWindowTextW(control, text, 128);
+            shown.push_back(text);
+        }
+        std::wstring version = std::wstring(l.version) + Wide(LUMO2_VERSION_STRING);
+        EXPECT_NE(shown.end(), std::find(shown.begin(), shown.end(), version));
+        ExpectTextsFit(about, ExpectedDpi());
+        DestroyWindow(about);
+    }
 }
 
 // The icon as the taskbar shows it, ready and then not ready once the camera
@@ -339,6 +381,27 @@ TEST_F(ScaleTest, TrayIconIsDimmedInTheTaskbarWhenTheCameraGoes)
         << "no tip";
     EXPECT_TRUE(SaveScreenshot(text, PictureName("tray-tip", ExpectedDpi()).c_str()));
     SetCursorPos(0, 0);
+}
+
+// The tray menu in both languages, for the README. Last: the menu takes the
+// foreground, and the taskbar of Wine's desktop is drawn again only some
+// time after it has gone.
+TEST_F(ScaleTest, TrayMenuInEachLanguage)
+{
+    for (bool korean : {false, true}) {
+        SCOPED_TRACE(korean ? "Korean" : "English");
+        StoreLanguage(korean ? L"ko" : NULL);
+        LumoProcess lumo;
+        ASSERT_TRUE(lumo.Start());
+        PostMessageA(lumo.Tray(), WM_TRAY_CALLBACK, 0, WM_RBUTTONDOWN);
+        HWND menu = NULL;
+        ASSERT_TRUE(WaitUntil(
+            [&] { return (menu = FindProcessWindow(lumo.ProcessId(), "#32768")) != NULL && IsWindowVisible(menu); }, 5000));
+        EXPECT_TRUE(WaitUntil([&] { return Drawn(menu); }, 10000));
+        EXPECT_TRUE(SaveScreenshot(menu, PictureName("tray-menu", ExpectedDpi(), korean).c_str()));
+        PostMessageA(lumo.Tray(), WM_CANCELMODE, 0, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(menu); }, 5000));
+    }
 }
 
 }  // namespace
