@@ -2,6 +2,7 @@
 // camera routes and the joystick, and shown only when it changed.
 #include "app/tray_status.h"
 #include "app/elevation.h"
+#include "app/program_rules_watch.h"
 #include "actions/joystick.h"
 #include "camera/button_source.h"
 #include "platform/display_scale.h"
@@ -9,6 +10,7 @@
 #include "res/resource.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
+#include "settings/ui_text.h"
 
 // The complete ANSI structure, up to and including the balloon icon.
 static_assert(sizeof(NOTIFYICONDATAA) == 508, "NOTIFYICONDATAA as of Vista");
@@ -98,8 +100,26 @@ static void AppendBlockedKeys(char* tip, int capacity, const char* exeName)
     AppendWhole(tip, capacity, tail);
 }
 
+void ComposeOwnModesText(char* text, int size, UINT count)
+{
+    text[0] = 0;
+    if (count == 0 || size < 4)
+        return;
+    WCHAR format[64], wide[80];
+    if (!LoadUiText(count == 1 ? IDS_TIP_PROGRAM_OWN : IDS_TIP_PROGRAMS_OWN, format, 64))
+        return;
+    wsprintfW(wide, format, count);
+    // The tip is ANSI: a text the code page cannot spell is left out rather
+    // than shown as question marks.
+    BOOL usedDefault = FALSE;
+    lstrcpyA(text, ", ");
+    int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, text + 2, size - 2, NULL, &usedDefault);
+    if (length <= 0 || usedDefault)
+        text[0] = 0;
+}
+
 void ComposeTrayTip(char* tip, const char* modeText, bool setByPolicy, const char* joystickProblem,
-                    const char* camera, const char* blockedExe)
+                    const char* camera, const char* blockedExe, const char* ownModes)
 {
     const int capacity = sizeof(ShownStatus.tip);
     const char* separator = TipSeparator();
@@ -113,6 +133,11 @@ void ComposeTrayTip(char* tip, const char* modeText, bool setByPolicy, const cha
         AppendWhole(tip, capacity, joystickProblem);
         AppendWhole(tip, capacity, ")");
     }
+    // Whole or not at all, and never at the cost of the mode: room stays
+    // for the separator and at least a cut camera name after it.
+    if (ownModes && *ownModes &&
+        lstrlenA(tip) + lstrlenA(ownModes) + lstrlenA(separator) + 4 <= capacity - 1)
+        AppendWhole(tip, capacity, ownModes);
     AppendWhole(tip, capacity, separator);
     if (blockedExe) {
         AppendBlockedKeys(tip, capacity, blockedExe);
@@ -164,8 +189,10 @@ void DescribeTrayStatus(TrayStatus* status)
     // A lost camera, or one that does not answer, matters more than keys
     // dropped by the last press.
     const char* blocked = camera[0] && !CameraNotResponding && PressBlock.blocked ? PressBlock.exeName : NULL;
+    char ownModes[64];
+    ComposeOwnModesText(ownModes, sizeof(ownModes), ProgramsWithOwnModeNow());
     ComposeTrayTip(status->tip, modeText ? modeText : "no mode", ActivePolicy.mode != 0, problem,
-                   camera[0] ? camera : "no camera found", blocked);
+                   camera[0] ? camera : "no camera found", blocked, ownModes);
     status->ready = camera[0] && !problem && !blocked && !CameraNotResponding;
 }
 

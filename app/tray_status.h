@@ -52,8 +52,13 @@ void DescribeTrayStatus(TrayStatus* status);
 // the mode ever is. With blockedExe (the name of the program dropping the
 // keys, possibly "") the camera's place says that instead, and that name
 // gives way before the mode.
+// ownModes (", 2 programs their own", or null) follows the mode and is left
+// out whole when it does not fit; it gives way before the mode.
 void ComposeTrayTip(char* tip, const char* modeText, bool setByPolicy, const char* joystickProblem,
-                    const char* camera, const char* blockedExe = NULL);
+                    const char* camera, const char* blockedExe = NULL, const char* ownModes = NULL);
+// How many programs have their own mode, as the tip says it, in the
+// system's code page: "" for none.
+void ComposeOwnModesText(char* text, int size, UINT count);
 // The " – " between the tip's parts where the system's code page has the
 // dash, else " - ".
 const char* TipSeparator();

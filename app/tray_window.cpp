@@ -9,6 +9,7 @@
 #include "app/restart.h"
 #include "app/mode_change.h"
 #include "app/policy_watch.h"
+#include "app/program_rules_watch.h"
 #include "app/report.h"
 #include "app/session_watch.h"
 #include "app/shell.h"
@@ -20,7 +21,9 @@
 #include "res/resource.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
+#include "settings/programs_window.h"
 #include "settings/settings_window.h"
+#include "settings/ui_text.h"
 
 // Command IDs are neither contiguous nor in menu order, so modes come from
 // this table and never from arithmetic on the ID.
@@ -229,6 +232,15 @@ static void OnCreate(HWND window, const CREATESTRUCTA* create)
         PlaceTrayIcon(window);
 }
 
+// The items added since the menu's texts went into the string table take
+// theirs from there.
+static void SetMenuItemText(HMENU popup, UINT command, UINT textId)
+{
+    WCHAR text[64];
+    if (LoadUiText(textId, text, 64))
+        ModifyMenuW(popup, command, MF_BYCOMMAND | MF_STRING, command, text);
+}
+
 void ShowTrayMenu(HWND window)
 {
     HMENU menu = LoadMenuA(AppInstance, MAKEINTRESOURCEA(IDM_TRAY_MENU));
@@ -242,6 +254,7 @@ void ShowTrayMenu(HWND window)
     SetForegroundWindow(window);
     RefreshPolicy();
     MarkActionMode(popup);
+    SetMenuItemText(popup, IDM_PROGRAMS, IDS_MENU_PROGRAMS);
     TrackPopupMenu(popup, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, NULL);
     SetForegroundWindow(window);
     DestroyMenu(popup);
@@ -278,6 +291,9 @@ static bool OnTrayCommand(HWND window, WORD command)
         return true;
     case IDM_CUSTOM_SETTINGS:
         OpenSettingsWindow();
+        return true;
+    case IDM_PROGRAMS:
+        OpenProgramsWindow();
         return true;
     case IDM_DIAGNOSTICS:
         MakeReportFromMenu(window);
@@ -324,11 +340,15 @@ static void FollowWatches(HWND window)
         if (CameraThreadRunning())
             SetTimer(window, PollTimerId, HousekeepingMs, NULL);
         StartPolicyWatch();
+        StartProgramRulesWatch();
+        // Also reads the rules for programs, the first time in the run.
         RefreshPolicy();
         StartSessionWatch(window);
         RequestSessionConnected(SessionIsConnected());
     } else if (PolicyApplied()) {
         RefreshPolicy();
+    } else if (ProgramRulesChanged()) {
+        RefreshProgramRules();
     }
 }
 
@@ -389,6 +409,8 @@ static void OnCameraPressed(HWND window, const PressRecord& press)
     JoystickStatus joystickBefore = KnownCamera.joystick;
     KnownCamera.joystick = press.joystick;
     PressTarget = press.target;
+    // The program the last press went to is offered first when adding a rule.
+    NoteLastPressProgram(press.target.imagePath);
     LogPress(press);
     FollowBlockedKeys(window, press);
     if (KnownCamera.joystick != joystickBefore)
@@ -445,6 +467,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_DESTROY:
         StopPolicyWatch();
+        StopProgramRulesWatch();
         StopSessionWatch(window);
         WatchesStarted = false;
         RemoveTrayIcon(window);

@@ -90,6 +90,17 @@ void PlayedForegroundTarget(ForegroundTarget* target)
     ++TargetLookups;
     *target = PlayedTarget;
 }
+// The step before the keys: the process and its image, under C:\Programs.
+int FrontLookups;
+void PlayedFrontProgram(ForegroundTarget* target)
+{
+    ++FrontLookups;
+    *target = ForegroundTarget();
+    target->processId = PlayedTarget.processId;
+    lstrcpyA(target->exeName, PlayedTarget.exeName);
+    if (PlayedTarget.exeName[0])
+        wsprintfW(target->imagePath, L"C:\\Programs\\%S", PlayedTarget.exeName);
+}
 DWORD MediumIntegrity() { return SECURITY_MANDATORY_MEDIUM_RID; }
 
 // The account and the install, as the test wants them to look.
@@ -131,7 +142,9 @@ protected:
         PlayedTaskbarDpi = 96;
         previousDpi = TrayIconDpi;
         TrayIconDpi = PlayTaskbarDpi;
-        LookUpForegroundTarget = PlayedForegroundTarget;
+        LookUpFrontProgram = PlayedFrontProgram;
+        CompleteForegroundTarget = PlayedForegroundTarget;
+        FrontLookups = 0;
         LookUpOwnIntegrity = MediumIntegrity;
         LookUpOwnElevationType = PlayElevationType;
         LookUpPerMachineInstall = PlayPerMachine;
@@ -181,7 +194,8 @@ protected:
         TrayNotify = previousNotify;
         TrayClock = previousClock;
         TrayIconDpi = previousDpi;
-        LookUpForegroundTarget = LookUpForegroundTargetOfSystem;
+        LookUpFrontProgram = LookUpFrontProgramOfSystem;
+        CompleteForegroundTarget = CompleteForegroundTargetOfSystem;
         LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
         LookUpOwnElevationType = LookUpOwnElevationTypeOfSystem;
         LookUpPerMachineInstall = LookUpPerMachineInstallOfSystem;
