@@ -158,7 +158,9 @@ void ReadRuleList(HKEY root, const char* keyPath, REGSAM view, RuleList* list)
     // A name may be up to 16,383 characters; anything past MAX_PATH is no
     // program's, but is named in the log all the same.
     static WCHAR name[16384];
-    for (DWORD i = 0; i < values && i < RulesPerKeyMax; ++i) {
+    // The first few past the limit are read for their names only.
+    const DWORD looked = RulesPerKeyMax + IgnoredRulesNamed;
+    for (DWORD i = 0; i < values && i < looked; ++i) {
         BYTE data[64];
         DWORD nameLength = sizeof(name) / sizeof(name[0]), size = sizeof(data), type = REG_NONE;
         LONG result = RegEnumValueW(key, i, name, &nameLength, NULL, &type, data, &size);
@@ -178,8 +180,8 @@ void ReadRuleList(HKEY root, const char* keyPath, REGSAM view, RuleList* list)
         AddRuleValue(list, name, nameLength, type, data, size);
     }
     // The rest are ignored without being read.
-    if (values > RulesPerKeyMax)
-        list->ignoredCount += values - RulesPerKeyMax;
+    if (values > looked)
+        list->ignoredCount += values - looked;
     RegCloseKey(key);
 }
 
