@@ -54,6 +54,13 @@ def main(source):
     check(key_path == "Software\\Policies\\Kestrova\\Lumo2", "key path from settings/policy.h: %r" % key_path)
     check(len(value_names) == 7, "value names from settings/policy.h: %s" % sorted(value_names))
     menu = menu_items((source / "res/lumo2.rc").read_text(encoding="latin-1"))
+    rules_header = (source / "settings/program_rules.h").read_text()
+    subkey = re.search(r'const char ProgramRulesSubkey\[\] = "([^"]*)";', rules_header)
+    rules_key = "%s\\%s" % (key_path, subkey.group(1)) if subkey else None
+    check(rules_key == "Software\\Policies\\Kestrova\\Lumo2\\Programs", "rules key: %r" % rules_key)
+    # The menu's item for the rules stands after the separator below the
+    # modes, before "Diagnostics...".
+    check(menu[11:14] == [None, "Programs...", "Diagnostics..."], "menu after the modes: %s" % menu[11:14])
 
     # Well-formed, or nothing else can be checked.
     try:
@@ -92,6 +99,7 @@ def main(source):
     policies = admx.findall("p:policies/p:policy", NS)
     check(policies, "no policies")
     read = set()
+    lists = []
     for policy in policies:
         name = policy.get("name")
         ids.append(name)
@@ -103,6 +111,12 @@ def main(source):
             read.add(policy.get("valueName"))
         for element in elements:
             ids.append(element.get("id"))
+            # A list writes one value per entry under its own key: the rules.
+            if element.tag == "{%s}list" % NS["p"]:
+                check(element.get("key") == rules_key, "%s: list key %r" % (name, element.get("key")))
+                check(element.get("explicitValue") == "true", "%s: the list names its values" % name)
+                lists.append(name)
+                continue
             read.add(element.get("valueName"))
             check(element.get("key") in (None, key_path), "%s: element key %r" % (name, element.get("key")))
         # The presentation's controls belong to this policy's elements.
@@ -127,6 +141,13 @@ def main(source):
         for lang in LANGUAGES:
             names = [defined[lang][0].get(s) for _, s in items]
             check(names == menu[2:11], "%s: mode names %s, menu %s" % (lang, names, menu[2:11]))
+
+    check(lists == ["ProgramModes"], "rules lists: %s" % lists)
+    # The help gives every mode's number with the menu's text.
+    for lang in LANGUAGES:
+        help_text = defined[lang][0].get("ProgramModes_Help", "")
+        for value in range(2, 11):
+            check("%d %s" % (value, menu[value]) in help_text, "%s: help lacks mode %d %s" % (lang, value, menu[value]))
 
     for decimal in admx.iter("{%s}decimal" % NS["p"]):
         if decimal.get("valueName") == "IntervalTime":
