@@ -35,27 +35,27 @@ static const DWORD Child = WS_CHILD | WS_VISIBLE;
 static const DWORD Button = Child | WS_TABSTOP | BS_PUSHBUTTON;
 // In the order Tab goes through them.
 static const ProgramsChild ProgramsControls[] = {
-    {&Note, L"static", IDS_PROGRAMS_INTRO, Child | SS_NOPREFIX, 10, 8, 424, 44, IDC_PROGRAMS_NOTE},
+    {&Note, L"static", IDS_PROGRAMS_INTRO, Child | SS_NOPREFIX, 10, 8, 464, 44, IDC_PROGRAMS_NOTE},
     {&List, WC_LISTVIEWW, 0,
      Child | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER, 10, 56,
-     424, 170, IDC_PROGRAMS_LIST},
+     464, 170, IDC_PROGRAMS_LIST},
     {&ProgramLabel, L"static", IDS_PROGRAMS_LABEL_PROGRAM, Child, 10, 240, 70, 20, IDC_PROGRAMS_PROGRAM_LABEL},
-    {&ProgramBox, L"combobox", 0, Child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 85, 236, 240,
+    {&ProgramBox, L"combobox", 0, Child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 85, 236, 270,
      200, IDC_PROGRAMS_PROGRAM},
-    {&BrowseButton, L"button", IDS_PROGRAMS_BROWSE, Button, 334, 235, 100, 26, IDC_PROGRAMS_BROWSE},
+    {&BrowseButton, L"button", IDS_PROGRAMS_BROWSE, Button, 374, 235, 100, 26, IDC_PROGRAMS_BROWSE},
     {&ModeLabel, L"static", IDS_PROGRAMS_LABEL_MODE, Child, 10, 274, 70, 20, IDC_PROGRAMS_MODE_LABEL},
-    {&ModeBox, L"combobox", 0, Child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 85, 270, 240, 240,
+    {&ModeBox, L"combobox", 0, Child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 85, 270, 270, 240,
      IDC_PROGRAMS_MODE},
     {&AddButton, L"button", IDS_PROGRAMS_ADD, Child | WS_TABSTOP | BS_DEFPUSHBUTTON, 10, 308, 100, 28,
      IDC_PROGRAMS_ADD},
     {&RemoveButton, L"button", IDS_PROGRAMS_REMOVE, Button, 120, 308, 100, 28, IDC_PROGRAMS_REMOVE},
-    {&CloseButton, L"button", IDS_PROGRAMS_CLOSE, Button, 334, 308, 100, 28, IDC_PROGRAMS_CLOSE},
+    {&CloseButton, L"button", IDS_PROGRAMS_CLOSE, Button, 374, 308, 100, 28, IDC_PROGRAMS_CLOSE},
 };
 
-static const int ProgramsWidth = 460;
+static const int ProgramsWidth = 500;
 static const int ProgramsHeight = 385;
 static const DWORD ProgramsStyle = WS_CAPTION | WS_SYSMENU;
-static const int ColumnWidths[] = {220, 110, 90};
+static const int ColumnWidths[] = {200, 125, 135};
 
 // What each line of the list stands for.
 struct ListedRule {
