@@ -293,6 +293,9 @@ static bool OnTrayCommand(HWND window, WORD command)
         OpenSettingsWindow();
         return true;
     case IDM_PROGRAMS:
+        // Asked for before the first tick: the user waits for them now.
+        if (!RulesInForce)
+            RefreshProgramRules();
         OpenProgramsWindow();
         return true;
     case IDM_DIAGNOSTICS:

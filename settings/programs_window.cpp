@@ -35,25 +35,25 @@ static const DWORD Child = WS_CHILD | WS_VISIBLE;
 static const DWORD Button = Child | WS_TABSTOP | BS_PUSHBUTTON;
 // In the order Tab goes through them.
 static const ProgramsChild ProgramsControls[] = {
-    {&Note, L"static", IDS_PROGRAMS_INTRO, Child | SS_NOPREFIX, 10, 8, 464, 44, IDC_PROGRAMS_NOTE},
+    {&Note, L"static", IDS_PROGRAMS_INTRO, Child | SS_NOPREFIX, 10, 8, 464, 36, IDC_PROGRAMS_NOTE},
     {&List, WC_LISTVIEWW, 0,
-     Child | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER, 10, 56,
-     464, 170, IDC_PROGRAMS_LIST},
-    {&ProgramLabel, L"static", IDS_PROGRAMS_LABEL_PROGRAM, Child, 10, 240, 70, 20, IDC_PROGRAMS_PROGRAM_LABEL},
-    {&ProgramBox, L"combobox", 0, Child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 85, 236, 270,
+     Child | WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER, 10, 48,
+     464, 150, IDC_PROGRAMS_LIST},
+    {&ProgramLabel, L"static", IDS_PROGRAMS_LABEL_PROGRAM, Child, 10, 214, 70, 20, IDC_PROGRAMS_PROGRAM_LABEL},
+    {&ProgramBox, L"combobox", 0, Child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 85, 210, 270,
      200, IDC_PROGRAMS_PROGRAM},
-    {&BrowseButton, L"button", IDS_PROGRAMS_BROWSE, Button, 374, 235, 100, 26, IDC_PROGRAMS_BROWSE},
-    {&ModeLabel, L"static", IDS_PROGRAMS_LABEL_MODE, Child, 10, 274, 70, 20, IDC_PROGRAMS_MODE_LABEL},
-    {&ModeBox, L"combobox", 0, Child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 85, 270, 270, 240,
+    {&BrowseButton, L"button", IDS_PROGRAMS_BROWSE, Button, 374, 209, 100, 26, IDC_PROGRAMS_BROWSE},
+    {&ModeLabel, L"static", IDS_PROGRAMS_LABEL_MODE, Child, 10, 248, 70, 20, IDC_PROGRAMS_MODE_LABEL},
+    {&ModeBox, L"combobox", 0, Child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 85, 244, 270, 240,
      IDC_PROGRAMS_MODE},
-    {&AddButton, L"button", IDS_PROGRAMS_ADD, Child | WS_TABSTOP | BS_DEFPUSHBUTTON, 10, 308, 100, 28,
+    {&AddButton, L"button", IDS_PROGRAMS_ADD, Child | WS_TABSTOP | BS_DEFPUSHBUTTON, 10, 282, 100, 28,
      IDC_PROGRAMS_ADD},
-    {&RemoveButton, L"button", IDS_PROGRAMS_REMOVE, Button, 120, 308, 100, 28, IDC_PROGRAMS_REMOVE},
-    {&CloseButton, L"button", IDS_PROGRAMS_CLOSE, Button, 374, 308, 100, 28, IDC_PROGRAMS_CLOSE},
+    {&RemoveButton, L"button", IDS_PROGRAMS_REMOVE, Button, 120, 282, 100, 28, IDC_PROGRAMS_REMOVE},
+    {&CloseButton, L"button", IDS_PROGRAMS_CLOSE, Button, 374, 282, 100, 28, IDC_PROGRAMS_CLOSE},
 };
 
 static const int ProgramsWidth = 500;
-static const int ProgramsHeight = 385;
+static const int ProgramsHeight = 350;
 static const DWORD ProgramsStyle = WS_CAPTION | WS_SYSMENU;
 static const int ColumnWidths[] = {200, 125, 135};
 

@@ -17,7 +17,7 @@ void ShowProgramsWindow();
 void ShowProgramRulesInWindow();
 // The image path of the program the last press went to, offered first.
 void NoteLastPressProgram(const WCHAR* imagePath);
-// The window's outer size at the DPI: 500 x 385 at 96 DPI.
+// The window's outer size at the DPI: 500 x 350 at 96 DPI.
 SIZE ProgramsWindowSize(UINT dpi);
 
 // Called after the window has written the user's key, so that the rules

@@ -8,6 +8,8 @@
 #include "lumo2_version.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
+#include "settings/program_rules.h"
+#include "settings/programs_window.h"
 #include "settings/settings_window.h"
 #include "tests/app/lumo_process.h"
 #include "tests/registry_scratch.h"
@@ -15,6 +17,7 @@
 #include "tests/test_support.h"
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
+#include <commctrl.h>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -190,6 +193,46 @@ TEST_F(ScaleTest, RunningProgramLaysOutItsSettingsWindowForTheScale)
     EXPECT_TRUE(WaitUntil([&] { return Drawn(about); }, 10000));
     EXPECT_TRUE(SaveScreenshot(about, PictureName("about-box", ExpectedDpi()).c_str()));
     PostMessageA(about, WM_COMMAND, IDOK, 0);
+}
+
+// The "Modes for programs" window laid out for the scale, in the font of the
+// settings window; the README's pictures at 100 and 150 % come from here.
+TEST_F(ScaleTest, RunningProgramLaysOutItsProgramsWindowForTheScale)
+{
+    ASSERT_TRUE(SaveUserRule(L"imaging.exe", ModeKodak));
+    ASSERT_TRUE(SaveUserRule(L"C:\\Program Files\\Viewer\\viewer.exe", ModeSidexis));
+    LumoProcess lumo;
+    ASSERT_TRUE(lumo.Start());
+    lumo.Command(IDM_PROGRAMS);
+    HWND window = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (window = FindProcessWindow(lumo.ProcessId(), "Lumo2Programs")) != NULL &&
+                                       IsWindowVisible(window); }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return Drawn(window); }, 10000));
+    const UINT dpi = ExpectedDpi();
+    RECT frame = WindowFrameForDpi(WS_CAPTION | WS_SYSMENU, BaseDpi);
+    SIZE base = ProgramsWindowSize(BaseDpi);
+    double baseWidth = base.cx - (frame.right - frame.left), baseHeight = base.cy - (frame.bottom - frame.top);
+    double factor = double(dpi) / BaseDpi;
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_NEAR(factor, client.right / baseWidth, 0.05 * factor) << "client width " << client.right;
+    EXPECT_NEAR(factor, client.bottom / baseHeight, 0.05 * factor) << "client height " << client.bottom;
+    std::vector<HWND> children = Children(window);
+    EXPECT_EQ(10u, children.size());
+    for (HWND child : children) {
+        RECT rect = RectInParent(child), inside;
+        IntersectRect(&inside, &rect, &client);
+        EXPECT_TRUE(EqualRect(&inside, &rect)) << "control " << GetDlgCtrlID(child) << " reaches out of the window";
+    }
+    // Opened before the first tick, the window fills its list once the
+    // rules are read.
+    HWND list = GetDlgItem(window, IDC_PROGRAMS_LIST);
+    EXPECT_TRUE(WaitUntil([&] { return SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 2; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return Drawn(window); }, 10000));
+    GetWindowRect(window, &client);
+    EXPECT_LE(client.right, GetSystemMetrics(SM_CXSCREEN)) << "the window fits the screen";
+    EXPECT_LE(client.bottom, GetSystemMetrics(SM_CYSCREEN));
+    EXPECT_TRUE(SaveScreenshot(window, PictureName("programs-window", dpi).c_str()));
 }
 
 // The program's own window code in this process, so that each control's
