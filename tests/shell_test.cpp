@@ -71,10 +71,10 @@ TEST_F(MenuResourceTest, PopupHoldsTheItemsAtTheirPositions)
         {"SIDEXIS", IDM_SIDEXIS}, {"Alt+F, Alt+S", IDM_ALT_F_ALT_S},
         {"CDX View", IDM_CDX_VIEW}, {"JOYSTICK", IDM_JOYSTICK},
         {"Custom Settings", IDM_CUSTOM_SETTINGS}, {"", 0},
-        {"Diagnostics...", IDM_DIAGNOSTICS}, {"Exit", IDM_EXIT},
+        {"Programs...", IDM_PROGRAMS}, {"Diagnostics...", IDM_DIAGNOSTICS}, {"Exit", IDM_EXIT},
     };
-    ASSERT_EQ(14, GetMenuItemCount(popup));
-    for (int position = 0; position < 14; ++position) {
+    ASSERT_EQ(15, GetMenuItemCount(popup));
+    for (int position = 0; position < 15; ++position) {
         char text[64] = {0};
         GetMenuStringA(popup, position, text, sizeof(text), MF_BYPOSITION);
         EXPECT_STREQ(items[position].text, text) << position;
