@@ -9,6 +9,7 @@
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/settings_window.h"
+#include "settings/ui_text.h"
 #include <gtest/gtest.h>
 #include <imm.h>
 #include <limits.h>
@@ -241,6 +242,38 @@ TEST(TrayTipTest, TheCameraNameGivesWayBeforeTheMode)
             EXPECT_NE(std::string::npos, shown.find(b.exe.empty() ? "the program in front" : b.exe)) << shown;
         }
     }
+}
+
+// How many programs have their own mode follows the mode, from the string
+// table, and is left out whole before the mode would be cut.
+TEST(TrayTipTest, TheProgramsCountFollowsTheModeAndGivesWayBeforeIt)
+{
+    UiTextModule = LoadLibraryExA("Lumo2.exe", NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, UiTextModule);
+    const std::string dash = TipSeparator();
+    const struct {
+        UINT count;
+        std::string mode;
+        std::string shown;  // what stands between the mode and the camera
+    } cases[] = {
+        {0, "Space", ""},
+        {1, "Space", ", 1 program its own"},
+        {2, "Space", ", 2 programs their own"},
+        {768, "Kodak(F5)", ", 768 programs their own"},
+        // No room for the count beside a mode this long: left out whole.
+        {2, std::string(100, 'M'), ""},
+    };
+    for (const auto& c : cases) {
+        char own[64], tip[128];
+        ComposeOwnModesText(own, sizeof(own), c.count);
+        EXPECT_EQ(c.count == 0, own[0] == 0);
+        ComposeTrayTip(tip, c.mode.c_str(), false, NULL, "USB 2820 Video", NULL, own);
+        const std::string text = tip;
+        EXPECT_LE(text.size(), 127u);
+        EXPECT_EQ(0u, text.find("Lumo2" + dash + c.mode + c.shown + dash)) << text;
+    }
+    FreeLibrary(UiTextModule);
+    UiTextModule = NULL;
 }
 
 TEST(TimeTextTest, DigitsBecomeTheTimeAndOverlongNumbersSaturate)
