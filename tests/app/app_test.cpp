@@ -769,6 +769,10 @@ struct FrontWindowProgram {
         if (CreateProcessA(path, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
             WaitUntil([&] { return (window = FindProcessWindow(info.dwProcessId, "LumoFrontProgram")) != NULL; },
                       10000);
+        // A new program's window comes in front on its own, a little later:
+        // until it has, bringing another forward could be undone by it.
+        if (window)
+            WaitUntil([&] { return GetForegroundWindow() == window; }, 5000);
     }
     ~FrontWindowProgram()
     {
