@@ -92,9 +92,9 @@ void Connect()
 
 void FollowJoystick(LONG flags)
 {
-    LONG mode;
-    CustomKeySettings custom;
-    CopyPressSettings(&mode, &custom);
+    // The default's mode or any rule's: a press in front of that program
+    // must find the joystick held.
+    LONG mode = JoystickModeInForce() ? LONG(ModeJoystick) : 0;
     JoystickFollow answer = {};
     if (mode != ModeJoystick) {
         LeaveJoystickMode();
@@ -126,16 +126,19 @@ void PollAndPress()
     EndCall();
     if (!pressed)
         return;
-    // Only what decides the keys comes before them: the mode and settings in
-    // force, read once, so that the whole press uses them.
+    // Only what decides the keys comes before them: the program in front
+    // and the mode and settings in force for it, read once, so that the
+    // whole press uses them.
     PressRecord record = {};
+    LookUpFrontProgram(&record.target);
     CustomKeySettings custom;
-    CopyPressSettings(&record.mode, &custom);
+    CopyPressSettingsFor(record.target.imagePath, &record.decision, &custom);
+    record.mode = record.decision.mode;
     LastKeySend = KeySendRecord();
     PerformActionWith(record.mode, custom);
     record.keys = LastKeySend;
     if (ModeSendsKeys(record.mode))
-        LookUpForegroundTarget(&record.target);
+        CompleteForegroundTarget(&record.target);
     record.joystick = CurrentJoystickStatus();
     Answer(WM_CAMERA_PRESSED, record);
 }

@@ -12,6 +12,7 @@
 #include "actions/key_output.h"
 #include "app/elevation.h"
 #include "camera/button_source.h"
+#include "settings/policy.h"
 #include <windows.h>
 
 // To the tray window. A wParam of 1 means lParam is a record on the heap
@@ -25,8 +26,11 @@ const UINT WM_CAMERA_SESSION = WM_APP + 105;     // wParam 0: devices given back
 // What one press did, for the log, the balloon and the tray's status.
 struct PressRecord {
     LONG mode;                // the mode the whole press used
+    PressDecision decision;   // how the rules and the policy gave that mode
     KeySendRecord keys;       // what SendInput took
-    ForegroundTarget target;  // the program in front, looked up after the keys went
+    // The program in front, looked up once before the keys (it decides
+    // them) and completed after them for the blocked-keys status.
+    ForegroundTarget target;
     JoystickStatus joystick;  // after the press
 };
 
@@ -52,8 +56,9 @@ void SetCameraWindow(HWND window);
 // A device change: one reconnect, or one after the call under way for all
 // that arrive meanwhile.
 void RequestReconnect();
-// The mode in force may have changed: the joystick is opened when JOYSTICK
-// came into force, or was chosen again, and given back when another mode is.
+// The mode in force or the rules may have changed: the joystick is opened
+// when JOYSTICK came into force as the default or any rule's mode, or was
+// chosen again, and given back when none is.
 void RequestJoystickFollow(bool chosenAgain, bool fromMenu);
 // The user's session was disconnected (false) or connected again (true):
 // the camera and the joystick are given back and polling stops, or they are

@@ -171,29 +171,53 @@ static void DescribeSentKeys(const KeySendRecord& keys, char* text)
         AddCombo(text, keys.combos[i]);
 }
 
+// Which rule gave the press its mode, " by the user's rule \"imaging.exe\""
+// and the like; "" when the default did. The rule's name may be a path: the
+// log's own redaction takes the profile out of it.
+static void DescribeRule(const PressDecision& decision, WCHAR* text, int size)
+{
+    const char* level = decision.source == ModeFromMachineRule      ? "computer policy's"
+                        : decision.source == ModeFromUserPolicyRule ? "user policy's"
+                        : decision.source == ModeFromUserRule       ? "user's"
+                                                                    : NULL;
+    text[0] = 0;
+    if (!level)
+        return;
+    WCHAR whole[MAX_PATH + 64];
+    wsprintfW(whole, L" by the %S rule \"%s\"", level, decision.ruleName);
+    lstrcpynW(text, whole, size);
+}
+
 void LogPress(const PressRecord& press)
 {
     LONG mode = press.mode;
     const KeySendRecord& record = press.keys;
     char number[32], sent[100], exeName[MAX_PATH], result[64];
+    WCHAR rule[MAX_PATH + 64], text[LogTextMax];
+    DescribeRule(press.decision, rule, MAX_PATH + 64);
+    // Looked up once per press, on the camera thread before the keys, and
+    // completed right after them.
+    NameProgramInFront(press.target, exeName, sizeof(exeName));
     if (mode == ModeJoystick) {
         // The status after the press: a refused click or a device still out
         // of reach sent nothing, and that is what the line is for.
         JoystickStatus status = press.joystick;
         if (status == JoystickReady)
-            LogLine("press: mode %s, sent joystick button 1", ModeName(mode, number));
+            wsprintfW(text, L"press: mode %S%s, sent joystick button 1; in front %S", ModeName(mode, number), rule,
+                      exeName);
         else
-            LogLine("press: mode %s, sent nothing: %s", ModeName(mode, number), JoystickStatusText(status));
+            wsprintfW(text, L"press: mode %S%s, sent nothing: %S; in front %S", ModeName(mode, number), rule,
+                      JoystickStatusText(status), exeName);
+        LogWideLine(text);
         LogJoystickStatus();
         return;
     }
     if (!ModeSendsKeys(mode)) {
-        LogLine("press: mode %s, sent nothing", ModeName(mode, number));
+        wsprintfW(text, L"press: mode %S%s, sent nothing; in front %S", ModeName(mode, number), rule, exeName);
+        LogWideLine(text);
         return;
     }
     DescribeSentKeys(record, sent);
-    // Looked up once per press, on the camera thread right after the keys.
-    NameProgramInFront(press.target, exeName, sizeof(exeName));
     DWORD integrity = press.target.integrity;
     bool higher = integrity == IntegrityDenied || integrity > LookUpOwnIntegrity();
     result[0] = 0;
@@ -205,10 +229,10 @@ void LogPress(const PressRecord& press)
         wsprintfA(result + lstrlenA(result), ", error %lu", record.error);
     // The key names are in code page 949 (one Korean name, the rest ASCII);
     // %S takes the other texts from the system's code page.
-    WCHAR keys[100], text[LogTextMax];
+    WCHAR keys[100];
     MultiByteToWideChar(949, 0, sent, -1, keys, 100);
-    wsprintfW(text, L"press: mode %S, sent %s%S; in front %S%S", ModeName(mode, number), keys, result, exeName,
-              higher ? ", higher level than Lumo2: keys dropped" : "");
+    wsprintfW(text, L"press: mode %S%s, sent %s%S; in front %S%S", ModeName(mode, number), rule, keys, result,
+              exeName, higher ? ", higher level than Lumo2: keys dropped" : "");
     LogWideLine(text);
 }
 

@@ -2,7 +2,6 @@
 #include "platform/dll_search.h"
 #include <tlhelp32.h>
 
-ForegroundTargetFn LookUpForegroundTarget = LookUpForegroundTargetOfSystem;
 OwnIntegrityFn LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
 OwnElevationTypeFn LookUpOwnElevationType = LookUpOwnElevationTypeOfSystem;
 PerMachineInstallFn LookUpPerMachineInstall = LookUpPerMachineInstallOfSystem;
@@ -61,20 +60,84 @@ static void NameFromProcessList(ForegroundTarget* target)
     CloseHandle(snapshot);
 }
 
-void LookUpForegroundTargetOfSystem(ForegroundTarget* target)
+GuiThreadInfoFn LookUpGuiThreadInfo = GetGUIThreadInfo;
+
+// The file name of a wide path, in the system's code page for the log.
+static void KeepWideFileName(ForegroundTarget* target)
+{
+    const WCHAR* name = target->imagePath;
+    for (const WCHAR* c = target->imagePath; *c; ++c)
+        if (*c == L'\\')
+            name = c + 1;
+    WideCharToMultiByte(CP_ACP, 0, name, -1, target->exeName, sizeof(target->exeName), NULL, NULL);
+}
+
+static bool ImagePathOf(DWORD processId, WCHAR* path)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process)
+        return false;
+    DWORD length = MAX_PATH;
+    bool named = QueryFullProcessImageNameW(process, 0, path, &length) != FALSE;
+    CloseHandle(process);
+    if (!named)
+        path[0] = 0;
+    return named;
+}
+
+DWORD ResolveFrameHost(DWORD threadId, DWORD processId, const WCHAR* imagePath)
+{
+    const WCHAR* name = imagePath;
+    for (const WCHAR* c = imagePath; *c; ++c)
+        if (*c == L'\\')
+            name = c + 1;
+    if (CompareStringOrdinal(name, -1, L"ApplicationFrameHost.exe", -1, TRUE) != CSTR_EQUAL)
+        return processId;
+    // The app's own window (its core window) takes the frame's focus; the
+    // frame and its thread are the host's.
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!LookUpGuiThreadInfo(threadId, &info))
+        return processId;
+    HWND windows[] = {info.hwndFocus, info.hwndActive};
+    for (HWND window : windows) {
+        DWORD owner = 0;
+        if (window && GetWindowThreadProcessId(window, &owner) && owner && owner != processId)
+            return owner;
+    }
+    return processId;
+}
+
+void LookUpFrontProgramOfSystem(ForegroundTarget* target)
 {
     target->processId = 0;
     target->startTime = 0;
     target->integrity = 0;
     target->exeName[0] = 0;
+    target->imagePath[0] = 0;
     HWND window = GetForegroundWindow();
-    if (!window || !GetWindowThreadProcessId(window, &target->processId))
+    DWORD threadId = window ? GetWindowThreadProcessId(window, &target->processId) : 0;
+    if (!threadId || !target->processId)
+        return;
+    if (!ImagePathOf(target->processId, target->imagePath))
+        return;
+    DWORD app = ResolveFrameHost(threadId, target->processId, target->imagePath);
+    if (app != target->processId) {
+        target->processId = app;
+        ImagePathOf(app, target->imagePath);
+    }
+    KeepWideFileName(target);
+}
+
+void CompleteForegroundTargetOfSystem(ForegroundTarget* target)
+{
+    if (!target->processId)
         return;
     HANDLE process = OpenToQuery(target->processId, &target->integrity);
     if (!process) {
         if (target->integrity != IntegrityDenied)
             target->processId = 0;  // gone meanwhile: nothing to warn about
-        else
+        else if (!target->exeName[0])
             NameFromProcessList(target);
         return;
     }
@@ -82,12 +145,17 @@ void LookUpForegroundTargetOfSystem(ForegroundTarget* target)
     if (GetProcessTimes(process, &created, &exited, &kernel, &user))
         target->startTime = (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime;
     target->integrity = ProcessIntegrity(process);
-    char image[MAX_PATH];
-    DWORD length = MAX_PATH;
-    if (QueryFullProcessImageNameA(process, 0, image, &length))
-        KeepFileName(target, image);
     CloseHandle(process);
 }
+
+void LookUpForegroundTargetOfSystem(ForegroundTarget* target)
+{
+    LookUpFrontProgramOfSystem(target);
+    CompleteForegroundTargetOfSystem(target);
+}
+
+ForegroundTargetFn LookUpFrontProgram = LookUpFrontProgramOfSystem;
+ForegroundTargetFn CompleteForegroundTarget = CompleteForegroundTargetOfSystem;
 
 TOKEN_ELEVATION_TYPE LookUpOwnElevationTypeOfSystem()
 {

@@ -17,22 +17,42 @@ struct ForegroundTarget {
     ULONGLONG startTime;  // tells a reused process id from the process before
     DWORD integrity;      // mandatory level RID, or IntegrityDenied
     char exeName[MAX_PATH];  // the executable's file name only, "" when unknown
+    // The image's whole path, which the rules for programs are matched
+    // with; never written anywhere, since a folder may hold a user's name.
+    WCHAR imagePath[MAX_PATH];
 };
 
 // How the process in front, this process's own level and its kind of
 // token are found; tests replace them to play an elevated program or
-// another account.
+// another account. A press looks up the program in front in two steps:
+// LookUpFrontProgram before its keys, since the program decides them, and
+// only what that needs (the process and its image's path);
+// CompleteForegroundTarget after them, for the blocked-keys status (the
+// level, the start time, a name from the process list where the process
+// may not be opened).
 typedef void (*ForegroundTargetFn)(ForegroundTarget* target);
+extern ForegroundTargetFn LookUpFrontProgram;
+extern ForegroundTargetFn CompleteForegroundTarget;
+void LookUpFrontProgramOfSystem(ForegroundTarget* target);
+void CompleteForegroundTargetOfSystem(ForegroundTarget* target);
+// A Store app's window in front belongs to its frame host: the app's own
+// process is the one that owns the frame's focus. This asks Windows for
+// the GUI thread's focus window; tests play a frame host.
+typedef BOOL(WINAPI* GuiThreadInfoFn)(DWORD threadId, GUITHREADINFO* info);
+extern GuiThreadInfoFn LookUpGuiThreadInfo;
+// The process whose program is in front, given the foreground window's
+// thread and process and the process's image path: the app's process for
+// the frame host, else processId itself.
+DWORD ResolveFrameHost(DWORD threadId, DWORD processId, const WCHAR* imagePath);
 typedef DWORD (*OwnIntegrityFn)();
 typedef TOKEN_ELEVATION_TYPE (*OwnElevationTypeFn)();
 typedef bool (*PerMachineInstallFn)();
-extern ForegroundTargetFn LookUpForegroundTarget;
 extern OwnIntegrityFn LookUpOwnIntegrity;
 extern OwnElevationTypeFn LookUpOwnElevationType;
 extern PerMachineInstallFn LookUpPerMachineInstall;
 
 // The lookups the program uses by default (LookUpOwnIntegrityOfSystem is
-// the platform's).
+// the platform's); the first one does both steps of a press's lookup.
 void LookUpForegroundTargetOfSystem(ForegroundTarget* target);
 TOKEN_ELEVATION_TYPE LookUpOwnElevationTypeOfSystem();
 bool LookUpPerMachineInstallOfSystem();

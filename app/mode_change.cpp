@@ -1,6 +1,7 @@
 #include "app/mode_change.h"
 #include "app/camera_thread.h"
 #include "app/diag_events.h"
+#include "app/program_rules_watch.h"
 #include "app/tray_status.h"
 #include "platform/diag_log.h"
 #include "platform/event_log.h"
@@ -87,6 +88,8 @@ void RefreshPolicy()
 {
     LONG before = EffectiveActionMode();
     ReadPolicyInForce();
+    // IT's rules come with the policies, and IT's mode hides the user's.
+    RefreshProgramRules();
     LogModeInForce(before, "by a policy");
     FollowPollInterval();
     FollowModeInForce(false);

@@ -21,6 +21,7 @@
 #include "settings/policy.h"
 #include "res/resource.h"
 #include "settings/ui_text.h"
+#include "settings/program_rules.h"
 #include <shlobj.h>
 #include <softpub.h>
 #include <stdarg.h>
@@ -323,6 +324,30 @@ static void AddSettings()
             RunningCopy.setByPolicy ? ", set by your administrator" : "");
 }
 
+// The rules for programs of each level as Lumo2 reads them, and the values
+// it leaves out; the registry's own listing of the keys is above.
+static void AddProgramRules()
+{
+    Add("\r\n[Modes for programs]\r\n");
+    ProgramRules* rules = ReadProgramRules();
+    const char* const keys[RuleLevelCount] = {"HKEY_LOCAL_MACHINE\\Software\\Policies\\Kestrova\\Lumo2\\Programs",
+                                              "HKEY_CURRENT_USER\\Software\\Policies\\Kestrova\\Lumo2\\Programs",
+                                              "HKEY_CURRENT_USER\\Software\\Kestrova\\Programs"};
+    for (int level = 0; level < RuleLevelCount; ++level) {
+        const RuleList& list = rules->levels[level];
+        Add("Rules of the %s (%s): %s%u read, %u ignored\r\n", RuleLevelText(RuleLevel(level)), keys[level],
+            list.keyFound ? "" : "no key, ", list.count, list.ignoredCount);
+        char number[32];
+        for (UINT i = 0; i < list.count; ++i)
+            AddW(L"  %s = %S\r\n", list.rules[i].name, ModeName(list.rules[i].mode, number));
+        for (UINT i = 0; i < list.ignoredCount && i < UINT(IgnoredRulesNamed); ++i)
+            AddW(L"  ignored: \"%s\": %S\r\n", list.ignored[i].name, RuleFaultText(list.ignored[i].fault));
+        if (list.ignoredCount > UINT(IgnoredRulesNamed))
+            Add("  ignored: %u more\r\n", list.ignoredCount - IgnoredRulesNamed);
+    }
+    delete rules;
+}
+
 // Which listed device the capture route would take, by the same names in
 // the same order, without binding any.
 static int MatchingDevice(const VideoInputDevices& list, const char* wanted)
@@ -425,7 +450,7 @@ static void AddIntegrity()
 {
     char exe[MAX_PATH];
     ForegroundTarget target;
-    LookUpForegroundTarget(&target);
+    LookUpForegroundTargetOfSystem(&target);
     NameProgramInFront(target, exe, sizeof(exe));
     Add("\r\n[Integrity levels]\r\nLumo2: %s\r\nProgram in front: %s, %s\r\n", IntegrityText(LookUpOwnIntegrity()),
         exe, IntegrityText(target.integrity));
@@ -484,6 +509,7 @@ DWORD WriteSupportReport(const WCHAR* file)
     Report[0] = 0;
     AddProgram();
     AddSettings();
+    AddProgramRules();
     AddCamera();
     AddJoystick();
     AddIntegrity();

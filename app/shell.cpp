@@ -5,12 +5,14 @@
 #include "app/camera_thread.h"
 #include "app/diag_events.h"
 #include "app/mode_change.h"
+#include "app/program_rules_watch.h"
 #include "app/session_watch.h"
 #include "platform/diag_log.h"
 #include "platform/event_log.h"
 #include "res/resource.h"
 #include "settings/action_mode.h"
 #include "settings/custom_settings.h"
+#include "settings/programs_window.h"
 #include "settings/settings_window.h"
 #include "settings/ui_text.h"
 #include <objbase.h>
@@ -64,6 +66,7 @@ int InitializeShell(HINSTANCE instance)
     if (!tray)
         return 0;
     CustomSettingsSaved = FollowSavedSettings;
+    ProgramRulesEdited = RefreshProgramRules;
     // A copy started in a session nobody is connected to (a user switched
     // away, a dropped Remote Desktop) leaves the camera to the session in
     // front until its own is connected.
@@ -103,6 +106,14 @@ void OpenSettingsWindow()
     ShowWindow(SettingsWindowHandle, SW_SHOW);
 }
 
+void OpenProgramsWindow()
+{
+    // Made on its first opening, as the settings window is; never a second.
+    if (!ProgramsWindowHandle && !CreateProgramsWindow(AppInstance))
+        return;
+    ShowProgramsWindow();
+}
+
 static bool IsKeyField(HWND window)
 {
     return window != NULL && (window == KeyField1 || window == KeyField2 || window == KeyField3);
@@ -111,7 +122,9 @@ static bool IsKeyField(HWND window)
 int RunMessageLoop()
 {
     MSG msg;
-    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+    // Wide, so that text typed in the programs window reaches it whole; the
+    // system converts for the windows of the ANSI classes.
+    while (GetMessageW(&msg, NULL, 0, 0) > 0) {
         // Key-downs in a key field are captured, never typed or handled by
         // the system, so Alt+F4, Tab and Esc can be captured like any key.
         HWND focus = GetFocus();
@@ -119,8 +132,12 @@ int RunMessageLoop()
             CaptureKeyCombo(focus, static_cast<DWORD>(msg.wParam));
             continue;
         }
+        // Tab, the arrows, Enter and Esc move and act in the programs
+        // window as in a dialog box.
+        if (ProgramsWindowHandle && IsDialogMessageW(ProgramsWindowHandle, &msg))
+            continue;
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return static_cast<int>(msg.wParam);
 }

@@ -19,6 +19,8 @@ int InitializeShell(HINSTANCE instance);
 // Fills the settings window from the stored settings and shows it, making it
 // first if this is its first opening; says so when that fails.
 void OpenSettingsWindow();
+// Shows the "Modes for programs" window, made on its first opening.
+void OpenProgramsWindow();
 int RunMessageLoop();
 // At the end of the run when the camera thread did not end in time: logs
 // the exit and ends the process without waiting for it.

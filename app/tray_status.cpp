@@ -2,6 +2,7 @@
 // camera routes and the joystick, and shown only when it changed.
 #include "app/tray_status.h"
 #include "app/elevation.h"
+#include "app/program_rules_watch.h"
 #include "actions/joystick.h"
 #include "camera/button_source.h"
 #include "platform/display_scale.h"
@@ -99,8 +100,20 @@ static void AppendBlockedKeys(WCHAR* tip, int capacity, const WCHAR* exeName, WO
     AppendWhole(tip, capacity, tail.text);
 }
 
+void ComposeOwnModesText(WCHAR* text, int size, UINT count, WORD language)
+{
+    text[0] = 0;
+    WCHAR format[64];
+    if (count == 0 || size < 4 || !LoadUiTextFor(language, count == 1 ? IDS_TIP_PROGRAM_OWN : IDS_TIP_PROGRAMS_OWN, format, 64))
+        return;
+    WCHAR counted[80];
+    wsprintfW(counted, format, count);
+    lstrcpyW(text, L", ");
+    lstrcpynW(text + 2, counted, size - 2);
+}
+
 void ComposeTrayTip(WCHAR* tip, const WCHAR* modeText, bool setByPolicy, const WCHAR* joystickProblem,
-                    const WCHAR* camera, const WCHAR* blockedExe, WORD language)
+                    const WCHAR* camera, const WCHAR* blockedExe, WORD language, const WCHAR* ownModes)
 {
     if (!language)
         language = UiLanguageInForce().language;
@@ -116,6 +129,11 @@ void ComposeTrayTip(WCHAR* tip, const WCHAR* modeText, bool setByPolicy, const W
         AppendWhole(tip, capacity, joystickProblem);
         AppendWhole(tip, capacity, L")");
     }
+    // Whole or not at all, and never at the cost of the mode: room stays
+    // for the separator and at least a cut camera name after it.
+    if (ownModes && *ownModes &&
+        lstrlenW(tip) + lstrlenW(ownModes) + lstrlenW(separator) + 4 <= capacity - 1)
+        AppendWhole(tip, capacity, ownModes);
     AppendWhole(tip, capacity, separator);
     if (blockedExe) {
         AppendBlockedKeys(tip, capacity, blockedExe, language);
@@ -176,8 +194,10 @@ void DescribeTrayStatus(TrayStatus* status)
     bool showBlocked = found && PressBlock.blocked;
     if (showBlocked)
         MultiByteToWideChar(CP_ACP, 0, PressBlock.exeName, -1, blocked, sizeof(PressBlock.exeName));
+    WCHAR ownModes[64];
+    ComposeOwnModesText(ownModes, 64, ProgramsWithOwnModeNow(), language);
     ComposeTrayTip(status->tip, modeText, ActivePolicy.mode != 0, problem, camera, showBlocked ? blocked : NULL,
-                   language);
+                   language, ownModes);
     status->ready = found && !problem[0] && !showBlocked;
 }
 

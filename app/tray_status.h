@@ -56,8 +56,14 @@ void DescribeTrayStatus(TrayStatus* status);
 // instead, and that name gives way before the mode. Nothing is cut inside a
 // character: not a surrogate pair, not a Hangul syllable made of jamo.
 // Its own words are in language (0: the language in force).
+// ownModes (", 2 programs their own", or null) follows the mode and is left
+// out whole when it does not fit; it gives way before the mode.
 void ComposeTrayTip(WCHAR* tip, const WCHAR* modeText, bool setByPolicy, const WCHAR* joystickProblem,
-                    const WCHAR* camera, const WCHAR* blockedExe = NULL, WORD language = 0);
+                    const WCHAR* camera, const WCHAR* blockedExe = NULL, WORD language = 0,
+                    const WCHAR* ownModes = NULL);
+// How many programs have their own mode, as the tip says it in language:
+// "" for none.
+void ComposeOwnModesText(WCHAR* text, int size, UINT count, WORD language);
 // The " – " between the tip's parts.
 const WCHAR* TipSeparator();
 // Appends as much of text as fits before the end of a buffer of capacity

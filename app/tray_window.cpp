@@ -9,6 +9,7 @@
 #include "app/restart.h"
 #include "app/mode_change.h"
 #include "app/policy_watch.h"
+#include "app/program_rules_watch.h"
 #include "app/report.h"
 #include "app/session_watch.h"
 #include "app/shell.h"
@@ -20,6 +21,7 @@
 #include "res/resource.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
+#include "settings/programs_window.h"
 #include "settings/settings_window.h"
 #include "settings/ui_text.h"
 
@@ -291,6 +293,12 @@ static bool OnTrayCommand(HWND window, WORD command)
     case IDM_CUSTOM_SETTINGS:
         OpenSettingsWindow();
         return true;
+    case IDM_PROGRAMS:
+        // Asked for before the first tick: the user waits for them now.
+        if (!RulesInForce)
+            RefreshProgramRules();
+        OpenProgramsWindow();
+        return true;
     case IDM_DIAGNOSTICS:
         MakeReportFromMenu(window);
         return true;
@@ -336,11 +344,15 @@ static void FollowWatches(HWND window)
         if (CameraThreadRunning())
             SetTimer(window, PollTimerId, HousekeepingMs, NULL);
         StartPolicyWatch();
+        StartProgramRulesWatch();
+        // Also reads the rules for programs, the first time in the run.
         RefreshPolicy();
         StartSessionWatch(window);
         RequestSessionConnected(SessionIsConnected());
     } else if (PolicyApplied()) {
         RefreshPolicy();
+    } else if (ProgramRulesChanged()) {
+        RefreshProgramRules();
     }
 }
 
@@ -401,6 +413,8 @@ static void OnCameraPressed(HWND window, const PressRecord& press)
     JoystickStatus joystickBefore = KnownCamera.joystick;
     KnownCamera.joystick = press.joystick;
     PressTarget = press.target;
+    // The program the last press went to is offered first when adding a rule.
+    NoteLastPressProgram(press.target.imagePath);
     LogPress(press);
     FollowBlockedKeys(window, press);
     if (KnownCamera.joystick != joystickBefore)
@@ -460,6 +474,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_DESTROY:
         StopPolicyWatch();
+        StopProgramRulesWatch();
         StopSessionWatch(window);
         WatchesStarted = false;
         RemoveTrayIcon(window);

@@ -12,6 +12,9 @@
 //   app_bench [presses] [idle seconds]      defaults: 200 presses, 60 s
 //   app_bench startup [starts]              start-up and working set only
 #include "settings/action_mode.h"
+#include "platform/diag_log.h"
+#include "settings/policy.h"
+#include "settings/program_rules.h"
 #include "standins/sim_state/sim_state.h"
 #include "tests/app/lumo_process.h"
 #include <algorithm>
@@ -396,6 +399,102 @@ static void MeasureTrayDuringHang(SimState* sim)
            Percentile(answers, 1.0) <= 100 ? "within it too" : "beyond it");
 }
 
+// ---- Press-to-first-key latency with rules for programs -------------------
+
+// Writes count rules named program000.exe... into one level's key, the last
+// one for the bench itself (in front) when matchSelf; returns false when the
+// key cannot be written.
+static bool WriteRules(HKEY root, const char* keyPath, int count, bool matchSelf)
+{
+    char path[160];
+    wsprintfA(path, "%s\\%s", keyPath, ProgramRulesSubkey);
+    RegDeleteTreeA(root, path);
+    HKEY key;
+    if (RegCreateKeyExA(root, path, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        WCHAR name[MAX_PATH];
+        DWORD mode = ModeEnter;
+        if (matchSelf && i == count - 1) {
+            // By its full path, the longest comparison, and mode Space as the
+            // floor sends.
+            GetModuleFileNameW(NULL, name, MAX_PATH);
+            mode = ModeSpace;
+        } else {
+            wsprintfW(name, L"C:\\Program Files\\Imaging %03d\\program%03d.exe", i, i);
+        }
+        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof(mode));
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+static void RemoveRules()
+{
+    char path[160];
+    wsprintfA(path, "%s\\%s", PolicyKeyPath, ProgramRulesSubkey);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, path);
+    RegDeleteTreeA(HKEY_CURRENT_USER, path);
+    wsprintfA(path, "%s\\%s", ProgramKeyPath, ProgramRulesSubkey);
+    RegDeleteTreeA(HKEY_CURRENT_USER, path);
+}
+
+// The same presses with 256 rules at each of the three levels, the program
+// in front (a window of the bench's own) matched by the user's last rule:
+// every rule is looked through before the keys go.
+static void MeasureLatencyWithRules(SimState* sim, int presses)
+{
+    bool written = WriteRules(HKEY_LOCAL_MACHINE, PolicyKeyPath, RulesPerKeyMax, false) &&
+                   WriteRules(HKEY_CURRENT_USER, PolicyKeyPath, RulesPerKeyMax, false) &&
+                   WriteRules(HKEY_CURRENT_USER, ProgramKeyPath, RulesPerKeyMax, true);
+    HWND front = CreateWindowExA(0, "STATIC", "front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, NULL, NULL,
+                                 NULL, NULL);
+    SetForegroundWindow(front);
+    WCHAR log[MAX_PATH];
+    bool logged = LogFilePath(log, MAX_PATH, false);
+    if (logged)
+        DeleteFileW(log);
+    LatencyFigures lumo = {}, floor = {};
+    const Program lumoProgram = {"Lumo2.exe", "Lumo2.exe", "Lumo", {}, NULL};
+    const Program floorProgram = {"latency floor", "latency_floor.exe", "LatencyFloor", {}, "100"};
+    const struct {
+        const Program* program;
+        LatencyFigures* figures;
+        int half;
+    } runs[] = {{&lumoProgram, &lumo, 0}, {&floorProgram, &floor, 0}, {&floorProgram, &floor, 1},
+                {&lumoProgram, &lumo, 1}};
+    if (written && GetForegroundWindow() == front) {
+        for (const auto& run : runs)
+            if (!MeasureLatency(sim, *run.program, PressPlan(presses, run.half, 100), 100, run.figures))
+                printf("  (%s did not start)\n", run.program->exe);
+        printf("\n  with 3 x 256 rules for programs, the one for the program in front the last read:\n");
+        PrintLatency(presses, 100, lumo, floor, NULL);
+        // The log says which rule gave each press its mode.
+        int byRule = 0;
+        if (logged) {
+            HANDLE file = CreateFileW(log, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                                      NULL);
+            std::string text;
+            char buffer[65536];
+            DWORD read = 0;
+            while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &read, NULL) && read)
+                text.append(buffer, read);
+            if (file != INVALID_HANDLE_VALUE)
+                CloseHandle(file);
+            for (size_t at = text.find("by the user's rule"); at != std::string::npos;
+                 at = text.find("by the user's rule", at + 1))
+                ++byRule;
+        }
+        printf("  presses whose mode a rule gave (from Lumo2's log): %d of %d\n", byRule,
+               int(lumo.ms.size()) + lumo.missed);
+    } else {
+        printf("\n  (rules for programs: %s)\n", written ? "the bench's window could not come in front"
+                                                          : "the rules could not be written");
+    }
+    DestroyWindow(front);
+    RemoveRules();
+}
+
 // ---- Start-up, memory, idle CPU, size ---------------------------------------
 
 static bool IconShown(HWND window)
@@ -712,6 +811,7 @@ int main(int argc, char** argv)
     printf("Lumo2.exe under Wine, each figure beside its floor:\n\n");
     if (!startUpOnly) {
         MeasureLatencyAt(sim, presses, 100, NULL);
+        MeasureLatencyWithRules(sim, presses);
         printf("\n  At PollInterval %d, beside a floor that polls every %d ms:\n", FastPollMs, FastPollMs);
         const double fastGoals[] = {FastPollMs / 2.0 + 1, FastPollMs + 1.0};
         MeasureLatencyAt(sim, presses, FastPollMs, fastGoals);

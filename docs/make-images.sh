@@ -13,12 +13,12 @@ start_testbed
 bash "$REPO_DIR/scripts/install-standins.sh" "$BIN_DIR"
 rm -rf "$BUILD_DIR/screenshots"
 (cd "$BUILD_DIR" && ctest --output-on-failure --timeout 120 \
-    -R 'SettingsWindowTest.OpeningShowsTheStoredValues|AppTest.TrayButtonDownOpensThePopupMenu|AppTest.AboutBoxKeepsPollingAndWritesTheModeBack|ScaleTest.TrayIcon|ScaleTest.RunningProgramLaysOutItsSettingsWindowForTheScale|ScaleTest.TrayMenuInEachLanguage')
-# The Custom Settings window, the About box and (in Korean) the tray menu
-# again at 150 %, the tray icon at 150 and 200 % as well.
+    -R 'SettingsWindowTest.OpeningShowsTheStoredValues|AppTest.TrayButtonDownOpensThePopupMenu|AppTest.AboutBoxKeepsPollingAndWritesTheModeBack|ScaleTest.TrayIcon|ScaleTest.RunningProgramLaysOutItsSettingsWindowForTheScale|ScaleTest.RunningProgramLaysOutItsProgramsWindow|ScaleTest.TrayMenuInEachLanguage')
+# The Custom Settings window, the programs window, the About box and (in
+# Korean) the tray menu again at 150 %, the tray icon at 150 and 200 % as well.
 set_display_scale 144 gulim
 (cd "$BUILD_DIR" && LUMO2_LOGPIXELS=144 ctest --output-on-failure --timeout 120 \
-    -R 'ScaleTest.RunningProgramLaysOutItsSettingsWindowForTheScale|ScaleTest.TrayIcon|ScaleTest.TrayMenuInEachLanguage')
+    -R 'ScaleTest.RunningProgramLaysOutItsSettingsWindowForTheScale|ScaleTest.RunningProgramLaysOutItsProgramsWindow|ScaleTest.TrayIcon|ScaleTest.TrayMenuInEachLanguage')
 set_display_scale 192 gulim
 (cd "$BUILD_DIR" && LUMO2_LOGPIXELS=192 ctest --output-on-failure --timeout 120 -R 'ScaleTest.TrayIcon')
 set_display_scale 96 gulim
@@ -42,7 +42,9 @@ convert -background white \( "${icons[@]}" -gravity center +append \) \
     \( "$shots/tray-tip-100.bmp" -bordercolor white -border 4 \) -gravity west -append \
     -strip "$REPO_DIR/docs/tray-status.png"
 echo docs/tray-status.png
-for name in custom-settings tray-menu about-box custom-settings-150 about-box-150 \
+# The programs window at 100 % comes as programs-window-100.
+[ -e "$shots/programs-window-100.bmp" ] && mv "$shots/programs-window-100.bmp" "$shots/programs-window.bmp"
+for name in custom-settings tray-menu about-box custom-settings-150 about-box-150 programs-window programs-window-150 \
             custom-settings-ko-100 tray-menu-ko-100 about-box-ko-100 \
             custom-settings-ko-150 tray-menu-ko-150 about-box-ko-150; do
     shot="$BUILD_DIR/screenshots/$name.bmp"

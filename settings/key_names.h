@@ -4,7 +4,9 @@
 
 struct KeyCombo;
 
-extern "C" const char KeyNameTable[256][100];
+// One 100-byte row per virtual-key code, the name followed by zeros: filled
+// by the first KeyName call and never written after it.
+extern char KeyNameTable[256][100];
 
 // Never null; the modifier codes and codes without a row give "".
 const char* KeyName(DWORD code);

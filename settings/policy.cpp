@@ -6,6 +6,7 @@
 #include <string.h>
 
 PolicySettings ActivePolicy;
+const ProgramRules* RulesInForce;
 
 namespace {
 
@@ -200,6 +201,34 @@ void CopyPressSettings(LONG* mode, CustomKeySettings* custom)
     *mode = EffectiveActionMode();
     *custom = EffectiveCustomSettings();
     UnlockSettings();
+}
+
+void PublishProgramRules(ProgramRules* rules)
+{
+    LockSettings();
+    const ProgramRules* before = RulesInForce;
+    RulesInForce = rules;
+    UnlockSettings();
+    delete before;
+}
+
+void CopyPressSettingsFor(const WCHAR* path, PressDecision* decision, CustomKeySettings* custom)
+{
+    LockSettings();
+    PressMode press = ModeForProgram(RulesInForce, path, ActivePolicy.mode, ActionMode);
+    decision->mode = press.mode;
+    decision->source = press.source;
+    lstrcpynW(decision->ruleName, press.rule ? press.rule->name : L"", MAX_PATH);
+    *custom = EffectiveCustomSettings();
+    UnlockSettings();
+}
+
+bool JoystickModeInForce()
+{
+    LockSettings();
+    bool inForce = ModeInForceAnywhere(RulesInForce, ActivePolicy.mode, ActionMode, ModeJoystick);
+    UnlockSettings();
+    return inForce;
 }
 
 DWORD PollIntervalInForce(const PolicySettings& policy, const char** ignored)

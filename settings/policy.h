@@ -4,6 +4,7 @@
 // choice is back.
 #pragma once
 #include "settings/custom_settings.h"
+#include "settings/program_rules.h"
 #include <windows.h>
 
 // Where Group Policy writes Lumo2's policies, in HKLM (computer) and HKCU
@@ -55,6 +56,31 @@ const CustomKeySettings& EffectiveCustomSettings();
 // For the camera thread at a press: the mode in force and the custom
 // settings it would send, copied under the settings lock.
 void CopyPressSettings(LONG* mode, CustomKeySettings* custom);
+
+// The rules for programs in force. The window thread alone reads them from
+// the registry and puts a new set in place, under the settings lock, by
+// swapping this pointer; it deletes the old set after the lock is let go,
+// since the camera thread touches a set only while it holds the lock.
+// Null until the first tick has read them.
+extern const ProgramRules* RulesInForce;
+// Puts rules in force (taking them over) and deletes the set before.
+void PublishProgramRules(ProgramRules* rules);
+
+// How a press's mode was decided, copied out of the rules at the press.
+struct PressDecision {
+    LONG mode;
+    ModeSource source;
+    WCHAR ruleName[MAX_PATH];  // the rule that decided, "" for none
+};
+// For the camera thread at a press, with the program in front (its image's
+// path, "" when unknown): the mode the rules and the policy give it and the
+// custom settings that mode sends. The rules are matched under the lock,
+// not copied: a press looks through at most 768 of them, far quicker than
+// copying them would be.
+void CopyPressSettingsFor(const WCHAR* path, PressDecision* decision, CustomKeySettings* custom);
+// Whether JOYSTICK is the default or any rule's mode in force, under the
+// lock: the camera thread then holds the joystick.
+bool JoystickModeInForce();
 
 // The poll period in force: the policy's, else the user's own
 // "PollInterval", else 100 ms. A value that is there but unusable counts as

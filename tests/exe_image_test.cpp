@@ -667,7 +667,7 @@ TEST_F(LanguageResourceTest, MenuAndAboutBoxMatchItemForItemInEachLanguage)
 {
     std::vector<MenuItemShape> menu = MenuShape(module_, LANG_ENGLISH);
     std::vector<std::string> about = DialogShape(module_, LANG_ENGLISH);
-    ASSERT_EQ(14u, menu.size());
+    ASSERT_EQ(15u, menu.size());
     ASSERT_EQ(6u, about.size());
     for (WORD language : Languages) {
         SCOPED_TRACE(language);

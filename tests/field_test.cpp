@@ -7,6 +7,7 @@
 #include "app/elevation.h"
 #include "app/mode_change.h"
 #include "app/policy_watch.h"
+#include "app/program_rules_watch.h"
 #include "app/shell.h"
 #include "app/tray_status.h"
 #include "app/tray_window.h"
@@ -16,6 +17,7 @@
 #include "platform/diag_log.h"
 #include "res/resource.h"
 #include "settings/custom_settings.h"
+#include "settings/program_rules.h"
 #include "settings/policy.h"
 #include "tests/joystick_log.h"
 #include "tests/key_recorder.h"
@@ -91,6 +93,17 @@ void PlayedForegroundTarget(ForegroundTarget* target)
     ++TargetLookups;
     *target = PlayedTarget;
 }
+// The step before the keys: the process and its image, under C:\Programs.
+int FrontLookups;
+void PlayedFrontProgram(ForegroundTarget* target)
+{
+    ++FrontLookups;
+    *target = ForegroundTarget();
+    target->processId = PlayedTarget.processId;
+    lstrcpyA(target->exeName, PlayedTarget.exeName);
+    if (PlayedTarget.exeName[0])
+        wsprintfW(target->imagePath, L"C:\\Programs\\%S", PlayedTarget.exeName);
+}
 DWORD MediumIntegrity() { return SECURITY_MANDATORY_MEDIUM_RID; }
 
 // The account and the install, as the test wants them to look.
@@ -132,7 +145,9 @@ protected:
         PlayedTaskbarDpi = 96;
         previousDpi = TrayIconDpi;
         TrayIconDpi = PlayTaskbarDpi;
-        LookUpForegroundTarget = PlayedForegroundTarget;
+        LookUpFrontProgram = PlayedFrontProgram;
+        CompleteForegroundTarget = PlayedForegroundTarget;
+        FrontLookups = 0;
         LookUpOwnIntegrity = MediumIntegrity;
         LookUpOwnElevationType = PlayElevationType;
         LookUpPerMachineInstall = PlayPerMachine;
@@ -185,7 +200,8 @@ protected:
         TrayNotify = previousNotify;
         TrayClock = previousClock;
         TrayIconDpi = previousDpi;
-        LookUpForegroundTarget = LookUpForegroundTargetOfSystem;
+        LookUpFrontProgram = LookUpFrontProgramOfSystem;
+        CompleteForegroundTarget = CompleteForegroundTargetOfSystem;
         LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
         LookUpOwnElevationType = LookUpOwnElevationTypeOfSystem;
         LookUpPerMachineInstall = LookUpPerMachineInstallOfSystem;
@@ -360,6 +376,111 @@ TEST_F(TrayWindowTest, TaskbarCreatedAddsTheIconAgainAndNeverTwice)
     Tick();
     EXPECT_EQ(1u, IconsOf(window));
     EXPECT_EQ(1u, shell.icons.size());
+}
+
+// The rules for programs, in the window's own work where no camera thread
+// runs: the program in front is looked up at a press and never at a poll
+// without one, a rule written by a registry editor applies from the next
+// press, and a Send All keeps the mode and keys it began with while the
+// rules and settings change during its pause.
+static void ChangeEverythingDuringPause(DWORD)
+{
+    ProgramRules* rules = new ProgramRules();
+    DWORD enter = ModeEnter;
+    AddRuleValue(&rules->levels[UserRules], L"imaging.exe", 11, REG_DWORD, reinterpret_cast<const BYTE*>(&enter), 4);
+    PublishProgramRules(rules);
+    LockSettings();
+    ActionMode = ModeSpace;
+    CustomSettings.keys[1] = {0, 0, 0, 'C'};
+    UnlockSettings();
+}
+
+TEST_F(TrayWindowTest, TheProgramInFrontIsLookedUpAtEachPressAndItsRuleAppliesFromTheNextPress)
+{
+    char rulesKey[128];
+    wsprintfA(rulesKey, "%s\\%s", ProgramKeyPath, ProgramRulesSubkey);
+    RegDeleteTreeA(HKEY_CURRENT_USER, rulesKey);
+    CreateTray();
+    for (int i = 0; i < 10; ++i)
+        Tick();
+    EXPECT_EQ(0, FrontLookups) << "polls without a press look at nothing";
+    const std::vector<KeyEvent> space = {Down(VK_SPACE), Up(VK_SPACE)}, f5 = {Down(VK_F5), Up(VK_F5)};
+    PlayedTarget = {4242, 1000, SECURITY_MANDATORY_MEDIUM_RID, "imaging.exe"};
+    EXPECT_EQ(Describe(space), Describe(Press()));
+    EXPECT_EQ(1, FrontLookups) << "once per press";
+
+    // As a registry editor would: no restart, no menu.
+    ASSERT_TRUE(SaveUserRule(L"Imaging", ModeKodak));
+    EXPECT_TRUE(WaitUntil([&] { Tick(); return ProgramsWithOwnModeNow() == 1; }, 3000)) << "the change was not seen";
+    EXPECT_EQ(Describe(f5), Describe(Press())) << "the rule for imaging.exe";
+    PlayedTarget = {55, 1, SECURITY_MANDATORY_MEDIUM_RID, "other.exe"};
+    EXPECT_EQ(Describe(space), Describe(Press())) << "no rule: the user's mode";
+    PlayedTarget = {0, 0, 0, ""};
+    EXPECT_EQ(Describe(space), Describe(Press())) << "nothing in front: the user's mode";
+    EXPECT_EQ(4, FrontLookups);
+    ASSERT_TRUE(RemoveUserRule(L"Imaging"));
+    EXPECT_TRUE(WaitUntil([&] { Tick(); return ProgramsWithOwnModeNow() == 0; }, 3000));
+    PlayedTarget = {4242, 1000, SECURITY_MANDATORY_MEDIUM_RID, "imaging.exe"};
+    EXPECT_EQ(Describe(space), Describe(Press()));
+
+    // Send All: both keys of the press, with the pause between them,
+    // whatever changed during it.
+    ASSERT_TRUE(SaveUserRule(L"imaging.exe", ModeCustom));
+    EXPECT_TRUE(WaitUntil([&] { Tick(); return ProgramsWithOwnModeNow() == 1; }, 3000));
+    CustomSettings = {SendAll, 200, {{0, 0, 0, 'A'}, {0, 0, 0, 'B'}, {}}};
+    std::vector<KeyEvent> sent;
+    {
+        KeyRecorder recorder;
+        CustomKeysPause = ChangeEverythingDuringPause;
+        sim->euButtonDown = 1;
+        Tick();
+        sim->euButtonDown = 0;
+        Tick();
+        sent = recorder.Take();
+    }
+    EXPECT_EQ(Describe({Down('A'), Up('A'), Down('B'), Up('B')}), Describe(sent));
+    const std::vector<KeyEvent> enter = {Down(VK_RETURN), Up(VK_RETURN)};
+    EXPECT_EQ(Describe(enter), Describe(Press())) << "the next press takes the rules in force";
+    RegDeleteTreeA(HKEY_CURRENT_USER, rulesKey);
+    PublishProgramRules(NULL);
+}
+
+// A Store app's window in front is its frame host's: the app is the process
+// that owns the frame's focus. Windows' frame host cannot run here, so the
+// GUI thread's answer is played with a window of this process.
+static HWND PlayedFocus;
+static BOOL WINAPI PlayGuiThreadInfo(DWORD, GUITHREADINFO* info)
+{
+    info->hwndFocus = PlayedFocus;
+    info->hwndActive = NULL;
+    return TRUE;
+}
+
+TEST(FrontProgramTest, AStoreAppsFrameHostIsResolvedToTheAppsOwnProcess)
+{
+    PlayedFocus = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
+    ASSERT_NE(nullptr, PlayedFocus);
+    LookUpGuiThreadInfo = PlayGuiThreadInfo;
+    const DWORD host = GetCurrentProcessId() + 4, self = GetCurrentProcessId();
+    const struct {
+        const wchar_t* image;
+        DWORD processId;
+        DWORD resolved;
+    } cases[] = {
+        {L"C:\\Windows\\System32\\ApplicationFrameHost.exe", host, self},
+        {L"C:\\WINDOWS\\system32\\applicationframehost.EXE", host, self},
+        {L"C:\\Program Files\\Imaging\\imaging.exe", host, host},
+        {L"ApplicationFrameHost.exe.bak", host, host},
+        // The focus in the host itself: nothing better to name.
+        {L"C:\\Windows\\System32\\ApplicationFrameHost.exe", self, self},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.resolved, ResolveFrameHost(GetCurrentThreadId(), c.processId, c.image))
+            << testing::PrintToString(std::wstring(c.image));
+    DestroyWindow(PlayedFocus);
+    PlayedFocus = NULL;
+    EXPECT_EQ(host, ResolveFrameHost(GetCurrentThreadId(), host, L"ApplicationFrameHost.exe")) << "no focus";
+    LookUpGuiThreadInfo = GetGUIThreadInfo;
 }
 
 // Windows drops the keys without a word; the tray says so until a press

@@ -55,6 +55,14 @@ def main(source):
     check(len(value_names) == 8, "value names from settings/policy.h: %s" % sorted(value_names))
     menus = {lang: menu_items((source / ("res/lang_%s.rc" % lang[:2])).read_text(encoding="utf-8"))
              for lang in LANGUAGES}
+    rules_header = (source / "settings/program_rules.h").read_text()
+    subkey = re.search(r'const char ProgramRulesSubkey\[\] = "([^"]*)";', rules_header)
+    rules_key = "%s\\%s" % (key_path, subkey.group(1)) if subkey else None
+    check(rules_key == "Software\\Policies\\Kestrova\\Lumo2\\Programs", "rules key: %r" % rules_key)
+    # The menu's item for the rules stands after the separator below the
+    # modes, before "Diagnostics...".
+    english = menus[LANGUAGES[0]]
+    check(english[11:14] == [None, "Programs...", "Diagnostics..."], "menu after the modes: %s" % english[11:14])
 
     # Well-formed, or nothing else can be checked.
     try:
@@ -93,6 +101,7 @@ def main(source):
     policies = admx.findall("p:policies/p:policy", NS)
     check(policies, "no policies")
     read = set()
+    lists = []
     for policy in policies:
         name = policy.get("name")
         ids.append(name)
@@ -104,6 +113,12 @@ def main(source):
             read.add(policy.get("valueName"))
         for element in elements:
             ids.append(element.get("id"))
+            # A list writes one value per entry under its own key: the rules.
+            if element.tag == "{%s}list" % NS["p"]:
+                check(element.get("key") == rules_key, "%s: list key %r" % (name, element.get("key")))
+                check(element.get("explicitValue") == "true", "%s: the list names its values" % name)
+                lists.append(name)
+                continue
             read.add(element.get("valueName"))
             check(element.get("key") in (None, key_path), "%s: element key %r" % (name, element.get("key")))
         # The presentation's controls belong to this policy's elements.
@@ -129,6 +144,14 @@ def main(source):
             names = [defined[lang][0].get(s) for _, s in items]
             menu = menus[lang]
             check(names == menu[2:11], "%s: mode names %s, menu %s" % (lang, names, menu[2:11]))
+
+    check(lists == ["ProgramModes"], "rules lists: %s" % lists)
+    # The help gives every mode's number with the menu's text.
+    for lang in LANGUAGES:
+        help_text = defined[lang][0].get("ProgramModes_Help", "")
+        for value in range(2, 11):
+            mode = menus[lang][value]
+            check("%d %s" % (value, mode) in help_text, "%s: help lacks mode %d %s" % (lang, value, mode))
 
     for decimal in admx.iter("{%s}decimal" % NS["p"]):
         if decimal.get("valueName") == "IntervalTime":

@@ -268,9 +268,10 @@ TEST_F(PolicyTest, PolicyModeGreysTheOtherModesAndTakesTheirCommands)
         HMENU popup = GetSubMenu(menu, 0);
         MarkActionMode(popup);
         LONG marked = policy ? policy : ActionMode;
-        ASSERT_EQ(14, GetMenuItemCount(popup));
-        EXPECT_EQ(UINT(IDM_DIAGNOSTICS), GetMenuItemID(popup, 12));
-        for (int position = 0; position < 14; ++position) {
+        ASSERT_EQ(15, GetMenuItemCount(popup));
+        EXPECT_EQ(UINT(IDM_PROGRAMS), GetMenuItemID(popup, 12));
+        EXPECT_EQ(UINT(IDM_DIAGNOSTICS), GetMenuItemID(popup, 13));
+        for (int position = 0; position < 15; ++position) {
             UINT state = GetMenuState(popup, position, MF_BYPOSITION);
             bool locked = policy && position >= ModeSpace && position <= ModeCustom &&
                           (position != policy || position == ModeCustom);
@@ -288,7 +289,7 @@ TEST_F(PolicyTest, PolicyModeGreysTheOtherModesAndTakesTheirCommands)
 
         for (WORD command : {IDM_SPACE, IDM_KODAK, IDM_CDX_VIEW, IDM_JOYSTICK, IDM_CUSTOM_SETTINGS})
             EXPECT_EQ(policy != 0, PolicyTakesCommand(command)) << command;
-        for (WORD command : {WORD(IDM_ABOUT), WORD(IDM_DIAGNOSTICS), WORD(IDM_EXIT), WORD(40000)})
+        for (WORD command : {WORD(IDM_ABOUT), WORD(IDM_PROGRAMS), WORD(IDM_DIAGNOSTICS), WORD(IDM_EXIT), WORD(40000)})
             EXPECT_FALSE(PolicyTakesCommand(command)) << command;
     }
     FreeLibrary(module);

@@ -74,10 +74,10 @@ TEST_F(MenuResourceTest, PopupHoldsTheItemsAtTheirPositions)
         {"SIDEXIS", IDM_SIDEXIS}, {"Alt+F, Alt+S", IDM_ALT_F_ALT_S},
         {"CDX View", IDM_CDX_VIEW}, {"JOYSTICK", IDM_JOYSTICK},
         {"Custom Settings", IDM_CUSTOM_SETTINGS}, {"", 0},
-        {"Diagnostics...", IDM_DIAGNOSTICS}, {"Exit", IDM_EXIT},
+        {"Programs...", IDM_PROGRAMS}, {"Diagnostics...", IDM_DIAGNOSTICS}, {"Exit", IDM_EXIT},
     };
-    ASSERT_EQ(14, GetMenuItemCount(popup));
-    for (int position = 0; position < 14; ++position) {
+    ASSERT_EQ(15, GetMenuItemCount(popup));
+    for (int position = 0; position < 15; ++position) {
         char text[64] = {0};
         GetMenuStringA(popup, position, text, sizeof(text), MF_BYPOSITION);
         EXPECT_STREQ(items[position].text, text) << position;
@@ -280,6 +280,36 @@ TEST_F(TrayTipTest, AKoreanTipIsCutBetweenWholeCharacters)
         size_t start = kept.find(n.camera.substr(0, 1), kept.find(policy) + policy.size());
         std::wstring cameraKept = kept.substr(start);
         EXPECT_EQ(0u, cameraKept.size() % n.camera.size()) << "a whole number of characters";
+    }
+}
+
+// How many programs have their own mode follows the mode, in the language in
+// force, and is left out whole before the mode would be cut.
+TEST_F(TrayTipTest, TheProgramsCountFollowsTheModeAndGivesWayBeforeIt)
+{
+    const std::wstring dash = TipSeparator();
+    const struct {
+        UINT count;
+        WORD language;
+        std::wstring mode;
+        std::wstring shown;  // what stands between the mode and the camera
+    } cases[] = {
+        {0, LANG_ENGLISH, L"Space", L""},
+        {1, LANG_ENGLISH, L"Space", L", 1 program its own"},
+        {2, LANG_ENGLISH, L"Space", L", 2 programs their own"},
+        {768, LANG_ENGLISH, L"Kodak(F5)", L", 768 programs their own"},
+        {2, LANG_KOREAN, L"Space", L", \xD504\xB85C\xADF8\xB7A8 2\xAC1C \xBCC4\xB3C4 \xBAA8\xB4DC"},
+        // No room for the count beside a mode this long: left out whole.
+        {2, LANG_ENGLISH, std::wstring(100, L'M'), L""},
+    };
+    for (const auto& c : cases) {
+        WCHAR own[64], tip[128];
+        ComposeOwnModesText(own, 64, c.count, c.language);
+        EXPECT_EQ(c.count == 0, own[0] == 0);
+        ComposeTrayTip(tip, c.mode.c_str(), false, NULL, L"USB 2820 Video", NULL, c.language, own);
+        const std::wstring text = tip;
+        EXPECT_LE(text.size(), 127u);
+        EXPECT_EQ(0u, text.find(L"Lumo2" + dash + c.mode + c.shown + dash)) << Utf8(text);
     }
 }
 

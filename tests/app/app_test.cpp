@@ -12,6 +12,8 @@
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/ui_text.h"
+#include "settings/program_rules.h"
+#include "settings/programs_window.h"
 #include "platform/diag_log.h"
 #include "tests/app/lumo_process.h"
 #include "tests/test_support.h"
@@ -21,6 +23,7 @@
 #include "tests/sim_camera.h"
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
+#include <commctrl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 #include <algorithm>
@@ -76,19 +79,20 @@ std::vector<ItemLook> MenuItemLooks(const WindowPicture& picture)
             }
         return (first + last) / 2.0;
     };
-    // The ink below the second line spans "Diagnostics..." and "Exit".
-    double about = inkCentre(border, lines[0]), lastTwo = inkCentre(lines[1] + 2, picture.height - border);
+    // The ink below the second line spans "Programs...", "Diagnostics..."
+    // and "Exit"; its middle is the middle item's centre.
+    double about = inkCentre(border, lines[0]), lastThree = inkCentre(lines[1] + 2, picture.height - border);
     // Items H high, separators S with their line in the middle: 9 H + S
-    // between the lines, 10.5 H + 2 S from the first item's centre to the
-    // middle of the last two.
+    // between the lines, 11 H + 2 S from the first item's centre to the
+    // middle of the last three.
     double between = lines[1] - lines[0];
-    double itemHeight = (2 * between - (lastTwo - about)) / 7.5;
+    double itemHeight = (2 * between - (lastThree - about)) / 7;
     double firstMode = lines[0] + (between - 9 * itemHeight) / 2 + itemHeight / 2;
     std::vector<double> centres = {about};
     for (int k = 0; k < 9; ++k)
         centres.push_back(firstMode + k * itemHeight);
-    centres.push_back(lastTwo - itemHeight / 2);
-    centres.push_back(lastTwo + itemHeight / 2);
+    for (int k = -1; k <= 1; ++k)
+        centres.push_back(lastThree + k * itemHeight);
 
     std::vector<std::pair<int, int>> items;  // darkest shade, leftmost ink
     std::vector<int> lefts;
@@ -119,13 +123,13 @@ std::string DescribeLooks(const std::vector<ItemLook>& looks)
     return text;
 }
 
-// The twelve text items with the mode at markedPosition marked and, under a
-// policy mode, the other modes and "Custom Settings" greyed; never
-// "Diagnostics...".
+// The thirteen text items with the mode at markedPosition marked and, under
+// a policy mode, the other modes and "Custom Settings" greyed; never
+// "Programs..." or "Diagnostics...".
 std::string ExpectedLooks(LONG markedPosition, LONG policyMode)
 {
     std::vector<ItemLook> looks;
-    for (LONG position : {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13}) {
+    for (LONG position : {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14}) {
         bool locked = policyMode && position >= ModeSpace && position <= ModeCustom &&
                       (position != policyMode || position == ModeCustom);
         looks.push_back({locked, position == markedPosition});
@@ -170,7 +174,7 @@ protected:
         // Shown is not yet painted: wait until the picture holds all items.
         WindowPicture picture;
         EXPECT_TRUE(WaitUntil(
-            [&] { return Drawn(*menu) && MenuItemLooks(picture = CaptureWindow(*menu)).size() == 12; }, 5000))
+            [&] { return Drawn(*menu) && MenuItemLooks(picture = CaptureWindow(*menu)).size() == 13; }, 5000))
             << "the menu never showed its items";
         return picture;
     }
@@ -866,6 +870,115 @@ TEST_F(AppTest, TextsComeInKoreanForAKoreanDisplayUnlessAValueSaysOtherwise)
     };
     for (const auto& s : starts)
         ExpectStartShows(s, texts.Module());
+}
+
+// One of the tests' own programs with a window (front_a.exe, front_b.exe),
+// which brings its window forward when asked by a message: Wine lets a
+// program do that for itself, not for another.
+struct FrontWindowProgram {
+    PROCESS_INFORMATION info = {};
+    HWND window = NULL;
+    explicit FrontWindowProgram(const char* exe)
+    {
+        char path[MAX_PATH];
+        GetModuleFileNameA(NULL, path, MAX_PATH);
+        lstrcpyA(strrchr(path, '\\') + 1, exe);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        if (CreateProcessA(path, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+            WaitUntil([&] { return (window = FindProcessWindow(info.dwProcessId, "LumoFrontProgram")) != NULL; },
+                      10000);
+        // A new program's window comes in front on its own, a little later:
+        // until it has, bringing another forward could be undone by it.
+        if (window)
+            WaitUntil([&] { return GetForegroundWindow() == window; }, 5000);
+    }
+    ~FrontWindowProgram()
+    {
+        if (!info.hProcess)
+            return;
+        TerminateProcess(info.hProcess, 0);
+        WaitForSingleObject(info.hProcess, 5000);
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+    bool BroughtForward() const
+    {
+        if (!window)
+            return false;
+        PostMessageA(window, WM_APP + 1, 0, 0);
+        return WaitUntil([&] { return GetForegroundWindow() == window; }, 5000);
+    }
+};
+
+void StoreProgramRule(HKEY root, const char* keyPath, const wchar_t* name, DWORD type, const void* data, DWORD size)
+{
+    char path[160];
+    wsprintfA(path, "%s\\%s", keyPath, ProgramRulesSubkey);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL));
+    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+}
+
+// Two programs brought in front in turn, the camera button pressed in each:
+// the user's rule for one, IT's for the other (hiding the user's own), the
+// user's mode elsewhere; a rule taken away applies from the next press; the
+// window lists the rules with who set them.
+TEST_F(AppTest, EachProgramInFrontGetsTheModeItsRuleGives)
+{
+    ASSERT_TRUE(SaveUserRule(L"front_a", ModeKodak));
+    ASSERT_TRUE(SaveUserRule(L"FRONT_B.exe", ModeSchick));
+    StoreProgramRule(HKEY_LOCAL_MACHINE, PolicyKeyPath, L"front_b.exe", REG_SZ, L"3", 4);
+    WCHAR log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, MAX_PATH, false));
+    DeleteFileW(log);
+    ASSERT_TRUE(lumo.Start());
+    ASSERT_TRUE(WaitUntil([&] { return FileText(log).find("rules: 2 programs have a mode of their own") !=
+                                       std::string::npos; }, 5000))
+        << "the rules are read at the first tick";
+    FrontWindowProgram a("front_a.exe"), b("front_b.exe");
+    ASSERT_TRUE(a.BroughtForward());
+    EXPECT_EQ(Describe(F5), Describe(Press())) << "the user's rule for front_a";
+    ASSERT_TRUE(b.BroughtForward());
+    EXPECT_EQ(Describe(Enter), Describe(Press())) << "IT's rule for front_b beats the user's";
+    ASSERT_TRUE(a.BroughtForward());
+    EXPECT_EQ(Describe(F5), Describe(Press()));
+    std::string text = FileText(log);
+    EXPECT_NE(std::string::npos, text.find("press: mode Kodak(F5) by the user's rule \"front_a\", sent F5, SendInput "
+                                           "took 2 of 2; in front front_a.exe")) << text;
+    EXPECT_NE(std::string::npos, text.find("press: mode Enter by the computer policy's rule \"front_b.exe\", sent "
+                                           "Enter, SendInput took 2 of 2; in front front_b.exe")) << text;
+
+    // The window: IT's rule, the user's, and the user's that IT's hides.
+    lumo.Command(IDM_PROGRAMS);
+    HWND window = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (window = FindProcessWindow(lumo.ProcessId(), "Lumo2Programs")) != NULL &&
+                                       IsWindowVisible(window); }, 5000));
+    EXPECT_EQ("Modes for programs", WindowText(window));
+    HWND list = GetDlgItem(window, IDC_PROGRAMS_LIST);
+    EXPECT_EQ(3, SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    EXPECT_TRUE(WaitUntil([&] { return Drawn(window); }, 5000));
+    EXPECT_TRUE(SaveScreenshot(window, "programs-window"));
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, 5000)) << "the close box hides it";
+    lumo.Command(IDM_PROGRAMS);
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window); }, 5000)) << "the same window again";
+    PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, 5000)) << "Esc hides it";
+
+    // Taken away by another program: no restart, from the next press.
+    ASSERT_TRUE(RemoveUserRule(L"front_a"));
+    ASSERT_TRUE(WaitUntil([&] { return FileText(log).find("rules: 1 programs have a mode of their own") !=
+                                       std::string::npos; }, 5000));
+    lumo.Command(IDM_PROGRAMS);
+    EXPECT_EQ(2, SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    ASSERT_TRUE(a.BroughtForward());
+    EXPECT_EQ(Describe(Space), Describe(Press())) << "no rule: the user's mode";
+    ASSERT_TRUE(b.BroughtForward());
+    EXPECT_EQ(Describe(Enter), Describe(Press()));
+    lumo.Command(IDM_EXIT);
+    EXPECT_EQ(0u, lumo.WaitForExit(5000));
 }
 
 TEST_F(AppTest, PolicyModeRulesWhileSetAndTheUsersOwnChoiceComesBack)

@@ -7,7 +7,11 @@
 #include "platform/display_scale.h"
 #include "lumo2_version.h"
 #include "res/resource.h"
+#include "settings/action_mode.h"
 #include "settings/custom_settings.h"
+#include "settings/program_rules.h"
+#include "settings/policy.h"
+#include "settings/programs_window.h"
 #include "settings/settings_window.h"
 #include "settings/ui_text.h"
 #include "app/tray_window.h"
@@ -17,6 +21,7 @@
 #include "tests/test_support.h"
 #include "tests/wait_until.h"
 #include <gtest/gtest.h>
+#include <commctrl.h>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -97,17 +102,24 @@ void ExpectTextsFit(HWND window, UINT dpi)
         std::string named = Utf8(text);
         bool picture = lstrcmpiA(className, "static") == 0 &&
                        (GetWindowLongA(control, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP;
-        if (lstrcmpiA(className, "edit") == 0 || picture || text.empty())
+        // An edit's or a combo box's text is what the user typed or chose.
+        if (lstrcmpiA(className, "edit") == 0 || lstrcmpiA(className, "combobox") == 0 || picture || text.empty())
             continue;
         HFONT font = reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0));
         HDC dc = GetDC(control);
         HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
-        SIZE extent;
-        GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &extent);
-        SelectObject(dc, old);
-        ReleaseDC(control, dc);
         RECT room;
         GetClientRect(control, &room);
+        SIZE extent;
+        GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &extent);
+        // A static text wraps at its width: its lines must fit its height.
+        if (lstrcmpiA(className, "static") == 0) {
+            RECT lines = {0, 0, room.right, 0};
+            DrawTextW(dc, text.c_str(), -1, &lines, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+            extent = {lines.right, lines.bottom};
+        }
+        SelectObject(dc, old);
+        ReleaseDC(control, dc);
         LONG type = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
         bool isButton = lstrcmpiA(className, "button") == 0;
         if (isButton && (type == BS_AUTORADIOBUTTON || type == BS_RADIOBUTTON))
@@ -196,6 +208,74 @@ TEST_F(ScaleTest, RunningProgramLaysOutItsSettingsWindowForTheScale)
         PostMessageA(about, WM_COMMAND, IDOK, 0);
         EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }, 5000));
     }
+}
+
+// The "Modes for programs" window laid out for the scale, in the font of the
+// settings window; the README's pictures at 100 and 150 % come from here.
+TEST_F(ScaleTest, RunningProgramLaysOutItsProgramsWindowForTheScale)
+{
+    ASSERT_TRUE(SaveUserRule(L"imaging.exe", ModeKodak));
+    ASSERT_TRUE(SaveUserRule(L"C:\\Program Files\\Viewer\\viewer.exe", ModeSidexis));
+    LumoProcess lumo;
+    ASSERT_TRUE(lumo.Start());
+    lumo.Command(IDM_PROGRAMS);
+    HWND window = NULL;
+    ASSERT_TRUE(WaitUntil([&] { return (window = FindProcessWindow(lumo.ProcessId(), "Lumo2Programs")) != NULL &&
+                                       IsWindowVisible(window); }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return Drawn(window); }, 10000));
+    const UINT dpi = ExpectedDpi();
+    RECT frame = WindowFrameForDpi(WS_CAPTION | WS_SYSMENU, BaseDpi);
+    SIZE base = ProgramsWindowSize(BaseDpi);
+    double baseWidth = base.cx - (frame.right - frame.left), baseHeight = base.cy - (frame.bottom - frame.top);
+    double factor = double(dpi) / BaseDpi;
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_NEAR(factor, client.right / baseWidth, 0.05 * factor) << "client width " << client.right;
+    EXPECT_NEAR(factor, client.bottom / baseHeight, 0.05 * factor) << "client height " << client.bottom;
+    std::vector<HWND> children = Children(window);
+    EXPECT_EQ(10u, children.size());
+    for (HWND child : children) {
+        RECT rect = RectInParent(child), inside;
+        IntersectRect(&inside, &rect, &client);
+        EXPECT_TRUE(EqualRect(&inside, &rect)) << "control " << GetDlgCtrlID(child) << " reaches out of the window";
+    }
+    // Opened before the first tick, the window fills its list once the
+    // rules are read.
+    HWND list = GetDlgItem(window, IDC_PROGRAMS_LIST);
+    EXPECT_TRUE(WaitUntil([&] { return SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 2; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return Drawn(window); }, 10000));
+    GetWindowRect(window, &client);
+    EXPECT_LE(client.right, GetSystemMetrics(SM_CXSCREEN)) << "the window fits the screen";
+    EXPECT_LE(client.bottom, GetSystemMetrics(SM_CYSCREEN));
+    EXPECT_TRUE(SaveScreenshot(window, PictureName("programs-window", dpi).c_str()));
+}
+
+// The programs window of each language made in this process, so that each
+// control's font can be measured: every label and button fits, and the note
+// above the list in its lines, also when it names the administrator's mode.
+TEST_F(ScaleTest, ProgramsWindowTextsFitInEachLanguage)
+{
+    ProgramTexts texts;
+    HWND window = CreateProgramsWindow(GetModuleHandleA(NULL));
+    ASSERT_NE(nullptr, window);
+    // One window for the run: a language chosen since it was made shows at
+    // its next opening.
+    for (const wchar_t* language : {L"en", L"ko"}) {
+        SCOPED_TRACE(Utf8(language));
+        StoreLanguage(language);
+        for (LONG policyMode : {0L, LONG(ModeSchick)}) {
+            ActivePolicy.mode = policyMode;
+            ShowWindow(window, SW_HIDE);
+            ShowProgramsWindow();
+            WCHAR title[64];
+            GetWindowTextW(window, title, 64);
+            EXPECT_EQ(UiString(IDS_PROGRAMS_TITLE, language[0] == L'k' ? LANG_KOREAN : LANG_ENGLISH), title);
+            ExpectTextsFit(window, ExpectedDpi());
+        }
+    }
+    ActivePolicy.mode = 0;
+    DestroyWindow(window);
+    ProgramsWindowHandle = NULL;
 }
 
 // The program's own window code in this process, so that each control's

@@ -1,0 +1,332 @@
+// Modes for programs: reading the three levels' values, checking each, and
+// the order in which a press asks them.
+#include "settings/program_rules.h"
+#include "settings/action_mode.h"
+#include "settings/policy.h"
+
+namespace {
+
+const WCHAR ExeSuffix[] = L".exe";
+const int ExeSuffixLength = 4;
+
+// The length without a trailing ".exe" in any case.
+int StemLength(const WCHAR* text, int length)
+{
+    if (length > ExeSuffixLength &&
+        CompareStringOrdinal(text + length - ExeSuffixLength, ExeSuffixLength, ExeSuffix, ExeSuffixLength, TRUE) ==
+            CSTR_EQUAL)
+        return length - ExeSuffixLength;
+    return length;
+}
+
+// Compared as the file system compares names: ordinal, without regard to
+// case, and quick enough for 768 rules within a press.
+bool SameStem(const WCHAR* a, int aLength, const WCHAR* b, int bLength)
+{
+    aLength = StemLength(a, aLength);
+    bLength = StemLength(b, bLength);
+    return aLength == bLength && CompareStringOrdinal(a, aLength, b, bLength, TRUE) == CSTR_EQUAL;
+}
+
+const WCHAR* FileNameOf(const WCHAR* path)
+{
+    const WCHAR* name = path;
+    for (const WCHAR* c = path; *c; ++c)
+        if (*c == L'\\' || *c == L'/')
+            name = c + 1;
+    return name;
+}
+
+bool HasPathSeparator(const WCHAR* text)
+{
+    for (; *text; ++text)
+        if (*text == L'\\' || *text == L'/')
+            return true;
+    return false;
+}
+
+// A REG_SZ holding only the decimal digits of a mode; the terminator is
+// optional, as in every registry text.
+bool ParseDecimalText(const BYTE* data, DWORD size, LONG* value)
+{
+    if (size % sizeof(WCHAR) != 0)
+        return false;
+    const WCHAR* text = reinterpret_cast<const WCHAR*>(data);
+    DWORD count = size / sizeof(WCHAR);
+    while (count > 0 && text[count - 1] == 0)
+        --count;
+    if (count == 0 || count > 2)
+        return false;
+    LONG parsed = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        if (text[i] < L'0' || text[i] > L'9')
+            return false;
+        parsed = parsed * 10 + (text[i] - L'0');
+    }
+    *value = parsed;
+    return true;
+}
+
+void NoteIgnored(RuleList* list, const WCHAR* name, DWORD nameLength, RuleFault fault)
+{
+    if (list->ignoredCount < UINT(IgnoredRulesNamed)) {
+        IgnoredRule& ignored = list->ignored[list->ignoredCount];
+        DWORD length = nameLength < 47 ? nameLength : 47;
+        for (DWORD i = 0; i < length; ++i)
+            ignored.name[i] = name[i] ? name[i] : L' ';
+        ignored.name[length] = 0;
+        ignored.fault = fault;
+    }
+    ++list->ignoredCount;
+}
+
+// IT's rule hides the user's when every program the user's names is one
+// IT's names too: a file-name rule of IT's covers that name wherever it
+// lies, a full-path rule only the same path.
+bool RuleHides(const ProgramRule& it, const ProgramRule& user)
+{
+    if (it.fullPath)
+        return user.fullPath && SameStem(it.name, lstrlenW(it.name), user.name, lstrlenW(user.name));
+    const WCHAR* name = FileNameOf(user.name);
+    return SameStem(it.name, lstrlenW(it.name), name, lstrlenW(name));
+}
+
+bool HiddenByIt(const ProgramRules& rules, const ProgramRule& rule, RuleLevel below)
+{
+    for (int level = MachinePolicyRules; level < below; ++level) {
+        const RuleList& list = rules.levels[level];
+        for (UINT i = 0; i < list.count; ++i)
+            if (RuleHides(list.rules[i], rule))
+                return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+RuleFault ParseRuleValue(const WCHAR* name, DWORD nameLength, DWORD type, const BYTE* data, DWORD size, LONG* mode)
+{
+    if (nameLength == 0 || nameLength >= MAX_PATH)
+        return RuleBadName;
+    for (DWORD i = 0; i < nameLength; ++i)
+        if (name[i] == L'*' || name[i] == L'?' || name[i] == 0)
+            return RuleBadName;
+    LONG value = 0;
+    if (type == REG_DWORD && size == sizeof(DWORD))
+        value = *reinterpret_cast<const LONG*>(data);
+    else if (type == REG_SZ && ParseDecimalText(data, size, &value))
+        ;
+    else if (type == REG_SZ)
+        return RuleModeOutOfRange;
+    else
+        return RuleWrongType;
+    if (value < ModeSpace || value > ModeCustom)
+        return RuleModeOutOfRange;
+    *mode = value;
+    return RuleFine;
+}
+
+void AddRuleValue(RuleList* list, const WCHAR* name, DWORD nameLength, DWORD type, const BYTE* data, DWORD size)
+{
+    if (list->count + list->ignoredCount >= RulesPerKeyMax) {
+        NoteIgnored(list, name, nameLength, RulePastLimit);
+        return;
+    }
+    LONG mode = 0;
+    RuleFault fault = ParseRuleValue(name, nameLength, type, data, size, &mode);
+    if (fault != RuleFine) {
+        NoteIgnored(list, name, nameLength, fault);
+        return;
+    }
+    ProgramRule& rule = list->rules[list->count++];
+    lstrcpynW(rule.name, name, int(nameLength) + 1);
+    rule.mode = mode;
+    rule.fullPath = HasPathSeparator(rule.name);
+}
+
+void ReadRuleList(HKEY root, const char* keyPath, REGSAM view, RuleList* list)
+{
+    *list = RuleList();
+    char path[128];
+    wsprintfA(path, "%s\\%s", keyPath, ProgramRulesSubkey);
+    HKEY key;
+    if (RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return;
+    list->keyFound = true;
+    DWORD values = 0;
+    RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+    // A name may be up to 16,383 characters; anything past MAX_PATH is no
+    // program's, but is named in the log all the same.
+    static WCHAR name[16384];
+    // The first few past the limit are read for their names only.
+    const DWORD looked = RulesPerKeyMax + IgnoredRulesNamed;
+    for (DWORD i = 0; i < values && i < looked; ++i) {
+        BYTE data[64];
+        DWORD nameLength = sizeof(name) / sizeof(name[0]), size = sizeof(data), type = REG_NONE;
+        LONG result = RegEnumValueW(key, i, name, &nameLength, NULL, &type, data, &size);
+        if (result == ERROR_MORE_DATA) {
+            // Data longer than any mode: the name and type are still wanted.
+            nameLength = sizeof(name) / sizeof(name[0]);
+            result = RegEnumValueW(key, i, name, &nameLength, NULL, &type, NULL, NULL);
+            size = sizeof(data) + 1;
+            type = result == ERROR_SUCCESS ? type : REG_NONE;
+            if (type == REG_DWORD || type == REG_SZ)
+                type = REG_BINARY;  // too long to be a mode
+        }
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result != ERROR_SUCCESS)
+            continue;
+        AddRuleValue(list, name, nameLength, type, data, size);
+    }
+    // The rest are ignored without being read.
+    if (values > looked)
+        list->ignoredCount += values - looked;
+    RegCloseKey(key);
+}
+
+ProgramRules* ReadProgramRules()
+{
+    ProgramRules* rules = new ProgramRules;
+    // Policies as ReadPolicy reads them; the user's own key beside "key".
+    ReadRuleList(HKEY_LOCAL_MACHINE, PolicyKeyPath, KEY_WOW64_64KEY, &rules->levels[MachinePolicyRules]);
+    ReadRuleList(HKEY_CURRENT_USER, PolicyKeyPath, KEY_WOW64_64KEY, &rules->levels[UserPolicyRules]);
+    ReadRuleList(HKEY_CURRENT_USER, ProgramKeyPath, 0, &rules->levels[UserRules]);
+    return rules;
+}
+
+bool RuleMatches(const ProgramRule& rule, const WCHAR* path)
+{
+    const WCHAR* compared = rule.fullPath ? path : FileNameOf(path);
+    return SameStem(rule.name, lstrlenW(rule.name), compared, lstrlenW(compared));
+}
+
+const ProgramRule* FindRule(const RuleList& list, const WCHAR* path)
+{
+    const ProgramRule* byName = NULL;
+    for (UINT i = 0; i < list.count; ++i) {
+        const ProgramRule& rule = list.rules[i];
+        if (!RuleMatches(rule, path))
+            continue;
+        if (rule.fullPath)
+            return &rule;
+        if (!byName)
+            byName = &rule;
+    }
+    return byName;
+}
+
+PressMode ModeForProgram(const ProgramRules* rules, const WCHAR* path, LONG policyMode, LONG userMode)
+{
+    PressMode press = {userMode, ModeFromUser, NULL};
+    bool known = rules && path && path[0];
+    const ProgramRule* rule = NULL;
+    if (known && (rule = FindRule(rules->levels[MachinePolicyRules], path)) != NULL) {
+        press.source = ModeFromMachineRule;
+    } else if (known && (rule = FindRule(rules->levels[UserPolicyRules], path)) != NULL) {
+        press.source = ModeFromUserPolicyRule;
+    } else if (policyMode != 0) {
+        press.mode = policyMode;
+        press.source = ModeFromPolicy;
+        return press;
+    } else if (known && (rule = FindRule(rules->levels[UserRules], path)) != NULL) {
+        press.source = ModeFromUserRule;
+    } else {
+        return press;
+    }
+    press.mode = rule->mode;
+    press.rule = rule;
+    return press;
+}
+
+bool SameProgram(const WCHAR* a, const WCHAR* b)
+{
+    return SameStem(a, lstrlenW(a), b, lstrlenW(b));
+}
+
+bool UserRuleOverridden(const ProgramRules& rules, UINT index, LONG policyMode)
+{
+    return policyMode != 0 || HiddenByIt(rules, rules.levels[UserRules].rules[index], UserRules);
+}
+
+UINT ProgramsWithOwnMode(const ProgramRules* rules, LONG policyMode)
+{
+    if (!rules)
+        return 0;
+    UINT count = rules->levels[MachinePolicyRules].count;
+    const RuleList& userPolicy = rules->levels[UserPolicyRules];
+    for (UINT i = 0; i < userPolicy.count; ++i)
+        if (!HiddenByIt(*rules, userPolicy.rules[i], UserPolicyRules))
+            ++count;
+    const RuleList& user = rules->levels[UserRules];
+    for (UINT i = 0; i < user.count; ++i)
+        if (!UserRuleOverridden(*rules, i, policyMode))
+            ++count;
+    return count;
+}
+
+bool ModeInForceAnywhere(const ProgramRules* rules, LONG policyMode, LONG userMode, LONG mode)
+{
+    if ((policyMode ? policyMode : userMode) == mode)
+        return true;
+    if (!rules)
+        return false;
+    for (int level = MachinePolicyRules; level < RuleLevelCount; ++level) {
+        // The user's rules are not in force while IT's mode is.
+        if (level == UserRules && policyMode != 0)
+            break;
+        const RuleList& list = rules->levels[level];
+        for (UINT i = 0; i < list.count; ++i)
+            if (list.rules[i].mode == mode)
+                return true;
+    }
+    return false;
+}
+
+static bool OpenUserRules(HKEY* key)
+{
+    char path[128];
+    wsprintfA(path, "%s\\%s", ProgramKeyPath, ProgramRulesSubkey);
+    return RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, NULL, key,
+                           NULL) == ERROR_SUCCESS;
+}
+
+bool SaveUserRule(const WCHAR* name, LONG mode)
+{
+    HKEY key;
+    if (!OpenUserRules(&key))
+        return false;
+    LONG result = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof(mode));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+bool RemoveUserRule(const WCHAR* name)
+{
+    HKEY key;
+    if (!OpenUserRules(&key))
+        return false;
+    LONG result = RegDeleteValueW(key, name);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+}
+
+const char* RuleLevelText(RuleLevel level)
+{
+    switch (level) {
+    case MachinePolicyRules: return "computer policy";
+    case UserPolicyRules: return "user policy";
+    default: return "user";
+    }
+}
+
+const char* RuleFaultText(RuleFault fault)
+{
+    switch (fault) {
+    case RuleModeOutOfRange: return "not a mode from 2 to 10";
+    case RuleWrongType: return "neither REG_DWORD nor REG_SZ";
+    case RuleBadName: return "empty, too long or with * or ?";
+    case RulePastLimit: return "past the first 256 values";
+    default: return "fine";
+    }
+}

@@ -1,0 +1,95 @@
+// Modes for programs: a rule pairs a program, by its file name or its full
+// path, with a mode. IT's rules (computer and user policy) and the user's own
+// are read from three registry keys; which mode a press gets is decided here,
+// from plain data, so that tests can ask it without windows or registry.
+#pragma once
+#include <windows.h>
+
+// Below ProgramKeyPath (the user's) and PolicyKeyPath (IT's, in HKLM and
+// HKCU). A value's name is the program, its data the mode: a REG_DWORD, or a
+// REG_SZ holding the decimal number, as the ADMX's list writes.
+const char ProgramRulesSubkey[] = "Programs";
+// Only this many values of a key are read, in the order the registry lists
+// them; a press looks through all of them at worst.
+const DWORD RulesPerKeyMax = 256;
+
+enum RuleLevel { MachinePolicyRules, UserPolicyRules, UserRules, RuleLevelCount };
+
+struct ProgramRule {
+    WCHAR name[MAX_PATH];  // as stored: "imaging.exe", "imaging" or a full path
+    LONG mode;             // 2..10
+    bool fullPath;         // a backslash in the name: compared with the whole path
+};
+
+// Why a value is not a rule.
+enum RuleFault { RuleFine, RuleModeOutOfRange, RuleWrongType, RuleBadName, RulePastLimit };
+
+// A value left out, for the log and the report; a long name is cut.
+struct IgnoredRule {
+    WCHAR name[48];
+    RuleFault fault;
+};
+const int IgnoredRulesNamed = 8;
+
+struct RuleList {
+    bool keyFound;
+    UINT count;
+    ProgramRule rules[RulesPerKeyMax];
+    UINT ignoredCount;  // all of them, also past IgnoredRulesNamed
+    IgnoredRule ignored[IgnoredRulesNamed];
+};
+
+struct ProgramRules {
+    RuleList levels[RuleLevelCount];
+};
+
+// Whether a value of this name, type and data is a rule; *mode gets it.
+RuleFault ParseRuleValue(const WCHAR* name, DWORD nameLength, DWORD type, const BYTE* data, DWORD size,
+                         LONG* mode);
+// Adds a value as the registry listed it to list: a rule, or one ignored.
+void AddRuleValue(RuleList* list, const WCHAR* name, DWORD nameLength, DWORD type, const BYTE* data, DWORD size);
+// Reads one level's key (keyPath below root, with its Programs subkey).
+void ReadRuleList(HKEY root, const char* keyPath, REGSAM view, RuleList* list);
+// Reads all three levels; on the heap, for the caller to delete.
+ProgramRules* ReadProgramRules();
+
+// Whether the rule names the program at path (a full path as
+// QueryFullProcessImageNameW gives it; the file name is taken from it).
+// Case does not matter, and ".exe" may be left out of the rule.
+bool RuleMatches(const ProgramRule& rule, const WCHAR* path);
+// The level's rule for the program: a full-path rule before a file-name one.
+const ProgramRule* FindRule(const RuleList& list, const WCHAR* path);
+
+// Where a press's mode came from, in the order they are asked.
+enum ModeSource { ModeFromMachineRule, ModeFromUserPolicyRule, ModeFromPolicy, ModeFromUserRule, ModeFromUser };
+
+struct PressMode {
+    LONG mode;
+    ModeSource source;
+    const ProgramRule* rule;  // the rule that decided, or null
+};
+
+// The mode for the program at path ("" or null when unknown): IT's computer
+// rule, IT's user rule, the policy's mode (0 when none), the user's rule,
+// the user's mode. rules may be null (not read yet).
+PressMode ModeForProgram(const ProgramRules* rules, const WCHAR* path, LONG policyMode, LONG userMode);
+
+// Whether two rule names name the same program ("a" and "A.EXE" do).
+bool SameProgram(const WCHAR* a, const WCHAR* b);
+// Whether the user's rule at index is hidden: IT has a rule for the same
+// program, or IT's mode applies to every program (policyMode != 0).
+bool UserRuleOverridden(const ProgramRules& rules, UINT index, LONG policyMode);
+// How many programs have a mode of their own in force: IT's rules, and the
+// user's that nothing hides, each program once.
+UINT ProgramsWithOwnMode(const ProgramRules* rules, LONG policyMode);
+// Whether the default or any rule in force is this mode.
+bool ModeInForceAnywhere(const ProgramRules* rules, LONG policyMode, LONG userMode, LONG mode);
+
+// The user's key: a rule written (mode as REG_DWORD) or taken away. Whether
+// the registry took it.
+bool SaveUserRule(const WCHAR* name, LONG mode);
+bool RemoveUserRule(const WCHAR* name);
+
+// "computer policy", "user policy", "user".
+const char* RuleLevelText(RuleLevel level);
+const char* RuleFaultText(RuleFault fault);
