@@ -6,6 +6,7 @@
 #include "actions/joystick.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
+#include "platform/diag_log.h"
 #include <objbase.h>
 
 namespace {
@@ -205,30 +206,38 @@ DWORD WINAPI CameraThreadMain(void*)
     // on this thread alone.
     bool comHeld = SUCCEEDED(CoInitialize(NULL));
     HANDLE timer = CreatePollTimer();
+    // Paced by the timer, else by the wait's own time-out: a timer that
+    // cannot be set must not stop the polling.
+    bool paced = timer != NULL;
     LONG armed = 0;
     LONG pending = WantReconnect | WantFollow;
     while (!ActionsStopped()) {
         ServeRequests(pending | InterlockedExchange(&Requests, 0));
         pending = 0;
         LONG period = Suspended ? 0 : PollPeriodMs;
-        if (timer && period != armed) {
-            if (period == 0)
+        if (paced && period != armed) {
+            if (period == 0) {
                 CancelWaitableTimer(timer);
-            else if (!ArmPollTimer(timer, period))
-                period = 0;
+            } else if (!ArmPollTimer(timer, period)) {
+                LogLine("poll: the poll timer could not be set (error %lu); the wait paces the poll", GetLastError());
+                paced = false;
+            }
             armed = period;
         }
-        // Without a timer, the wait's own time-out paces the poll.
         HANDLE handles[] = {ActionsStopEvent, WakeEvent, timer};
-        DWORD count = timer ? 3 : 2;
-        DWORD timeout = timer || Suspended ? INFINITE : DWORD(PollPeriodMs);
-        DWORD woken = MsgWaitForMultipleObjects(count, handles, FALSE, timeout, QS_ALLINPUT);
-        if (woken == WAIT_OBJECT_0 + count)
+        DWORD count = paced ? 3 : 2;
+        DWORD timeout = paced || Suspended ? INFINITE : DWORD(PollPeriodMs);
+        // Messages that a COM call of the capture filter looked at without
+        // taking still wake the thread.
+        DWORD woken = MsgWaitForMultipleObjectsEx(count, handles, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woken == WAIT_OBJECT_0 + count) {
             PumpThreadMessages();
-        else if ((woken == WAIT_OBJECT_0 + 2 || woken == WAIT_TIMEOUT) && !Suspended)
+        } else if ((woken == WAIT_OBJECT_0 + 2 || woken == WAIT_TIMEOUT) && !Suspended) {
             PollAndPress();
-        else if (woken == WAIT_FAILED)
+        } else if (woken == WAIT_FAILED) {
+            LogLine("camera: the camera thread's wait failed (error %lu); polling stops", GetLastError());
             break;
+        }
     }
     GiveBackDevices();
     if (timer)
@@ -320,10 +329,17 @@ void PollOnWindowTick()
         PollAndPress();
 }
 
+DWORD CallAge(LONG started, DWORD now)
+{
+    // The | 1 can put the start a millisecond after the tick the watchdog
+    // reads during the same call: that is no call 49 days old.
+    LONG age = LONG(now - DWORD(started));
+    return started && age > 0 ? DWORD(age) : 0;
+}
+
 DWORD CameraCallAge()
 {
-    LONG started = CallStartedAt;
-    return started ? GetTickCount() - DWORD(started) : 0;
+    return CallAge(CallStartedAt, GetTickCount());
 }
 
 const char* CameraCallName()

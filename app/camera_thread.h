@@ -72,6 +72,9 @@ void PollOnWindowTick();
 
 // How long the camera call under way has been running, 0 when none is.
 DWORD CameraCallAge();
+// The same for a call begun at started (GetTickCount() | 1, 0 for none),
+// read at now.
+DWORD CallAge(LONG started, DWORD now);
 // What that call is: "poll", "connect" or "release".
 const char* CameraCallName();
 // The window thread has declared the camera not responding; the thread

@@ -2,7 +2,8 @@
 # Prints what Lumo2 costs: camera polls and connects in-process; then, side
 # by side with floor programs in one run, press-to-first-key latency at the
 # default 100 ms poll and at PollInterval 20 (beside one that polls the same
-# simulated latch at the same period and sends one key), the tray window's
+# simulated latch at the same period and sends one key), at 100 ms again
+# with 256 rules for programs at each of the three levels, the tray window's
 # answers while a vendor call hangs, and start-up, memory, idle CPU and size
 # (beside a tray program that walks the video input devices once; idle CPU
 # also beside the latency floor, at 100 ms and at 20 ms).

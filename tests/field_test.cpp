@@ -4,6 +4,7 @@
 #include "actions/actions.h"
 #include "actions/vjoy.h"
 #include "settings/action_mode.h"
+#include "app/camera_thread.h"
 #include "app/elevation.h"
 #include "app/mode_change.h"
 #include "app/policy_watch.h"
@@ -18,7 +19,6 @@
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/program_rules.h"
-#include "settings/policy.h"
 #include "tests/joystick_log.h"
 #include "tests/key_recorder.h"
 #include "settings/ui_text.h"
@@ -248,6 +248,26 @@ protected:
     HWND window = NULL;
     UINT taskbarCreated = 0;
 };
+
+// The watchdog's reading of the call under way: a call begun in the very
+// tick it reads is not counted as one that began 49 days ago, and the tick
+// count's wrap does not stop the count.
+TEST(CameraWatchdogTest, ACallsAgeNeitherRunsBackwardsNorStopsAtTheWrap)
+{
+    const struct {
+        LONG started;
+        DWORD now;
+        DWORD age;
+    } cases[] = {
+        {0, 5000, 0},                           // no call under way
+        {5001, 5000, 0},                        // begun at 5000, made odd
+        {5001, 5001, 0},
+        {1001, 3001, 2000},
+        {LONG(0xFFFFFF01), 2000, 2255},         // across the wrap
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.age, CallAge(c.started, c.now)) << c.started << " at " << c.now;
+}
 
 TEST(TrayIconRetryTest, OnceASecondForAMinuteThenOnceAMinute)
 {

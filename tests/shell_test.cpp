@@ -18,7 +18,6 @@
 #include <wchar.h>
 #include <string>
 #include <thread>
-#include <string>
 #include <vector>
 
 namespace {

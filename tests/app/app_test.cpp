@@ -541,6 +541,8 @@ TEST_F(AppTest, DisconnectedSessionAndSessionEndGiveTheDevicesBack)
         EXPECT_TRUE(WaitUntil([&] { return sim->euReleaseCalls == releases + 1; }, 200)) << "given back at once";
         printf("session disconnected: camera given back after %lu ms\n", GetTickCount() - sent);
     }
+    EXPECT_FALSE(WaitUntil([&] { return sim->euReleaseCalls > releases + 1; }, 300))
+        << "the second disconnect finds nothing more to give back";
     EXPECT_EQ("acquire 1, relinquish 1", DescribeVJoyCalls(pid));
     EXPECT_FALSE(camera.WaitForNextButtonRead(500)) << "no polls in a disconnected session";
     SendMessageTimeoutA(lumo.Tray(), WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, session, SMTO_NORMAL, 5000, &answer);
