@@ -477,8 +477,17 @@ TEST_F(ScaleTest, TrayMenuInEachLanguage)
         HWND menu = NULL;
         ASSERT_TRUE(WaitUntil(
             [&] { return (menu = FindProcessWindow(lumo.ProcessId(), "#32768")) != NULL && IsWindowVisible(menu); }, 5000));
-        EXPECT_TRUE(WaitUntil([&] { return Drawn(menu); }, 10000));
-        EXPECT_TRUE(SaveScreenshot(menu, PictureName("tray-menu", ExpectedDpi(), korean).c_str()));
+        // A menu may be found before it paints: its picture has texts on it
+        // (not one colour) and stays as it is.
+        WindowPicture shown;
+        EXPECT_TRUE(WaitUntil([&] {
+            WindowPicture now = CaptureWindow(menu);
+            bool same = now.pixels == shown.pixels;
+            shown = now;
+            bool lettered = std::any_of(now.pixels.begin(), now.pixels.end(), [&](DWORD p) { return p != now.pixels[0]; });
+            return same && lettered && Drawn(menu);
+        }, 10000)) << "the menu never showed its items";
+        EXPECT_TRUE(SaveScreenshot(shown, PictureName("tray-menu", ExpectedDpi(), korean).c_str()));
         PostMessageA(lumo.Tray(), WM_CANCELMODE, 0, 0);
         EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(menu); }, 5000));
     }
