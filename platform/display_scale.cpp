@@ -123,3 +123,23 @@ HICON SmallIconForDpi(HINSTANCE instance, int iconId, UINT dpi)
     // run is not worth a growing table).
     return icon;
 }
+
+SIZE WindowSizeForDpi(DWORD style, int width, int height, UINT dpi)
+{
+    RECT base = WindowFrameForDpi(style, BaseDpi);
+    RECT frame = WindowFrameForDpi(style, dpi);
+    SIZE size;
+    size.cx = ScaleToDpi(width - (base.right - base.left), dpi) + (frame.right - frame.left);
+    size.cy = ScaleToDpi(height - (base.bottom - base.top), dpi) + (frame.bottom - frame.top);
+    return size;
+}
+
+RECT CentredOnScreen(SIZE size)
+{
+    RECT rect;
+    rect.left = (GetSystemMetrics(SM_CXMAXIMIZED) - size.cx) / 2;
+    rect.top = (GetSystemMetrics(SM_CYMAXIMIZED) - size.cy) / 2;
+    rect.right = rect.left + size.cx;
+    rect.bottom = rect.top + size.cy;
+    return rect;
+}

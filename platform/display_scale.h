@@ -19,6 +19,13 @@ UINT ScreenDpi();
 int ScaleToDpi(int value, UINT dpi);
 // The frame that a window of this style has around its client area at the DPI.
 RECT WindowFrameForDpi(DWORD style, UINT dpi);
+// The outer size at dpi of a window that is width x height at 96 DPI: the
+// client area, where the controls are, grows with the scale, and the frame
+// is what Windows draws around it at that scale (captions grow differently).
+SIZE WindowSizeForDpi(DWORD style, int width, int height, UINT dpi);
+// A rectangle of that size centred on the screen; the truncating signed
+// division makes a screen narrower than the window give 0, not -1.
+RECT CentredOnScreen(SIZE size);
 
 // The small-icon size at the DPI: what the notification area shows.
 int SmallIconSizeForDpi(UINT dpi);

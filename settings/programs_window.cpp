@@ -435,23 +435,7 @@ static LRESULT CALLBACK ProgramsWindowProc(HWND window, UINT message, WPARAM wPa
 
 SIZE ProgramsWindowSize(UINT dpi)
 {
-    RECT base = WindowFrameForDpi(ProgramsStyle, BaseDpi);
-    RECT frame = WindowFrameForDpi(ProgramsStyle, dpi);
-    SIZE size;
-    size.cx = ScaleToDpi(ProgramsWidth - (base.right - base.left), dpi) + (frame.right - frame.left);
-    size.cy = ScaleToDpi(ProgramsHeight - (base.bottom - base.top), dpi) + (frame.bottom - frame.top);
-    return size;
-}
-
-static RECT CentredProgramsRect(UINT dpi)
-{
-    SIZE size = ProgramsWindowSize(dpi);
-    RECT rect;
-    rect.left = (GetSystemMetrics(SM_CXMAXIMIZED) - size.cx) / 2;
-    rect.top = (GetSystemMetrics(SM_CYMAXIMIZED) - size.cy) / 2;
-    rect.right = rect.left + size.cx;
-    rect.bottom = rect.top + size.cy;
-    return rect;
+    return WindowSizeForDpi(ProgramsStyle, ProgramsWidth, ProgramsHeight, dpi);
 }
 
 HWND CreateProgramsWindow(HINSTANCE instance)
@@ -469,11 +453,11 @@ HWND CreateProgramsWindow(HINSTANCE instance)
     WCHAR title[64];
     LoadUiText(IDS_PROGRAMS_TITLE, title, 64);
     UINT dpi = ScreenDpi();
-    RECT rect = CentredProgramsRect(dpi);
+    RECT rect = CentredOnScreen(ProgramsWindowSize(dpi));
     HWND window = CreateWindowExW(WS_EX_CONTROLPARENT, ProgramsClassName, title, ProgramsStyle, rect.left, rect.top,
                                   rect.right - rect.left, rect.bottom - rect.top, NULL, NULL, instance, NULL);
     if (window && WindowDpi(window) != dpi) {
-        rect = CentredProgramsRect(WindowDpi(window));
+        rect = CentredOnScreen(ProgramsWindowSize(WindowDpi(window)));
         SetWindowPos(window, NULL, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }

@@ -232,28 +232,8 @@ static void OnDpiChanged(HWND window, UINT dpi, const RECT* suggested)
 
 SIZE SettingsWindowSize(UINT dpi)
 {
-    // 300 x 250 is the whole window at 96 DPI. At other scales the client
-    // area, where the controls are, grows with the scale, and the frame is
-    // what Windows draws around it at that scale (captions grow differently).
-    RECT base = WindowFrameForDpi(SettingsStyle, BaseDpi);
-    RECT frame = WindowFrameForDpi(SettingsStyle, dpi);
-    SIZE size;
-    size.cx = ScaleToDpi(SettingsWidth - (base.right - base.left), dpi) + (frame.right - frame.left);
-    size.cy = ScaleToDpi(SettingsHeight - (base.bottom - base.top), dpi) + (frame.bottom - frame.top);
-    return size;
-}
-
-// Centred on the screen; the truncating signed division makes a screen
-// narrower than the window give 0, not -1.
-static RECT CentredSettingsRect(UINT dpi)
-{
-    SIZE size = SettingsWindowSize(dpi);
-    RECT rect;
-    rect.left = (GetSystemMetrics(SM_CXMAXIMIZED) - size.cx) / 2;
-    rect.top = (GetSystemMetrics(SM_CYMAXIMIZED) - size.cy) / 2;
-    rect.right = rect.left + size.cx;
-    rect.bottom = rect.top + size.cy;
-    return rect;
+    // 300 x 250 is the whole window at 96 DPI.
+    return WindowSizeForDpi(SettingsStyle, SettingsWidth, SettingsHeight, dpi);
 }
 
 bool RegisterSettingsClass(HINSTANCE instance)
@@ -274,14 +254,14 @@ bool RegisterSettingsClass(HINSTANCE instance)
 HWND CreateSettingsWindow(HINSTANCE instance)
 {
     UINT dpi = ScreenDpi();
-    RECT rect = CentredSettingsRect(dpi);
+    RECT rect = CentredOnScreen(SettingsWindowSize(dpi));
     // The caption comes with the texts, as the window is filled.
     HWND window = CreateWindowExW(0, SettingsClassNameW, L"", SettingsStyle, rect.left, rect.top,
                                   rect.right - rect.left, rect.bottom - rect.top, NULL, NULL, instance, NULL);
     // Its monitor's scale differs from the screen's when the user changed
     // the scale since logging on; the controls already follow the monitor.
     if (window && WindowDpi(window) != dpi) {
-        rect = CentredSettingsRect(WindowDpi(window));
+        rect = CentredOnScreen(SettingsWindowSize(WindowDpi(window)));
         SetWindowPos(window, NULL, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }
