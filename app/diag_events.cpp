@@ -100,18 +100,29 @@ void LogModeInForce(LONG before, const char* cause)
             ActivePolicy.mode ? ", set by your administrator" : "");
 }
 
+// The log and the report name each problem as the tip does in English: one
+// table of these texts per language, in the resources. Read once, whichever
+// thread asks first (the window's or the report's), and never written again.
+// The last row is for a status without a text of its own.
+static char JoystickTexts[JoystickNoButtons + 2][64];
+
+static BOOL CALLBACK ReadJoystickTexts(INIT_ONCE*, void*, void**)
+{
+    lstrcpyA(JoystickTexts[JoystickReady], "ready");
+    for (int status = JoystickNoDriver; status <= JoystickNoButtons + 1; ++status) {
+        WCHAR wide[64];
+        if (!LoadUiTextIn(LANG_ENGLISH, IDS_JOYSTICK_TIP + status, wide, 64))
+            LoadUiTextIn(LANG_ENGLISH, IDS_JOYSTICK_TIP, wide, 64);
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, JoystickTexts[status], 64, NULL, NULL);
+    }
+    return TRUE;
+}
+
 const char* JoystickStatusText(JoystickStatus status)
 {
-    if (status == JoystickReady)
-        return "ready";
-    // The log and the report name the problem as the tip does in English:
-    // one table of these texts per language, in the resources.
-    static char text[64];
-    WCHAR wide[64];
-    if (!LoadUiTextIn(LANG_ENGLISH, IDS_JOYSTICK_TIP + status, wide, 64))
-        LoadUiTextIn(LANG_ENGLISH, IDS_JOYSTICK_TIP, wide, 64);
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof(text), NULL, NULL);
-    return text;
+    static INIT_ONCE read = INIT_ONCE_STATIC_INIT;
+    InitOnceExecuteOnce(&read, ReadJoystickTexts, NULL, NULL);
+    return JoystickTexts[status >= JoystickReady && status <= JoystickNoButtons ? status : JoystickNoButtons + 1];
 }
 
 void LogJoystickStatus()

@@ -9,8 +9,8 @@
 // The mode's menu text, or its number and that it does nothing; buffer
 // takes at least 32 characters.
 const char* ModeName(LONG mode, char* buffer);
-// The joystick's status for the log and the report, in English; the
-// window thread's (the text is kept in one buffer).
+// The joystick's status for the log and the report, in English, from any
+// thread.
 const char* JoystickStatusText(JoystickStatus status);
 // "Windows 10.0.22631.4317 (23H2), 32-bit on 64-bit" and the like.
 void DescribeWindows(char* text, DWORD size);

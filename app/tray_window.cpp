@@ -225,10 +225,6 @@ void ShowTrayMenu(HWND window)
     DestroyMenu(menu);
 }
 
-// The About box's font where it shows a language other than English: the
-// settings window's, whose fallback finds a face with the script on any PC.
-static HFONT AboutFont;
-
 // Each text of the box that its font would cut grows to the right, up to
 // the box's margin: the template's widths are the English texts'.
 static void FitAboutTexts(HWND dialog)
@@ -255,17 +251,21 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 {
     switch (message) {
     case WM_INITDIALOG:
+        // Where the box shows a language other than English, the settings
+        // window's font, whose fallback finds a face with the script on any
+        // PC. Each box keeps its own: the tray's menu can open a second box
+        // while one is open.
         if (UiLanguageInForce().language != LANG_ENGLISH) {
-            AboutFont = CreateSettingsFont(WindowDpi(dialog));
+            HFONT font = CreateSettingsFont(WindowDpi(dialog));
+            SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(font));
             for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-                SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(AboutFont), FALSE);
+                SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         }
         FitAboutTexts(dialog);
         return TRUE;
     case WM_DESTROY:
-        if (AboutFont)
-            DeleteObject(AboutFont);
-        AboutFont = NULL;
+        if (HFONT font = reinterpret_cast<HFONT>(GetWindowLongPtrW(dialog, DWLP_USER)))
+            DeleteObject(font);
         break;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {

@@ -50,6 +50,54 @@ void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder)
     }
 }
 
+// Where a path part ends in a line of text: a part may hold blanks ("dr
+// park"), so only what no folder name ends with in a log line stops it.
+static bool EndsNamePart(WCHAR c)
+{
+    return c == 0 || c == L'\\' || c == L'"' || c == L'\'' || c == L',' || c == L';' || c == L')';
+}
+
+// Puts marker in place of the path part after each lead (in any case),
+// within capacity characters; a part that is only "?" or "." (the
+// prefixes of long and device paths) is no name.
+static void ReplacePartAfter(WCHAR* text, int capacity, const WCHAR* lead, const WCHAR* marker)
+{
+    const int leadLength = lstrlenW(lead), markerLength = lstrlenW(marker);
+    int length = lstrlenW(text);
+    for (int at = 0; at + leadLength <= length; ++at) {
+        int i = 0;
+        while (i < leadLength && UpperCase(text[at + i]) == UpperCase(lead[i]))
+            ++i;
+        if (i < leadLength || (at > 0 && text[at - 1] == L'\\'))
+            continue;
+        int start = at + leadLength, end = start;
+        while (!EndsNamePart(text[end]))
+            ++end;
+        bool prefix = end == start + 1 && (text[start] == L'?' || text[start] == L'.');
+        if (end == start || prefix || (end - start == markerLength && memcmp(text + start, marker, markerLength * sizeof(WCHAR)) == 0))
+            continue;
+        int tail = length - end;
+        int room = capacity - 1 - (start + markerLength);
+        if (room < 0) {
+            text[start] = 0;
+            return;
+        }
+        if (tail > room)
+            tail = room;
+        memmove(text + start + markerLength, text + end, tail * sizeof(WCHAR));
+        memcpy(text + start, marker, markerLength * sizeof(WCHAR));
+        length = start + markerLength + tail;
+        text[length] = 0;
+        at = start + markerLength - 1;
+    }
+}
+
+void RedactNamesInPaths(WCHAR* text, int capacity)
+{
+    ReplacePartAfter(text, capacity, L"\\Users\\", L"<user>");
+    ReplacePartAfter(text, capacity, L"\\\\", L"<server>");
+}
+
 static WCHAR ProfileForms[3][MAX_PATH];
 
 static BOOL CALLBACK LookUpProfileForms(INIT_ONCE*, void*, void**)
@@ -86,6 +134,9 @@ void RedactProfileFolder(WCHAR* text, int capacity)
     for (const WCHAR* form : ProfileForms)
         if (form[0])
             ReplaceProfileFolder(text, capacity, form);
+    // A rule of IT's or a program browsed to may lie in another user's
+    // profile or on a server: neither name belongs in the log.
+    RedactNamesInPaths(text, capacity);
 }
 
 

@@ -41,4 +41,8 @@ DWORD CreateFolderPath(const WCHAR* folder);
 void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder);
 // The same for the user's profile folder as the shell names it and in its
 // short form: a path under it would otherwise show the user's name.
+// Another user's folder under \Users and a server's name in a UNC path
+// become <user> and <server> too.
 void RedactProfileFolder(WCHAR* text, int capacity);
+// Those two alone.
+void RedactNamesInPaths(WCHAR* text, int capacity);

@@ -144,6 +144,8 @@ void AddRuleValue(RuleList* list, const WCHAR* name, DWORD nameLength, DWORD typ
     rule.fullPath = HasPathSeparator(rule.name);
 }
 
+const DWORD NameCharsMax = 16384;
+
 void ReadRuleList(HKEY root, const char* keyPath, REGSAM view, RuleList* list)
 {
     *list = RuleList();
@@ -156,17 +158,22 @@ void ReadRuleList(HKEY root, const char* keyPath, REGSAM view, RuleList* list)
     DWORD values = 0;
     RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
     // A name may be up to 16,383 characters; anything past MAX_PATH is no
-    // program's, but is named in the log all the same.
-    static WCHAR name[16384];
+    // program's, but is named in the log all the same. The window thread and
+    // the report's thread may read at once: each has its own buffer.
+    WCHAR* name = static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, NameCharsMax * sizeof(WCHAR)));
+    if (!name) {
+        RegCloseKey(key);
+        return;
+    }
     // The first few past the limit are read for their names only.
     const DWORD looked = RulesPerKeyMax + IgnoredRulesNamed;
     for (DWORD i = 0; i < values && i < looked; ++i) {
         BYTE data[64];
-        DWORD nameLength = sizeof(name) / sizeof(name[0]), size = sizeof(data), type = REG_NONE;
+        DWORD nameLength = NameCharsMax, size = sizeof(data), type = REG_NONE;
         LONG result = RegEnumValueW(key, i, name, &nameLength, NULL, &type, data, &size);
         if (result == ERROR_MORE_DATA) {
             // Data longer than any mode: the name and type are still wanted.
-            nameLength = sizeof(name) / sizeof(name[0]);
+            nameLength = NameCharsMax;
             result = RegEnumValueW(key, i, name, &nameLength, NULL, &type, NULL, NULL);
             size = sizeof(data) + 1;
             type = result == ERROR_SUCCESS ? type : REG_NONE;
@@ -182,6 +189,7 @@ void ReadRuleList(HKEY root, const char* keyPath, REGSAM view, RuleList* list)
     // The rest are ignored without being read.
     if (values > looked)
         list->ignoredCount += values - looked;
+    HeapFree(GetProcessHeap(), 0, name);
     RegCloseKey(key);
 }
 
@@ -275,9 +283,10 @@ bool ModeInForceAnywhere(const ProgramRules* rules, LONG policyMode, LONG userMo
         // The user's rules are not in force while IT's mode is.
         if (level == UserRules && policyMode != 0)
             break;
+        // Nor is a rule that one of IT's for the same program hides.
         const RuleList& list = rules->levels[level];
         for (UINT i = 0; i < list.count; ++i)
-            if (list.rules[i].mode == mode)
+            if (list.rules[i].mode == mode && !HiddenByIt(*rules, list.rules[i], RuleLevel(level)))
                 return true;
     }
     return false;
@@ -287,7 +296,7 @@ static bool OpenUserRules(HKEY* key)
 {
     char path[128];
     wsprintfA(path, "%s\\%s", ProgramKeyPath, ProgramRulesSubkey);
-    return RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, NULL, key,
+    return RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | KEY_QUERY_VALUE, NULL, key,
                            NULL) == ERROR_SUCCESS;
 }
 
@@ -296,6 +305,19 @@ bool SaveUserRule(const WCHAR* name, LONG mode)
     HKEY key;
     if (!OpenUserRules(&key))
         return false;
+    // One value per program: "Imaging" takes the place of "imaging.exe",
+    // or a press might find the old spelling's mode first.
+    WCHAR other[MAX_PATH];
+    for (DWORD i = 0; i < RulesPerKeyMax + IgnoredRulesNamed;) {
+        DWORD length = MAX_PATH;
+        LONG found = RegEnumValueW(key, i, other, &length, NULL, NULL, NULL, NULL);
+        if (found == ERROR_NO_MORE_ITEMS)
+            break;
+        // A value deleted leaves the next one at the same index.
+        if (found != ERROR_SUCCESS || lstrcmpiW(other, name) == 0 || !SameProgram(other, name) ||
+            RegDeleteValueW(key, other) != ERROR_SUCCESS)
+            ++i;
+    }
     LONG result = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof(mode));
     RegCloseKey(key);
     return result == ERROR_SUCCESS;

@@ -209,6 +209,18 @@ static void UpdateRemoveButton()
 // Every valid rule of every level, IT's first, as the press asks them.
 static void FillRuleList()
 {
+    // Filled afresh whenever the rules are read (the menu opens, a key
+    // changes): the line chosen stays chosen, found by its level and name.
+    int chosen = int(SendMessageW(List, LVM_GETNEXTITEM, WPARAM(-1), LVNI_SELECTED));
+    WCHAR chosenName[MAX_PATH] = L"";
+    RuleLevel chosenLevel = RuleLevelCount;
+    if (chosen >= 0 && chosen < ListedCount) {
+        LVITEMW item = {};
+        item.pszText = chosenName;
+        item.cchTextMax = MAX_PATH;
+        SendMessageW(List, LVM_GETITEMTEXTW, chosen, reinterpret_cast<LPARAM>(&item));
+        chosenLevel = Listed[chosen].level;
+    }
     SendMessageW(List, LVM_DELETEALLITEMS, 0, 0);
     ListedCount = 0;
     WORD language = UiLanguageInForce().language;
@@ -221,6 +233,11 @@ static void FillRuleList()
                              : UserRuleOverridden(*rules, i, ActivePolicy.mode) ? IDS_PROGRAMS_OVERRIDDEN
                                                                                  : IDS_PROGRAMS_SET_BY_USER;
                 AddListLine(ListedCount, list.rules[i].name, list.rules[i].mode, setBy, language);
+                if (level == chosenLevel && lstrcmpiW(list.rules[i].name, chosenName) == 0) {
+                    LVITEMW state = {};
+                    state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+                    SendMessageW(List, LVM_SETITEMSTATE, ListedCount, reinterpret_cast<LPARAM>(&state));
+                }
                 Listed[ListedCount++] = {RuleLevel(level), i};
             }
         }

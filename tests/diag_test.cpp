@@ -89,6 +89,26 @@ TEST(ReportTest, ProfileFolderIsReplacedWhereverItStandsWhole)
         ReplaceProfileFolder(text, c.capacity, folder);
         EXPECT_STREQ(c.expected, text);
     }
+
+    // Another user's folder and a server's name, as a rule or a browsed
+    // program may hold them; the device prefixes are no names.
+    const struct {
+        const WCHAR* text;
+        int capacity;
+        const WCHAR* expected;
+    } named[] = {
+        {L"rule \"\\\\CLINIC-SRV\\apps\\x.exe\"", 100, L"rule \"\\\\<server>\\apps\\x.exe\""},
+        {L"C:\\Users\\dr park\\x.exe, sent F5", 100, L"C:\\Users\\<user>\\x.exe, sent F5"},
+        {L"in d:\\USERS\\Ann; C:\\Users\\<user>", 100, L"in d:\\USERS\\<user>; C:\\Users\\<user>"},
+        {L"\\\\?\\C:\\x \\\\.\\PPJoyIOCTL1 %USERPROFILE%\\x", 100, L"\\\\?\\C:\\x \\\\.\\PPJoyIOCTL1 %USERPROFILE%\\x"},
+        {L"C:\\Users\\A\\bcdef", 12, L"C:\\Users\\"},  // no room for the marker: cut
+    };
+    for (const auto& c : named) {
+        WCHAR text[100];
+        lstrcpyW(text, c.text);
+        RedactNamesInPaths(text, c.capacity);
+        EXPECT_STREQ(c.expected, text);
+    }
 }
 
 TEST(ReportTest, CommandLineNamesTheFileQuotedOrNot)

@@ -625,15 +625,25 @@ TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
     lstrcatA(log, "lumo2-field-log\\Lumo2.log");
     DeleteFileA(log);
     CreateTray();
+    // The balloon and the tip in the language in force, the log in English.
+    const struct {
+        const wchar_t* value;
+        WORD language;
+    } languages[] = {{L"en", LANG_ENGLISH}, {L"ko", LANG_KOREAN}};
     for (size_t chosen = 1; chosen <= 2; ++chosen) {
+        const WORD language = languages[chosen - 1].language;
+        StoreLanguage(languages[chosen - 1].value);
         SendMessageA(window, WM_COMMAND, IDM_JOYSTICK, 0);
-        EXPECT_NE(std::string::npos, shell.tip.find("JOYSTICK (no joystick driver)")) << shell.tip;
+        const std::wstring tip = UiString(IDS_MODE_BASE + ModeJoystick, language) + L" (" +
+                                 UiString(IDS_JOYSTICK_TIP + JoystickNoDriver, language) + L")";
+        EXPECT_NE(std::string::npos, shell.tip.find(Utf8(tip))) << shell.tip;
         EXPECT_TRUE(Press().empty());
         EXPECT_NE(std::string::npos, FileText(log).find("press: mode JOYSTICK, sent nothing: no joystick driver"));
         SendMessageA(window, WM_COMMAND, IDM_SPACE, 0);
         ASSERT_EQ(chosen, shell.balloons.size()) << "once each time it is chosen, not per press";
-        EXPECT_EQ("Lumo2|" + Utf8(UiString(IDS_JOYSTICK_BALLOON + JoystickNoDriver)), shell.balloons.back());
+        EXPECT_EQ("Lumo2|" + Utf8(UiString(IDS_JOYSTICK_BALLOON + JoystickNoDriver, language)), shell.balloons.back());
     }
+    StoreLanguage(NULL);
     EXPECT_EQ(std::vector<std::string>(2, "5:2:no joystick driver"), Entries);
     // vJoy there but unusable: the balloon says, whole, why and what to do.
     VJoyRegistered vjoy;
@@ -845,8 +855,12 @@ TEST_F(TrayWindowTest, MenuComesInTheLanguageInForceAndIsFollowedByANullMessage)
         HMENU menu = LoadMenuIndirectW(LockResource(LoadResource(AppInstance, found)));
         EXPECT_EQ(MenuTexts(GetSubMenu(menu, 0)), OpenedMenuTexts);
         DestroyMenu(menu);
+        // A filter of WM_NULL to WM_NULL would take any message.
+        bool nullPosted = false;
         MSG msg;
-        EXPECT_TRUE(PeekMessageW(&msg, window, WM_NULL, WM_NULL, PM_REMOVE)) << "no WM_NULL after the menu";
+        while (PeekMessageW(&msg, window, 0, 0, PM_REMOVE))
+            nullPosted |= msg.message == WM_NULL;
+        EXPECT_TRUE(nullPosted) << "no WM_NULL after the menu";
     }
     UnhookWindowsHookEx(hook);
     EXPECT_NE(std::string::npos, shell.tip.find(Utf8(UiString(IDS_TIP_VENDOR_CAMERA, LANG_KOREAN))))

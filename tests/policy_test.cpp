@@ -407,6 +407,10 @@ TEST(UiLanguageTest, PoliciesThenTheUserThenTheDisplayLanguageDecide)
 TEST_F(PolicyTest, LanguageValuesOfAnyTypeOrSizeAreReadSafely)
 {
     ProgramTexts texts;
+    // A language whose table lacks a text shows the English one, not nothing.
+    WCHAR text[64] = L"";
+    LoadUiTextFor(LANG_GERMAN, IDS_SAVE, text, 64);
+    EXPECT_EQ(UiString(IDS_SAVE, LANG_ENGLISH), text);
     const LANGID display = GetUserDefaultUILanguage();
     const WORD displayShown = PRIMARYLANGID(display) == LANG_KOREAN ? LANG_KOREAN : LANG_ENGLISH;
     const struct {

@@ -120,6 +120,7 @@ TEST(ProgramRulesTest, APressAsksITsComputerRuleThenUserRuleThenPolicyModeThenTh
     add(UserPolicyRules, L"userpolicy", ModeCdxView);
     add(UserRules, L"userpolicy", ModeSchick);
     add(UserRules, L"mine.exe", ModeJoystick);
+    add(UserRules, L"Machine", ModeAltFAltS);  // hidden by IT's machine.exe
     // A full path beats a name of the same level, whichever is listed first.
     add(UserRules, L"viewer", ModeEnter);
     add(UserRules, L"C:\\Clinic\\viewer.exe", ModeCustom);
@@ -167,6 +168,7 @@ TEST(ProgramRulesTest, APressAsksITsComputerRuleThenUserRuleThenPolicyModeThenTh
     EXPECT_TRUE(ModeInForceAnywhere(&rules, 0, ModeSpace, ModeJoystick)) << "mine.exe's rule";
     EXPECT_FALSE(ModeInForceAnywhere(&rules, ModeEnter, ModeSpace, ModeJoystick)) << "the user's rules are hidden";
     EXPECT_TRUE(ModeInForceAnywhere(NULL, 0, ModeJoystick, ModeJoystick)) << "the default";
+    EXPECT_FALSE(ModeInForceAnywhere(&rules, 0, ModeSpace, ModeAltFAltS)) << "only a rule that IT's hides";
 }
 
 TEST(ProgramRulesTest, NamesTypedInTheWindowAreTrimmedAndCheckedAsTheRegistrysAre)
@@ -243,8 +245,17 @@ TEST_F(ProgramRulesRegistryTest, EachLevelReadsItsFirst256ValuesAndNamesWhatItIg
     rules = ReadProgramRules();
     EXPECT_EQ(ModeCdxView, ModeForProgram(rules, L"C:\\x\\\xC601\xC0C1.exe", 0, ModeSpace).mode);
     delete rules;
-    ASSERT_TRUE(RemoveUserRule(L"\xC601\xC0C1.exe"));
-    ASSERT_TRUE(RemoveUserRule(L"\xC601\xC0C1.exe")) << "already gone is fine";
+    // Another spelling of the same program takes the old one's place; a
+    // full path is a rule of its own.
+    StoreRule(HKEY_CURRENT_USER, ProgramKeyPath, L"C:\\x\\\xC601\xC0C1.exe", REG_DWORD, Dword(ModeKodak));
+    ASSERT_TRUE(SaveUserRule(L"\xC601\xC0C1", ModeEnter));
+    rules = ReadProgramRules();
+    EXPECT_EQ(2u, rules->levels[UserRules].count);
+    EXPECT_EQ(ModeEnter, ModeForProgram(rules, L"D:\\\xC601\xC0C1.exe", 0, ModeSpace).mode);
+    delete rules;
+    ASSERT_TRUE(RemoveUserRule(L"C:\\x\\\xC601\xC0C1.exe"));
+    ASSERT_TRUE(RemoveUserRule(L"\xC601\xC0C1"));
+    ASSERT_TRUE(RemoveUserRule(L"\xC601\xC0C1")) << "already gone is fine";
     rules = ReadProgramRules();
     EXPECT_EQ(0u, rules->levels[UserRules].count);
     delete rules;

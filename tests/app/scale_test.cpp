@@ -256,24 +256,62 @@ TEST_F(ScaleTest, RunningProgramLaysOutItsProgramsWindowForTheScale)
 TEST_F(ScaleTest, ProgramsWindowTextsFitInEachLanguage)
 {
     ProgramTexts texts;
+    // IT's rule, the user's that it hides, and the user's own.
+    ProgramRules* rules = new ProgramRules();
+    auto add = [&](RuleLevel level, const wchar_t* name, DWORD mode) {
+        AddRuleValue(&rules->levels[level], name, DWORD(wcslen(name)), REG_DWORD, reinterpret_cast<const BYTE*>(&mode),
+                     sizeof(mode));
+    };
+    add(MachinePolicyRules, L"imaging.exe", ModeKodak);
+    add(UserRules, L"Imaging", ModeEnter);
+    add(UserRules, L"viewer.exe", ModeSpace);
+    PublishProgramRules(rules);
     HWND window = CreateProgramsWindow(GetModuleHandleA(NULL));
     ASSERT_NE(nullptr, window);
+    HWND list = GetDlgItem(window, IDC_PROGRAMS_LIST);
     // One window for the run: a language chosen since it was made shows at
     // its next opening.
-    for (const wchar_t* language : {L"en", L"ko"}) {
-        SCOPED_TRACE(Utf8(language));
-        StoreLanguage(language);
+    for (const wchar_t* value : {L"en", L"ko"}) {
+        SCOPED_TRACE(Utf8(value));
+        const WORD language = value[0] == L'k' ? LANG_KOREAN : LANG_ENGLISH;
+        StoreLanguage(value);
         for (LONG policyMode : {0L, LONG(ModeSchick)}) {
             ActivePolicy.mode = policyMode;
             ShowWindow(window, SW_HIDE);
             ShowProgramsWindow();
-            WCHAR title[64];
-            GetWindowTextW(window, title, 64);
-            EXPECT_EQ(UiString(IDS_PROGRAMS_TITLE, language[0] == L'k' ? LANG_KOREAN : LANG_ENGLISH), title);
+            WCHAR text[64];
+            GetWindowTextW(window, text, 64);
+            EXPECT_EQ(UiString(IDS_PROGRAMS_TITLE, language), text);
             ExpectTextsFit(window, ExpectedDpi());
+            // Who set each rule, and the mode as the menu names it.
+            const UINT setBy[] = {IDS_PROGRAMS_SET_BY_IT, IDS_PROGRAMS_OVERRIDDEN,
+                                  policyMode ? UINT(IDS_PROGRAMS_OVERRIDDEN) : UINT(IDS_PROGRAMS_SET_BY_USER)};
+            ASSERT_EQ(3, SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+            for (int line = 0; line < 3; ++line) {
+                LVITEMW item = {};
+                item.iSubItem = 2;
+                item.pszText = text;
+                item.cchTextMax = 64;
+                SendMessageW(list, LVM_GETITEMTEXTW, line, reinterpret_cast<LPARAM>(&item));
+                EXPECT_EQ(UiString(setBy[line], language), text) << "line " << line;
+            }
+            LVITEMW item = {};
+            item.iSubItem = 1;
+            item.pszText = text;
+            item.cchTextMax = 64;
+            SendMessageW(list, LVM_GETITEMTEXTW, 0, reinterpret_cast<LPARAM>(&item));
+            EXPECT_EQ(UiString(IDS_MODE_BASE + ModeKodak, language), text);
         }
     }
+    // The rules read again (the menu opened, a key changed) keep the line
+    // the user chose.
+    LVITEMW chosen = {};
+    chosen.stateMask = chosen.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list, LVM_SETITEMSTATE, 2, reinterpret_cast<LPARAM>(&chosen));
+    ShowProgramRulesInWindow();
+    EXPECT_EQ(2, SendMessageW(list, LVM_GETNEXTITEM, WPARAM(-1), LVNI_SELECTED));
     ActivePolicy.mode = 0;
+    PublishProgramRules(NULL);
     DestroyWindow(window);
     ProgramsWindowHandle = NULL;
 }
