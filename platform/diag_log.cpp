@@ -18,6 +18,26 @@ static bool EndsPathPart(WCHAR c)
     return !partOfName;
 }
 
+// Puts marker in place of text[start, end), keeping the text within
+// capacity characters; false when not even the marker fits, the text then
+// being cut at start.
+static bool Splice(WCHAR* text, int capacity, int* length, int start, int end, const WCHAR* marker, int markerLength)
+{
+    int tail = *length - end;
+    int room = capacity - 1 - (start + markerLength);
+    if (room < 0) {
+        text[start] = 0;
+        return false;
+    }
+    if (tail > room)
+        tail = room;
+    memmove(text + start + markerLength, text + end, tail * sizeof(WCHAR));
+    memcpy(text + start, marker, markerLength * sizeof(WCHAR));
+    *length = start + markerLength + tail;
+    text[*length] = 0;
+    return true;
+}
+
 void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder)
 {
     static const WCHAR marker[] = L"%USERPROFILE%";
@@ -34,18 +54,8 @@ void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder)
             ++at;
             continue;
         }
-        int tail = length - at - folderLength;
-        int room = capacity - 1 - (at + markerLength);
-        if (room < 0) {
-            text[at] = 0;
+        if (!Splice(text, capacity, &length, at, at + folderLength, marker, markerLength))
             return;
-        }
-        if (tail > room)
-            tail = room;
-        memmove(text + at + markerLength, text + at + folderLength, tail * sizeof(WCHAR));
-        memcpy(text + at, marker, markerLength * sizeof(WCHAR));
-        length = at + markerLength + tail;
-        text[length] = 0;
         at += markerLength;
     }
 }
@@ -76,18 +86,8 @@ static void ReplacePartAfter(WCHAR* text, int capacity, const WCHAR* lead, const
         bool prefix = end == start + 1 && (text[start] == L'?' || text[start] == L'.');
         if (end == start || prefix || (end - start == markerLength && memcmp(text + start, marker, markerLength * sizeof(WCHAR)) == 0))
             continue;
-        int tail = length - end;
-        int room = capacity - 1 - (start + markerLength);
-        if (room < 0) {
-            text[start] = 0;
+        if (!Splice(text, capacity, &length, start, end, marker, markerLength))
             return;
-        }
-        if (tail > room)
-            tail = room;
-        memmove(text + start + markerLength, text + end, tail * sizeof(WCHAR));
-        memcpy(text + start, marker, markerLength * sizeof(WCHAR));
-        length = start + markerLength + tail;
-        text[length] = 0;
         at = start + markerLength - 1;
     }
 }
