@@ -42,9 +42,17 @@ static void ArmProgramRulesWatch()
     ResetEvent(RulesEvent);
     char path[128];
     wsprintfA(path, "%s\\%s", ProgramKeyPath, ProgramRulesSubkey);
-    if (ArmRulesKey(path, true) || ArmRulesKey(ProgramKeyPath, false))
+    if (ArmRulesKey(path, true))
         return;
-    ArmRulesKey("Software", false);
+    if (!ArmRulesKey(ProgramKeyPath, false))
+        ArmRulesKey("Software", false);
+    // The rules key may have come between the open that failed and the
+    // arming above, which then never sees it come: read it as a change.
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_NOTIFY, &key) == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        SetEvent(RulesEvent);
+    }
 }
 
 void StartProgramRulesWatch()

@@ -29,8 +29,9 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
-// 200 log lines of at most about 1,050 characters, and the rest.
-const int ReportCapacity = 320 * 1024;
+// 200 log lines of at most about 1,050 characters, three levels of 256
+// rules whose names may be full paths, and the rest.
+const int ReportCapacity = 576 * 1024;
 const int LogTailLines = 200;
 static WCHAR* Report;
 static int ReportLength;

@@ -82,10 +82,13 @@ static const ChildControl Controls[] = {
     {&CancelButton, L"button", IDS_CANCEL, ChildStyle, 185, 180, 80, 30, IDC_CANCEL, 105},
 };
 
-void SetUiText(HWND window, UINT textId)
+void SetUiText(HWND window, UINT textId, WORD language)
 {
     WCHAR text[256];
-    LoadUiText(textId, text, 256);
+    if (language)
+        LoadUiTextFor(language, textId, text, 256);
+    else
+        LoadUiText(textId, text, 256);
     SetWindowTextW(window, text);
 }
 
@@ -191,14 +194,16 @@ static void LayOutControls(UINT dpi, BOOL redraw)
 // for them.
 static void ApplySettingsTexts(HWND window, BOOL redraw)
 {
-    SetUiText(window, IDS_SETTINGS_CAPTION);
+    // Read once for all the texts: each reading asks the registry.
+    WORD language = UiLanguageInForce().language;
+    SetUiText(window, IDS_SETTINGS_CAPTION, language);
     for (const ChildControl& c : Controls)
         if (c.textId)
-            SetUiText(*c.handle, c.textId);
+            SetUiText(*c.handle, c.textId, language);
     if (TimeLabelText)
-        SetUiText(TimeLabel, TimeLabelText);
+        SetUiText(TimeLabel, TimeLabelText, language);
     WCHAR hint[128];
-    LoadUiText(IDS_KEY_HINT, hint, 128);
+    LoadUiTextFor(language, IDS_KEY_HINT, hint, 128);
     HWND fields[] = {KeyField1, KeyField2, KeyField3};
     for (HWND field : fields)
         SendMessageW(field, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(hint));

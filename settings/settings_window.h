@@ -33,8 +33,9 @@ extern SettingsSavedFn CustomSettingsSaved;
 // Registers the window class "Custom" (wide, so that Korean shows on any
 // PC); false when that fails.
 bool RegisterSettingsClass(HINSTANCE instance);
-// Sets a window's text to a text of the table in the language in force.
-void SetUiText(HWND window, UINT textId);
+// Sets a window's text to a text of the table in language (0: the language
+// in force).
+void SetUiText(HWND window, UINT textId, WORD language = 0);
 // How wide a control's text is in a font, in pixels.
 int TextWidth(HWND control, HFONT font);
 
