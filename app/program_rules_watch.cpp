@@ -11,7 +11,6 @@
 static HANDLE RulesEvent;
 static HKEY RulesKey;
 static bool WatchingRulesKey;
-static UINT OwnModeCount;
 static DWORD LoggedIgnored = 0xFFFFFFFF;
 
 static bool ArmRulesKey(const char* path, bool rulesKey)
@@ -120,18 +119,15 @@ static void LogIgnoredRules(const ProgramRules& rules)
 void RefreshProgramRules()
 {
     ProgramRules* rules = ReadProgramRules();
-    UINT before = OwnModeCount;
+    UINT before = ProgramsWithOwnModeNow();
     LogIgnoredRules(*rules);
-    OwnModeCount = ProgramsWithOwnMode(rules, ActivePolicy.mode);
+    UINT ownModes = ProgramsWithOwnMode(rules, ActivePolicy.mode);
+    NoteProgramsWithOwnMode(ownModes);
     PublishProgramRules(rules);
-    if (OwnModeCount != before)
-        LogLine("rules: %u programs have a mode of their own", OwnModeCount);
+    if (ownModes != before)
+        LogLine("rules: %u programs have a mode of their own", ownModes);
     RequestJoystickFollow(false, false);
     UpdateTrayStatus();
     ShowProgramRulesInWindow();
 }
 
-UINT ProgramsWithOwnModeNow()
-{
-    return OwnModeCount;
-}

@@ -17,6 +17,3 @@ void StopProgramRulesWatch();
 // the log when they differ from the last reading, and keeps the joystick,
 // the tip and the open window in step.
 void RefreshProgramRules();
-// How many programs have a mode of their own in force, as of the last
-// reading and policy.
-UINT ProgramsWithOwnModeNow();

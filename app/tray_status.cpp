@@ -2,7 +2,6 @@
 // camera routes and the joystick, and shown only when it changed.
 #include "app/tray_status.h"
 #include "app/elevation.h"
-#include "app/program_rules_watch.h"
 #include "actions/joystick.h"
 #include "camera/button_source.h"
 #include "platform/display_scale.h"
@@ -349,4 +348,16 @@ void FollowCameraConnect()
         CameraReported = true;
     }
     UpdateTrayStatus();
+}
+
+static UINT OwnModeCount;
+
+UINT ProgramsWithOwnModeNow()
+{
+    return OwnModeCount;
+}
+
+void NoteProgramsWithOwnMode(UINT count)
+{
+    OwnModeCount = count;
 }

@@ -89,3 +89,9 @@ void FillTrayStatus(NOTIFYICONDATAW* data, HWND window, HINSTANCE instance);
 HICON DimmedIcon(HICON icon);
 // At the end of the run.
 void FreeDimmedIcons();
+
+// How many programs have a mode of their own in force, as the rules' last
+// reading and the policy then gave it: the tip counts them. The window
+// thread's.
+UINT ProgramsWithOwnModeNow();
+void NoteProgramsWithOwnMode(UINT count);
