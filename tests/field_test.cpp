@@ -500,6 +500,36 @@ TEST(FrontProgramTest, AStoreAppsFrameHostIsResolvedToTheAppsOwnProcess)
     DestroyWindow(PlayedFocus);
     PlayedFocus = NULL;
     EXPECT_EQ(host, ResolveFrameHost(GetCurrentThreadId(), host, L"ApplicationFrameHost.exe")) << "no focus";
+
+    // The press's own lookup: a frame host of the tests' own in front, its
+    // focus played as this process's window, names this program.
+    PlayedFocus = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
+    char frameHost[MAX_PATH];
+    GetModuleFileNameA(NULL, frameHost, MAX_PATH);
+    lstrcpyA(strrchr(frameHost, '\\') + 1, "ApplicationFrameHost.exe");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(CreateProcessA(frameHost, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &started));
+    HWND front = NULL;
+    EXPECT_TRUE(WaitUntil([&] {
+        front = GetForegroundWindow();
+        DWORD owner = 0;
+        GetWindowThreadProcessId(front, &owner);
+        return owner == started.dwProcessId;
+    }, 10000)) << "the frame host never came in front";
+    ForegroundTarget target = {};
+    LookUpFrontProgramOfSystem(&target);
+    WCHAR ownPath[MAX_PATH];
+    GetModuleFileNameW(NULL, ownPath, MAX_PATH);
+    EXPECT_EQ(self, target.processId);
+    EXPECT_EQ(0, lstrcmpiW(ownPath, target.imagePath)) << Utf8(target.imagePath);
+    TerminateProcess(started.hProcess, 0);
+    WaitForSingleObject(started.hProcess, 5000);
+    CloseHandle(started.hProcess);
+    CloseHandle(started.hThread);
+    DestroyWindow(PlayedFocus);
+    PlayedFocus = NULL;
     LookUpGuiThreadInfo = GetGUIThreadInfo;
 }
 
