@@ -207,8 +207,10 @@ DWORD WINAPI CameraThreadMain(void*)
     bool comHeld = SUCCEEDED(CoInitialize(NULL));
     HANDLE timer = CreatePollTimer();
     // Paced by the timer, else by the wait's own time-out: a timer that
-    // cannot be set must not stop the polling.
+    // cannot be set must not stop the polling. Without it the next poll's
+    // time is kept, so that wakes for other reasons do not put it off.
     bool paced = timer != NULL;
+    DWORD nextPoll = GetTickCount();
     LONG armed = 0;
     LONG pending = WantReconnect | WantFollow;
     while (!ActionsStopped()) {
@@ -226,17 +228,25 @@ DWORD WINAPI CameraThreadMain(void*)
         }
         HANDLE handles[] = {ActionsStopEvent, WakeEvent, timer};
         DWORD count = paced ? 3 : 2;
-        DWORD timeout = paced || Suspended ? INFINITE : DWORD(PollPeriodMs);
+        DWORD timeout = INFINITE;
+        if (!paced && !Suspended) {
+            LONG due = LONG(nextPoll - GetTickCount());
+            timeout = due > 0 ? DWORD(due) : 0;
+        }
         // Messages that a COM call of the capture filter looked at without
         // taking still wake the thread.
         DWORD woken = MsgWaitForMultipleObjectsEx(count, handles, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woken == WAIT_OBJECT_0 + count) {
-            PumpThreadMessages();
-        } else if ((woken == WAIT_OBJECT_0 + 2 || woken == WAIT_TIMEOUT) && !Suspended) {
-            PollAndPress();
-        } else if (woken == WAIT_FAILED) {
+        if (woken == WAIT_FAILED) {
             LogLine("camera: the camera thread's wait failed (error %lu); polling stops", GetLastError());
             break;
+        }
+        if (woken == WAIT_OBJECT_0 + count)
+            PumpThreadMessages();
+        if (woken == WAIT_OBJECT_0 || Suspended)
+            continue;  // stopping, or nothing to poll
+        if (paced ? woken == WAIT_OBJECT_0 + 2 : LONG(GetTickCount() - nextPoll) >= 0) {
+            PollAndPress();
+            nextPoll = GetTickCount() + DWORD(PollPeriodMs);
         }
     }
     GiveBackDevices();

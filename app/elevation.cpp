@@ -121,10 +121,13 @@ void LookUpFrontProgramOfSystem(ForegroundTarget* target)
         return;
     if (!ImagePathOf(target->processId, target->imagePath))
         return;
+    // The app's own process, where it can be named; else the host stays,
+    // path and all.
     DWORD app = ResolveFrameHost(threadId, target->processId, target->imagePath);
-    if (app != target->processId) {
+    WCHAR appPath[MAX_PATH];
+    if (app != target->processId && ImagePathOf(app, appPath)) {
         target->processId = app;
-        ImagePathOf(app, target->imagePath);
+        lstrcpyW(target->imagePath, appPath);
     }
     KeepWideFileName(target);
 }

@@ -13,12 +13,14 @@ static HKEY RulesKey;
 static bool WatchingRulesKey;
 static DWORD LoggedIgnored = 0xFFFFFFFF;
 
-static bool ArmRulesKey(const char* path, bool rulesKey)
+static bool ArmRulesKey(const char* path, bool rulesKey, bool* opened = NULL)
 {
     if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_NOTIFY, &RulesKey) != ERROR_SUCCESS) {
         RulesKey = NULL;
         return false;
     }
+    if (opened)
+        *opened = true;
     // The rules key's values; above it only names, for its coming.
     DWORD filter = rulesKey ? REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME : REG_NOTIFY_CHANGE_NAME;
     if (RegNotifyChangeKeyValue(RulesKey, FALSE, filter, RulesEvent, TRUE) != ERROR_SUCCESS) {
@@ -41,14 +43,16 @@ static void ArmProgramRulesWatch()
     ResetEvent(RulesEvent);
     char path[128];
     wsprintfA(path, "%s\\%s", ProgramKeyPath, ProgramRulesSubkey);
-    if (ArmRulesKey(path, true))
+    bool opened = false;
+    if (ArmRulesKey(path, true, &opened))
         return;
     if (!ArmRulesKey(ProgramKeyPath, false))
         ArmRulesKey("Software", false);
     // The rules key may have come between the open that failed and the
     // arming above, which then never sees it come: read it as a change.
+    // (One that opens but cannot be watched is not read at every tick.)
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_NOTIFY, &key) == ERROR_SUCCESS) {
+    if (!opened && RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_NOTIFY, &key) == ERROR_SUCCESS) {
         RegCloseKey(key);
         SetEvent(RulesEvent);
     }

@@ -64,7 +64,8 @@ void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder)
 // park"), so only what no folder name ends with in a log line stops it.
 static bool EndsNamePart(WCHAR c)
 {
-    return c == 0 || c == L'\\' || c == L'"' || c == L'\'' || c == L',' || c == L';' || c == L')';
+    return c == 0 || c == L'\\' || c == L'/' || c == L'"' || c == L'\'' || c == L',' || c == L';' || c == L')' ||
+           c == L'\r' || c == L'\n' || c == L'\t';
 }
 
 // Puts marker in place of the path part after each lead (in any case),
@@ -78,7 +79,7 @@ static void ReplacePartAfter(WCHAR* text, int capacity, const WCHAR* lead, const
         int i = 0;
         while (i < leadLength && UpperCase(text[at + i]) == UpperCase(lead[i]))
             ++i;
-        if (i < leadLength || (at > 0 && text[at - 1] == L'\\'))
+        if (i < leadLength || (at > 0 && (text[at - 1] == L'\\' || text[at - 1] == L'/')))
             continue;
         int start = at + leadLength, end = start;
         while (!EndsNamePart(text[end]))
@@ -94,8 +95,15 @@ static void ReplacePartAfter(WCHAR* text, int capacity, const WCHAR* lead, const
 
 void RedactNamesInPaths(WCHAR* text, int capacity)
 {
-    ReplacePartAfter(text, capacity, L"\\Users\\", L"<user>");
-    ReplacePartAfter(text, capacity, L"\\\\", L"<server>");
+    // A name typed into a rule may use forward slashes; a long path names
+    // its server after \\?\UNC.
+    const struct {
+        const WCHAR* lead;
+        const WCHAR* marker;
+    } parts[] = {{L"\\Users\\", L"<user>"}, {L"/Users/", L"<user>"}, {L"\\\\?\\UNC\\", L"<server>"},
+                 {L"\\\\", L"<server>"}, {L"//", L"<server>"}};
+    for (const auto& part : parts)
+        ReplacePartAfter(text, capacity, part.lead, part.marker);
 }
 
 static WCHAR ProfileForms[3][MAX_PATH];
@@ -120,7 +128,7 @@ void RedactProfileFolder(WCHAR* text, int capacity)
     // Every spelling of a full path holds a backslash. Most lines hold none,
     // and the start's lines do not, so the folder is not looked up for
     // them: the lookup is the dearest part of a line.
-    if (!wcschr(text, L'\\'))
+    if (!wcschr(text, L'\\') && !wcschr(text, L'/'))
         return;
     // Found once: the profile folder does not move while Lumo2 runs. Asked
     // in UTF-16, as it is, in its short form, and as the system's code page

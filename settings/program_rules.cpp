@@ -305,10 +305,12 @@ bool SaveUserRule(const WCHAR* name, LONG mode)
     HKEY key;
     if (!OpenUserRules(&key))
         return false;
+    LONG result = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof(mode));
     // One value per program: "Imaging" takes the place of "imaging.exe",
-    // or a press might find the old spelling's mode first.
+    // or a press might find the old spelling's mode first. Only once the
+    // new one is written, so that a failed save loses nothing.
     WCHAR other[MAX_PATH];
-    for (DWORD i = 0; i < RulesPerKeyMax + IgnoredRulesNamed;) {
+    for (DWORD i = 0; result == ERROR_SUCCESS && i < RulesPerKeyMax + IgnoredRulesNamed;) {
         DWORD length = MAX_PATH;
         LONG found = RegEnumValueW(key, i, other, &length, NULL, NULL, NULL, NULL);
         if (found == ERROR_NO_MORE_ITEMS)
@@ -318,7 +320,6 @@ bool SaveUserRule(const WCHAR* name, LONG mode)
             RegDeleteValueW(key, other) != ERROR_SUCCESS)
             ++i;
     }
-    LONG result = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof(mode));
     RegCloseKey(key);
     return result == ERROR_SUCCESS;
 }

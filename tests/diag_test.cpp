@@ -102,6 +102,10 @@ TEST(ReportTest, ProfileFolderIsReplacedWhereverItStandsWhole)
         {L"in d:\\USERS\\Ann; C:\\Users\\<user>", 100, L"in d:\\USERS\\<user>; C:\\Users\\<user>"},
         {L"\\\\?\\C:\\x \\\\.\\PPJoyIOCTL1 %USERPROFILE%\\x", 100, L"\\\\?\\C:\\x \\\\.\\PPJoyIOCTL1 %USERPROFILE%\\x"},
         {L"C:\\Users\\A\\bcdef", 12, L"C:\\Users\\"},  // no room for the marker: cut
+        {L"\\\\?\\UNC\\SRV\\share\\x.exe", 100, L"\\\\?\\UNC\\<server>\\share\\x.exe"},
+        {L"C:/Users/Ann/x.exe //srv/share", 100, L"C:/Users/<user>/x.exe //<server>/share"},
+        // A report's lines: a name ends with its line.
+        {L"C:\\Users\\Ann\r\n  next.exe = Space\r\n", 100, L"C:\\Users\\<user>\r\n  next.exe = Space\r\n"},
     };
     for (const auto& c : named) {
         WCHAR text[100];
@@ -109,6 +113,10 @@ TEST(ReportTest, ProfileFolderIsReplacedWhereverItStandsWhole)
         RedactNamesInPaths(text, c.capacity);
         EXPECT_STREQ(c.expected, text);
     }
+    // As every log line and the report go through it.
+    WCHAR line[100] = L"rule \\\\SRV\\x.exe in C:\\Users\\Other\\x";
+    RedactProfileFolder(line, 100);
+    EXPECT_STREQ(L"rule \\\\<server>\\x.exe in C:\\Users\\<user>\\x", line);
 }
 
 TEST(ReportTest, CommandLineNamesTheFileQuotedOrNot)

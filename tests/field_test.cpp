@@ -655,11 +655,12 @@ TEST_F(TrayWindowTest, JoystickWithoutAnyDriverWarnsEachTimeItIsChosen)
     lstrcatA(log, "lumo2-field-log\\Lumo2.log");
     DeleteFileA(log);
     CreateTray();
-    // The balloon and the tip in the language in force, the log in English.
+    // The balloon and the tip in the language in force, the log in English:
+    // Korean first, so that the log holds only that pass's line when it is read.
     const struct {
         const wchar_t* value;
         WORD language;
-    } languages[] = {{L"en", LANG_ENGLISH}, {L"ko", LANG_KOREAN}};
+    } languages[] = {{L"ko", LANG_KOREAN}, {L"en", LANG_ENGLISH}};
     for (size_t chosen = 1; chosen <= 2; ++chosen) {
         const WORD language = languages[chosen - 1].language;
         StoreLanguage(languages[chosen - 1].value);
