@@ -186,7 +186,7 @@ HANDLE CreatePollTimer()
     return timer;
 }
 
-bool ArmPollTimer(HANDLE timer, LONG period)
+bool ArmPollTimerOfSystem(HANDLE timer, LONG period)
 {
     LARGE_INTEGER due;
     due.QuadPart = -LONGLONG(period) * 10000;
@@ -270,6 +270,8 @@ void Ask(LONG flags)
 }
 
 }  // namespace
+
+ArmPollTimerFn ArmPollTimer = ArmPollTimerOfSystem;
 
 bool StartCameraThread(HWND window)
 {

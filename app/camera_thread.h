@@ -48,6 +48,10 @@ const DWORD CameraCallDeadlineMs = 2000;
 // and then polls; answers go to window. False when it could not be started:
 // the window thread then does the camera's work itself.
 bool StartCameraThread(HWND window);
+// Sets the poll's waitable timer going at a period; tests make it fail, as
+// Windows may, to see the wait pace the poll instead.
+typedef bool (*ArmPollTimerFn)(HANDLE timer, LONG periodMs);
+extern ArmPollTimerFn ArmPollTimer;
 bool CameraThreadRunning();
 // Where answers go while no thread runs (a window made without the start,
 // as in tests); null drops them.

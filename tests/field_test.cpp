@@ -269,6 +269,36 @@ TEST(CameraWatchdogTest, ACallsAgeNeitherRunsBackwardsNorStopsAtTheWrap)
         EXPECT_EQ(c.age, CallAge(c.started, c.now)) << c.started << " at " << c.now;
 }
 
+bool RefusePollTimer(HANDLE, LONG)
+{
+    return false;
+}
+
+// A poll timer that Windows will not set leaves the camera thread's wait to
+// pace the poll, and the requests that wake the thread (one at every look
+// here, faster than the period) do not put the polls off.
+TEST(CameraThreadTest, WithoutAPollTimerTheWaitPacesThePollWhateverWakesTheThread)
+{
+    SimCamera camera;
+    SimState* sim = camera.State();
+    ASSERT_NE(nullptr, sim);
+    sim->euConnectedResult = 1;
+    const ArmPollTimerFn system = ArmPollTimer;
+    ArmPollTimer = RefusePollTimer;
+    HWND answers = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
+    ASSERT_TRUE(StartCameraThread(answers));
+    RequestPollInterval(50);
+    EXPECT_TRUE(WaitUntil([&] { return sim->euButtonReads > 0; }, 5000)) << "never polled";
+    const LONG before = sim->euButtonReads;
+    EXPECT_TRUE(WaitUntil([&] {
+        RequestPollInterval(50);
+        return sim->euButtonReads >= before + 5;
+    }, 5000)) << sim->euButtonReads - before << " polls";
+    EXPECT_TRUE(StopCameraThread(1500));
+    ArmPollTimer = system;
+    DestroyWindow(answers);
+}
+
 TEST(TrayIconRetryTest, OnceASecondForAMinuteThenOnceAMinute)
 {
     const struct {
