@@ -13,7 +13,7 @@ static HKEY RulesKey;
 static bool WatchingRulesKey;
 static DWORD LoggedIgnored = 0xFFFFFFFF;
 
-static bool ArmRulesKey(const char* path, bool rulesKey, bool* opened = NULL)
+static bool ArmRulesKey(const char* path, bool ownKey, bool* opened = NULL)
 {
     if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_NOTIFY, &RulesKey) != ERROR_SUCCESS) {
         RulesKey = NULL;
@@ -21,19 +21,21 @@ static bool ArmRulesKey(const char* path, bool rulesKey, bool* opened = NULL)
     }
     if (opened)
         *opened = true;
-    // The rules key's values; above it only names, for its coming.
-    DWORD filter = rulesKey ? REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME : REG_NOTIFY_CHANGE_NAME;
-    if (RegNotifyChangeKeyValue(RulesKey, FALSE, filter, RulesEvent, TRUE) != ERROR_SUCCESS) {
+    // Lumo2's own key with all below it: the rules key's values and its
+    // coming and going, and the user's Language, which the tip follows.
+    // Above it only names, for its coming.
+    DWORD filter = ownKey ? REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME : REG_NOTIFY_CHANGE_NAME;
+    if (RegNotifyChangeKeyValue(RulesKey, ownKey, filter, RulesEvent, TRUE) != ERROR_SUCCESS) {
         RegCloseKey(RulesKey);
         RulesKey = NULL;
         return false;
     }
-    WatchingRulesKey = rulesKey;
+    WatchingRulesKey = ownKey;
     return true;
 }
 
-// On a key opened afresh: the one watched may have been deleted, or the
-// rules key may have come. A change between two arms is read by the
+// On a key opened afresh: the one watched may have been deleted, or
+// Lumo2's key may have come. A change between two arms is read by the
 // refresh that follows.
 static void ArmProgramRulesWatch()
 {
@@ -41,18 +43,15 @@ static void ArmProgramRulesWatch()
         RegCloseKey(RulesKey);
     RulesKey = NULL;
     ResetEvent(RulesEvent);
-    char path[128];
-    wsprintfA(path, "%s\\%s", ProgramKeyPath, ProgramRulesSubkey);
     bool opened = false;
-    if (ArmRulesKey(path, true, &opened))
+    if (ArmRulesKey(ProgramKeyPath, true, &opened))
         return;
-    if (!ArmRulesKey(ProgramKeyPath, false))
-        ArmRulesKey("Software", false);
-    // The rules key may have come between the open that failed and the
+    ArmRulesKey("Software", false);
+    // Lumo2's key may have come between the open that failed and the
     // arming above, which then never sees it come: read it as a change.
     // (One that opens but cannot be watched is not read at every tick.)
     HKEY key;
-    if (!opened && RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_NOTIFY, &key) == ERROR_SUCCESS) {
+    if (!opened && RegOpenKeyExA(HKEY_CURRENT_USER, ProgramKeyPath, 0, KEY_NOTIFY, &key) == ERROR_SUCCESS) {
         RegCloseKey(key);
         SetEvent(RulesEvent);
     }

@@ -5,8 +5,9 @@
 #pragma once
 #include <windows.h>
 
-// Watches HKCU\Software\Kestrova\Programs (or, while it does not exist,
-// the key it will be made in) for a change.
+// Watches HKCU\Software\Kestrova and all below it (or, while it does not
+// exist, the key it will be made in) for a change: the user's rules, and
+// the user's Language, which the tip follows.
 void StartProgramRulesWatch();
 // Whether the user's rules changed since the last call; never waits.
 // Asked on the tray tick, as the policy watch is.

@@ -926,6 +926,12 @@ TEST_F(TrayWindowTest, MenuComesInTheLanguageInForceAndIsFollowedByANullMessage)
     UnhookWindowsHookEx(hook);
     EXPECT_NE(std::string::npos, shell.tip.find(Utf8(UiString(IDS_TIP_VENDOR_CAMERA, LANG_KOREAN))))
         << "the tip follows at the menu's opening: " << shell.tip;
+    // A script changes the user's Language: the tip follows without the
+    // menu, once the watches are on.
+    Tick();
+    StoreLanguage(L"en");
+    const std::string english = Utf8(UiString(IDS_TIP_VENDOR_CAMERA, LANG_ENGLISH));
+    EXPECT_TRUE(WaitUntil([&] { Tick(); return shell.tip.find(english) != std::string::npos; }, 3000)) << shell.tip;
 }
 
 TEST_F(TrayWindowTest, IconAndTipFollowTheCameraTheModeAndAPolicyAndEntriesNeedTheSource)
