@@ -142,6 +142,7 @@ void AddRuleValue(RuleList* list, const WCHAR* name, DWORD nameLength, DWORD typ
     lstrcpynW(rule.name, name, int(nameLength) + 1);
     rule.mode = mode;
     rule.fullPath = HasPathSeparator(rule.name);
+    rule.stemLength = StemLength(rule.name, lstrlenW(rule.name));
 }
 
 const DWORD NameCharsMax = 16384;
@@ -203,18 +204,47 @@ ProgramRules* ReadProgramRules()
     return rules;
 }
 
+// The program in front as a press compares it: the whole path and the file
+// name, each without ".exe", measured once for every rule.
+struct ComparedProgram {
+    const WCHAR* path;
+    int pathStem;
+    const WCHAR* name;
+    int nameStem;
+};
+
+static ComparedProgram CompareWith(const WCHAR* path)
+{
+    ComparedProgram program;
+    program.path = path;
+    program.pathStem = StemLength(path, lstrlenW(path));
+    program.name = FileNameOf(path);
+    program.nameStem = StemLength(program.name, lstrlenW(program.name));
+    return program;
+}
+
+// The lengths first: most rules differ there, and 768 of them are looked
+// through before a press's keys.
+static bool Matches(const ProgramRule& rule, const ComparedProgram& program)
+{
+    const WCHAR* compared = rule.fullPath ? program.path : program.name;
+    int length = rule.fullPath ? program.pathStem : program.nameStem;
+    return rule.stemLength == length &&
+           CompareStringOrdinal(rule.name, length, compared, length, TRUE) == CSTR_EQUAL;
+}
+
 bool RuleMatches(const ProgramRule& rule, const WCHAR* path)
 {
-    const WCHAR* compared = rule.fullPath ? path : FileNameOf(path);
-    return SameStem(rule.name, lstrlenW(rule.name), compared, lstrlenW(compared));
+    return Matches(rule, CompareWith(path));
 }
 
 const ProgramRule* FindRule(const RuleList& list, const WCHAR* path)
 {
+    const ComparedProgram program = CompareWith(path);
     const ProgramRule* byName = NULL;
     for (UINT i = 0; i < list.count; ++i) {
         const ProgramRule& rule = list.rules[i];
-        if (!RuleMatches(rule, path))
+        if (!Matches(rule, program))
             continue;
         if (rule.fullPath)
             return &rule;

@@ -19,6 +19,7 @@ struct ProgramRule {
     WCHAR name[MAX_PATH];  // as stored: "imaging.exe", "imaging" or a full path
     LONG mode;             // 2..10
     bool fullPath;         // a backslash in the name: compared with the whole path
+    int stemLength;        // the name's length without a trailing ".exe"
 };
 
 // Why a value is not a rule.
