@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Prints what Lumo2 costs: camera polls and connects in-process; then, side
+# Prints what Lumo2 costs: camera polls and connects and a press's mode from
+# 3 x 256 rules for programs, in-process; then, side
 # by side with floor programs in one run, press-to-first-key latency at the
 # default 100 ms poll and at PollInterval 20 (beside one that polls the same
 # simulated latch at the same period and sends one key), at 100 ms again
