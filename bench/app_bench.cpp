@@ -297,8 +297,9 @@ static void PrintLatency(int presses, int periodMs, const LatencyFigures& lumo, 
 }
 
 // Lumo2 at PollInterval periodMs (100: the default, no value) beside the
-// floor polling at the same period.
-static void MeasureLatencyAt(SimState* sim, int presses, int periodMs, const double* goals)
+// floor polling at the same period; how many of Lumo2's presses were timed
+// or went without a key.
+static int MeasureLatencyAt(SimState* sim, int presses, int periodMs, const double* goals)
 {
     char period[16];
     snprintf(period, sizeof(period), "%d", periodMs);
@@ -318,6 +319,7 @@ static void MeasureLatencyAt(SimState* sim, int presses, int periodMs, const dou
             printf("  (%s did not start)\n", run.program->exe);
     SetPollInterval(0);
     PrintLatency(presses, periodMs, lumo, floor, goals);
+    return int(lumo.ms.size()) + lumo.missed;
 }
 
 // ---- The tray while a vendor call hangs ------------------------------------
@@ -454,21 +456,9 @@ static void MeasureLatencyWithRules(SimState* sim, int presses)
     bool logged = LogFilePath(log, MAX_PATH, false);
     if (logged)
         DeleteFileW(log);
-    LatencyFigures lumo = {}, floor = {};
-    const Program lumoProgram = {"Lumo2.exe", "Lumo2.exe", "Lumo", {}, NULL};
-    const Program floorProgram = {"latency floor", "latency_floor.exe", "LatencyFloor", {}, "100"};
-    const struct {
-        const Program* program;
-        LatencyFigures* figures;
-        int half;
-    } runs[] = {{&lumoProgram, &lumo, 0}, {&floorProgram, &floor, 0}, {&floorProgram, &floor, 1},
-                {&lumoProgram, &lumo, 1}};
     if (written && GetForegroundWindow() == front) {
-        for (const auto& run : runs)
-            if (!MeasureLatency(sim, *run.program, PressPlan(presses, run.half, 100), 100, run.figures))
-                printf("  (%s did not start)\n", run.program->exe);
         printf("\n  with 3 x 256 rules for programs, the one for the program in front the last read:\n");
-        PrintLatency(presses, 100, lumo, floor, NULL);
+        int pressed = MeasureLatencyAt(sim, presses, 100, NULL);
         // The log says which rule gave each press its mode.
         int byRule = 0;
         if (logged) {
@@ -485,8 +475,7 @@ static void MeasureLatencyWithRules(SimState* sim, int presses)
                  at = text.find("by the user's rule", at + 1))
                 ++byRule;
         }
-        printf("  presses whose mode a rule gave (from Lumo2's log): %d of %d\n", byRule,
-               int(lumo.ms.size()) + lumo.missed);
+        printf("  presses whose mode a rule gave (from Lumo2's log): %d of %d\n", byRule, pressed);
     } else {
         printf("\n  (rules for programs: %s)\n", written ? "the bench's window could not come in front"
                                                           : "the rules could not be written");

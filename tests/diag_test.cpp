@@ -68,55 +68,49 @@ TEST(DiagLogTest, PassingOneMegabyteMovesTheLogToItsOnePreviousFile)
     SetLogFolder(NULL);
 }
 
+// The user's own profile folder, and another user's folder or a server's
+// name as a rule or a browsed program may hold them; the device prefixes
+// are no names. The last case goes the way every log line and the report go.
 TEST(ReportTest, ProfileFolderIsReplacedWhereverItStandsWhole)
 {
     const WCHAR* folder = L"C:\\Users\\J\u00fcrgen";
+    enum { Profile, OthersNames, AsLogged };
     struct {
+        int redaction;
         const WCHAR* text;
         int capacity;
         const WCHAR* expected;
     } cases[] = {
-        {L"C:\\Users\\J\u00fcrgen\\AppData\\x", 100, L"%USERPROFILE%\\AppData\\x"},
-        {L"in c:\\USERS\\J\u00dcRGEN", 100, L"in %USERPROFILE%"},
-        {L"C:\\Users\\J\u00fcrgen;C:\\Users\\J\u00fcrgen\\b", 100, L"%USERPROFILE%;%USERPROFILE%\\b"},
-        {L"C:\\Users\\J\u00fcrgen2\\x C:\\Users\\J\u00fcrgen.old", 100, L"C:\\Users\\J\u00fcrgen2\\x C:\\Users\\J\u00fcrgen.old"},
-        {L"C:\\Users\\J\u00fcrgen\\abcdefgh", 20, L"%USERPROFILE%\\abcde"},
-        {L"ab C:\\Users\\J\u00fcrgen", 14, L"ab "},
+        {Profile, L"C:\\Users\\J\u00fcrgen\\AppData\\x", 100, L"%USERPROFILE%\\AppData\\x"},
+        {Profile, L"in c:\\USERS\\J\u00dcRGEN", 100, L"in %USERPROFILE%"},
+        {Profile, L"C:\\Users\\J\u00fcrgen;C:\\Users\\J\u00fcrgen\\b", 100, L"%USERPROFILE%;%USERPROFILE%\\b"},
+        {Profile, L"C:\\Users\\J\u00fcrgen2\\x C:\\Users\\J\u00fcrgen.old", 100,
+         L"C:\\Users\\J\u00fcrgen2\\x C:\\Users\\J\u00fcrgen.old"},
+        {Profile, L"C:\\Users\\J\u00fcrgen\\abcdefgh", 20, L"%USERPROFILE%\\abcde"},
+        {Profile, L"ab C:\\Users\\J\u00fcrgen", 14, L"ab "},
+        {OthersNames, L"rule \"\\\\CLINIC-SRV\\apps\\x.exe\"", 100, L"rule \"\\\\<server>\\apps\\x.exe\""},
+        {OthersNames, L"C:\\Users\\dr park\\x.exe, sent F5", 100, L"C:\\Users\\<user>\\x.exe, sent F5"},
+        {OthersNames, L"in d:\\USERS\\Ann; C:\\Users\\<user>", 100, L"in d:\\USERS\\<user>; C:\\Users\\<user>"},
+        {OthersNames, L"\\\\?\\C:\\x \\\\.\\PPJoyIOCTL1 %USERPROFILE%\\x", 100,
+         L"\\\\?\\C:\\x \\\\.\\PPJoyIOCTL1 %USERPROFILE%\\x"},
+        {OthersNames, L"C:\\Users\\A\\bcdef", 12, L"C:\\Users\\"},  // no room for the marker: cut
+        {OthersNames, L"\\\\?\\UNC\\SRV\\share\\x.exe", 100, L"\\\\?\\UNC\\<server>\\share\\x.exe"},
+        {OthersNames, L"C:/Users/Ann/x.exe //srv/share", 100, L"C:/Users/<user>/x.exe //<server>/share"},
+        // A report's lines: a name ends with its line.
+        {OthersNames, L"C:\\Users\\Ann\r\n  next.exe = Space\r\n", 100, L"C:\\Users\\<user>\r\n  next.exe = Space\r\n"},
+        {AsLogged, L"rule \\\\SRV\\x.exe in C:\\Users\\Other\\x", 100, L"rule \\\\<server>\\x.exe in C:\\Users\\<user>\\x"},
     };
     for (const auto& c : cases) {
         WCHAR text[100];
         lstrcpyW(text, c.text);
-        ReplaceProfileFolder(text, c.capacity, folder);
+        if (c.redaction == Profile)
+            ReplaceProfileFolder(text, c.capacity, folder);
+        else if (c.redaction == OthersNames)
+            RedactNamesInPaths(text, c.capacity);
+        else
+            RedactProfileFolder(text, c.capacity);
         EXPECT_STREQ(c.expected, text);
     }
-
-    // Another user's folder and a server's name, as a rule or a browsed
-    // program may hold them; the device prefixes are no names.
-    const struct {
-        const WCHAR* text;
-        int capacity;
-        const WCHAR* expected;
-    } named[] = {
-        {L"rule \"\\\\CLINIC-SRV\\apps\\x.exe\"", 100, L"rule \"\\\\<server>\\apps\\x.exe\""},
-        {L"C:\\Users\\dr park\\x.exe, sent F5", 100, L"C:\\Users\\<user>\\x.exe, sent F5"},
-        {L"in d:\\USERS\\Ann; C:\\Users\\<user>", 100, L"in d:\\USERS\\<user>; C:\\Users\\<user>"},
-        {L"\\\\?\\C:\\x \\\\.\\PPJoyIOCTL1 %USERPROFILE%\\x", 100, L"\\\\?\\C:\\x \\\\.\\PPJoyIOCTL1 %USERPROFILE%\\x"},
-        {L"C:\\Users\\A\\bcdef", 12, L"C:\\Users\\"},  // no room for the marker: cut
-        {L"\\\\?\\UNC\\SRV\\share\\x.exe", 100, L"\\\\?\\UNC\\<server>\\share\\x.exe"},
-        {L"C:/Users/Ann/x.exe //srv/share", 100, L"C:/Users/<user>/x.exe //<server>/share"},
-        // A report's lines: a name ends with its line.
-        {L"C:\\Users\\Ann\r\n  next.exe = Space\r\n", 100, L"C:\\Users\\<user>\r\n  next.exe = Space\r\n"},
-    };
-    for (const auto& c : named) {
-        WCHAR text[100];
-        lstrcpyW(text, c.text);
-        RedactNamesInPaths(text, c.capacity);
-        EXPECT_STREQ(c.expected, text);
-    }
-    // As every log line and the report go through it.
-    WCHAR line[100] = L"rule \\\\SRV\\x.exe in C:\\Users\\Other\\x";
-    RedactProfileFolder(line, 100);
-    EXPECT_STREQ(L"rule \\\\<server>\\x.exe in C:\\Users\\<user>\\x", line);
 }
 
 TEST(ReportTest, CommandLineNamesTheFileQuotedOrNot)

@@ -8,6 +8,7 @@
 #include "lumo2_version.h"
 #include "platform/event_log.h"
 #include "res/resource.h"
+#include "tests/registry_scratch.h"
 #include "tests/test_support.h"
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -563,19 +564,6 @@ TEST_F(AboutBoxTest, SaysTheBuiltVersionInEachLanguage)
     }
 }
 
-// Every text of the table by ID, "" where a language has none.
-std::wstring StringIn(HMODULE module, UINT id, WORD language)
-{
-    DWORD size = 0;
-    const WCHAR* entry = static_cast<const WCHAR*>(ResourceIn(module, 6 /* RT_STRING */, WORD(id / 16 + 1), language, &size));
-    if (!entry)
-        return L"";
-    const WCHAR* end = entry + size / sizeof(WCHAR);
-    for (UINT i = 0; i < id % 16 && entry < end; ++i)
-        entry += 1 + *entry;
-    return entry < end ? std::wstring(entry + 1, *entry) : L"";
-}
-
 // The "%s", "%lu" and the like of a text, in order: a translation keeps them.
 std::wstring Placeholders(const std::wstring& text)
 {
@@ -587,7 +575,12 @@ std::wstring Placeholders(const std::wstring& text)
     return found;
 }
 
-class LanguageResourceTest : public ExeIconTest {};
+// The texts through the program's own reading of its table: "" where a
+// language has none.
+class LanguageResourceTest : public ExeIconTest {
+protected:
+    ProgramTexts texts;
+};
 
 // A language has every text the others have, with the same placeholders: a
 // text missing in one would show as English (or empty) to its users.
@@ -595,9 +588,9 @@ TEST_F(LanguageResourceTest, EveryTextExistsInEachLanguageWithTheSamePlaceholder
 {
     int translated = 0;
     for (UINT id = IDS_MODE_BASE; id <= IDS_UI_LAST; ++id) {
-        std::wstring english = StringIn(module_, id, LANG_ENGLISH);
+        std::wstring english = UiString(id, LANG_ENGLISH);
         for (WORD language : Languages) {
-            std::wstring text = StringIn(module_, id, language);
+            std::wstring text = UiString(id, language);
             EXPECT_EQ(english.empty(), text.empty()) << "text " << id << " in language " << language;
             EXPECT_EQ(Placeholders(english), Placeholders(text)) << "text " << id << " in language " << language;
             translated += language != LANG_ENGLISH && !text.empty() && text != english;

@@ -19,6 +19,7 @@
 #include "res/resource.h"
 #include "settings/custom_settings.h"
 #include "settings/program_rules.h"
+#include "tests/app/lumo_process.h"
 #include "tests/joystick_log.h"
 #include "tests/key_recorder.h"
 #include "settings/ui_text.h"
@@ -527,39 +528,21 @@ TEST(FrontProgramTest, AStoreAppsFrameHostIsResolvedToTheAppsOwnProcess)
     for (const auto& c : cases)
         EXPECT_EQ(c.resolved, ResolveFrameHost(GetCurrentThreadId(), c.processId, c.image))
             << testing::PrintToString(std::wstring(c.image));
-    DestroyWindow(PlayedFocus);
-    PlayedFocus = NULL;
-    EXPECT_EQ(host, ResolveFrameHost(GetCurrentThreadId(), host, L"ApplicationFrameHost.exe")) << "no focus";
 
     // The press's own lookup: a frame host of the tests' own in front, its
     // focus played as this process's window, names this program.
-    PlayedFocus = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, NULL, NULL);
-    char frameHost[MAX_PATH];
-    GetModuleFileNameA(NULL, frameHost, MAX_PATH);
-    lstrcpyA(strrchr(frameHost, '\\') + 1, "ApplicationFrameHost.exe");
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started = {};
-    ASSERT_TRUE(CreateProcessA(frameHost, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &started));
-    HWND front = NULL;
-    EXPECT_TRUE(WaitUntil([&] {
-        front = GetForegroundWindow();
-        DWORD owner = 0;
-        GetWindowThreadProcessId(front, &owner);
-        return owner == started.dwProcessId;
-    }, 10000)) << "the frame host never came in front";
+    FrontWindowProgram frameHost("ApplicationFrameHost.exe");
+    ASSERT_TRUE(frameHost.BroughtForward()) << "the frame host never came in front";
     ForegroundTarget target = {};
     LookUpFrontProgramOfSystem(&target);
     WCHAR ownPath[MAX_PATH];
     GetModuleFileNameW(NULL, ownPath, MAX_PATH);
     EXPECT_EQ(self, target.processId);
     EXPECT_EQ(0, lstrcmpiW(ownPath, target.imagePath)) << Utf8(target.imagePath);
-    TerminateProcess(started.hProcess, 0);
-    WaitForSingleObject(started.hProcess, 5000);
-    CloseHandle(started.hProcess);
-    CloseHandle(started.hThread);
+
     DestroyWindow(PlayedFocus);
     PlayedFocus = NULL;
+    EXPECT_EQ(host, ResolveFrameHost(GetCurrentThreadId(), host, L"ApplicationFrameHost.exe")) << "no focus";
     LookUpGuiThreadInfo = GetGUIThreadInfo;
 }
 

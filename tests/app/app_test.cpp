@@ -874,45 +874,6 @@ TEST_F(AppTest, TextsComeInKoreanForAKoreanDisplayUnlessAValueSaysOtherwise)
         ExpectStartShows(s, texts.Module());
 }
 
-// One of the tests' own programs with a window (front_a.exe, front_b.exe),
-// which brings its window forward when asked by a message: Wine lets a
-// program do that for itself, not for another.
-struct FrontWindowProgram {
-    PROCESS_INFORMATION info = {};
-    HWND window = NULL;
-    explicit FrontWindowProgram(const char* exe)
-    {
-        char path[MAX_PATH];
-        GetModuleFileNameA(NULL, path, MAX_PATH);
-        lstrcpyA(strrchr(path, '\\') + 1, exe);
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        if (CreateProcessA(path, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
-            WaitUntil([&] { return (window = FindProcessWindow(info.dwProcessId, "LumoFrontProgram")) != NULL; },
-                      10000);
-        // A new program's window comes in front on its own, a little later:
-        // until it has, bringing another forward could be undone by it.
-        if (window)
-            WaitUntil([&] { return GetForegroundWindow() == window; }, 5000);
-    }
-    ~FrontWindowProgram()
-    {
-        if (!info.hProcess)
-            return;
-        TerminateProcess(info.hProcess, 0);
-        WaitForSingleObject(info.hProcess, 5000);
-        CloseHandle(info.hProcess);
-        CloseHandle(info.hThread);
-    }
-    bool BroughtForward() const
-    {
-        if (!window)
-            return false;
-        PostMessageA(window, WM_APP + 1, 0, 0);
-        return WaitUntil([&] { return GetForegroundWindow() == window; }, 5000);
-    }
-};
-
 void StoreProgramRule(HKEY root, const char* keyPath, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
     char path[160];

@@ -5,6 +5,7 @@
 #include "tests/test_support.h"
 #include "tests/wait_until.h"
 #include <sddl.h>
+#include <algorithm>
 #include <stdio.h>
 #include <string.h>
 
@@ -319,4 +320,49 @@ HWND CreateFakeTrayWindow(WNDPROC proc)
     if (window)
         SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc));
     return window;
+}
+
+bool WaitForSteadyPicture(HWND window, WindowPicture* shown, DWORD timeoutMs)
+{
+    *shown = WindowPicture();
+    return WaitUntil([&] {
+        WindowPicture now = CaptureWindow(window);
+        bool same = now.pixels == shown->pixels;
+        *shown = now;
+        bool lettered = std::any_of(now.pixels.begin(), now.pixels.end(), [&](DWORD p) { return p != now.pixels[0]; });
+        return same && lettered && Drawn(window);
+    }, timeoutMs);
+}
+
+FrontWindowProgram::FrontWindowProgram(const char* exe)
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, MAX_PATH);
+    lstrcpyA(strrchr(path, '\\') + 1, exe);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    if (CreateProcessA(path, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+        WaitUntil([&] { return (window = FindProcessWindow(info.dwProcessId, "LumoFrontProgram")) != NULL; }, 10000);
+    // A new program's window comes in front on its own, a little later:
+    // until it has, bringing another forward could be undone by it.
+    if (window)
+        WaitUntil([&] { return GetForegroundWindow() == window; }, 5000);
+}
+
+FrontWindowProgram::~FrontWindowProgram()
+{
+    if (!info.hProcess)
+        return;
+    TerminateProcess(info.hProcess, 0);
+    WaitForSingleObject(info.hProcess, 5000);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+}
+
+bool FrontWindowProgram::BroughtForward() const
+{
+    if (!window)
+        return false;
+    PostMessageA(window, WM_APP + 1, 0, 0);
+    return WaitUntil([&] { return GetForegroundWindow() == window; }, 5000);
 }

@@ -76,5 +76,22 @@ WindowPicture CaptureWindow(HWND window);
 bool SaveScreenshot(HWND window, const char* name);
 bool SaveScreenshot(const WindowPicture& picture, const char* name);
 
+// Waits until the window shows a picture that holds still, is not all one
+// colour and has painted: a window may be found before it draws, and a
+// desktop may show an empty strip for a while. The picture in *shown.
+bool WaitForSteadyPicture(HWND window, WindowPicture* shown, DWORD timeoutMs);
+
+// One of the tests' own programs with a window (front_a.exe, front_b.exe,
+// ApplicationFrameHost.exe), started on construction and ended with the
+// object, which brings its window forward when asked by a message: Wine
+// lets a program do that for itself, not for another.
+struct FrontWindowProgram {
+    PROCESS_INFORMATION info = {};
+    HWND window = NULL;
+    explicit FrontWindowProgram(const char* exe);
+    ~FrontWindowProgram();
+    bool BroughtForward() const;
+};
+
 // Lumo2.exe's registry value "key", or def when it is missing.
 LONG StoredActionMode(LONG def);
