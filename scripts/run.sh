@@ -8,7 +8,7 @@ source "$(dirname "$0")/testbed.sh"
 bash "$REPO_DIR/scripts/install-deps.sh"
 # Only what the demonstration runs: the tests, the setup program and the MSI
 # are for scripts/test.sh.
-build_project Lumo2 camsim windowtext lumo2_sim_camera ppjoy_standin >/dev/null
+build_project Lumo2 camsim windowtext lumo2_sim_camera ppjoy_standin UExProc >/dev/null
 echo "Built $BIN_DIR/Lumo2.exe ($(stat -c %s "$BIN_DIR/Lumo2.exe") bytes)"
 start_testbed
 bash "$REPO_DIR/scripts/install-standins.sh" "$BIN_DIR"
