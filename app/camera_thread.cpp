@@ -11,7 +11,7 @@
 
 namespace {
 
-enum CallKindValue : LONG { NoCall, CallPoll, CallConnect, CallRelease };
+enum CallKindValue : LONG { NoCall, CallPoll, CallConnect, CallRelease, CallJoystick };
 enum RequestFlags : LONG { WantReconnect = 1, WantFollow = 2, FollowChosenAgain = 4, FollowFromMenu = 8 };
 
 // Set by the window thread before the thread starts, only read afterwards.
@@ -32,7 +32,7 @@ volatile LONG PollPeriodMs = DefaultPollInterval;
 // Written by the camera thread around each camera call; the window thread's
 // watchdog reads them. HangNoticed goes the other way: set by the window
 // thread, taken back by the camera thread.
-volatile LONG CallStartedAt;  // GetTickCount() | 1, 0 between calls
+volatile LONG CallStartedAt;  // UnbiasedMilliseconds() | 1, 0 between calls
 volatile LONG CallKind;
 volatile LONG HangNoticed;
 
@@ -64,10 +64,19 @@ void AnswerPlain(UINT message, WPARAM wParam)
         SendMessageA(AnswerWindow, message, wParam, 0);
 }
 
+DWORD UnbiasedMilliseconds()
+{
+    // Stands still while the PC sleeps or hibernates, so that a call under
+    // way at a suspend is not one that hung for the whole night.
+    ULONGLONG hundredNs = 0;
+    QueryUnbiasedInterruptTime(&hundredNs);
+    return DWORD(hundredNs / 10000);
+}
+
 void BeginCall(LONG kind)
 {
     CallKind = kind;
-    InterlockedExchange(&CallStartedAt, LONG(GetTickCount() | 1));
+    InterlockedExchange(&CallStartedAt, LONG(UnbiasedMilliseconds() | 1));
 }
 
 void EndCall()
@@ -97,12 +106,14 @@ void FollowJoystick(LONG flags)
     // must find the joystick held.
     LONG mode = JoystickModeInForce() ? LONG(ModeJoystick) : 0;
     JoystickFollow answer = {};
+    BeginCall(CallJoystick);
     if (mode != ModeJoystick) {
         LeaveJoystickMode();
     } else if (FollowedMode != ModeJoystick || (flags & FollowChosenAgain)) {
         OpenJoystick();
         answer.opened = true;
     }
+    EndCall();
     FollowedMode = mode;
     answer.status = CurrentJoystickStatus();
     answer.fromMenu = (flags & FollowFromMenu) != 0;
@@ -111,7 +122,9 @@ void FollowJoystick(LONG flags)
 
 void GiveBackDevices()
 {
+    BeginCall(CallJoystick);
     CloseJoystick();
+    EndCall();
     BeginCall(CallRelease);
     ReleaseCamera();
     EndCall();
@@ -136,7 +149,14 @@ void PollAndPress()
     CopyPressSettingsFor(record.target.imagePath, &record.decision, &custom);
     record.mode = record.decision.mode;
     LastKeySend = KeySendRecord();
+    // A joystick driver can hang as a camera can; a Send All pause is no
+    // call and may last longer than the deadline.
+    bool joystick = record.mode == ModeJoystick;
+    if (joystick)
+        BeginCall(CallJoystick);
     PerformActionWith(record.mode, custom);
+    if (joystick)
+        EndCall();
     record.keys = LastKeySend;
     if (ModeSendsKeys(record.mode))
         CompleteForegroundTarget(&record.target);
@@ -351,7 +371,7 @@ DWORD CallAge(LONG started, DWORD now)
 
 DWORD CameraCallAge()
 {
-    return CallAge(CallStartedAt, GetTickCount());
+    return CallAge(CallStartedAt, UnbiasedMilliseconds());
 }
 
 const char* CameraCallName()
@@ -360,6 +380,7 @@ const char* CameraCallName()
     case CallPoll: return "poll";
     case CallConnect: return "connect";
     case CallRelease: return "release";
+    case CallJoystick: return "joystick call";
     }
     return "call";
 }
@@ -379,5 +400,10 @@ bool StopCameraThread(DWORD timeoutMs)
     }
     Stopped = true;
     SetEvent(ActionsStopEvent);
-    return WaitForSingleObject(Thread, timeoutMs) == WAIT_OBJECT_0;
+    if (WaitForSingleObject(Thread, timeoutMs) == WAIT_OBJECT_0)
+        return true;
+    // A driver that supports it gives up the request the thread waits in;
+    // the thread may then end on its own while the process ends.
+    CancelSynchronousIo(Thread);
+    return false;
 }

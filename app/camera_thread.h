@@ -74,12 +74,14 @@ void RequestPollInterval(DWORD ms);
 // Without the thread only: the window's tick polls and presses here.
 void PollOnWindowTick();
 
-// How long the camera call under way has been running, 0 when none is.
+// How long the camera or joystick call under way has been running, 0 when
+// none is, in milliseconds of the unbiased interrupt time, which leaves out
+// sleep and hibernation.
 DWORD CameraCallAge();
-// The same for a call begun at started (GetTickCount() | 1, 0 for none),
+// The same for a call begun at started (the same clock | 1, 0 for none),
 // read at now.
 DWORD CallAge(LONG started, DWORD now);
-// What that call is: "poll", "connect" or "release".
+// What that call is: "poll", "connect", "release" or "joystick call".
 const char* CameraCallName();
 // The window thread has declared the camera not responding; the thread
 // answers WM_CAMERA_RESPONDING and reconnects once the call returns.
@@ -87,6 +89,7 @@ void NoticeCameraHang();
 
 // Asks the thread to give the camera and the joystick back and end, and
 // waits up to timeoutMs. False when it has not ended by then (a call into
-// the camera or a driver does not return): the process must then end
-// without it. Without a thread, gives the devices back itself.
+// the camera or a driver does not return; its I/O is cancelled where the
+// driver allows): the process must then end without it. Without a thread,
+// gives the devices back itself.
 bool StopCameraThread(DWORD timeoutMs);

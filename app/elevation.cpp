@@ -116,6 +116,7 @@ void LookUpFrontProgramOfSystem(ForegroundTarget* target)
     target->exeName[0] = 0;
     target->imagePath[0] = 0;
     HWND window = GetForegroundWindow();
+    target->window = window;
     DWORD threadId = window ? GetWindowThreadProcessId(window, &target->processId) : 0;
     if (!threadId || !target->processId)
         return;
@@ -142,13 +143,30 @@ void CompleteForegroundTargetOfSystem(ForegroundTarget* target)
             target->processId = 0;  // gone meanwhile: nothing to warn about
         else if (!target->exeName[0])
             NameFromProcessList(target);
-        return;
+    } else {
+        FILETIME created, exited, kernel, user;
+        if (GetProcessTimes(process, &created, &exited, &kernel, &user))
+            target->startTime = (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+        target->integrity = ProcessIntegrity(process);
+        CloseHandle(process);
     }
-    FILETIME created, exited, kernel, user;
-    if (GetProcessTimes(process, &created, &exited, &kernel, &user))
-        target->startTime = (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-    target->integrity = ProcessIntegrity(process);
-    CloseHandle(process);
+    SettleUnaskableLevel(target, LookUpOwnIntegrity());
+}
+
+static bool WindowTakesOurMessagesOfSystem(HWND window)
+{
+    // Registered for this alone, so it means nothing to the window that
+    // gets it; a window that has gone proves nothing either way.
+    UINT probe = RegisterWindowMessageA("Lumo2LevelProbe");
+    return probe && window && PostMessageA(window, probe, 0, 0);
+}
+
+WindowTakesMessagesFn WindowTakesOurMessages = WindowTakesOurMessagesOfSystem;
+
+void SettleUnaskableLevel(ForegroundTarget* target, DWORD ownIntegrity)
+{
+    if (target->processId && target->integrity == IntegrityDenied && WindowTakesOurMessages(target->window))
+        target->integrity = ownIntegrity;
 }
 
 void LookUpForegroundTargetOfSystem(ForegroundTarget* target)

@@ -20,6 +20,7 @@ struct ForegroundTarget {
     // The image's whole path, which the rules for programs are matched
     // with; never written anywhere, since a folder may hold a user's name.
     WCHAR imagePath[MAX_PATH];
+    HWND window;  // the foreground window the lookup found
 };
 
 // How the process in front, this process's own level and its kind of
@@ -60,6 +61,17 @@ bool LookUpPerMachineInstallOfSystem();
 // The level of the process owning window: IntegrityDenied when it may not be
 // asked, 0 when it could not be found.
 DWORD LookUpWindowIntegrity(HWND window);
+
+// A process of another account ("Run as different user") may not be asked
+// its level any more than an elevated one, yet Windows only drops keys for
+// the higher level. Its filter of messages between levels tells them
+// apart: it refuses a message posted to a window of a higher level alone.
+// Settles an IntegrityDenied target's level so: at most ownIntegrity when
+// its window takes a posted message. Tests play the refusal, which Wine,
+// running everything at one level, never gives.
+typedef bool (*WindowTakesMessagesFn)(HWND window);
+extern WindowTakesMessagesFn WindowTakesOurMessages;
+void SettleUnaskableLevel(ForegroundTarget* target, DWORD ownIntegrity);
 
 // Whether keys sent to this target would be discarded.
 bool KeysWillBeBlocked(const ForegroundTarget& target, DWORD ownIntegrity);

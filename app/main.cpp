@@ -47,6 +47,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         if (!tookOver)
             return 0;
     }
+    InstanceMutex = mutex;
     RegisterForRestartAfterCrash();
     ReportProgramEvent(EventStarted);
     // The window comes first, so that a device change during the connect

@@ -51,8 +51,13 @@ void ReadStartUpSettings()
 
 bool AnotherCopyRuns(HANDLE mutex, DWORD lastError)
 {
-    if (lastError == ERROR_ALREADY_EXISTS)
-        return true;
+    if (lastError == ERROR_ALREADY_EXISTS) {
+        // Abandoned by a copy that ended without letting go, or let go by
+        // one that Windows has not ended yet because a driver call of its
+        // own is stuck: no copy runs, and this one now owns the mutex.
+        DWORD owned = WaitForSingleObject(mutex, 0);
+        return owned != WAIT_OBJECT_0 && owned != WAIT_ABANDONED;
+    }
     // Any other failure lets this copy run: better two than none.
     return mutex == NULL && lastError == ERROR_ACCESS_DENIED;
 }
@@ -142,11 +147,18 @@ int RunMessageLoop()
     return static_cast<int>(msg.wParam);
 }
 
+HANDLE InstanceMutex;
+
 void EndWithoutCamera(int exitCode)
 {
     LogLine("exit: the camera thread did not end in time; ending without it");
     LogExit(exitCode);
     CloseEventSource();
+    // Windows cannot end a process while a driver holds one of its threads
+    // in a call that cannot be cancelled; a start meanwhile must not find
+    // the mutex held by a copy that has already gone in all but name.
+    if (InstanceMutex)
+        ReleaseMutex(InstanceMutex);
     // Not ExitProcess: it would run the hung library's unload code, which
     // may wait on the very call that hangs.
     TerminateProcess(GetCurrentProcess(), UINT(exitCode));

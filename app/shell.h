@@ -22,8 +22,12 @@ void OpenSettingsWindow();
 // Shows the "Modes for programs" window, made on its first opening.
 void OpenProgramsWindow();
 int RunMessageLoop();
+// The mutex "Lumo2" while this copy owns it (on the window thread, which
+// alone releases it); null before.
+extern HANDLE InstanceMutex;
 // At the end of the run when the camera thread did not end in time: logs
-// the exit and ends the process without waiting for it.
+// the exit, lets the mutex go and ends the process without waiting for the
+// thread.
 void EndWithoutCamera(int exitCode);
 // How long the end of the run waits for the camera thread to give the
 // camera and the joystick back: with the end of a session, within the 2 s
@@ -36,5 +40,7 @@ void RegisterForRestartAfterUpgrade();
 
 // Whether the outcome of creating the mutex "Lumo2" means another copy runs.
 // A copy started as administrator holds a mutex that an ordinary start may
-// not open: that is access denied, and it runs all the same.
+// not open: that is access denied, and it runs all the same. A mutex that
+// exists but is free (abandoned, or let go by a copy still ending) is taken:
+// this copy then owns it and runs.
 bool AnotherCopyRuns(HANDLE mutex, DWORD lastError);

@@ -56,6 +56,20 @@ static bool Refuse(HANDLE process, UINT textId)
     return false;
 }
 
+// The running copy went while this start looked at it: it ended, or another
+// start took over from it. Whoever takes the mutex it left runs; the others
+// end without a word, as a start beside a running copy does. A copy still
+// ending lets the mutex go within the time an exit takes.
+static bool TakeMutexLeft(HANDLE mutex, HANDLE process, DWORD waitMs)
+{
+    if (process)
+        CloseHandle(process);
+    if (!mutex)
+        return false;
+    DWORD owned = WaitForSingleObject(mutex, waitMs);
+    return owned == WAIT_OBJECT_0 || owned == WAIT_ABANDONED;
+}
+
 bool TakeOverRunningCopy(HANDLE mutex, DWORD timeoutMs)
 {
     DWORD own = LookUpOwnIntegrity();
@@ -67,15 +81,19 @@ bool TakeOverRunningCopy(HANDLE mutex, DWORD timeoutMs)
     HWND tray = FindWindowA(TrayClassName, NULL);
     DWORD processId = 0;
     if (!tray || !GetWindowThreadProcessId(tray, &processId))
-        return false;
+        return TakeMutexLeft(mutex, NULL, EndingCopyWaitMs);
     DWORD running = LookUpWindowIntegrity(tray);
     if (running == IntegrityDenied && elevated)
         return Refuse(NULL, IDS_OTHER_ACCOUNT);
+    if (running == 0 && !IsWindow(tray))
+        return TakeMutexLeft(mutex, NULL, EndingCopyWaitMs);
     if (!RunsHigherThan(own, running))
         return false;
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     if (!process && elevated && GetLastError() == ERROR_ACCESS_DENIED)
         return Refuse(NULL, IDS_OTHER_ACCOUNT);
+    if (!process && !IsWindow(tray))
+        return TakeMutexLeft(mutex, NULL, EndingCopyWaitMs);
     if (!process || !mutex)
         return Refuse(process, IDS_TAKEOVER_FAILED);
     // Someone elevated with another administrator's password would end the
@@ -83,15 +101,25 @@ bool TakeOverRunningCopy(HANDLE mutex, DWORD timeoutMs)
     if (!RunsForThisAccount(process))
         return Refuse(process, IDS_OTHER_ACCOUNT);
     if (!PostMessageA(tray, RegisterWindowMessageA(QuitMessageName), 0, 0))
-        return Refuse(process, IDS_TAKEOVER_FAILED);
+        return IsWindow(tray) ? Refuse(process, IDS_TAKEOVER_FAILED) : TakeMutexLeft(mutex, process, EndingCopyWaitMs);
     // The window goes before the process has let go of the camera and the
-    // joystick; only the process's end says both are free.
-    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0)
-        return Refuse(process, IDS_OLD_COPY_STAYS);
-    CloseHandle(process);
-    // The copy that ended owned the mutex, so it is abandoned now. Of several
-    // copies taking over at once the first to take it runs; the others end
-    // as a start beside a running copy does.
-    DWORD owned = WaitForSingleObject(mutex, 0);
-    return owned == WAIT_OBJECT_0 || owned == WAIT_ABANDONED;
+    // joystick. The process's end says both are free, and so does the
+    // mutex, which a copy that cannot end because a driver call is stuck
+    // lets go of before it asks Windows to end it.
+    HANDLE both[] = {process, mutex};
+    DWORD woken = WaitForMultipleObjects(2, both, FALSE, timeoutMs);
+    if (woken == WAIT_OBJECT_0 + 1 || woken == WAIT_ABANDONED_0 + 1) {
+        CloseHandle(process);
+        return true;
+    }
+    if (woken == WAIT_OBJECT_0)
+        return TakeMutexLeft(mutex, process, 0);
+    // Another start that took over meanwhile shows its own window.
+    HWND now = FindWindowA(TrayClassName, NULL);
+    DWORD nowId = 0;
+    if (now && GetWindowThreadProcessId(now, &nowId) && nowId != processId) {
+        CloseHandle(process);
+        return false;
+    }
+    return Refuse(process, IDS_OLD_COPY_STAYS);
 }

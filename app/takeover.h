@@ -13,6 +13,9 @@ extern const char QuitMessageName[];
 // How long a start that takes over waits for the running copy to end: long
 // enough for a Send All pause or a slow driver call to finish first.
 const DWORD TakeOverWaitMs = 60000;
+// How long a start waits for a copy that is ending (its window gone) to let
+// go of the mutex: longer than any exit takes.
+const DWORD EndingCopyWaitMs = 3000;
 
 // Shows what the user is told when a start at a higher level does not run
 // (IDS_OLD_COPY_STAYS, IDS_OTHER_ACCOUNT or IDS_TAKEOVER_FAILED) and returns
@@ -40,8 +43,10 @@ bool RunsHigherThan(DWORD ownIntegrity, DWORD runningIntegrity);
 // tray window, and for the same account, asks that copy to end and waits up
 // to timeoutMs for its process to go. True when this copy may start: it
 // then owns the mutex, which of several copies taking over at once only one
-// gets. False at the same or a lower level, having asked nothing, and after
-// telling the user why when the takeover fails. An elevated start that may
+// gets. A copy found gone or ending is no failed takeover: the start that
+// takes the mutex it leaves runs, the others end without a word. False at
+// the same or a lower level, having asked nothing, and after telling the
+// user why when the takeover fails. An elevated start that may
 // not open the mutex (a null mutex) or look at the running copy's process
 // tells the user that Lumo2 runs for another account, never to end a copy.
 bool TakeOverRunningCopy(HANDLE mutex, DWORD timeoutMs);

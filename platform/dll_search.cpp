@@ -18,25 +18,50 @@ SetDllDirectoryFn SetDllDirectoryOfSystem = SetDllDirectoryA;
 // folder where that folder is not to be trusted.
 static DWORD SearchFolders = LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
 
+// Whether folder is base or lies under it; base loses a trailing backslash.
+static bool IsUnder(const WCHAR* folder, WCHAR* base)
+{
+    int length = lstrlenW(base);
+    while (length > 0 && base[length - 1] == L'\\')
+        base[--length] = 0;
+    if (length < 3 || lstrlenW(folder) < length)
+        return false;
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, folder, length, base, length) == CSTR_EQUAL &&
+           (folder[length] == 0 || folder[length] == L'\\');
+}
+
+// The 64-bit Program Files folder of a 64-bit Windows, which a 32-bit
+// program is never told of as a special folder: from the machine's own
+// key, which only administrators can write. False on a 32-bit Windows.
+static bool NativeProgramFiles(WCHAR* folder, DWORD size)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0, bytes = (size - 1) * sizeof(WCHAR);
+    LONG read = RegQueryValueExW(key, L"ProgramW6432Dir", NULL, &type, reinterpret_cast<BYTE*>(folder), &bytes);
+    RegCloseKey(key);
+    if (read != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    folder[bytes / sizeof(WCHAR)] = 0;
+    return true;
+}
+
 bool IsUnderProgramFiles(const WCHAR* folder)
 {
-    // For a 32-bit program both Program Files folders are the 32-bit one, on
-    // a 64-bit Windows as on a 32-bit one. Asked of the system, not of the
-    // environment, which the user sets.
-    WCHAR programFiles[MAX_PATH], longForm[MAX_PATH];
-    if (FAILED(SHGetFolderPathW(NULL, CSIDL_PROGRAM_FILES, NULL, SHGFP_TYPE_CURRENT, programFiles)))
-        return false;
+    // A 32-bit program is told of the 32-bit Program Files folder alone;
+    // a per-machine install may as well be in the 64-bit one. Both are
+    // asked of the system, not of the environment, which the user sets.
+    WCHAR longForm[MAX_PATH], programFiles[MAX_PATH];
     // A short spelling (C:\PROGRA~1) names the same folder.
     DWORD length = GetLongPathNameW(folder, longForm, MAX_PATH);
     if (length > 0 && length < MAX_PATH)
         folder = longForm;
-    int base = lstrlenW(programFiles);
-    while (base > 0 && programFiles[base - 1] == L'\\')
-        programFiles[--base] = 0;
-    if (base < 3 || lstrlenW(folder) < base)
-        return false;
-    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, folder, base, programFiles, base) == CSTR_EQUAL &&
-           (folder[base] == 0 || folder[base] == L'\\');
+    if (SUCCEEDED(SHGetFolderPathW(NULL, CSIDL_PROGRAM_FILES, NULL, SHGFP_TYPE_CURRENT, programFiles)) &&
+        IsUnder(folder, programFiles))
+        return true;
+    return NativeProgramFiles(programFiles, MAX_PATH) && IsUnder(folder, programFiles);
 }
 
 bool MayLoadFromExeFolder(DWORD level, const WCHAR* exeFolder)

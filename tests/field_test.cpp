@@ -30,6 +30,7 @@
 #include "tests/test_support.h"
 #include <sddl.h>
 #include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -984,6 +985,31 @@ TEST(BlockedKeysTest, OnlyAHigherOrUnaskableProcessOfAnotherIdBlocksKeys)
     for (const auto& c : cases)
         EXPECT_EQ(c.blocked, KeysWillBeBlocked(c.target, own))
             << c.target.processId << " at " << std::hex << c.target.integrity;
+
+    // A process that may not be asked: another account's at this level
+    // ("Run as different user") takes a posted message and gets the keys;
+    // one at a higher level is refused it by Windows (played: Wine has no
+    // levels), and drops them, as does one whose window has gone.
+    const WindowTakesMessagesFn ofSystem = WindowTakesOurMessages;
+    const WindowTakesMessagesFn refusedByWindows = [](HWND) { return false; };
+    HWND live = CreateWindowExA(0, "STATIC", "front", 0, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+    HWND gone = CreateWindowExA(0, "STATIC", "front", 0, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+    DestroyWindow(gone);
+    const struct {
+        DWORD integrity;
+        HWND window;
+        WindowTakesMessagesFn takes;
+        bool blocked;
+    } unaskable[] = {{IntegrityDenied, live, ofSystem, false}, {IntegrityDenied, live, refusedByWindows, true},
+                     {IntegrityDenied, gone, ofSystem, true}, {SECURITY_MANDATORY_HIGH_RID, live, ofSystem, true}};
+    for (const auto& c : unaskable) {
+        ForegroundTarget target = {10, 1, c.integrity, "", L"", c.window};
+        WindowTakesOurMessages = c.takes;
+        SettleUnaskableLevel(&target, own);
+        EXPECT_EQ(c.blocked, KeysWillBeBlocked(target, own)) << std::hex << c.integrity << " " << c.window;
+    }
+    WindowTakesOurMessages = ofSystem;
+    DestroyWindow(live);
 }
 
 // The scenario above shows names that fit; these do not.
@@ -1036,18 +1062,51 @@ TEST(BlockedKeysTest, ThisSystemsLookupSeesTheWindowInFrontAndItsLevel)
 
 TEST(SingleInstanceTest, ExistingOrUnopenableMutexMeansAnotherCopy)
 {
-    HANDLE someMutex = reinterpret_cast<HANDLE>(0x40);
+    // Held by a copy that runs, abandoned by one that ended, and let go by
+    // one still ending (its handle open): only the first one runs.
+    enum Holder { Runs, Abandoned, LetGo };
+    const struct {
+        Holder holder;
+        DWORD error;
+        bool another;
+    } real[] = {{Runs, ERROR_ALREADY_EXISTS, true}, {Abandoned, ERROR_ALREADY_EXISTS, false},
+                {LetGo, ERROR_ALREADY_EXISTS, false}, {Runs, ERROR_SUCCESS, false}};
+    for (const auto& c : real) {
+        HANDLE go = CreateEventA(NULL, TRUE, FALSE, NULL), taken = CreateEventA(NULL, TRUE, FALSE, NULL);
+        Holder holder = c.holder;
+        std::thread copy([holder, go, taken] {
+            HANDLE mine = CreateMutexA(NULL, TRUE, "Lumo2-single-instance-test");
+            if (holder == LetGo)
+                ReleaseMutex(mine);
+            SetEvent(taken);
+            WaitForSingleObject(go, 10000);
+            CloseHandle(mine);
+        });
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(taken, 5000));
+        HANDLE mutex = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "Lumo2-single-instance-test");
+        ASSERT_NE(nullptr, mutex);
+        if (holder == Abandoned) {
+            SetEvent(go);
+            copy.join();  // abandoned once its thread has ended owning it
+        }
+        EXPECT_EQ(c.another, AnotherCopyRuns(mutex, c.error)) << holder << " " << c.error;
+        if (!c.another && c.error == ERROR_ALREADY_EXISTS)
+            EXPECT_TRUE(ReleaseMutex(mutex)) << "the start that runs owns it";
+        SetEvent(go);
+        if (copy.joinable())
+            copy.join();
+        CloseHandle(mutex);
+        CloseHandle(go);
+        CloseHandle(taken);
+    }
     const struct {
         HANDLE mutex;
         DWORD error;
         bool another;
     } cases[] = {
-        {someMutex, ERROR_SUCCESS, false},
-        {someMutex, ERROR_ALREADY_EXISTS, true},
         {NULL, ERROR_ACCESS_DENIED, true},  // held by a copy started as administrator
         {NULL, ERROR_INVALID_HANDLE, false},  // a name clash with another kind of object
         {NULL, ERROR_NOT_ENOUGH_MEMORY, false},
-        {someMutex, ERROR_ACCESS_DENIED, false},  // a stale error of a call that worked
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.another, AnotherCopyRuns(c.mutex, c.error)) << c.mutex << " " << c.error;

@@ -499,14 +499,30 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     EXPECT_EQ(1, runs[0] + runs[1]) << "of two starts at once, one runs";
     EXPECT_TRUE(ShownMessages.empty());
 
-    mutex = CreateMutexA(NULL, TRUE, "Lumo2");
+    // The deaf copy holds the mutex on a thread of its own, as a copy does.
+    HANDLE letGo = CreateEventA(NULL, TRUE, FALSE, NULL);
+    std::thread deafCopy([letGo] {
+        HANDLE held = CreateMutexA(NULL, TRUE, "Lumo2");
+        WaitForSingleObject(letGo, 30000);
+        CloseHandle(held);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return (mutex = OpenMutexA(SYNCHRONIZE, FALSE, "Lumo2")) != NULL; }, 5000));
     HWND deaf = CreateFakeTrayWindow(DeafTrayProc);
     ASSERT_NE(nullptr, deaf);
     EXPECT_FALSE(TakeOverRunningCopy(mutex, 300)) << "a copy that stays is not joined by a second";
     EXPECT_EQ(std::vector<UINT>{IDS_OLD_COPY_STAYS}, ShownMessages) << "and the user is told";
     DestroyWindow(deaf);
     UnregisterClassA("Lumo", GetModuleHandleA(NULL));
+    // Gone without a word meanwhile, as when another start took over first:
+    // the start that takes the mutex it left runs, and nobody is told.
+    ShownMessages.clear();
+    SetEvent(letGo);
+    deafCopy.join();
+    EXPECT_TRUE(TakeOverRunningCopy(mutex, 300)) << "the copy is gone and its mutex left";
+    EXPECT_TRUE(ShownMessages.empty());
+    ReleaseMutex(mutex);
     CloseHandle(mutex);
+    CloseHandle(letGo);
     LookUpOwnIntegrity = LookUpOwnIntegrityOfSystem;
 }
 
@@ -1096,8 +1112,11 @@ TEST_F(AppTest, AHangingCameraNeverHoldsTheTrayOrItsExit)
     EXPECT_EQ(hung, camera.HungCalls());
     EXPECT_EQ(text.find("camera: not responding"), text.rfind("camera: not responding")) << "once:\n" << text;
 
+    // Half a second into the call, before the 2 s that make it a hang.
     camera.Hang();
     ASSERT_TRUE(camera.WaitHanging(1));
+    hungAt = GetTickCount();
+    WaitUntil([&] { return GetTickCount() - hungAt >= 500; }, 1000);
     DWORD exitAt = GetTickCount();
     lumo.Command(IDM_EXIT);
     EXPECT_EQ(0u, lumo.WaitForExit(2000)) << "ended without the stuck call";

@@ -236,6 +236,15 @@ TEST(DllSearchTest, OnlyProgramFilesIsTrustedWhileElevated)
     const std::wstring pf = programFiles;
     std::wstring upper = pf + L"\\LUMO2";
     CharUpperW(&upper[0]);
+    // A 64-bit Windows's own Program Files folder, which this 32-bit prefix
+    // lacks: named where that Windows names it.
+    HKEY version;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                                           KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, &version));
+    const WCHAR native[] = L"C:\\Program Files 64\\";
+    bool hadNative = RegQueryValueExW(version, L"ProgramW6432Dir", NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+    if (!hadNative)
+        RegSetValueExW(version, L"ProgramW6432Dir", 0, REG_SZ, reinterpret_cast<const BYTE*>(native), sizeof(native));
     const struct {
         std::wstring folder;
         bool trusted;  // when elevated; every folder is trusted below High
@@ -251,6 +260,8 @@ TEST(DllSearchTest, OnlyProgramFilesIsTrustedWhileElevated)
         {L"C:\\Tools\\Lumo2", false},
         {L"C:\\users\\\uAE40\uBBFC\uC9C0\\Downloads", false},
         {L"\\\\server\\share\\Program Files\\Lumo2", false},
+        {L"C:\\Program Files 64\\Lumo2", !hadNative},
+        {L"C:\\Program Files 64 Tools\\Lumo2", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Utf8(c.folder));
@@ -258,6 +269,9 @@ TEST(DllSearchTest, OnlyProgramFilesIsTrustedWhileElevated)
         for (DWORD level : {DWORD(SECURITY_MANDATORY_HIGH_RID), DWORD(SECURITY_MANDATORY_SYSTEM_RID), DWORD(0)})
             EXPECT_EQ(c.trusted, MayLoadFromExeFolder(level, c.folder.c_str())) << std::hex << level;
     }
+    if (!hadNative)
+        RegDeleteValueW(version, L"ProgramW6432Dir");
+    RegCloseKey(version);
 }
 
 bool RecordFolder(const WCHAR* folder, size_t length, void* context)
