@@ -29,6 +29,9 @@ struct VJoyLog {
     LONG buttonsOverride;
     // The process that holds device 1, 0 when it is free.
     DWORD owner;
+    // Set by tests: SetBtn does not return while it is not 0, as a driver
+    // that hangs.
+    LONG hangButton;
     LONGLONG frequency;
     LONG count;  // calls below, oldest first; later ones are dropped
     VJoyCall calls[VJoyLogSize];

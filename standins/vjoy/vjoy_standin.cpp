@@ -61,6 +61,8 @@ __declspec(dllexport) BOOL __cdecl SetBtn(BOOL down, UINT id, UCHAR button)
     Record(VJoySetButtonCall, id, down, button);
     // Taken by this process, or played by a test as already its own.
     VJoyLog* log = OpenVJoyLog();
+    while (log && log->hangButton)
+        Sleep(5);
     return log && id == 1 && (log->owner == GetCurrentProcessId() || log->statusOverride == 1);
 }
 

@@ -352,6 +352,23 @@ TEST_F(AppTest, WithoutPPJoyTheJoystickModeClicksVJoyAndGivesItBack)
     EXPECT_EQ(0u, lumo.WaitForExit(5000));
     EXPECT_EQ(before + ", down 1/1, acquire 1, down 1/1, up 1/1, relinquish 1", DescribeVJoyCalls(pid));
     EXPECT_EQ(0u, log->owner) << "given back at exit";
+
+    // A joystick driver that hangs is watched as a camera that hangs.
+    WCHAR logFile[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(logFile, MAX_PATH, false));
+    DeleteFileW(logFile);
+    ASSERT_TRUE(lumo.Start());
+    log->hangButton = 1;
+    camera.LatchPress();
+    EXPECT_TRUE(camera.WaitTaken());
+    std::string text;
+    EXPECT_TRUE(WaitUntil([&] { return (text = FileText(logFile)).find("a joystick call has not returned") !=
+                                       std::string::npos; }, 5000)) << text;
+    log->hangButton = 0;
+    EXPECT_TRUE(WaitUntil([&] { return FileText(logFile).find("camera: responding again") != std::string::npos; },
+                          5000));
+    lumo.Command(IDM_EXIT);
+    EXPECT_EQ(0u, lumo.WaitForExit(5000));
 }
 
 TEST_F(AppTest, CustomCombinationsArriveWithTheScanCodesOfTheRealKeys)
