@@ -53,6 +53,12 @@ void SimCamera::RemoveAll()
         state_->euButtonDown = 0;
         state_->probeName[0] = 0;
         EndSimHang(state_);
+        // A call that hung in a process ended since (a Lumo2 that exited
+        // during a hang) never counts itself out: once the live ones have
+        // returned, whatever is left counts for nothing, whichever test ran
+        // before.
+        WaitUntil([this] { return state_->callsHanging <= 0; }, 500);
+        state_->callsHanging = 0;
     }
     DeleteTwainNames();
 }
