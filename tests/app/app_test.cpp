@@ -38,6 +38,11 @@ typedef std::vector<KeyEvent> Events;
 const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
 const Events Enter = {Down(VK_RETURN), Up(VK_RETURN)};
 const Events F5 = {Down(VK_F5), Up(VK_F5)};
+const Events AltF = {Down(VK_MENU), Down('F'), Up('F'), Up(VK_MENU)};
+const Events AltT = {Down(VK_MENU), Down('T'), Up('T'), Up(VK_MENU)};
+const Events AltS = {Down(VK_MENU), Down('S'), Up('S'), Up(VK_MENU)};
+const Events ShiftF12 = {Down(VK_SHIFT), Down(VK_F12), Up(VK_F12), Up(VK_SHIFT)};
+const Events CtrlShiftV = {Down(VK_SHIFT), Down(VK_CONTROL), Down('V'), Up('V'), Up(VK_CONTROL), Up(VK_SHIFT)};
 
 // How the popup menu draws its text items, top to bottom: whether an item's
 // text is greyed and whether the radio mark stands before it. Read from the
@@ -940,6 +945,55 @@ TEST_F(AppTest, EachProgramInFrontGetsTheModeItsRuleGives)
     EXPECT_EQ(Describe(Space), Describe(Press())) << "no rule: the user's mode";
     ASSERT_TRUE(b.BroughtForward());
     EXPECT_EQ(Describe(Enter), Describe(Press()));
+    lumo.Command(IDM_EXIT);
+    EXPECT_EQ(0u, lumo.WaitForExit(5000));
+}
+
+// Presses going back and forth between two programs with alternating modes
+// of their own: each alternates on its own, and the presses under the
+// user's mode share one alternation that theirs leave alone. front_b's rule
+// is its full path as "Copy as path" gives it, with forward slashes.
+TEST_F(AppTest, EachProgramWithARuleAlternatesOnItsOwn)
+{
+    StoreDword("key", ModeAltFAltS);
+    ASSERT_TRUE(SaveUserRule(L"front_a", ModeSchick));
+    WCHAR path[MAX_PATH];
+    GetModuleFileNameW(NULL, path, MAX_PATH);
+    lstrcpyW(wcsrchr(path, L'\\') + 1, L"front_b.exe");
+    std::wstring written = L"\"" + std::wstring(path) + L"\"";
+    for (wchar_t& c : written)
+        c = c == L'\\' ? L'/' : c;
+    ASSERT_TRUE(SaveUserRule(written.c_str(), ModeSidexis));
+    WCHAR log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, MAX_PATH, false));
+    DeleteFileW(log);
+    ASSERT_TRUE(lumo.Start());
+    ASSERT_TRUE(WaitUntil([&] { return FileText(log).find("rules: 2 programs have a mode of their own") !=
+                                       std::string::npos; }, 5000));
+    FrontWindowProgram a("front_a.exe"), b("front_b.exe");
+    const struct {
+        const FrontWindowProgram* front;
+        const Events* sent;
+    } presses[] = {{&a, &AltF}, {&b, &ShiftF12}, {&a, &AltT}, {&b, &CtrlShiftV}, {&b, &ShiftF12}, {&a, &AltF}};
+    for (const auto& p : presses) {
+        ASSERT_TRUE(p.front->BroughtForward());
+        EXPECT_EQ(Describe(*p.sent), Describe(Press())) << (p.front == &a ? "front_a" : "front_b");
+    }
+    // front_a without its rule takes the user's mode, whose alternation
+    // none of the presses above moved; front_b's goes on from where it was.
+    ASSERT_TRUE(RemoveUserRule(L"front_a"));
+    ASSERT_TRUE(WaitUntil([&] { return FileText(log).find("rules: 1 programs have a mode of their own") !=
+                                       std::string::npos; }, 5000));
+    const struct {
+        const FrontWindowProgram* front;
+        const Events* sent;
+    } after[] = {{&a, &AltF}, {&b, &CtrlShiftV}, {&a, &AltS}};
+    for (const auto& p : after) {
+        ASSERT_TRUE(p.front->BroughtForward());
+        EXPECT_EQ(Describe(*p.sent), Describe(Press())) << (p.front == &a ? "front_a" : "front_b");
+    }
+    std::string text = FileText(log);
+    EXPECT_NE(std::string::npos, text.find("by the user's rule \"\"")) << "the rule as written: " << text;
     lumo.Command(IDM_EXIT);
     EXPECT_EQ(0u, lumo.WaitForExit(5000));
 }
