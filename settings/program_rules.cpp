@@ -112,28 +112,23 @@ bool OnShare(const WCHAR* path)
 }
 
 // The share behind a mapped drive, from mpr.dll, loaded from the system's
-// folder only when a rule needs it: it is no KnownDLL, and an import would
-// be looked for beside Lumo2.exe.
+// folder only while a rule needs it: it is no KnownDLL, and an import would
+// be looked for beside Lumo2.exe. Nothing is kept: the window thread and the
+// report's read rules, each at its own time.
 typedef DWORD(WINAPI* UniversalNameFn)(const WCHAR* local, DWORD level, void* buffer, DWORD* size);
 
 void MappedDriveToShare(WCHAR* path)
 {
-    if (!path[0] || path[1] != L':')
+    WCHAR library[MAX_PATH];
+    UINT length = GetSystemDirectoryW(library, MAX_PATH - 9);
+    if (length == 0 || length >= MAX_PATH - 9)
         return;
-    static UniversalNameFn universalName;
-    static bool looked;
-    if (!looked) {
-        looked = true;
-        WCHAR library[MAX_PATH];
-        UINT length = GetSystemDirectoryW(library, MAX_PATH - 9);
-        if (length && length < MAX_PATH - 9) {
-            lstrcatW(library, L"\\mpr.dll");
-            HMODULE mpr = LoadLibraryQuietly(library);
-            if (mpr)
-                universalName = reinterpret_cast<UniversalNameFn>(
-                    reinterpret_cast<void*>(GetProcAddress(mpr, "WNetGetUniversalNameW")));
-        }
-    }
+    lstrcatW(library, L"\\mpr.dll");
+    HMODULE mpr = LoadLibraryQuietly(library);
+    if (!mpr)
+        return;
+    UniversalNameFn universalName =
+        reinterpret_cast<UniversalNameFn>(reinterpret_cast<void*>(GetProcAddress(mpr, "WNetGetUniversalNameW")));
     // UNIVERSAL_NAME_INFOW: a pointer to the name, which follows it.
     union {
         WCHAR* name;
@@ -143,6 +138,7 @@ void MappedDriveToShare(WCHAR* path)
     if (universalName && universalName(path, 1 /* UNIVERSAL_NAME_INFO_LEVEL */, &info, &size) == NO_ERROR &&
         lstrlenW(info.name) < MAX_PATH)
         lstrcpyW(path, info.name);
+    FreeLibrary(mpr);
 }
 
 // The name the file system gives the file itself; false when it cannot be
@@ -203,7 +199,7 @@ bool NormaliseProgramPath(const WCHAR* written, WCHAR* out, bool openFile)
     if (expanded > 0 && expanded <= MAX_PATH)
         lstrcpyW(path, step);
     bool share = OnShare(path);
-    if (share)
+    if (share && path[0] != L'\\')
         MappedDriveToShare(path);
     if (openFile && !share && FinalPathOf(path, out))
         return true;
