@@ -120,39 +120,28 @@ TEST_F(PerformActionTest, OneToggleIsSharedByTheAlternatingModes)
     }
 }
 
-// Presses in front of two programs with rules of their own, A and B (their
-// keys), and of others (0: the shared state), in turn.
+// Presses in front of two programs with rules of their own (keys A and B)
+// and of others (0: the shared state), in turn; CDX View sets only its own
+// press's toggle back.
 TEST_F(PerformActionTest, EachRuleAlternatesAndStepsOnItsOwnAndTheRestShareOne)
 {
     const ULONGLONG A = 0xA11CE, B = 0xB0B;
-    struct Step {
+    const struct {
         ULONGLONG rule;
         LONG mode;
         Events sent;
+    } steps[] = {
+        {A, ModeSchick, AltF},  {B, ModeSchick, AltF},        {0, ModeAltFAltS, AltF},   {A, ModeCdxView, AltS},
+        {0, ModeAltFAltS, AltS}, {B, ModeSidexis, CtrlShiftV}, {A, ModeSchick, AltF},     {B, ModeSidexis, ShiftF12},
+        {A, ModeSchick, AltT},  {0, ModeSchick, AltF},
     };
-    // CDX View sets only its own press's toggle back.
-    const Step steps[] = {
-        {A, ModeSchick, AltF},      {B, ModeSchick, AltF},  {0, ModeAltFAltS, AltF},
-        {A, ModeCdxView, AltS},     {0, ModeAltFAltS, AltS}, {B, ModeSidexis, CtrlShiftV},
-        {A, ModeSchick, AltF},      {B, ModeSidexis, ShiftF12}, {A, ModeSchick, AltT},
-        {0, ModeSchick, AltF},
-    };
-    HotkeyToggle = 0;
-    for (size_t i = 0; i < sizeof(steps) / sizeof(steps[0]); ++i) {
-        const Step& s = steps[i];
+    for (const auto& s : steps) {
         PerformActionWith(s.mode, CustomKeySettings(), PressStateFor(s.rule));
-        EXPECT_EQ(Describe(s.sent), Describe(recorder.Take())) << "press " << i;
+        EXPECT_EQ(Describe(s.sent), Describe(recorder.Take())) << "rule " << s.rule << ", mode " << s.mode;
     }
-    EXPECT_EQ(&SharedPressState, PressStateFor(0));
     EXPECT_EQ(1, HotkeyToggle);
-
-    // Sequential: each rule's own position, the shared one untouched.
-    CustomKeySettings custom = {};
-    custom.mode = Sequential;
-    custom.time = 60000;
-    for (int i = 0; i < 3; ++i)
-        custom.keys[i] = {0, 0, 0, DWORD('1' + i)};
-    SequencePosition = 0;
+    // Sequential likewise.
+    CustomKeySettings custom = {Sequential, 60000, {{0, 0, 0, '1'}, {0, 0, 0, '2'}, {0, 0, 0, '3'}}};
     const ULONGLONG rules[] = {A, B, A, 0, A, B};
     const BYTE sent[] = {'1', '1', '2', '1', '3', '2'};
     for (size_t i = 0; i < 6; ++i) {
@@ -160,9 +149,7 @@ TEST_F(PerformActionTest, EachRuleAlternatesAndStepsOnItsOwnAndTheRestShareOne)
         EXPECT_EQ(Describe({Down(sent[i]), Up(sent[i])}), Describe(recorder.Take())) << "press " << i;
     }
     EXPECT_EQ(1, SequencePosition);
-
-    // Bounded: once as many other rules pressed as there are places, A's
-    // state is the one given up, and starts afresh.
+    // Bounded: after as many other rules as there are places, A starts afresh.
     PressStateFor(A)->toggle = 1;
     for (ULONGLONG key = 1; key <= RuleStatesMax; ++key)
         PressStateFor(0x5000000 + key);
