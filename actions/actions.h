@@ -3,13 +3,29 @@
 #pragma once
 #include <windows.h>
 
-// Shared by the alternating modes: 0 sends the first hotkey next.
-extern LONG HotkeyToggle;
+// What a press advances: the alternating modes' toggle (0 sends the first
+// hotkey next), the index of the combination the next Sequential press
+// sends and when the last Sequential press sent one (GetTickCount).
+struct PressState {
+    LONG toggle;
+    LONG position;
+    DWORD lastSendTime;
+};
 
-// Index of the combination the next Sequential press sends, and when the
-// last Sequential press sent one (GetTickCount).
-extern LONG SequencePosition;
-extern DWORD LastSendTime;
+// The one state that presses taking the menu's or the policy's mode share,
+// whatever program is in front; its three parts by their own names.
+extern PressState SharedPressState;
+extern LONG& HotkeyToggle;
+extern LONG& SequencePosition;
+extern DWORD& LastSendTime;
+
+// The state a press advances: the shared one for ruleKey 0, else the rule's
+// own, kept across a new reading of the rules for as long as the rule is
+// read. The camera thread's alone (the window thread's where no thread
+// runs): only a press asks, and only a press changes what it gives. Rules
+// no press has used for longest give their place up once all are taken.
+const UINT RuleStatesMax = 768;  // RulesPerKeyMax at each of the three levels
+PressState* PressStateFor(ULONGLONG ruleKey);
 
 struct KeyCombo;
 struct CustomKeySettings;
@@ -23,9 +39,10 @@ bool ActionsStopped();
 void PerformAction();
 // Acts on the mode and custom settings given, as the press read them once
 // when it began: the whole press uses them, however long its pauses.
-void PerformActionWith(LONG mode, const CustomKeySettings& custom);
+// state is what the press advances (the shared one when not given).
+void PerformActionWith(LONG mode, const CustomKeySettings& custom, PressState* state = &SharedPressState);
 void SendCustomKeys();
-void SendCustomKeys(const CustomKeySettings& settings);
+void SendCustomKeys(const CustomKeySettings& settings, PressState* state = &SharedPressState);
 void SendKeyCombo(KeyCombo combo);
 
 // The Send All pause for a stored time: never negative and never longer than

@@ -5,8 +5,8 @@
 #include "settings/policy.h"
 #include "settings/custom_settings.h"
 
-LONG SequencePosition = 0;
-DWORD LastSendTime = 0;
+LONG& SequencePosition = SharedPressState.position;
+DWORD& LastSendTime = SharedPressState.lastSendTime;
 
 // GetTickCount's 10-16 ms steps are nothing beside a restart time of
 // seconds, and it spares Lumo2.exe winmm.dll, which is no KnownDLL: Windows
@@ -57,25 +57,27 @@ void SendKeyCombo(KeyCombo combo)
     SendKeyBatch(keys);
 }
 
-static void SendNextInSequence(const CustomKeySettings& settings, LONG restartAfter)
+static void SendNextInSequence(const CustomKeySettings& settings, LONG restartAfter, PressState* state)
 {
+    // The shared SequencePosition and LastSendTime, or a rule's own.
+    LONG& position = state->position;
     DWORD now = CustomKeysClock();
-    if (SequencePosition != 0) {
+    if (position != 0) {
         // Modulo 2^32, read as signed: the counter's wrap after 49.7 days
         // does not restart the sequence.
-        LONG elapsed = static_cast<LONG>(now - LastSendTime);
-        if (SequencePosition >= 3 || elapsed > restartAfter)
-            SequencePosition = 0;
+        LONG elapsed = static_cast<LONG>(now - state->lastSendTime);
+        if (position >= 3 || elapsed > restartAfter)
+            position = 0;
     }
-    if (settings.keys[SequencePosition].k == 0) {
-        SequencePosition = 0;
+    if (settings.keys[position].k == 0) {
+        position = 0;
         if (settings.keys[0].k == 0)
             return;
     }
-    SendKeyCombo(settings.keys[SequencePosition]);
-    LastSendTime = now;
-    if (++SequencePosition >= 3)
-        SequencePosition = 0;
+    SendKeyCombo(settings.keys[position]);
+    state->lastSendTime = now;
+    if (++position >= 3)
+        position = 0;
 }
 
 DWORD SendAllPause(LONG interval)
@@ -110,12 +112,12 @@ void SendCustomKeys()
     SendCustomKeys(EffectiveCustomSettings());
 }
 
-void SendCustomKeys(const CustomKeySettings& settings)
+void SendCustomKeys(const CustomKeySettings& settings, PressState* state)
 {
     LONG mode = settings.mode;
     LONG time = settings.time;
     if (mode == Sequential)
-        SendNextInSequence(settings, time);
+        SendNextInSequence(settings, time, state);
     else if (mode == SendAll)
         SendAllCombos(settings, time);
 }

@@ -5,7 +5,43 @@
 #include "settings/action_mode.h"
 #include "settings/policy.h"
 
-LONG HotkeyToggle = 0;
+PressState SharedPressState;
+LONG& HotkeyToggle = SharedPressState.toggle;
+
+namespace {
+
+struct RuleState {
+    ULONGLONG key;  // 0 for a free place
+    DWORD lastUse;  // press count at the rule's last press
+    PressState state;
+};
+
+// The camera thread's (see PressStateFor).
+RuleState RuleStates[RuleStatesMax];
+DWORD PressCount;
+
+}  // namespace
+
+PressState* PressStateFor(ULONGLONG ruleKey)
+{
+    if (ruleKey == 0)
+        return &SharedPressState;
+    ++PressCount;
+    RuleState* place = &RuleStates[0];
+    for (RuleState& entry : RuleStates) {
+        if (entry.key == ruleKey) {
+            entry.lastUse = PressCount;
+            return &entry.state;
+        }
+        // A free place, else the one unused for longest.
+        if (place->key != 0 && (entry.key == 0 || PressCount - entry.lastUse > PressCount - place->lastUse))
+            place = &entry;
+    }
+    place->key = ruleKey;
+    place->lastUse = PressCount;
+    place->state = PressState();
+    return &place->state;
+}
 
 static void TapKey(KeyBatch& keys, BYTE vk)
 {
@@ -14,17 +50,17 @@ static void TapKey(KeyBatch& keys, BYTE vk)
 }
 
 // Holds the modifier around one of two hotkeys; which one depends on the
-// shared toggle, which then flips.
-static void SendAlternating(KeyBatch& keys, BYTE modifier, void (*first)(KeyBatch&),
+// press's toggle, which then flips.
+static void SendAlternating(KeyBatch& keys, LONG* toggle, BYTE modifier, void (*first)(KeyBatch&),
                             void (*second)(KeyBatch&))
 {
     PressKey(keys, modifier);
-    if (HotkeyToggle == 0) {
+    if (*toggle == 0) {
         first(keys);
-        HotkeyToggle = 1;
+        *toggle = 1;
     } else {
         second(keys);
-        HotkeyToggle = 0;
+        *toggle = 0;
     }
     ReleaseKey(keys, modifier);
 }
@@ -46,7 +82,7 @@ void PerformAction()
     PerformActionWith(EffectiveActionMode(), EffectiveCustomSettings());
 }
 
-void PerformActionWith(LONG mode, const CustomKeySettings& custom)
+void PerformActionWith(LONG mode, const CustomKeySettings& custom, PressState* state)
 {
     // Values from a hand-edited "key" fall outside 2..10 and do nothing.
     if (static_cast<DWORD>(mode - ModeSpace) > ModeCustom - ModeSpace)
@@ -66,30 +102,30 @@ void PerformActionWith(LONG mode, const CustomKeySettings& custom)
         TapKey(keys, VK_RETURN);
         break;
     case ModeSchick:
-        SendAlternating(keys, VK_MENU, TapF, TapT);
+        SendAlternating(keys, &state->toggle, VK_MENU, TapF, TapT);
         break;
     case ModeKodak:
         TapKey(keys, VK_F5);
         break;
     case ModeSidexis:
-        SendAlternating(keys, VK_SHIFT, TapF12, TapControlV);
+        SendAlternating(keys, &state->toggle, VK_SHIFT, TapF12, TapControlV);
         break;
     case ModeAltFAltS:
-        SendAlternating(keys, VK_MENU, TapF, TapS);
+        SendAlternating(keys, &state->toggle, VK_MENU, TapF, TapS);
         break;
     case ModeCdxView:
         // Always Alt+S; it counts as the second hotkey, so the next
         // alternating press starts with the first again.
         PressKey(keys, VK_MENU);
         TapS(keys);
-        HotkeyToggle = 0;
+        state->toggle = 0;
         ReleaseKey(keys, VK_MENU);
         break;
     case ModeJoystick:
         PulseJoystickButton();
         break;
     case ModeCustom:
-        SendCustomKeys(custom);
+        SendCustomKeys(custom, state);
         break;
     }
     SendKeyBatch(keys);

@@ -36,8 +36,10 @@ volatile LONG CallStartedAt;  // UnbiasedMilliseconds() | 1, 0 between calls
 volatile LONG CallKind;
 volatile LONG HangNoticed;
 
-// The camera thread's own (the window thread's where no thread runs).
+// The camera thread's own (the window thread's where no thread runs), as
+// are the rules' own alternation and sequence (PressStateFor).
 LONG FollowedMode;
+FrontPathCache FrontPaths;
 bool ReconnectAfterHang;
 bool Suspended;
 
@@ -145,8 +147,11 @@ void PollAndPress()
     // whole press uses them.
     PressRecord record = {};
     LookUpFrontProgram(&record.target);
+    // Files are looked at only for a process not seen before.
+    const ForegroundTarget& target = record.target;
+    const WCHAR* finalPath = FrontProgramPath(&FrontPaths, target.processId, target.startTime, target.imagePath);
     CustomKeySettings custom;
-    CopyPressSettingsFor(record.target.imagePath, &record.decision, &custom);
+    CopyPressSettingsFor(target.imagePath, finalPath, &record.decision, &custom);
     record.mode = record.decision.mode;
     LastKeySend = KeySendRecord();
     // A joystick driver can hang as a camera can; a Send All pause is no
@@ -154,7 +159,9 @@ void PollAndPress()
     bool joystick = record.mode == ModeJoystick;
     if (joystick)
         BeginCall(CallJoystick);
-    PerformActionWith(record.mode, custom);
+    // A program with a rule of its own alternates on its own; every other
+    // press shares the one state.
+    PerformActionWith(record.mode, custom, PressStateFor(record.decision.ruleKey));
     if (joystick)
         EndCall();
     record.keys = LastKeySend;

@@ -72,11 +72,17 @@ static void KeepWideFileName(ForegroundTarget* target)
     WideCharToMultiByte(CP_ACP, 0, name, -1, target->exeName, sizeof(target->exeName), NULL, NULL);
 }
 
-static bool ImagePathOf(DWORD processId, WCHAR* path)
+// With the start time, which tells the process from a later one of the
+// same id (the rules' normalised path is kept per process).
+static bool ImagePathOf(DWORD processId, WCHAR* path, ULONGLONG* startTime)
 {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     if (!process)
         return false;
+    FILETIME created, exited, kernel, user;
+    *startTime = GetProcessTimes(process, &created, &exited, &kernel, &user)
+                     ? (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime
+                     : 0;
     DWORD length = MAX_PATH;
     bool named = QueryFullProcessImageNameW(process, 0, path, &length) != FALSE;
     CloseHandle(process);
@@ -120,14 +126,16 @@ void LookUpFrontProgramOfSystem(ForegroundTarget* target)
     DWORD threadId = window ? GetWindowThreadProcessId(window, &target->processId) : 0;
     if (!threadId || !target->processId)
         return;
-    if (!ImagePathOf(target->processId, target->imagePath))
+    if (!ImagePathOf(target->processId, target->imagePath, &target->startTime))
         return;
     // The app's own process, where it can be named; else the host stays,
     // path and all.
     DWORD app = ResolveFrameHost(threadId, target->processId, target->imagePath);
     WCHAR appPath[MAX_PATH];
-    if (app != target->processId && ImagePathOf(app, appPath)) {
+    ULONGLONG appStart = 0;
+    if (app != target->processId && ImagePathOf(app, appPath, &appStart)) {
         target->processId = app;
+        target->startTime = appStart;
         lstrcpyW(target->imagePath, appPath);
     }
     KeepWideFileName(target);

@@ -27,10 +27,10 @@ struct ForegroundTarget {
 // token are found; tests replace them to play an elevated program or
 // another account. A press looks up the program in front in two steps:
 // LookUpFrontProgram before its keys, since the program decides them, and
-// only what that needs (the process and its image's path);
+// only what that needs (the process, its start time and its image's path);
 // CompleteForegroundTarget after them, for the blocked-keys status (the
-// level, the start time, a name from the process list where the process
-// may not be opened).
+// level, a name from the process list where the process may not be
+// opened).
 typedef void (*ForegroundTargetFn)(ForegroundTarget* target);
 extern ForegroundTargetFn LookUpFrontProgram;
 extern ForegroundTargetFn CompleteForegroundTarget;

@@ -212,13 +212,15 @@ void PublishProgramRules(ProgramRules* rules)
     delete before;
 }
 
-void CopyPressSettingsFor(const WCHAR* path, PressDecision* decision, CustomKeySettings* custom)
+void CopyPressSettingsFor(const WCHAR* path, const WCHAR* finalPath, PressDecision* decision,
+                          CustomKeySettings* custom)
 {
     LockSettings();
-    PressMode press = ModeForProgram(RulesInForce, path, ActivePolicy.mode, ActionMode);
+    PressMode press = ModeForProgram(RulesInForce, path, ActivePolicy.mode, ActionMode, finalPath);
     decision->mode = press.mode;
     decision->source = press.source;
     lstrcpynW(decision->ruleName, press.rule ? press.rule->name : L"", MAX_PATH);
+    decision->ruleKey = press.rule ? RuleStateKey(press.source, *press.rule) : 0;
     *custom = EffectiveCustomSettings();
     UnlockSettings();
 }

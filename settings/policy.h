@@ -71,13 +71,15 @@ struct PressDecision {
     LONG mode;
     ModeSource source;
     WCHAR ruleName[MAX_PATH];  // the rule that decided, "" for none
+    ULONGLONG ruleKey;         // its RuleStateKey, 0 for none
 };
 // For the camera thread at a press, with the program in front (its image's
-// path, "" when unknown): the mode the rules and the policy give it and the
+// path, "" when unknown, and the same normalised, or null): the mode the rules and the policy give it and the
 // custom settings that mode sends. The rules are matched under the lock,
 // not copied: a press looks through at most 768 of them, far quicker than
 // copying them would be.
-void CopyPressSettingsFor(const WCHAR* path, PressDecision* decision, CustomKeySettings* custom);
+void CopyPressSettingsFor(const WCHAR* path, const WCHAR* finalPath, PressDecision* decision,
+                          CustomKeySettings* custom);
 // Whether JOYSTICK is the default or any rule's mode in force, under the
 // lock: the camera thread then holds the joystick.
 bool JoystickModeInForce();

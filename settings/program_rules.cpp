@@ -3,6 +3,9 @@
 #include "settings/program_rules.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
+#include "platform/dll_search.h"
+
+volatile LONG ProgramFilesOpened;
 
 namespace {
 
@@ -86,10 +89,151 @@ void NoteIgnored(RuleList* list, const WCHAR* name, DWORD nameLength, RuleFault 
 bool RuleHides(const ProgramRule& it, const ProgramRule& user)
 {
     if (it.fullPath)
-        return user.fullPath && SameStem(it.name, lstrlenW(it.name), user.name, lstrlenW(user.name));
-    const WCHAR* name = FileNameOf(user.name);
+        return user.fullPath && SameStem(it.matched, lstrlenW(it.matched), user.matched, lstrlenW(user.matched));
+    const WCHAR* name = FileNameOf(user.matched);
     return SameStem(it.name, lstrlenW(it.name), name, lstrlenW(name));
 }
+
+bool IsBlank(WCHAR c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+// A rule's path on a share, or on a drive mapped to one: only the redirector
+// is asked, never the server.
+bool OnShare(const WCHAR* path)
+{
+    if (path[0] == L'\\' && path[1] == L'\\')
+        return path[2] != L'?' && path[2] != L'.';  // not "\\?\C:\..."
+    if (!path[0] || path[1] != L':')
+        return false;
+    WCHAR root[] = {path[0], L':', L'\\', 0};
+    return GetDriveTypeW(root) == DRIVE_REMOTE;
+}
+
+// The share behind a mapped drive, from mpr.dll, loaded from the system's
+// folder only while a rule needs it: it is no KnownDLL, and an import would
+// be looked for beside Lumo2.exe. Nothing is kept: the window thread and the
+// report's read rules, each at its own time.
+typedef DWORD(WINAPI* UniversalNameFn)(const WCHAR* local, DWORD level, void* buffer, DWORD* size);
+
+void MappedDriveToShare(WCHAR* path)
+{
+    WCHAR library[MAX_PATH];
+    UINT length = GetSystemDirectoryW(library, MAX_PATH - 9);
+    if (length == 0 || length >= MAX_PATH - 9)
+        return;
+    lstrcatW(library, L"\\mpr.dll");
+    HMODULE mpr = LoadLibraryQuietly(library);
+    if (!mpr)
+        return;
+    UniversalNameFn universalName =
+        reinterpret_cast<UniversalNameFn>(reinterpret_cast<void*>(GetProcAddress(mpr, "WNetGetUniversalNameW")));
+    // UNIVERSAL_NAME_INFOW: a pointer to the name, which follows it.
+    union {
+        WCHAR* name;
+        BYTE bytes[sizeof(WCHAR*) + (MAX_PATH + 1) * sizeof(WCHAR)];
+    } info;
+    DWORD size = sizeof(info);
+    if (universalName && universalName(path, 1 /* UNIVERSAL_NAME_INFO_LEVEL */, &info, &size) == NO_ERROR &&
+        lstrlenW(info.name) < MAX_PATH)
+        lstrcpyW(path, info.name);
+    FreeLibrary(mpr);
+}
+
+// The name the file system gives the file itself; false when it cannot be
+// opened or the name would not fit.
+bool FinalPathOf(const WCHAR* path, WCHAR* out)
+{
+    InterlockedIncrement(&ProgramFilesOpened);
+    // No access asked: even a program that may not be read is named.
+    HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const DWORD size = MAX_PATH + 8;  // room for "\\?\UNC\"
+    WCHAR final[size];
+    DWORD length = GetFinalPathNameByHandleW(file, final, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(file);
+    if (length == 0 || length >= size)
+        return false;
+    const WCHAR* text = final;
+    bool share = CompareStringOrdinal(final, 8, L"\\\\?\\UNC\\", 8, TRUE) == CSTR_EQUAL;
+    if (share)
+        text = final + 6;  // keeps "\\" before the server
+    else if (CompareStringOrdinal(final, 4, L"\\\\?\\", 4, FALSE) == CSTR_EQUAL)
+        text = final + 4;
+    if (lstrlenW(text) >= MAX_PATH)
+        return false;
+    lstrcpyW(out, text);
+    if (share)
+        out[0] = out[1] = L'\\';
+    return true;
+}
+
+}  // namespace
+
+bool NormaliseProgramPath(const WCHAR* written, WCHAR* out, bool openFile)
+{
+    // Trimmed, and one pair of quotes with blanks inside them taken off.
+    const WCHAR* start = written;
+    int length = lstrlenW(written);
+    for (int pass = 0; pass < 2; ++pass) {
+        while (length > 0 && IsBlank(*start))
+            ++start, --length;
+        while (length > 0 && IsBlank(start[length - 1]))
+            --length;
+        if (pass == 0 && length >= 2 && start[0] == L'"' && start[length - 1] == L'"')
+            ++start, length -= 2;
+    }
+    if (length >= MAX_PATH) {
+        out[0] = 0;
+        return false;
+    }
+    WCHAR path[MAX_PATH];
+    for (int i = 0; i < length; ++i)
+        path[i] = start[i] == L'/' ? L'\\' : start[i];
+    path[length] = 0;
+    WCHAR step[MAX_PATH];
+    DWORD expanded = ExpandEnvironmentStringsW(path, step, MAX_PATH);
+    if (expanded > 0 && expanded <= MAX_PATH)
+        lstrcpyW(path, step);
+    bool share = OnShare(path);
+    if (share && path[0] != L'\\')
+        MappedDriveToShare(path);
+    if (openFile && !share && FinalPathOf(path, out))
+        return true;
+    DWORD full = GetFullPathNameW(path, MAX_PATH, step, NULL);
+    if (full > 0 && full < MAX_PATH)
+        lstrcpyW(path, step);
+    DWORD longPath = share ? 0 : GetLongPathNameW(path, step, MAX_PATH);
+    if (longPath > 0 && longPath < MAX_PATH)
+        lstrcpyW(path, step);
+    lstrcpyW(out, path);
+    return true;
+}
+
+const WCHAR* FrontProgramPath(FrontPathCache* cache, DWORD processId, ULONGLONG startTime, const WCHAR* imagePath)
+{
+    if (!imagePath[0])
+        return imagePath;
+    if (processId == 0 || startTime == 0) {
+        NormaliseProgramPath(imagePath, cache->unnamed.path, true);
+        return cache->unnamed.path;
+    }
+    for (FrontPathCache::Entry& entry : cache->entries)
+        if (entry.processId == processId && entry.startTime == startTime)
+            return entry.path;
+    FrontPathCache::Entry& entry = cache->entries[cache->next];
+    cache->next = (cache->next + 1) % (sizeof(cache->entries) / sizeof(cache->entries[0]));
+    entry.processId = processId;
+    entry.startTime = startTime;
+    if (!NormaliseProgramPath(imagePath, entry.path, true))
+        lstrcpynW(entry.path, imagePath, MAX_PATH);
+    return entry.path;
+}
+
+namespace {
 
 bool HiddenByIt(const ProgramRules& rules, const ProgramRule& rule, RuleLevel below)
 {
@@ -142,7 +286,11 @@ void AddRuleValue(RuleList* list, const WCHAR* name, DWORD nameLength, DWORD typ
     lstrcpynW(rule.name, name, int(nameLength) + 1);
     rule.mode = mode;
     rule.fullPath = HasPathSeparator(rule.name);
-    rule.stemLength = StemLength(rule.name, lstrlenW(rule.name));
+    // Matched as it will be compared, once: a press does no file work for
+    // the rules.
+    if (!rule.fullPath || !NormaliseProgramPath(rule.name, rule.matched, true))
+        lstrcpyW(rule.matched, rule.name);
+    rule.stemLength = StemLength(rule.matched, lstrlenW(rule.matched));
 }
 
 const DWORD NameCharsMax = 16384;
@@ -204,43 +352,51 @@ ProgramRules* ReadProgramRules()
     return rules;
 }
 
-// The program in front as a press compares it: the whole path and the file
-// name, each without ".exe", measured once for every rule.
+// The program in front as a press compares it: the normalised path and the
+// file names of both paths, each without ".exe", measured once for every
+// rule.
 struct ComparedProgram {
     const WCHAR* path;
     int pathStem;
-    const WCHAR* name;
-    int nameStem;
+    const WCHAR* names[2];  // as Windows gave it, and the normalised one's
+    int nameStems[2];
 };
 
-static ComparedProgram CompareWith(const WCHAR* path)
+static ComparedProgram CompareWith(const WCHAR* path, const WCHAR* finalPath)
 {
     ComparedProgram program;
-    program.path = path;
-    program.pathStem = StemLength(path, lstrlenW(path));
-    program.name = FileNameOf(path);
-    program.nameStem = StemLength(program.name, lstrlenW(program.name));
+    program.path = finalPath ? finalPath : path;
+    program.pathStem = StemLength(program.path, lstrlenW(program.path));
+    program.names[0] = FileNameOf(path);
+    program.names[1] = FileNameOf(program.path);
+    for (int i = 0; i < 2; ++i)
+        program.nameStems[i] = StemLength(program.names[i], lstrlenW(program.names[i]));
     return program;
+}
+
+static bool SameText(const WCHAR* rule, int ruleLength, const WCHAR* compared, int length)
+{
+    return ruleLength == length && CompareStringOrdinal(rule, length, compared, length, TRUE) == CSTR_EQUAL;
 }
 
 // The lengths first: most rules differ there, and 768 of them are looked
 // through before a press's keys.
 static bool Matches(const ProgramRule& rule, const ComparedProgram& program)
 {
-    const WCHAR* compared = rule.fullPath ? program.path : program.name;
-    int length = rule.fullPath ? program.pathStem : program.nameStem;
-    return rule.stemLength == length &&
-           CompareStringOrdinal(rule.name, length, compared, length, TRUE) == CSTR_EQUAL;
+    if (rule.fullPath)
+        return SameText(rule.matched, rule.stemLength, program.path, program.pathStem);
+    return SameText(rule.matched, rule.stemLength, program.names[0], program.nameStems[0]) ||
+           SameText(rule.matched, rule.stemLength, program.names[1], program.nameStems[1]);
 }
 
-bool RuleMatches(const ProgramRule& rule, const WCHAR* path)
+bool RuleMatches(const ProgramRule& rule, const WCHAR* path, const WCHAR* finalPath)
 {
-    return Matches(rule, CompareWith(path));
+    return Matches(rule, CompareWith(path, finalPath));
 }
 
-const ProgramRule* FindRule(const RuleList& list, const WCHAR* path)
+const ProgramRule* FindRule(const RuleList& list, const WCHAR* path, const WCHAR* finalPath)
 {
-    const ComparedProgram program = CompareWith(path);
+    const ComparedProgram program = CompareWith(path, finalPath);
     const ProgramRule* byName = NULL;
     for (UINT i = 0; i < list.count; ++i) {
         const ProgramRule& rule = list.rules[i];
@@ -254,20 +410,21 @@ const ProgramRule* FindRule(const RuleList& list, const WCHAR* path)
     return byName;
 }
 
-PressMode ModeForProgram(const ProgramRules* rules, const WCHAR* path, LONG policyMode, LONG userMode)
+PressMode ModeForProgram(const ProgramRules* rules, const WCHAR* path, LONG policyMode, LONG userMode,
+                         const WCHAR* finalPath)
 {
     PressMode press = {userMode, ModeFromUser, NULL};
     bool known = rules && path && path[0];
     const ProgramRule* rule = NULL;
-    if (known && (rule = FindRule(rules->levels[MachinePolicyRules], path)) != NULL) {
+    if (known && (rule = FindRule(rules->levels[MachinePolicyRules], path, finalPath)) != NULL) {
         press.source = ModeFromMachineRule;
-    } else if (known && (rule = FindRule(rules->levels[UserPolicyRules], path)) != NULL) {
+    } else if (known && (rule = FindRule(rules->levels[UserPolicyRules], path, finalPath)) != NULL) {
         press.source = ModeFromUserPolicyRule;
     } else if (policyMode != 0) {
         press.mode = policyMode;
         press.source = ModeFromPolicy;
         return press;
-    } else if (known && (rule = FindRule(rules->levels[UserRules], path)) != NULL) {
+    } else if (known && (rule = FindRule(rules->levels[UserRules], path, finalPath)) != NULL) {
         press.source = ModeFromUserRule;
     } else {
         return press;
@@ -275,6 +432,21 @@ PressMode ModeForProgram(const ProgramRules* rules, const WCHAR* path, LONG poli
     press.mode = rule->mode;
     press.rule = rule;
     return press;
+}
+
+ULONGLONG RuleStateKey(ModeSource source, const ProgramRule& rule)
+{
+    // FNV-1a over the level and the compared text without ".exe", case
+    // folded: "imaging" keeps the state "imaging.exe" had.
+    WCHAR folded[MAX_PATH];
+    int length = rule.stemLength;
+    lstrcpynW(folded, rule.matched, length + 1);
+    CharUpperBuffW(folded, DWORD(length));
+    ULONGLONG key = 14695981039346656037ull;
+    key = (key ^ ULONGLONG(source + 1)) * 1099511628211ull;
+    for (int i = 0; i < length; ++i)
+        key = (key ^ folded[i]) * 1099511628211ull;
+    return key ? key : 1;
 }
 
 bool SameProgram(const WCHAR* a, const WCHAR* b)

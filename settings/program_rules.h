@@ -19,7 +19,11 @@ struct ProgramRule {
     WCHAR name[MAX_PATH];  // as stored: "imaging.exe", "imaging" or a full path
     LONG mode;             // 2..10
     bool fullPath;         // a backslash in the name: compared with the whole path
-    int stemLength;        // the name's length without a trailing ".exe"
+    // What a press compares: a full path as NormaliseProgramPath made it
+    // when the rules were read (name stays as the user wrote it, for the
+    // window and the report), else the name itself.
+    WCHAR matched[MAX_PATH];
+    int stemLength;        // matched's length without a trailing ".exe"
 };
 
 // Why a value is not a rule.
@@ -54,12 +58,45 @@ void ReadRuleList(HKEY root, const char* keyPath, REGSAM view, RuleList* list);
 // Reads all three levels; on the heap, for the caller to delete.
 ProgramRules* ReadProgramRules();
 
+// The path a full-path rule, or the program in front, is compared by:
+// without surrounding blanks and quotes ("Copy as path"), with '\\' for '/',
+// environment variables expanded, and then as the file system names the
+// file (8.3 names long, junctions and links followed, a mapped drive as its
+// share's \\server\share) when openFile and the file opens; else made full
+// and long. A rule on a share is not opened: a server that does not answer
+// would hold the window thread. out holds MAX_PATH; what would not fit is
+// left at the last step that did.
+bool NormaliseProgramPath(const WCHAR* written, WCHAR* out, bool openFile);
+// How many times NormaliseProgramPath opened a file: tests count the file
+// work of a press with it.
+extern volatile LONG ProgramFilesOpened;
+
+// The program in front as the rules compare it, normalised once per
+// process: a process is told from a later one of the same id by its start
+// time. Owned by whoever presses (the camera thread's); a few processes
+// are kept, the oldest giving way.
+struct FrontPathCache {
+    struct Entry {
+        DWORD processId;  // 0 for a free place
+        ULONGLONG startTime;
+        WCHAR path[MAX_PATH];
+    };
+    Entry entries[8];
+    UINT next;
+    Entry unnamed;  // a process without a start time, normalised every press
+};
+// The normalised path of the process's image (imagePath as Windows gave it),
+// from the cache when the process was seen before.
+const WCHAR* FrontProgramPath(FrontPathCache* cache, DWORD processId, ULONGLONG startTime, const WCHAR* imagePath);
+
 // Whether the rule names the program at path (a full path as
-// QueryFullProcessImageNameW gives it; the file name is taken from it).
-// Case does not matter, and ".exe" may be left out of the rule.
-bool RuleMatches(const ProgramRule& rule, const WCHAR* path);
+// QueryFullProcessImageNameW gives it; the file name is taken from it), or
+// at finalPath, the same normalised (NormaliseProgramPath; null: path as
+// it is). A full path is compared with finalPath, a file name with either
+// path's. Case does not matter, and ".exe" may be left out of the rule.
+bool RuleMatches(const ProgramRule& rule, const WCHAR* path, const WCHAR* finalPath = NULL);
 // The level's rule for the program: a full-path rule before a file-name one.
-const ProgramRule* FindRule(const RuleList& list, const WCHAR* path);
+const ProgramRule* FindRule(const RuleList& list, const WCHAR* path, const WCHAR* finalPath = NULL);
 
 // Where a press's mode came from, in the order they are asked.
 enum ModeSource { ModeFromMachineRule, ModeFromUserPolicyRule, ModeFromPolicy, ModeFromUserRule, ModeFromUser };
@@ -73,7 +110,12 @@ struct PressMode {
 // The mode for the program at path ("" or null when unknown): IT's computer
 // rule, IT's user rule, the policy's mode (0 when none), the user's rule,
 // the user's mode. rules may be null (not read yet).
-PressMode ModeForProgram(const ProgramRules* rules, const WCHAR* path, LONG policyMode, LONG userMode);
+PressMode ModeForProgram(const ProgramRules* rules, const WCHAR* path, LONG policyMode, LONG userMode,
+                         const WCHAR* finalPath = NULL);
+// The key of a rule's own alternation and sequence (PressStateFor): the
+// same for the same program at the same level across readings of the
+// rules, never 0.
+ULONGLONG RuleStateKey(ModeSource source, const ProgramRule& rule);
 
 // Whether two rule names name the same program ("a" and "A.EXE" do).
 bool SameProgram(const WCHAR* a, const WCHAR* b);

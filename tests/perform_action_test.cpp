@@ -1,6 +1,7 @@
 // What one press sends in each fixed mode, and the alternation they share.
 #include "actions/actions.h"
 #include "settings/action_mode.h"
+#include "settings/custom_settings.h"
 #include "tests/key_recorder.h"
 #include <gtest/gtest.h>
 
@@ -117,6 +118,42 @@ TEST_F(PerformActionTest, OneToggleIsSharedByTheAlternatingModes)
         for (size_t i = 0; i < c.modes.size(); ++i)
             EXPECT_EQ(Describe(c.expected[i]), Describe(Press(c.modes[i]))) << "press " << i;
     }
+}
+
+// Presses in front of two programs with rules of their own (keys A and B)
+// and of others (0: the shared state), in turn; CDX View sets only its own
+// press's toggle back.
+TEST_F(PerformActionTest, EachRuleAlternatesAndStepsOnItsOwnAndTheRestShareOne)
+{
+    const ULONGLONG A = 0xA11CE, B = 0xB0B;
+    const struct {
+        ULONGLONG rule;
+        LONG mode;
+        Events sent;
+    } steps[] = {
+        {A, ModeSchick, AltF},  {B, ModeSchick, AltF},        {0, ModeAltFAltS, AltF},   {A, ModeCdxView, AltS},
+        {0, ModeAltFAltS, AltS}, {B, ModeSidexis, CtrlShiftV}, {A, ModeSchick, AltF},     {B, ModeSidexis, ShiftF12},
+        {A, ModeSchick, AltT},  {0, ModeSchick, AltF},
+    };
+    for (const auto& s : steps) {
+        PerformActionWith(s.mode, CustomKeySettings(), PressStateFor(s.rule));
+        EXPECT_EQ(Describe(s.sent), Describe(recorder.Take())) << "rule " << s.rule << ", mode " << s.mode;
+    }
+    EXPECT_EQ(1, HotkeyToggle);
+    // Sequential likewise.
+    CustomKeySettings custom = {Sequential, 60000, {{0, 0, 0, '1'}, {0, 0, 0, '2'}, {0, 0, 0, '3'}}};
+    const ULONGLONG rules[] = {A, B, A, 0, A, B};
+    const BYTE sent[] = {'1', '1', '2', '1', '3', '2'};
+    for (size_t i = 0; i < 6; ++i) {
+        PerformActionWith(ModeCustom, custom, PressStateFor(rules[i]));
+        EXPECT_EQ(Describe({Down(sent[i]), Up(sent[i])}), Describe(recorder.Take())) << "press " << i;
+    }
+    EXPECT_EQ(1, SequencePosition);
+    // Bounded: after as many other rules as there are places, A starts afresh.
+    PressStateFor(A)->toggle = 1;
+    for (ULONGLONG key = 1; key <= RuleStatesMax; ++key)
+        PressStateFor(0x5000000 + key);
+    EXPECT_EQ(0, PressStateFor(A)->toggle);
 }
 
 TEST_F(PerformActionTest, ModesOutsideTheMenuSendNothingAndKeepTheToggle)

@@ -7,6 +7,7 @@
 #include "settings/programs_window.h"
 #include "tests/registry_scratch.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,78 @@ TEST(ProgramRulesTest, ARuleNamesItsProgramWhateverTheCaseAndWithOrWithoutExe)
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.rule)));
         EXPECT_EQ(c.matches, RuleMatches(Rule(c.rule, 5), path));
     }
+}
+
+// A full-path rule however it was written, against the program in front as
+// Windows names its image (also by its 8.3 name), normalised once per
+// process; the rule itself is kept as written. Wine 8 makes no junction and
+// no drive of a share to try.
+TEST(ProgramRulesTest, AFullPathRuleMatchesTheProgramHoweverItIsWritten)
+{
+    WCHAR temp[MAX_PATH], shortPath[MAX_PATH] = L"", out[MAX_PATH];
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+    const std::wstring dir = std::wstring(temp) + L"Lumo2 Imaging Program Folder";
+    const std::wstring exe = dir + L"\\Imaging Viewer.exe";
+    CreateDirectoryW(dir.c_str(), NULL);
+    CloseHandle(CreateFileW(exe.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+    SetEnvironmentVariableW(L"LUMO2_RULES_TEST", dir.c_str());
+    SetEnvironmentVariableW(L"LUMO2_TOO_LONG", std::wstring(MAX_PATH, L'x').c_str());
+    std::wstring slashed = exe;
+    std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+    GetShortPathNameW(exe.c_str(), shortPath, MAX_PATH);
+    ASSERT_STRNE(exe.c_str(), shortPath) << "no 8.3 name";
+    const struct {
+        const char* what;
+        std::wstring rule;
+        bool matches;
+    } cases[] = {
+        {"as Windows gives it", exe, true},
+        {"quoted as by Copy as path, blanks around", L" \"" + exe + L"\"\t", true},
+        {"forward slashes", slashed, true},
+        {"an environment variable", L"%LUMO2_RULES_TEST%\\Imaging Viewer", true},
+        {"its 8.3 name", shortPath, true},
+        {"another program there", L"\"" + dir + L"\\Other Viewer.exe\"", false},
+        {"a variable too long to expand", L"%LUMO2_TOO_LONG%\\Imaging Viewer.exe", false},
+        {"only one quote", L"\"" + exe, false},
+    };
+    FrontPathCache* cache = new FrontPathCache();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProgramRule rule = Rule(c.rule.c_str(), ModeKodak);
+        EXPECT_EQ(c.matches, RuleMatches(rule, exe.c_str(), FrontProgramPath(cache, 7, 1, exe.c_str())));
+        EXPECT_EQ(c.matches, RuleMatches(rule, shortPath, FrontProgramPath(cache, 8, 1, shortPath)));
+        EXPECT_EQ(c.rule, std::wstring(rule.name)) << "kept as written";
+    }
+    delete cache;
+    EXPECT_FALSE(NormaliseProgramPath(std::wstring(MAX_PATH, L'x').c_str(), out, true));
+}
+
+// A press in a process already seen opens no file; another process, even
+// with the id of one before it, is looked at once. Rules are opened when read.
+TEST(ProgramRulesTest, TheProgramInFrontIsNormalisedOncePerProcess)
+{
+    WCHAR exe[MAX_PATH];
+    GetModuleFileNameW(NULL, exe, MAX_PATH);
+    FrontPathCache* cache = new FrontPathCache();
+    const struct {
+        DWORD processId;
+        ULONGLONG startTime;
+        LONG opened;
+    } presses[] = {{40, 1000, 1}, {40, 1000, 0}, {41, 1000, 1}, {40, 1000, 0}, {40, 2000, 1}, {42, 0, 1}, {42, 0, 1}};
+    for (const auto& p : presses) {
+        LONG before = ProgramFilesOpened;
+        FrontProgramPath(cache, p.processId, p.startTime, exe);
+        EXPECT_EQ(p.opened, ProgramFilesOpened - before) << p.processId << " started " << p.startTime;
+    }
+    delete cache;
+    LONG before = ProgramFilesOpened;
+    ProgramRules* rules = new ProgramRules();
+    DWORD mode = ModeKodak;
+    AddRuleValue(&rules->levels[UserRules], exe, DWORD(lstrlenW(exe)), REG_DWORD, reinterpret_cast<BYTE*>(&mode), 4);
+    EXPECT_EQ(1, ProgramFilesOpened - before) << "the full path, when read";
+    EXPECT_EQ(ModeKodak, ModeForProgram(rules, exe, 0, ModeSpace, exe).mode);
+    EXPECT_EQ(1, ProgramFilesOpened - before) << "none at the press";
+    delete rules;
 }
 
 // Three levels of rules and a policy mode; each case a program in front.

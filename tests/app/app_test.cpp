@@ -38,6 +38,11 @@ typedef std::vector<KeyEvent> Events;
 const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
 const Events Enter = {Down(VK_RETURN), Up(VK_RETURN)};
 const Events F5 = {Down(VK_F5), Up(VK_F5)};
+const Events AltF = {Down(VK_MENU), Down('F'), Up('F'), Up(VK_MENU)};
+const Events AltT = {Down(VK_MENU), Down('T'), Up('T'), Up(VK_MENU)};
+const Events AltS = {Down(VK_MENU), Down('S'), Up('S'), Up(VK_MENU)};
+const Events ShiftF12 = {Down(VK_SHIFT), Down(VK_F12), Up(VK_F12), Up(VK_SHIFT)};
+const Events CtrlShiftV = {Down(VK_SHIFT), Down(VK_CONTROL), Down('V'), Up('V'), Up(VK_CONTROL), Up(VK_SHIFT)};
 
 // How the popup menu draws its text items, top to bottom: whether an item's
 // text is greyed and whether the radio mark stands before it. Read from the
@@ -973,6 +978,46 @@ TEST_F(AppTest, EachProgramInFrontGetsTheModeItsRuleGives)
     EXPECT_EQ(Describe(Space), Describe(Press())) << "no rule: the user's mode";
     ASSERT_TRUE(b.BroughtForward());
     EXPECT_EQ(Describe(Enter), Describe(Press()));
+    lumo.Command(IDM_EXIT);
+    EXPECT_EQ(0u, lumo.WaitForExit(5000));
+}
+
+// Presses back and forth between two programs whose rules give alternating
+// modes: each alternates on its own, and presses under the user's mode share
+// one alternation that theirs leave alone. front_b's rule is its path as
+// "Copy as path" gives it, with forward slashes.
+TEST_F(AppTest, EachProgramWithARuleAlternatesOnItsOwn)
+{
+    StoreDword("key", ModeAltFAltS);
+    ASSERT_TRUE(SaveUserRule(L"front_a", ModeSchick));
+    WCHAR path[MAX_PATH];
+    GetModuleFileNameW(NULL, path, MAX_PATH);
+    lstrcpyW(wcsrchr(path, L'\\') + 1, L"front_b.exe");
+    std::wstring written = L"\"" + std::wstring(path) + L"\"";
+    std::replace(written.begin(), written.end(), L'\\', L'/');
+    ASSERT_TRUE(SaveUserRule(written.c_str(), ModeSidexis));
+    WCHAR log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, MAX_PATH, false));
+    DeleteFileW(log);
+    auto rulesRead = [&](const char* count) {
+        return WaitUntil([&] { return FileText(log).find(std::string("rules: ") + count) != std::string::npos; }, 5000);
+    };
+    ASSERT_TRUE(lumo.Start());
+    ASSERT_TRUE(rulesRead("2 programs"));
+    FrontWindowProgram a("front_a.exe"), b("front_b.exe");
+    // From the seventh press on, front_a has no rule and takes the user's mode.
+    const struct {
+        const FrontWindowProgram* front;
+        const Events* sent;
+    } presses[] = {{&a, &AltF}, {&b, &ShiftF12}, {&a, &AltT}, {&b, &CtrlShiftV}, {&b, &ShiftF12},
+                   {&a, &AltF}, {&a, &AltF},     {&b, &CtrlShiftV}, {&a, &AltS}};
+    for (size_t i = 0; i < sizeof(presses) / sizeof(presses[0]); ++i) {
+        if (i == 6) {
+            ASSERT_TRUE(RemoveUserRule(L"front_a") && rulesRead("1 programs"));
+        }
+        ASSERT_TRUE(presses[i].front->BroughtForward());
+        EXPECT_EQ(Describe(*presses[i].sent), Describe(Press())) << "press " << i;
+    }
     lumo.Command(IDM_EXIT);
     EXPECT_EQ(0u, lumo.WaitForExit(5000));
 }
