@@ -28,13 +28,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     WCHAR reportFile[MAX_PATH];
     if (IsReportCommand(GetCommandLineW(), reportFile, MAX_PATH))
         return RunReportCommand(reportFile);
-    // Also before the mutex: the relaunch copy is no Lumo2 of its own.
-    static StartSwitch start;
-    ReadStartSwitch(GetCommandLineW(), &start);
-    if (start.kind == Relaunch)
-        return RunRelauncher(start.oldProcessId, start.exePath);
-    if (start.kind == BadRelaunch)
-        return RelaunchBadArguments;
     LoadStringA(instance, IDS_TRAY_CLASS, TrayClassName, sizeof(TrayClassName));
     RegisterWindowClasses(instance);
     // The running copy owns the mutex until it ends, so a copy taking over
@@ -47,7 +40,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
         if (!tookOver)
             return 0;
     }
-    RegisterForRestartAfterCrash();
+    RegisterForRestart();
     ReportProgramEvent(EventStarted);
     // The window comes first, so that a device change during the connect
     // reaches it and a copy taking over or the installer finds it; the
@@ -56,9 +49,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // at once by the coloured one.
     if (!InitializeShell(instance))
         return 0;
-    if (start.kind == RestartedAfterCrash)
-        LogLine("start: restarted by Windows after a crash");
-    RemoveLeftoverRelaunchCopiesLater();
+    if (ReadStartSwitch(GetCommandLineW()) == RestartedByWindows)
+        LogLine("start: restarted by Windows after a crash, a hang or an installation");
     int exitCode = RunMessageLoop();
     if (!StopCameraThread(CameraNotResponding ? 0 : ExitWaitMs))
         EndWithoutCamera(exitCode);
