@@ -13,15 +13,10 @@
 #include "platform/event_log.h"
 #include "platform/integrity.h"
 #include "res/resource.h"
+#include <objbase.h>
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+static int RunProgram(HINSTANCE instance)
 {
-    // Before anything loads a DLL by name. An elevated copy outside Program
-    // Files leaves its own folder out too: whoever could write it must not
-    // have a library of theirs run with administrator rights.
-    WCHAR exeFolder[MAX_PATH];
-    TakeCurrentFolderOutOfDllSearch(ExeFolder(exeFolder, MAX_PATH) &&
-                                    MayLoadFromExeFolder(LookUpOwnSearchLevelOfSystem(), exeFolder));
     // Before the mutex and any window: support may run it beside the copy
     // in use, which it must leave alone. Read wide: the file's folder may be
     // named in any script.
@@ -52,9 +47,28 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     if (ReadStartSwitch(GetCommandLineW()) == RestartedByWindows)
         LogLine("start: restarted by Windows after a crash, a hang or an installation");
     int exitCode = RunMessageLoop();
+    EndReportUnderWay();
     if (!StopCameraThread(CameraNotResponding ? 0 : ExitWaitMs))
         EndWithoutCamera(exitCode);
     LogExit(exitCode);
     CloseEventSource();
+    return exitCode;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    // Before anything loads a DLL by name. An elevated copy outside Program
+    // Files leaves its own folder out too: whoever could write it must not
+    // have a library of theirs run with administrator rights.
+    WCHAR exeFolder[MAX_PATH];
+    TakeCurrentFolderOutOfDllSearch(ExeFolder(exeFolder, MAX_PATH) &&
+                                    MayLoadFromExeFolder(LookUpOwnSearchLevelOfSystem(), exeFolder));
+    // The window thread's apartment, which ShellExecuteW (the report shown
+    // in its folder) and the file dialog of the programs window need; the
+    // camera thread and the report's thread have their own.
+    HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    int exitCode = RunProgram(instance);
+    if (SUCCEEDED(com))
+        CoUninitialize();
     return exitCode;
 }

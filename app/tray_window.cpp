@@ -321,6 +321,7 @@ static bool OnTrayCommand(HWND window, WORD command)
 static void EndForSession(HWND window, LPARAM how)
 {
     ExitReason = (how & ENDSESSION_CLOSEAPP) ? "closed by Windows for an update" : "the Windows session ended";
+    EndReportUnderWay();
     if (!StopCameraThread(CameraNotResponding ? 0 : SessionEndWaitMs)) {
         // The icon goes with the window; the process then ends without the
         // call that does not return.
@@ -346,7 +347,10 @@ static void FollowWatches(HWND window)
         StartProgramRulesWatch();
         // Also reads the rules for programs, the first time in the run.
         RefreshPolicy();
-        StartSessionWatch(window);
+        StartSessionWatch(window, GetTickCount());
+        RequestSessionConnected(SessionIsConnected());
+    } else if (RetrySessionWatch(window, GetTickCount())) {
+        // A change while it was not watched is caught up with.
         RequestSessionConnected(SessionIsConnected());
     } else if (PolicyApplied()) {
         RefreshPolicy();

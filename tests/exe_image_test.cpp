@@ -159,7 +159,7 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
     // not read and the absences below would prove nothing.
     const char* called[] = {"CreateMutexA", "SendInput", "MapVirtualKeyA", "Shell_NotifyIconW",
                             "RegQueryValueExA", "CoCreateInstance", "DeviceIoControl", "GetTickCount",
-                            "ImmAssociateContextEx", "ImmGetVirtualKey", "ReportEventA"};
+                            "ImmAssociateContextEx", "ImmGetVirtualKey", "ReportEventA", "CoInitializeEx"};
     for (const char* function : called)
         EXPECT_TRUE(Imports(imports, function)) << function << " missing from the import table";
 

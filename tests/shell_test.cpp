@@ -3,6 +3,7 @@
 #include "settings/action_mode.h"
 #include "platform/display_scale.h"
 #include "app/restart.h"
+#include "app/session_watch.h"
 #include "app/shell.h"
 #include "app/tray_status.h"
 #include "app/tray_window.h"
@@ -130,16 +131,19 @@ TEST(SettingsFontTest, GulimWhereInstalledElseTheMessageFontAtTheSameHeight)
         const char* face;
         BYTE charSet;
         LONG height;
+        bool showsPaths;  // in English, as the tests run
     } cases[] = {
-        {true, 96, "GULIM", HANGUL_CHARSET, 12},
-        {true, 144, "GULIM", HANGUL_CHARSET, 18},
-        {false, 96, metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfCharSet, 12},
-        {false, 240, metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfCharSet, 30},
+        {true, 96, "GULIM", HANGUL_CHARSET, 12, false},
+        {true, 144, "GULIM", HANGUL_CHARSET, 18, false},
+        {false, 96, metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfCharSet, 12, false},
+        {false, 240, metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfCharSet, 30, false},
+        {true, 96, metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfCharSet, 12, true},
     };
+    ASSERT_NE(LANG_KOREAN, UiLanguageInForce().language);
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << (c.installed ? "installed at " : "missing at ") << c.dpi);
         FaceInstalled = c.installed ? [](const char*) { return true; } : [](const char*) { return false; };
-        HFONT font = CreateSettingsFont(c.dpi);
+        HFONT font = CreateSettingsFont(c.dpi, c.showsPaths);
         LOGFONTA made = {};
         ASSERT_TRUE(GetObjectA(font, sizeof(made), &made));
         EXPECT_STREQ(c.face, made.lfFaceName);
@@ -513,6 +517,43 @@ TEST(RestartTest, WindowsRestartsLumo2AfterACrashOrAnInstallationButNotAfterAReb
     EXPECT_EQ(RestartedByWindows, ReadStartSwitch((L"Lumo2.exe " + RestartCalls[0].first).c_str()))
         << "the copy restarted knows it";
     RegisterRestart = systemRegister;
+}
+
+int SessionWatchCalls, SessionWatchRefusals;
+BOOL WINAPI PlayRegisterSession(HWND, DWORD)
+{
+    return ++SessionWatchCalls > SessionWatchRefusals;
+}
+BOOL WINAPI PlayUnregisterSession(HWND)
+{
+    return TRUE;
+}
+
+// Refused as at a logon before the session's services are up: asked again
+// every few seconds, for a while; Wine never refuses.
+TEST(SessionWatchTest, ARefusedWatchIsAskedForAgainForAWhile)
+{
+    const SessionNotificationFn systemRegister = RegisterSessionNotification;
+    const SessionUnnotificationFn systemUnregister = UnregisterSessionNotification;
+    RegisterSessionNotification = PlayRegisterSession;
+    UnregisterSessionNotification = PlayUnregisterSession;
+    const struct {
+        int refusals, calls;
+        bool watched;
+    } cases[] = {{0, 1, true}, {2, 3, true}, {1000, SessionWatchTries, false}};
+    for (const auto& c : cases) {
+        SessionWatchCalls = 0;
+        SessionWatchRefusals = c.refusals;
+        bool watched = StartSessionWatch(NULL, 100);
+        EXPECT_FALSE(RetrySessionWatch(NULL, 100 + SessionWatchRetryMs - 1)) << "not before its time";
+        for (DWORD now = 100; now < 100 + 100 * SessionWatchRetryMs; now += SessionWatchRetryMs)
+            watched |= RetrySessionWatch(NULL, now);
+        EXPECT_EQ(c.calls, SessionWatchCalls) << c.refusals;
+        EXPECT_EQ(c.watched, watched) << c.refusals;
+        StopSessionWatch(NULL);
+    }
+    RegisterSessionNotification = systemRegister;
+    UnregisterSessionNotification = systemUnregister;
 }
 
 }  // namespace
