@@ -777,14 +777,20 @@ void MakeReportFromMenu(HWND owner)
 
 void EndReportUnderWay()
 {
-    if (!ReportThread || WaitForSingleObject(ReportThread, ReportExitWaitMs) == WAIT_OBJECT_0)
+    if (!ReportThread)
         return;
-    // Still being written: deleted now, it goes when the writing thread's
-    // handle closes with the process, and is never given its name.
-    WCHAR partial[MAX_PATH + 8];
-    PartialReportName(ReportFileUnderWay, partial);
-    DeleteFileW(partial);
-    LogLine("report: unfinished at exit; removed");
+    if (WaitForSingleObject(ReportThread, ReportExitWaitMs) != WAIT_OBJECT_0) {
+        // Still being written: deleted now, it goes when the writing
+        // thread's handle closes with the process, and is never given its
+        // name.
+        WCHAR partial[MAX_PATH + 8];
+        PartialReportName(ReportFileUnderWay, partial);
+        DeleteFileW(partial);
+        LogLine("report: unfinished at exit; removed");
+    }
+    // Once: the end of a session comes here before the end of the run.
+    CloseHandle(ReportThread);
+    ReportThread = NULL;
 }
 
 void FollowReportWritten(HWND owner, WPARAM owned, LPARAM lParam)
