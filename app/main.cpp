@@ -13,28 +13,16 @@
 #include "platform/event_log.h"
 #include "platform/integrity.h"
 #include "res/resource.h"
+#include <objbase.h>
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+static int RunProgram(HINSTANCE instance)
 {
-    // Before anything loads a DLL by name. An elevated copy outside Program
-    // Files leaves its own folder out too: whoever could write it must not
-    // have a library of theirs run with administrator rights.
-    WCHAR exeFolder[MAX_PATH];
-    TakeCurrentFolderOutOfDllSearch(ExeFolder(exeFolder, MAX_PATH) &&
-                                    MayLoadFromExeFolder(LookUpOwnSearchLevelOfSystem(), exeFolder));
     // Before the mutex and any window: support may run it beside the copy
     // in use, which it must leave alone. Read wide: the file's folder may be
     // named in any script.
     WCHAR reportFile[MAX_PATH];
     if (IsReportCommand(GetCommandLineW(), reportFile, MAX_PATH))
         return RunReportCommand(reportFile);
-    // Also before the mutex: the relaunch copy is no Lumo2 of its own.
-    static StartSwitch start;
-    ReadStartSwitch(GetCommandLineW(), &start);
-    if (start.kind == Relaunch)
-        return RunRelauncher(start.oldProcessId, start.exePath);
-    if (start.kind == BadRelaunch)
-        return RelaunchBadArguments;
     LoadStringA(instance, IDS_TRAY_CLASS, TrayClassName, sizeof(TrayClassName));
     RegisterWindowClasses(instance);
     // The running copy owns the mutex until it ends, so a copy taking over
@@ -48,7 +36,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
             return 0;
     }
     InstanceMutex = mutex;
-    RegisterForRestartAfterCrash();
+    RegisterForRestart();
     ReportProgramEvent(EventStarted);
     // The window comes first, so that a device change during the connect
     // reaches it and a copy taking over or the installer finds it; the
@@ -57,13 +45,31 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // at once by the coloured one.
     if (!InitializeShell(instance))
         return 0;
-    if (start.kind == RestartedAfterCrash)
-        LogLine("start: restarted by Windows after a crash");
-    RemoveLeftoverRelaunchCopiesLater();
+    if (ReadStartSwitch(GetCommandLineW()) == RestartedByWindows)
+        LogLine("start: restarted by Windows after a crash, a hang or an installation");
     int exitCode = RunMessageLoop();
+    EndReportUnderWay();
     if (!StopCameraThread(CameraNotResponding ? 0 : ExitWaitMs))
         EndWithoutCamera(exitCode);
     LogExit(exitCode);
     CloseEventSource();
+    return exitCode;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    // Before anything loads a DLL by name. An elevated copy outside Program
+    // Files leaves its own folder out too: whoever could write it must not
+    // have a library of theirs run with administrator rights.
+    WCHAR exeFolder[MAX_PATH];
+    TakeCurrentFolderOutOfDllSearch(ExeFolder(exeFolder, MAX_PATH) &&
+                                    MayLoadFromExeFolder(LookUpOwnSearchLevelOfSystem(), exeFolder));
+    // The window thread's apartment, which ShellExecuteW (the report shown
+    // in its folder) and the file dialog of the programs window need; the
+    // camera thread and the report's thread have their own.
+    HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    int exitCode = RunProgram(instance);
+    if (SUCCEEDED(com))
+        CoUninitialize();
     return exitCode;
 }

@@ -501,6 +501,13 @@ static void AddLogTail()
     HeapFree(GetProcessHeap(), 0, bytes);
 }
 
+// The report's name while it is being written: file with ".partial".
+static void PartialReportName(const WCHAR* file, WCHAR (&partial)[MAX_PATH + 8])
+{
+    lstrcpynW(partial, file, MAX_PATH);
+    lstrcatW(partial, L".partial");
+}
+
 DWORD WriteSupportReport(const WCHAR* file)
 {
     Report = static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, ReportCapacity * sizeof(WCHAR)));
@@ -523,7 +530,13 @@ DWORD WriteSupportReport(const WCHAR* file)
         // The mark tells Notepad of older Windows that the text is UTF-8.
         memcpy(bytes, "\xEF\xBB\xBF", 3);
         WideCharToMultiByte(CP_UTF8, 0, Report, -1, bytes + 3, length, NULL, NULL);
-        HANDLE out = CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        // Written under another name and given its own once whole: half a
+        // report would look like a whole one with nothing to say. Deletable
+        // while open, so that an exit can take away one cut off.
+        WCHAR partial[MAX_PATH + 8];
+        PartialReportName(file, partial);
+        HANDLE out = CreateFileW(partial, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, NULL);
         if (out == INVALID_HANDLE_VALUE) {
             error = GetLastError();
         } else {
@@ -532,9 +545,10 @@ DWORD WriteSupportReport(const WCHAR* file)
                     : done != size                           ? ERROR_DISK_FULL
                                                              : ERROR_SUCCESS;
             CloseHandle(out);
-            // Half a report would look like a whole one with nothing to say.
+            if (error == ERROR_SUCCESS && !MoveFileExW(partial, file, MOVEFILE_REPLACE_EXISTING))
+                error = GetLastError();
             if (error != ERROR_SUCCESS)
-                DeleteFileW(file);
+                DeleteFileW(partial);
         }
         HeapFree(GetProcessHeap(), 0, bytes);
     }
@@ -654,20 +668,36 @@ static ReportWriter LookUpReportWriter()
 // the log: not synced and not a protected folder, so the write is not
 // refused or sent elsewhere, and support knows where to look. file takes
 // its path (MAX_PATH characters), also when it cannot be written.
-static DWORD WriteReportInReportsFolder(WCHAR* file)
+static bool ChooseReportFile(WCHAR* file)
 {
     WCHAR folder[MAX_PATH];
     file[0] = 0;
     if (!ProgramDataFolder(L"Reports", folder, MAX_PATH - 40))
-        return ERROR_PATH_NOT_FOUND;
+        return false;
     SYSTEMTIME now;
     GetLocalTime(&now);
     wsprintfW(file, L"%s\\Lumo2-report-%04u%02u%02u-%02u%02u%02u.txt", folder, now.wYear, now.wMonth, now.wDay,
               now.wHour, now.wMinute, now.wSecond);
+    return true;
+}
+
+static DWORD WriteReportAs(const WCHAR* file)
+{
+    if (!file[0])
+        return ERROR_PATH_NOT_FOUND;
+    WCHAR folder[MAX_PATH];
+    lstrcpynW(folder, file, MAX_PATH);
+    *wcsrchr(folder, L'\\') = 0;
     DWORD error = CreateFolderPath(folder);
     if (error == ERROR_SUCCESS)
         error = WriteSupportReport(file);
     return error;
+}
+
+static DWORD WriteReportInReportsFolder(WCHAR* file)
+{
+    ChooseReportFile(file);
+    return WriteReportAs(file);
 }
 
 // Explorer, showing the report selected in its folder.
@@ -695,19 +725,29 @@ int RunReportCommand(const WCHAR* file)
     return 0;
 }
 
+// Made by the window thread, which sets owner and file before the report's
+// thread starts; that thread then sets error and hands the record back in
+// its message.
 struct ReportAnswer {
+    HWND owner;
     DWORD error;
     WCHAR file[MAX_PATH];
 };
+// The window thread's: the thread writing the report from the menu and the
+// file it writes, while one is under way.
+static HANDLE ReportThread;
+static WCHAR ReportFileUnderWay[MAX_PATH];
+// How long an exit waits for a report under way before it removes it.
+const DWORD ReportExitWaitMs = 500;
 
 // The report asks the video input devices and the joystick drivers for
 // their state, which a hanging driver could make wait: the window thread
 // never does.
-static DWORD WINAPI WriteReportFromMenu(void* owner)
+static DWORD WINAPI WriteReportFromMenu(void* record)
 {
-    ReportAnswer* answer = new ReportAnswer;
-    answer->error = WriteReportInReportsFolder(answer->file);
-    if (!PostMessageW(static_cast<HWND>(owner), WM_REPORT_WRITTEN, 1, reinterpret_cast<LPARAM>(answer)))
+    ReportAnswer* answer = static_cast<ReportAnswer*>(record);
+    answer->error = WriteReportAs(answer->file);
+    if (!PostMessageW(answer->owner, WM_REPORT_WRITTEN, 1, reinterpret_cast<LPARAM>(answer)))
         delete answer;
     return 0;
 }
@@ -723,15 +763,34 @@ void MakeReportFromMenu(HWND owner)
     RunningCopy.pollInterval = PollIntervalInUse();
     RunningCopy.cameraNotResponding = CameraNotResponding;
     InRunningCopy = true;
-    HANDLE thread = CreateThread(NULL, 0, WriteReportFromMenu, owner, 0, NULL);
-    if (thread) {
-        CloseHandle(thread);
+    ReportAnswer* answer = new ReportAnswer;
+    answer->owner = owner;
+    ChooseReportFile(answer->file);
+    lstrcpyW(ReportFileUnderWay, answer->file);
+    ReportThread = CreateThread(NULL, 0, WriteReportFromMenu, answer, 0, NULL);
+    if (ReportThread)
         return;
-    }
     // Without a thread of its own it is written here, as it was before.
-    ReportAnswer answer;
-    answer.error = WriteReportInReportsFolder(answer.file);
-    FollowReportWritten(owner, 0, reinterpret_cast<LPARAM>(&answer));
+    answer->error = WriteReportAs(answer->file);
+    FollowReportWritten(owner, 1, reinterpret_cast<LPARAM>(answer));
+}
+
+void EndReportUnderWay()
+{
+    if (!ReportThread)
+        return;
+    if (WaitForSingleObject(ReportThread, ReportExitWaitMs) != WAIT_OBJECT_0) {
+        // Still being written: deleted now, it goes when the writing
+        // thread's handle closes with the process, and is never given its
+        // name.
+        WCHAR partial[MAX_PATH + 8];
+        PartialReportName(ReportFileUnderWay, partial);
+        DeleteFileW(partial);
+        LogLine("report: unfinished at exit; removed");
+    }
+    // Once: the end of a session comes here before the end of the run.
+    CloseHandle(ReportThread);
+    ReportThread = NULL;
 }
 
 void FollowReportWritten(HWND owner, WPARAM owned, LPARAM lParam)
@@ -742,6 +801,9 @@ void FollowReportWritten(HWND owner, WPARAM owned, LPARAM lParam)
     lstrcpynW(file, answer->file, MAX_PATH);
     if (owned)
         delete answer;
+    if (ReportThread)
+        CloseHandle(ReportThread);
+    ReportThread = NULL;
     InRunningCopy = false;
     ReportUnderWay = false;
     if (error == ERROR_SUCCESS) {

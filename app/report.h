@@ -22,6 +22,9 @@ const UINT WM_REPORT_WRITTEN = WM_APP + 106;
 // report shown selected in its folder, or a message with the reason it
 // could not be written, and a line in the log.
 void FollowReportWritten(HWND owner, WPARAM owned, LPARAM lParam);
+// At exit: a report from the menu still being written is given a moment to
+// finish, else removed; never left cut off.
+void EndReportUnderWay();
 // ERROR_SUCCESS when written, else why not (nothing is left behind).
 DWORD WriteSupportReport(const WCHAR* file);
 

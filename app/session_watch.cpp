@@ -1,4 +1,5 @@
 #include "app/session_watch.h"
+#include "platform/diag_log.h"
 #include "platform/dll_search.h"
 #include <wtsapi32.h>
 
@@ -63,11 +64,39 @@ SessionNotificationFn RegisterSessionNotification = RegisterWithWts;
 SessionUnnotificationFn UnregisterSessionNotification = UnregisterWithWts;
 SessionConnectedFn SessionIsConnected = SessionIsConnectedOfSystem;
 
+// The window thread's: whether the notifications come, and the tries made
+// and when the last was.
 static bool Watching;
+static int Tries;
+static DWORD LastTry;
 
-bool StartSessionWatch(HWND window)
+static bool TryToWatch(HWND window, DWORD now)
 {
+    ++Tries;
+    LastTry = now;
     Watching = RegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION) != FALSE;
+    return Watching;
+}
+
+bool StartSessionWatch(HWND window, DWORD now)
+{
+    Tries = 0;
+    if (TryToWatch(window, now))
+        return true;
+    // Refused while the session's services are not up yet, right at logon.
+    LogLine("session: changes cannot be watched yet (error %lu); tried again every %lu s", GetLastError(),
+            SessionWatchRetryMs / 1000);
+    return false;
+}
+
+bool RetrySessionWatch(HWND window, DWORD now)
+{
+    if (Watching || Tries == 0 || Tries >= SessionWatchTries || now - LastTry < SessionWatchRetryMs)
+        return false;
+    if (TryToWatch(window, now))
+        LogLine("session: changes watched from now on");
+    else if (Tries == SessionWatchTries)
+        LogLine("session: changes are not watched; a disconnected session keeps the camera");
     return Watching;
 }
 
@@ -76,6 +105,7 @@ void StopSessionWatch(HWND window)
     if (Watching)
         UnregisterSessionNotification(window);
     Watching = false;
+    Tries = 0;
 }
 
 int SessionChangeMeaning(WPARAM event, LPARAM sessionId)

@@ -19,8 +19,14 @@ extern SessionConnectedFn SessionIsConnected;
 // told.
 bool SessionIsConnectedOfSystem();
 
-// Asks for WM_WTSSESSION_CHANGE of this session; whether it will come.
-bool StartSessionWatch(HWND window);
+// Asks for WM_WTSSESSION_CHANGE of this session; whether it will come. A
+// refusal is logged and RetrySessionWatch, called on the window's ticks,
+// asks again every SessionWatchRetryMs, SessionWatchTries times in all;
+// true from the retry that succeeds. now is GetTickCount's.
+const DWORD SessionWatchRetryMs = 5000;
+const int SessionWatchTries = 60;
+bool StartSessionWatch(HWND window, DWORD now);
+bool RetrySessionWatch(HWND window, DWORD now);
 void StopSessionWatch(HWND window);
 
 // What a WM_WTSSESSION_CHANGE means for this process: 1 its session was

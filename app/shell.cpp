@@ -84,8 +84,7 @@ int InitializeShell(HINSTANCE instance)
         return 1;
     }
     // Without a thread of its own the camera is served here, as it was
-    // before there was one: COM held for the run, polled on this timer.
-    CoInitialize(NULL);
+    // before there was one, in this thread's apartment, polled on this timer.
     if (!connected)
         RequestSessionConnected(false);
     SetTimer(tray, PollTimerId, PollIntervalInUse(), NULL);

@@ -33,10 +33,6 @@ void EndWithoutCamera(int exitCode);
 // camera and the joystick back: with the end of a session, within the 2 s
 // that Exit may take.
 const DWORD ExitWaitMs = 1500;
-// Asks Windows to start Lumo2 again after the Restart Manager has closed it
-// for an upgrade (not after a crash, a hang or a reboot: start at logon
-// covers that). Nothing where the system has no Restart Manager.
-void RegisterForRestartAfterUpgrade();
 
 // Whether the outcome of creating the mutex "Lumo2" means another copy runs.
 // A copy started as administrator holds a mutex that an ordinary start may

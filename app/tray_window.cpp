@@ -6,7 +6,6 @@
 #include "app/camera_thread.h"
 #include "app/diag_events.h"
 #include "app/elevation.h"
-#include "app/restart.h"
 #include "app/mode_change.h"
 #include "app/policy_watch.h"
 #include "app/program_rules_watch.h"
@@ -317,11 +316,12 @@ static bool OnTrayCommand(HWND window, WORD command)
 // Sign-out, shutdown, or the Restart Manager closing Lumo2 for an update:
 // the process may be ended as soon as this returns, so the devices go back
 // now (unless the camera hangs: then there is no waiting for it), and it
-// ends as WM_CLOSE does.
+// ends as WM_CLOSE does. The restart registration stays: the Restart
+// Manager starts Lumo2 again from it once the installation is over.
 static void EndForSession(HWND window, LPARAM how)
 {
     ExitReason = (how & ENDSESSION_CLOSEAPP) ? "closed by Windows for an update" : "the Windows session ended";
-    ArrangeStartAfterInstall(how);
+    EndReportUnderWay();
     if (!StopCameraThread(CameraNotResponding ? 0 : SessionEndWaitMs)) {
         // The icon goes with the window; the process then ends without the
         // call that does not return.
@@ -347,7 +347,10 @@ static void FollowWatches(HWND window)
         StartProgramRulesWatch();
         // Also reads the rules for programs, the first time in the run.
         RefreshPolicy();
-        StartSessionWatch(window);
+        StartSessionWatch(window, GetTickCount());
+        RequestSessionConnected(SessionIsConnected());
+    } else if (RetrySessionWatch(window, GetTickCount())) {
+        // A change while it was not watched is caught up with.
         RequestSessionConnected(SessionIsConnected());
     } else if (PolicyApplied()) {
         RefreshPolicy();

@@ -1,4 +1,5 @@
 #include "platform/diag_log.h"
+#include <lmcons.h>
 #include <shlobj.h>
 #include <stdarg.h>
 #include <string.h>
@@ -38,26 +39,41 @@ static bool Splice(WCHAR* text, int capacity, int* length, int start, int end, c
     return true;
 }
 
-void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder)
+// Puts marker in place of each whole occurrence of what, in any case;
+// where it is a name rather than a path, only as a path part of its own,
+// or as the hidden share that bears it ("name$").
+static void ReplaceWhole(WCHAR* text, int capacity, const WCHAR* what, const WCHAR* marker, bool name)
 {
-    static const WCHAR marker[] = L"%USERPROFILE%";
-    const int markerLength = 13;
-    int folderLength = lstrlenW(folder);
-    if (folderLength < 3)
-        return;
+    const int whatLength = lstrlenW(what), markerLength = lstrlenW(marker);
     int length = lstrlenW(text);
-    for (int at = 0; at + folderLength <= length;) {
+    for (int at = 0; at + whatLength <= length;) {
         int i = 0;
-        while (i < folderLength && UpperCase(text[at + i]) == UpperCase(folder[i]))
+        while (i < whatLength && UpperCase(text[at + i]) == UpperCase(what[i]))
             ++i;
-        if (i < folderLength || !EndsPathPart(text[at + folderLength])) {
+        WCHAR next = text[at + whatLength];
+        bool whole = i == whatLength &&
+                     (EndsPathPart(next) || (name && next == L'$' && EndsPathPart(text[at + whatLength + 1]))) &&
+                     (!name || (at > 0 && (text[at - 1] == L'\\' || text[at - 1] == L'/')));
+        if (!whole) {
             ++at;
             continue;
         }
-        if (!Splice(text, capacity, &length, at, at + folderLength, marker, markerLength))
+        if (!Splice(text, capacity, &length, at, at + whatLength, marker, markerLength))
             return;
         at += markerLength;
     }
+}
+
+void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder)
+{
+    if (lstrlenW(folder) >= 3)
+        ReplaceWhole(text, capacity, folder, L"%USERPROFILE%", false);
+}
+
+void ReplaceUserName(WCHAR* text, int capacity, const WCHAR* name)
+{
+    if (name[0])
+        ReplaceWhole(text, capacity, name, L"<user>", true);
 }
 
 // Where a path part ends in a line of text: a part may hold blanks ("dr
@@ -100,16 +116,22 @@ void RedactNamesInPaths(WCHAR* text, int capacity)
     const struct {
         const WCHAR* lead;
         const WCHAR* marker;
-    } parts[] = {{L"\\Users\\", L"<user>"}, {L"/Users/", L"<user>"}, {L"\\\\?\\UNC\\", L"<server>"},
+    } parts[] = {{L"\\Users\\", L"<user>"}, {L"/Users/", L"<user>"}, {L"\\Users$\\", L"<user>"}, {L"\\\\?\\UNC\\", L"<server>"},
                  {L"\\\\", L"<server>"}, {L"//", L"<server>"}};
     for (const auto& part : parts)
         ReplacePartAfter(text, capacity, part.lead, part.marker);
 }
 
 static WCHAR ProfileForms[3][MAX_PATH];
+// The account's name, which folders redirected to a server carry
+// (\\server\users$\name\Documents) and home shares are named after.
+static WCHAR AccountName[UNLEN + 1];
 
 static BOOL CALLBACK LookUpProfileForms(INIT_ONCE*, void*, void**)
 {
+    DWORD size = UNLEN + 1;
+    if (!GetUserNameW(AccountName, &size))
+        AccountName[0] = 0;
     if (FAILED(SHGetFolderPathW(NULL, CSIDL_PROFILE, NULL, SHGFP_TYPE_CURRENT, ProfileForms[0]))) {
         ProfileForms[0][0] = 0;
         return TRUE;
@@ -142,6 +164,7 @@ void RedactProfileFolder(WCHAR* text, int capacity)
     for (const WCHAR* form : ProfileForms)
         if (form[0])
             ReplaceProfileFolder(text, capacity, form);
+    ReplaceUserName(text, capacity, AccountName);
     // A rule of IT's or a program browsed to may lie in another user's
     // profile or on a server: neither name belongs in the log.
     RedactNamesInPaths(text, capacity);

@@ -39,10 +39,15 @@ DWORD CreateFolderPath(const WCHAR* folder);
 // The text grows by at most its capacity (in characters, terminator
 // included); what does not fit is cut.
 void ReplaceProfileFolder(WCHAR* text, int capacity, const WCHAR* folder);
+// Puts <user> in place of the account's name wherever it is a path part of
+// its own or a hidden share ("name$"), as in a folder redirected to a
+// server, \\server\users$\name\Documents.
+void ReplaceUserName(WCHAR* text, int capacity, const WCHAR* name);
 // The same for the user's profile folder as the shell names it and in its
 // short form: a path under it would otherwise show the user's name.
-// Another user's folder under \Users and a server's name in a UNC path
-// become <user> and <server> too.
+// Another user's folder under \Users or \Users$, the account's own name
+// as a path part and a server's name in a UNC path become <user> and
+// <server> too.
 void RedactProfileFolder(WCHAR* text, int capacity);
 // Those two alone.
 void RedactNamesInPaths(WCHAR* text, int capacity);

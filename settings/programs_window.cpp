@@ -103,7 +103,7 @@ static void AddColumns()
 
 static void LayOutPrograms(UINT dpi, BOOL redraw)
 {
-    HFONT font = CreateSettingsFont(dpi);
+    HFONT font = CreateSettingsFont(dpi, true);
     for (const ProgramsChild& c : ProgramsControls) {
         SetWindowPos(*c.handle, NULL, ScaleToDpi(c.x, dpi), ScaleToDpi(c.y, dpi), ScaleToDpi(c.width, dpi),
                      ScaleToDpi(c.height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);

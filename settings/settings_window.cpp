@@ -119,9 +119,10 @@ bool FaceInstalledOnSystem(const char* face)
 
 FaceInstalledFn FaceInstalled = FaceInstalledOnSystem;
 
-HFONT CreateSettingsFont(UINT dpi)
+HFONT CreateSettingsFont(UINT dpi, bool showsPaths)
 {
     int height = ScaleToDpi(SettingsFontHeight, dpi);
+    bool korean = UiLanguageInForce().language == LANG_KOREAN;
     // Where GULIM is missing (a Windows that is not Korean) the font mapper
     // would pick a face of its own; the message font is the one the user
     // reads in every dialog.
@@ -129,8 +130,10 @@ HFONT CreateSettingsFont(UINT dpi)
     // since 8 has, whatever its language.
     NONCLIENTMETRICSA metrics = {};
     metrics.cbSize = sizeof(metrics);
-    bool gulim = FaceInstalled("GULIM");
-    if (!gulim && UiLanguageInForce().language == LANG_KOREAN && FaceInstalled("Malgun Gothic"))
+    // Paths in English take the face of the other English windows: GULIM
+    // draws their backslash as the won sign.
+    bool gulim = !(showsPaths && !korean) && FaceInstalled("GULIM");
+    if (!gulim && korean && FaceInstalled("Malgun Gothic"))
         return CreateFontA(height, 0, 0, 0, FW_DONTCARE, 0, 0, 0, HANGUL_CHARSET, OUT_STROKE_PRECIS,
                            CLIP_STROKE_PRECIS, DRAFT_QUALITY, VARIABLE_PITCH | FF_SWISS, "Malgun Gothic");
     if (!gulim && SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {

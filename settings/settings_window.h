@@ -46,8 +46,9 @@ LONG ParseTimeText(const char* text);
 
 // The controls' font at the DPI: "GULIM" where it is installed, else (in
 // Korean) "Malgun Gothic", else the system's message font, at the same
-// height. Every window that shows Korean uses it.
-HFONT CreateSettingsFont(UINT dpi);
+// height. Every window that shows Korean uses it. A window that shows
+// paths takes the message font in English: GULIM draws "\\" as the won sign.
+HFONT CreateSettingsFont(UINT dpi, bool showsPaths = false);
 // Whether a font face is installed; tests replace it to play a Windows with
 // or without a Korean font.
 typedef bool (*FaceInstalledFn)(const char* face);

@@ -74,7 +74,7 @@ TEST(DiagLogTest, PassingOneMegabyteMovesTheLogToItsOnePreviousFile)
 TEST(ReportTest, ProfileFolderIsReplacedWhereverItStandsWhole)
 {
     const WCHAR* folder = L"C:\\Users\\J\u00fcrgen";
-    enum { Profile, OthersNames, AsLogged };
+    enum { Profile, OthersNames, AsLogged, Account };
     struct {
         int redaction;
         const WCHAR* text;
@@ -99,6 +99,10 @@ TEST(ReportTest, ProfileFolderIsReplacedWhereverItStandsWhole)
         // A report's lines: a name ends with its line.
         {OthersNames, L"C:\\Users\\Ann\r\n  next.exe = Space\r\n", 100, L"C:\\Users\\<user>\r\n  next.exe = Space\r\n"},
         {AsLogged, L"rule \\\\SRV\\x.exe in C:\\Users\\Other\\x", 100, L"rule \\\\<server>\\x.exe in C:\\Users\\<user>\\x"},
+        // Folders redirected to a server, the account's own and another's.
+        {Account, L"\\\\<server>\\users$\\Ann.Lee\\Desktop \\\\<server>\\ann.lee$\\x D:\\ann.leex ann.lee", 100,
+         L"\\\\<server>\\users$\\<user>\\Desktop \\\\<server>\\<user>$\\x D:\\ann.leex ann.lee"},
+        {OthersNames, L"\\\\SRV\\Users$\\bob\\Desktop", 100, L"\\\\<server>\\Users$\\<user>\\Desktop"},
     };
     for (const auto& c : cases) {
         WCHAR text[100];
@@ -107,6 +111,8 @@ TEST(ReportTest, ProfileFolderIsReplacedWhereverItStandsWhole)
             ReplaceProfileFolder(text, c.capacity, folder);
         else if (c.redaction == OthersNames)
             RedactNamesInPaths(text, c.capacity);
+        else if (c.redaction == Account)
+            ReplaceUserName(text, c.capacity, L"ann.lee");
         else
             RedactProfileFolder(text, c.capacity);
         EXPECT_STREQ(c.expected, text);

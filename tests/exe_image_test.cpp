@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <stdio.h>
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -158,7 +159,7 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
     // not read and the absences below would prove nothing.
     const char* called[] = {"CreateMutexA", "SendInput", "MapVirtualKeyA", "Shell_NotifyIconW",
                             "RegQueryValueExA", "CoCreateInstance", "DeviceIoControl", "GetTickCount",
-                            "ImmAssociateContextEx", "ImmGetVirtualKey", "ReportEventA",
+                            "ImmAssociateContextEx", "ImmGetVirtualKey", "ReportEventA", "CoInitializeEx",
                             // the hang watchdog's clock, which leaves out sleep, and its way
                             // out of a stuck driver call at exit
                             "QueryUnbiasedInterruptTime", "CancelSynchronousIo"};
@@ -179,12 +180,25 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
         {"GetDpiForMonitor", "a direct call instead of the one bound by name (shcore.dll is Windows 8.1 and later)"},
         {"SetDefaultDllDirectories", "a direct call instead of the one bound by name (Windows 7 without KB2533623 lacks it)"},
         {"RegisterApplicationRestart", "a direct call instead of the one bound by name"},
-        {"UnregisterApplicationRestart", "a direct call instead of the one bound by name"},
+        {"UnregisterApplicationRestart", "a withdrawal of the restart the Restart Manager needs"},
+        {"CopyFileW", "a copy of Lumo2.exe in the temporary folder"},
+        {"UpdateProcThreadAttribute", "a start under a borrowed parent process"},
     };
     for (const auto& a : absent)
         EXPECT_FALSE(Imports(imports, a.function))
             << a.function << " is imported: " << a.why
             << " is linked into Lumo2.exe again (the link map beside the build says by whom)";
+    // Nor bound by name, in either width: the restart stays registered when
+    // the Restart Manager closes Lumo2, and the installer's mutex is its own.
+    const std::vector<BYTE> bytes = ReadFileBytes(LumoExe());
+    for (const char* name : {"UnregisterApplicationRestart", "_MSIExecute"}) {
+        std::string narrow = name, wide;
+        for (char c : narrow)
+            wide += std::string{c, 0};
+        for (const std::string& text : {narrow, wide})
+            EXPECT_EQ(bytes.end(), std::search(bytes.begin(), bytes.end(), text.begin(), text.end()))
+                << name << " is named in Lumo2.exe";
+    }
 
     // Any import but a KnownDLL is looked for beside the exe before WinMain
     // runs: a copy dropped there would run inside an elevated Lumo2.

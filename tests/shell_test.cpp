@@ -3,6 +3,7 @@
 #include "settings/action_mode.h"
 #include "platform/display_scale.h"
 #include "app/restart.h"
+#include "app/session_watch.h"
 #include "app/shell.h"
 #include "app/tray_status.h"
 #include "app/tray_window.h"
@@ -15,9 +16,7 @@
 #include <gtest/gtest.h>
 #include <imm.h>
 #include <limits.h>
-#include <wchar.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -132,16 +131,19 @@ TEST(SettingsFontTest, GulimWhereInstalledElseTheMessageFontAtTheSameHeight)
         const char* face;
         BYTE charSet;
         LONG height;
+        bool showsPaths;  // in English, as the tests run
     } cases[] = {
-        {true, 96, "GULIM", HANGUL_CHARSET, 12},
-        {true, 144, "GULIM", HANGUL_CHARSET, 18},
-        {false, 96, metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfCharSet, 12},
-        {false, 240, metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfCharSet, 30},
+        {true, 96, "GULIM", HANGUL_CHARSET, 12, false},
+        {true, 144, "GULIM", HANGUL_CHARSET, 18, false},
+        {false, 96, metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfCharSet, 12, false},
+        {false, 240, metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfCharSet, 30, false},
+        {true, 96, metrics.lfMessageFont.lfFaceName, metrics.lfMessageFont.lfCharSet, 12, true},
     };
+    ASSERT_NE(LANG_KOREAN, UiLanguageInForce().language);
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << (c.installed ? "installed at " : "missing at ") << c.dpi);
         FaceInstalled = c.installed ? [](const char*) { return true; } : [](const char*) { return false; };
-        HFONT font = CreateSettingsFont(c.dpi);
+        HFONT font = CreateSettingsFont(c.dpi, c.showsPaths);
         LOGFONTA made = {};
         ASSERT_TRUE(GetObjectA(font, sizeof(made), &made));
         EXPECT_STREQ(c.face, made.lfFaceName);
@@ -480,42 +482,19 @@ TEST(StartSwitchTest, OnlyTheProgramsOwnSwitchesChangeAStart)
     const struct {
         const WCHAR* commandLine;
         StartKind kind;
-        DWORD pid;
-        const WCHAR* path;
     } cases[] = {
-        {L"Lumo2.exe", NormalStart, 0, L""},
-        {L"\"C:\\Program Files\\Lumo2\\Lumo2.exe\"  ", NormalStart, 0, L""},
-        {L"\"C:\\Program Files\\Lumo2\\Lumo2.exe\" /restarted", RestartedAfterCrash, 0, L""},
-        {L"Lumo2.exe /RESTARTED ", RestartedAfterCrash, 0, L""},
-        {L"Lumo2.exe /restartedx", NormalStart, 0, L""},
-        {L"Lumo2.exe /something", NormalStart, 0, L""},
-        {L"\"C:\\t\\Lumo2-relaunch-8.exe\" /relaunch 8 \"C:\\Program Files\\Lumo2\\Lumo2.exe\"", Relaunch, 8,
-         L"C:\\Program Files\\Lumo2\\Lumo2.exe"},
-        {L"x /relaunch 4294967295 \"D:\\L\\Lumo2.exe\" ", Relaunch, 4294967295u, L"D:\\L\\Lumo2.exe"},
-        {L"x /relaunch 4294967296 \"D:\\L\\Lumo2.exe\"", BadRelaunch, 0, L""},
-        {L"x /relaunch 0 \"D:\\L\\Lumo2.exe\"", BadRelaunch, 0, L""},
-        {L"x /relaunch", BadRelaunch, 0, L""},
-        {L"x /relaunch 12", BadRelaunch, 0, L""},
-        {L"x /relaunch 12 D:\\L\\Lumo2.exe", BadRelaunch, 0, L""},
-        {L"x /relaunch 12 \"D:\\L\\Lumo2.exe", BadRelaunch, 0, L""},
-        {L"x /relaunch 12 \"\"", BadRelaunch, 0, L""},
-        {L"x /relaunch 12 \"D:\\L\\Lumo2.exe\" more", BadRelaunch, 0, L""},
-        {L"x /relaunch 1a \"D:\\L\\Lumo2.exe\"", BadRelaunch, 0, L""},
+        {L"Lumo2.exe", NormalStart},
+        {L"\"C:\\Program Files\\Lumo2\\Lumo2.exe\"  ", NormalStart},
+        {L"\"C:\\Program Files\\Lumo2\\Lumo2.exe\" /restarted", RestartedByWindows},
+        {L"Lumo2.exe /RESTARTED ", RestartedByWindows},
+        {L"Lumo2.exe /restartedx", NormalStart},
+        {L"Lumo2.exe /something", NormalStart},
+        // As copies of earlier versions started themselves: no switch now.
+        {L"\"C:\\t\\Lumo2-relaunch-8.exe\" /relaunch 8 \"C:\\Program Files\\Lumo2\\Lumo2.exe\"", NormalStart},
+        {L"x /relaunch", NormalStart},
     };
-    for (const auto& c : cases) {
-        StartSwitch start;
-        ReadStartSwitch(c.commandLine, &start);
-        EXPECT_EQ(c.kind, start.kind) << c.commandLine;
-        if (c.kind == Relaunch) {
-            EXPECT_EQ(c.pid, start.oldProcessId) << c.commandLine;
-            EXPECT_STREQ(c.path, start.exePath) << c.commandLine;
-        }
-    }
-    // A path longer than a relaunch carries is refused, not cut.
-    std::wstring longLine = L"x /relaunch 5 \"" + std::wstring(RelaunchPathMax, L'a') + L"\"";
-    StartSwitch start;
-    ReadStartSwitch(longLine.c_str(), &start);
-    EXPECT_EQ(BadRelaunch, start.kind);
+    for (const auto& c : cases)
+        EXPECT_EQ(c.kind, ReadStartSwitch(c.commandLine)) << c.commandLine;
 }
 
 std::vector<std::pair<std::wstring, DWORD>> RestartCalls;
@@ -524,126 +503,57 @@ HRESULT WINAPI RecordRegister(const WCHAR* commandLine, DWORD flags)
     RestartCalls.push_back({commandLine ? commandLine : L"(null)", flags});
     return S_OK;
 }
-HRESULT WINAPI RecordUnregister()
-{
-    RestartCalls.push_back({L"unregister", 0});
-    return S_OK;
-}
 
 // Wine's RegisterApplicationRestart stores nothing, so the call is recorded.
-TEST(RestartTest, WindowsRestartsLumo2AfterACrashButNotAfterAReboot)
+TEST(RestartTest, WindowsRestartsLumo2AfterACrashOrAnInstallationButNotAfterAReboot)
 {
     const RegisterRestartFn systemRegister = RegisterRestart;
-    const UnregisterRestartFn systemUnregister = UnregisterRestart;
     RegisterRestart = RecordRegister;
-    UnregisterRestart = RecordUnregister;
     RestartCalls.clear();
-    RegisterForRestartAfterCrash();
+    RegisterForRestart();
     ASSERT_EQ(1u, RestartCalls.size());
     EXPECT_EQ(std::wstring(L"/restarted"), RestartCalls[0].first);
     EXPECT_EQ(DWORD(RESTART_NO_REBOOT), RestartCalls[0].second) << "restarted after a crash, a hang and an update";
-    StartSwitch start;
-    ReadStartSwitch((L"Lumo2.exe " + RestartCalls[0].first).c_str(), &start);
-    EXPECT_EQ(RestartedAfterCrash, start.kind) << "the copy restarted knows it";
-
-    // At a logoff or shutdown nothing changes; when a program closes Lumo2
-    // (no installer here), the Restart Manager is not to start it again.
-    RestartCalls.clear();
-    ArrangeStartAfterInstall(0);
-    ArrangeStartAfterInstall(ENDSESSION_LOGOFF);
-    EXPECT_TRUE(RestartCalls.empty());
-    ASSERT_FALSE(InstallerRuns());
-    ArrangeStartAfterInstall(ENDSESSION_CLOSEAPP);
-    ASSERT_EQ(1u, RestartCalls.size());
-    EXPECT_EQ(std::wstring(L"unregister"), RestartCalls[0].first);
+    EXPECT_EQ(RestartedByWindows, ReadStartSwitch((L"Lumo2.exe " + RestartCalls[0].first).c_str()))
+        << "the copy restarted knows it";
     RegisterRestart = systemRegister;
-    UnregisterRestart = systemUnregister;
 }
 
-TEST(RestartTest, OnlyACloseWhileTheInstallerRunsIsAnInstallersClose)
+int SessionWatchCalls, SessionWatchRefusals;
+BOOL WINAPI PlayRegisterSession(HWND, DWORD)
 {
+    return ++SessionWatchCalls > SessionWatchRefusals;
+}
+BOOL WINAPI PlayUnregisterSession(HWND)
+{
+    return TRUE;
+}
+
+// Refused as at a logon before the session's services are up: asked again
+// every few seconds, for a while; Wine never refuses.
+TEST(SessionWatchTest, ARefusedWatchIsAskedForAgainForAWhile)
+{
+    const SessionNotificationFn systemRegister = RegisterSessionNotification;
+    const SessionUnnotificationFn systemUnregister = UnregisterSessionNotification;
+    RegisterSessionNotification = PlayRegisterSession;
+    UnregisterSessionNotification = PlayUnregisterSession;
     const struct {
-        DWORD flags;
-        bool installerRuns, closedForInstall;
-    } cases[] = {
-        {ENDSESSION_CLOSEAPP, true, true},
-        {ENDSESSION_CLOSEAPP | ENDSESSION_CRITICAL, true, true},
-        {ENDSESSION_CLOSEAPP, false, false},
-        {ENDSESSION_CLOSEAPP | ENDSESSION_LOGOFF, true, false},
-        {ENDSESSION_LOGOFF, true, false},
-        {0, true, false},
-        {ENDSESSION_CRITICAL, true, false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.closedForInstall, ClosedForInstall(LPARAM(c.flags), c.installerRuns))
-            << std::hex << c.flags << " " << c.installerRuns;
-}
-
-// The installer's mutex, held by another thread as Windows Installer holds
-// it.
-TEST(RestartTest, TheRelaunchWaitsForTheInstallersMutexToBeGoneOrFree)
-{
-    EXPECT_FALSE(InstallerRuns());
-    EXPECT_TRUE(WaitForInstallerToEnd(0)) << "no installer";
-    HANDLE release = CreateEventA(NULL, TRUE, FALSE, NULL);
-    HANDLE held = CreateEventA(NULL, TRUE, FALSE, NULL);
-    HANDLE done = CreateEventA(NULL, TRUE, FALSE, NULL);
-    DWORD takenAgain = WAIT_FAILED;
-    std::thread installer([&] {
-        HANDLE mutex = CreateMutexW(NULL, TRUE, L"Global\\_MSIExecute");
-        SetEvent(held);
-        WaitForSingleObject(release, 20000);
-        // Free but still there, as the installer's service may keep it.
-        ReleaseMutex(mutex);
-        WaitForSingleObject(done, 20000);
-        takenAgain = WaitForSingleObject(mutex, 0);
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-    });
-    WaitForSingleObject(held, 5000);
-    EXPECT_TRUE(InstallerRuns());
-    DWORD begin = GetTickCount();
-    EXPECT_FALSE(WaitForInstallerToEnd(700)) << "held";
-    EXPECT_GE(GetTickCount() - begin, 690u);
-    EXPECT_TRUE(InstallerRuns()) << "looking took nothing away";
-    SetEvent(release);
-    EXPECT_TRUE(WaitForInstallerToEnd(10000)) << "released";
-    EXPECT_TRUE(InstallerRuns()) << "free, not gone";
-    SetEvent(done);
-    installer.join();
-    EXPECT_EQ(DWORD(WAIT_OBJECT_0), takenAgain) << "the wait gave it back for the next installer";
-
-    // A mutex refused to this account counts as running too; Wine grants
-    // SYNCHRONIZE whatever the mutex's security says, so that is not shown.
-    EXPECT_FALSE(InstallerRuns());
-    EXPECT_TRUE(WaitForInstallerToEnd(700)) << "gone";
-    CloseHandle(release);
-    CloseHandle(held);
-    CloseHandle(done);
-}
-
-TEST(RestartTest, AStartRemovesTheRelaunchCopiesLeftButNotOneInUse)
-{
-    WCHAR left[MAX_PATH + 40], inUse[MAX_PATH + 40], other[MAX_PATH + 40];
-    ASSERT_TRUE(RelaunchCopyPath(4001, left, MAX_PATH + 40));
-    ASSERT_TRUE(RelaunchCopyPath(4002, inUse, MAX_PATH + 40));
-    ASSERT_TRUE(RelaunchCopyPath(4003, other, MAX_PATH + 40));
-    lstrcpyW(wcsrchr(other, L'\\') + 1, L"Lumo2-report.exe");
-    for (const WCHAR* path : {left, inUse, other}) {
-        HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file);
-        CloseHandle(file);
+        int refusals, calls;
+        bool watched;
+    } cases[] = {{0, 1, true}, {2, 3, true}, {1000, SessionWatchTries, false}};
+    for (const auto& c : cases) {
+        SessionWatchCalls = 0;
+        SessionWatchRefusals = c.refusals;
+        bool watched = StartSessionWatch(NULL, 100);
+        EXPECT_FALSE(RetrySessionWatch(NULL, 100 + SessionWatchRetryMs - 1)) << "not before its time";
+        for (DWORD now = 100; now < 100 + 100 * SessionWatchRetryMs; now += SessionWatchRetryMs)
+            watched |= RetrySessionWatch(NULL, now);
+        EXPECT_EQ(c.calls, SessionWatchCalls) << c.refusals;
+        EXPECT_EQ(c.watched, watched) << c.refusals;
+        StopSessionWatch(NULL);
     }
-    HANDLE held = CreateFileW(inUse, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    EXPECT_EQ(1, RemoveLeftoverRelaunchCopies());
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(left));
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(inUse)) << "still running";
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(other)) << "not a relaunch copy";
-    CloseHandle(held);
-    EXPECT_EQ(1, RemoveLeftoverRelaunchCopies()) << "the next start takes it";
-    EXPECT_EQ(0, RemoveLeftoverRelaunchCopies());
-    DeleteFileW(other);
+    RegisterSessionNotification = systemRegister;
+    UnregisterSessionNotification = systemUnregister;
 }
 
 }  // namespace
