@@ -2,8 +2,8 @@
 // turn, or all at once.
 #include "actions/actions.h"
 #include "actions/key_output.h"
-#include "settings/policy.h"
 #include "settings/custom_settings.h"
+#include "settings/policy.h"
 
 LONG& SequencePosition = SharedPressState.position;
 DWORD& LastSendTime = SharedPressState.lastSendTime;

@@ -1,6 +1,6 @@
 #include "actions/joystick.h"
-#include "actions/vjoy.h"
 #include "actions/actions.h"
+#include "actions/vjoy.h"
 
 HANDLE JoystickHandle = NULL;
 JoystickPacket JoystickState;

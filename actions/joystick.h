@@ -1,6 +1,7 @@
 // Button 1 of a virtual joystick, clicked for 100 ms per press: PPJoy's
 // when its device is there, otherwise vJoy's.
 #pragma once
+#include "actions/joystick_status.h"
 #include <windows.h>
 
 #pragma pack(push, 1)
@@ -22,17 +23,6 @@ const DWORD JoystickPulseMs = 100;
 extern HANDLE JoystickHandle;
 extern JoystickPacket JoystickState;
 
-// What the joystick mode can do now, for the balloon, the tray's status, the
-// log and the report.
-enum JoystickStatus {
-    JoystickReady,          // PPJoy's device open, or vJoy's device 1 held (or
-                            // given back when the mode was left)
-    JoystickNoDriver,       // neither PPJoy nor vJoy is installed
-    JoystickVJoyDisabled,   // vJoy is installed but its driver is disabled
-    JoystickDeviceMissing,  // vJoy has no device 1
-    JoystickDeviceBusy,     // another program holds vJoy's device 1
-    JoystickNoButtons,      // vJoy's device 1 has no button to click
-};
 // As the last open, press or failed click found it.
 JoystickStatus CurrentJoystickStatus();
 

@@ -3,7 +3,7 @@
 // vJoyInterface.dll, is found through vJoy's own uninstall entry and bound
 // at run time, so Lumo2 starts on a PC without it.
 #pragma once
-#include "actions/joystick.h"
+#include "actions/joystick_status.h"
 #include <windows.h>
 
 // Under HKEY_LOCAL_MACHINE, read through the 64-bit view: vJoy's installer

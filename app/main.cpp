@@ -1,18 +1,18 @@
 // Lumo2: turns the capture button of a USB intraoral camera into the hotkey
 // of the dental imaging program in front, from the notification area.
-#include "app/camera_thread.h"
-#include "app/diag_events.h"
-#include "app/report.h"
-#include "app/restart.h"
 #include "app/shell.h"
-#include "app/takeover.h"
-#include "app/tray_status.h"
 #include "app/tray_window.h"
+#include "camera/camera_thread.h"
+#include "diagnostics/diag_events.h"
+#include "diagnostics/report.h"
+#include "lifecycle/restart.h"
+#include "lifecycle/takeover.h"
 #include "platform/diag_log.h"
 #include "platform/dll_search.h"
 #include "platform/event_log.h"
 #include "platform/integrity.h"
 #include "res/resource.h"
+#include "tray/tray_status.h"
 #include <objbase.h>
 
 static int RunProgram(HINSTANCE instance)

@@ -1,12 +1,12 @@
 #include "app/mode_change.h"
-#include "app/camera_thread.h"
-#include "app/diag_events.h"
 #include "app/program_rules_watch.h"
-#include "app/tray_status.h"
+#include "camera/camera_thread.h"
+#include "diagnostics/diag_events.h"
 #include "platform/diag_log.h"
 #include "platform/event_log.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
+#include "tray/tray_status.h"
 
 // The camera thread opens the joystick when its mode has come into force
 // since before (or is chosen again), and gives vJoy's device back whenever

@@ -1,11 +1,11 @@
 #include "app/program_rules_watch.h"
-#include "app/camera_thread.h"
-#include "app/tray_status.h"
+#include "camera/camera_thread.h"
 #include "platform/diag_log.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
 #include "settings/program_rules.h"
-#include "settings/programs_window.h"
+#include "tray/tray_status.h"
+#include "windows/programs_window.h"
 
 // The window thread's alone.
 static HANDLE RulesEvent;

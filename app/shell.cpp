@@ -1,25 +1,24 @@
 // Start-up of the shell: window classes, the hidden windows, the poll timer,
 // and the message loop with its key-field diversion.
 #include "app/shell.h"
-#include "app/tray_window.h"
-#include "app/camera_thread.h"
-#include "app/diag_events.h"
 #include "app/mode_change.h"
 #include "app/program_rules_watch.h"
-#include "app/session_watch.h"
+#include "app/tray_window.h"
+#include "camera/camera_thread.h"
+#include "diagnostics/diag_events.h"
+#include "lifecycle/session_watch.h"
+#include "lifecycle/takeover.h"
 #include "platform/diag_log.h"
 #include "platform/event_log.h"
 #include "res/resource.h"
 #include "settings/action_mode.h"
 #include "settings/custom_settings.h"
-#include "settings/programs_window.h"
-#include "settings/settings_window.h"
 #include "settings/ui_text.h"
+#include "windows/programs_window.h"
+#include "windows/settings_window.h"
 #include <objbase.h>
 
 HINSTANCE AppInstance;
-char TrayClassName[100];
-HWND SettingsWindowHandle;
 
 void RegisterWindowClasses(HINSTANCE instance)
 {
@@ -47,19 +46,6 @@ void ReadStartUpSettings()
     if (ReadActionMode() && ActionMode == ModeCustom)
         LoadCustomKeySettings();
     StartModeInForce();
-}
-
-bool AnotherCopyRuns(HANDLE mutex, DWORD lastError)
-{
-    if (lastError == ERROR_ALREADY_EXISTS) {
-        // Abandoned by a copy that ended without letting go, or let go by
-        // one that Windows has not ended yet because a driver call of its
-        // own is stuck: no copy runs, and this one now owns the mutex.
-        DWORD owned = WaitForSingleObject(mutex, 0);
-        return owned != WAIT_OBJECT_0 && owned != WAIT_ABANDONED;
-    }
-    // Any other failure lets this copy run: better two than none.
-    return mutex == NULL && lastError == ERROR_ACCESS_DENIED;
 }
 
 int InitializeShell(HINSTANCE instance)
@@ -93,31 +79,6 @@ int InitializeShell(HINSTANCE instance)
     return 1;
 }
 
-void OpenSettingsWindow()
-{
-    // Made on its first opening, not at start-up: the window, its fifteen
-    // controls (which pull in the common controls library) and its font
-    // (chosen after a walk of the installed faces) cost a start close to a
-    // third of its CPU time, for a window that most runs never open.
-    if (!SettingsWindowHandle) {
-        SettingsWindowHandle = CreateSettingsWindow(AppInstance);
-        if (!SettingsWindowHandle) {
-            ShowUiMessage(NULL, IDS_CREATE_ERROR, MB_OK | MB_ICONERROR);
-            return;
-        }
-    }
-    ShowCustomKeySettings();
-    ShowWindow(SettingsWindowHandle, SW_SHOW);
-}
-
-void OpenProgramsWindow()
-{
-    // Made on its first opening, as the settings window is; never a second.
-    if (!ProgramsWindowHandle && !CreateProgramsWindow(AppInstance))
-        return;
-    ShowProgramsWindow();
-}
-
 static bool IsKeyField(HWND window)
 {
     return window != NULL && (window == KeyField1 || window == KeyField2 || window == KeyField3);
@@ -146,19 +107,3 @@ int RunMessageLoop()
     return static_cast<int>(msg.wParam);
 }
 
-HANDLE InstanceMutex;
-
-void EndWithoutCamera(int exitCode)
-{
-    LogLine("exit: the camera thread did not end in time; ending without it");
-    LogExit(exitCode);
-    CloseEventSource();
-    // Windows cannot end a process while a driver holds one of its threads
-    // in a call that cannot be cancelled; a start meanwhile must not find
-    // the mutex held by a copy that has already gone in all but name.
-    if (InstanceMutex)
-        ReleaseMutex(InstanceMutex);
-    // Not ExitProcess: it would run the hung library's unload code, which
-    // may wait on the very call that hangs.
-    TerminateProcess(GetCurrentProcess(), UINT(exitCode));
-}

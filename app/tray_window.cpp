@@ -1,28 +1,30 @@
-// The hidden tray window: the poll timer, device changes, the notification
-// icon with its popup menu, and the About box.
+// The hidden tray window, the conductor: the housekeeping timer, device
+// changes, the notification icon with its popup menu, the camera thread's
+// answers and the end of a session all come here and are routed on.
 #include "app/tray_window.h"
 #include "actions/actions.h"
 #include "actions/joystick.h"
-#include "app/camera_thread.h"
-#include "app/diag_events.h"
-#include "app/elevation.h"
+#include "actions/program_in_front.h"
 #include "app/mode_change.h"
-#include "app/policy_watch.h"
 #include "app/program_rules_watch.h"
-#include "app/report.h"
-#include "app/session_watch.h"
-#include "app/shell.h"
-#include "app/takeover.h"
-#include "app/tray_status.h"
+#include "camera/camera_thread.h"
+#include "diagnostics/diag_events.h"
+#include "diagnostics/report.h"
+#include "lifecycle/session_watch.h"
+#include "lifecycle/takeover.h"
 #include "platform/diag_log.h"
 #include "platform/display_scale.h"
 #include "platform/event_log.h"
+#include "platform/window_paint.h"
+#include "platform/policy_watch.h"
 #include "res/resource.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
-#include "settings/programs_window.h"
-#include "settings/settings_window.h"
 #include "settings/ui_text.h"
+#include "tray/tray_status.h"
+#include "windows/about_box.h"
+#include "windows/programs_window.h"
+#include "windows/settings_window.h"
 
 // Command IDs are neither contiguous nor in menu order, so modes come from
 // this table and never from arithmetic on the ID.
@@ -79,26 +81,9 @@ static UINT TaskbarCreatedMessage;
 static UINT QuitMessage;
 static bool WatchesStarted;
 
-void ComposeBlockedKeysText(WCHAR* text, int size, const char* exeName, BlockedKeysAdvice advice)
+static HINSTANCE WindowInstance(HWND window)
 {
-    // Long enough for any program's usual name, short enough that the
-    // advice after it always fits.
-    WCHAR name[48] = L"", whole[600], format[256], advise[256];
-    MultiByteToWideChar(CP_ACP, 0, exeName, -1, whole, 600);
-    if (!whole[0])
-        LoadUiText(IDS_BALLOON_PROGRAM_IN_FRONT, whole, 48);
-    AppendWhole(name, 41, whole);
-    if (lstrlenW(name) < lstrlenW(whole))
-        lstrcatW(name, L"...");
-    LoadUiText(IDS_BLOCKED_KEYS_BALLOON, format, 256);
-    LoadUiText(advice == AdviseStartAsAdministrator ? IDS_ADVICE_START_AS_ADMIN : IDS_ADVICE_ASK_IT, advise, 256);
-    wsprintfW(whole, format, name, advise);
-    lstrcpynW(text, whole, size);
-}
-
-UINT JoystickBalloonText(JoystickStatus status)
-{
-    return status == JoystickReady ? 0 : IDS_JOYSTICK_BALLOON + status;
+    return reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
 }
 
 static void FillIconData(NOTIFYICONDATAW* data, HWND window)
@@ -120,7 +105,7 @@ static bool AddTrayIcon(HWND window)
     data.uCallbackMessage = WM_TRAY_CALLBACK;
     // Drawn for the notification area's size at its scale, not shrunk from
     // a larger image, and showing the status in force, not a plain one.
-    FillTrayStatus(&data, window, AppInstance);
+    FillTrayStatus(&data, window, WindowInstance(window));
     if (TrayNotify(NIM_ADD, &data))
         return true;
     return TrayNotify(NIM_MODIFY, &data) != FALSE;
@@ -224,58 +209,6 @@ void ShowTrayMenu(HWND window)
     DestroyMenu(menu);
 }
 
-// Each text of the box that its font would cut grows to the right, up to
-// the box's margin: the template's widths are the English texts'.
-static void FitAboutTexts(HWND dialog)
-{
-    RECT client;
-    GetClientRect(dialog, &client);
-    UINT dpi = WindowDpi(dialog);
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP)
-            continue;
-        RECT rect;
-        GetWindowRect(child, &rect);
-        MapWindowPoints(NULL, dialog, reinterpret_cast<POINT*>(&rect), 2);
-        int needed = TextWidth(child, reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0))) +
-                     (GetDlgCtrlID(child) == IDOK ? ScaleToDpi(3 * 2 + 4, dpi) : 1);
-        int limit = client.right - ScaleToDpi(7, dpi) - rect.left;
-        if (needed > rect.right - rect.left)
-            SetWindowPos(child, NULL, 0, 0, needed < limit ? needed : limit, rect.bottom - rect.top,
-                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-}
-
-INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
-{
-    switch (message) {
-    case WM_INITDIALOG:
-        // Where the box shows a language other than English, the settings
-        // window's font, whose fallback finds a face with the script on any
-        // PC. Each box keeps its own: the tray's menu can open a second box
-        // while one is open.
-        if (UiLanguageInForce().language != LANG_ENGLISH) {
-            HFONT font = CreateSettingsFont(WindowDpi(dialog));
-            SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(font));
-            for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-                SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-        }
-        FitAboutTexts(dialog);
-        return TRUE;
-    case WM_DESTROY:
-        if (HFONT font = reinterpret_cast<HFONT>(GetWindowLongPtrW(dialog, DWLP_USER)))
-            DeleteObject(font);
-        break;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            EndDialog(dialog, LOWORD(wParam));
-            return TRUE;
-        }
-        break;
-    }
-    return FALSE;
-}
-
 static bool OnTrayCommand(HWND window, WORD command)
 {
     if (PolicyTakesCommand(command))
@@ -290,16 +223,16 @@ static bool OnTrayCommand(HWND window, WORD command)
         ChangeActionMode(ModeJoystick);
         return true;
     case IDM_CUSTOM_SETTINGS:
-        OpenSettingsWindow();
+        OpenSettingsWindow(WindowInstance(window));
         return true;
     case IDM_PROGRAMS:
         // Asked for before the first tick: the user waits for them now.
         if (!RulesInForce)
             RefreshProgramRules();
-        OpenProgramsWindow();
+        OpenProgramsWindow(WindowInstance(window));
         return true;
     case IDM_DIAGNOSTICS:
-        MakeReportFromMenu(window);
+        MakeReportFromMenu(window, PollIntervalInUse());
         return true;
     case IDM_EXIT:
         ExitReason = "Exit chosen from the menu";
@@ -311,6 +244,21 @@ static bool OnTrayCommand(HWND window, WORD command)
         return true;
     }
     return false;
+}
+
+void EndWithoutCamera(int exitCode)
+{
+    LogLine("exit: the camera thread did not end in time; ending without it");
+    LogExit(exitCode);
+    CloseEventSource();
+    // Windows cannot end a process while a driver holds one of its threads
+    // in a call that cannot be cancelled; a start meanwhile must not find
+    // the mutex held by a copy that has already gone in all but name.
+    if (InstanceMutex)
+        ReleaseMutex(InstanceMutex);
+    // Not ExitProcess: it would run the hung library's unload code, which
+    // may wait on the very call that hangs.
+    TerminateProcess(GetCurrentProcess(), UINT(exitCode));
 }
 
 // Sign-out, shutdown, or the Restart Manager closing Lumo2 for an update:

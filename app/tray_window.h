@@ -2,8 +2,8 @@
 // with its popup menu, and the About box.
 #pragma once
 #include "actions/joystick.h"
-#include "app/elevation.h"
-#include "app/tray_status.h"
+#include "actions/program_in_front.h"
+#include "tray/tray_status.h"
 #include <windows.h>
 
 const UINT WM_TRAY_CALLBACK = WM_APP + 100;
@@ -23,7 +23,6 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // state is known.
 extern const char TrayIconAfterConnect[];
 void ShowTrayIconAfterConnect();
-INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void ShowTrayMenu(HWND window);
 
 // The mode a tray command selects, or 0 for a command that selects none.
@@ -36,12 +35,7 @@ void GreyItemsLockedByPolicy(HMENU popup);
 bool PolicyTakesCommand(WORD command);
 // Puts the radio mark on the item whose position equals the action mode.
 void MarkActionMode(HMENU popup);
-
-// The balloon shown when the program in front runs with higher rights than
-// Lumo2, so Windows discards the keys sent to it: it names the program
-// (shortened to fit the balloon's 255 characters) and gives the advice, in
-// the language in force.
-void ComposeBlockedKeysText(WCHAR* text, int size, const char* exeName, BlockedKeysAdvice advice);
-// The text of the balloon for what keeps the joystick from clicking, 0 when
-// nothing does.
-UINT JoystickBalloonText(JoystickStatus status);
+// At the end of the run when the camera thread did not end in time: logs
+// the exit, lets the mutex go and ends the process without waiting for the
+// thread.
+void EndWithoutCamera(int exitCode);

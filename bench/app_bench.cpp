@@ -11,12 +11,12 @@
 //
 //   app_bench [presses] [idle seconds]      defaults: 200 presses, 60 s
 //   app_bench startup [starts]              start-up and working set only
-#include "settings/action_mode.h"
 #include "platform/diag_log.h"
+#include "settings/action_mode.h"
 #include "settings/policy.h"
 #include "settings/program_rules.h"
 #include "standins/sim_state/sim_state.h"
-#include "tests/app/lumo_process.h"
+#include "tests/support/lumo_process.h"
 #include <algorithm>
 #include <map>
 #include <psapi.h>

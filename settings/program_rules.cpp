@@ -1,9 +1,9 @@
 // Modes for programs: reading the three levels' values, checking each, and
 // the order in which a press asks them.
 #include "settings/program_rules.h"
-#include "settings/action_mode.h"
-#include "settings/policy.h"
 #include "platform/dll_search.h"
+#include "settings/action_mode.h"
+#include "settings/policy_names.h"
 
 volatile LONG ProgramFilesOpened;
 

@@ -8,8 +8,8 @@
 #include "lumo2_version.h"
 #include "platform/event_log.h"
 #include "res/resource.h"
-#include "tests/registry_scratch.h"
-#include "tests/test_support.h"
+#include "tests/support/registry_scratch.h"
+#include "tests/support/test_support.h"
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <stdio.h>

@@ -2,32 +2,33 @@
 // the real tray window procedure and the real store, with the shell, the
 // process in front and time played by the test.
 #include "actions/actions.h"
+#include "actions/program_in_front.h"
 #include "actions/vjoy.h"
-#include "settings/action_mode.h"
-#include "app/camera_thread.h"
-#include "app/elevation.h"
 #include "app/mode_change.h"
-#include "app/policy_watch.h"
 #include "app/program_rules_watch.h"
 #include "app/shell.h"
-#include "app/tray_status.h"
 #include "app/tray_window.h"
-#include "platform/event_log.h"
-#include "settings/policy.h"
 #include "camera/button_source.h"
+#include "camera/camera_thread.h"
+#include "lifecycle/takeover.h"
 #include "platform/diag_log.h"
+#include "platform/event_log.h"
+#include "platform/policy_watch.h"
 #include "res/resource.h"
+#include "settings/action_mode.h"
 #include "settings/custom_settings.h"
+#include "settings/policy.h"
 #include "settings/program_rules.h"
-#include "tests/app/lumo_process.h"
-#include "tests/joystick_log.h"
-#include "tests/key_recorder.h"
 #include "settings/ui_text.h"
-#include "tests/registry_scratch.h"
-#include "tests/sim_camera.h"
-#include "tests/wait_until.h"
+#include "tests/support/joystick_log.h"
+#include "tests/support/key_recorder.h"
+#include "tests/support/lumo_process.h"
+#include "tests/support/registry_scratch.h"
+#include "tests/support/sim_camera.h"
+#include "tests/support/wait_until.h"
+#include "tray/tray_status.h"
 #include <gtest/gtest.h>
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 #include <sddl.h>
 #include <set>
 #include <thread>
@@ -1090,8 +1091,9 @@ TEST(SingleInstanceTest, ExistingOrUnopenableMutexMeansAnotherCopy)
             copy.join();  // abandoned once its thread has ended owning it
         }
         EXPECT_EQ(c.another, AnotherCopyRuns(mutex, c.error)) << holder << " " << c.error;
-        if (!c.another && c.error == ERROR_ALREADY_EXISTS)
+        if (!c.another && c.error == ERROR_ALREADY_EXISTS) {
             EXPECT_TRUE(ReleaseMutex(mutex)) << "the start that runs owns it";
+        }
         SetEvent(go);
         if (copy.joinable())
             copy.join();

@@ -3,7 +3,7 @@
 
 Usage: policy_templates_test.py <source folder>
 
-The key, the value names and the interval's range come from settings/policy.h,
+The key, the value names and the interval's range come from settings/policy_names.h,
 the names of the modes from the tray menu of each language (res/lang_*.rc), so
 the templates cannot drift from what Lumo2 reads and shows. Exit code 0 when every check holds.
 """
@@ -47,12 +47,12 @@ def main(source):
     errors = []
     check = lambda ok, what: ok or errors.append(what)
 
-    header = (source / "settings/policy.h").read_text()
+    header = (source / "settings/policy_names.h").read_text()
     literals = c_literals(header)
     key_path = literals.get("PolicyKeyPath", [None])[0]
     value_names = {v for name, values in literals.items() if name != "PolicyKeyPath" for v in values}
-    check(key_path == "Software\\Policies\\Kestrova\\Lumo2", "key path from settings/policy.h: %r" % key_path)
-    check(len(value_names) == 8, "value names from settings/policy.h: %s" % sorted(value_names))
+    check(key_path == "Software\\Policies\\Kestrova\\Lumo2", "key path from settings/policy_names.h: %r" % key_path)
+    check(len(value_names) == 8, "value names from settings/policy_names.h: %s" % sorted(value_names))
     menus = {lang: menu_items((source / ("res/lang_%s.rc" % lang[:2])).read_text(encoding="utf-8"))
              for lang in LANGUAGES}
     rules_header = (source / "settings/program_rules.h").read_text()

@@ -1,13 +1,13 @@
 // The setup program as a clinic's IT would run it, silently, and as a user
 // would, page by page: what it installs, what an upgrade over a running
 // Lumo2 keeps, what the uninstaller takes away, and how failures end.
-#include "settings/action_mode.h"
-#include "app/takeover.h"
+#include "lifecycle/takeover.h"
 #include "lumo2_version.h"
-#include "tests/app/lumo_process.h"
+#include "settings/action_mode.h"
 #include "tests/installer/setup_runner.h"
 #include "tests/installer/wizard.h"
-#include "tests/wait_until.h"
+#include "tests/support/lumo_process.h"
+#include "tests/support/wait_until.h"
 #include <gtest/gtest.h>
 #include <stdio.h>
 

@@ -1,10 +1,10 @@
 // The setup program on a Korean Windows: run with a Korean locale (see
 // CMakeLists.txt), its pages and the uninstaller's must speak Korean,
 // including the texts that are our own.
-#include "tests/app/lumo_process.h"
 #include "tests/installer/setup_runner.h"
 #include "tests/installer/wizard.h"
-#include "tests/wait_until.h"
+#include "tests/support/lumo_process.h"
+#include "tests/support/wait_until.h"
 #include <gtest/gtest.h>
 
 namespace {

@@ -2,9 +2,9 @@
 // msiexec: what it installs for every user, what AUTOSTART=0 leaves out, how
 // versions replace each other, and that removing it leaves nothing behind
 // and never touches a user's own settings.
-#include "settings/action_mode.h"
-#include "platform/event_log.h"
 #include "lumo2_version.h"
+#include "platform/event_log.h"
+#include "settings/action_mode.h"
 #include "tests/installer/setup_runner.h"
 #include <gtest/gtest.h>
 #include <msi.h>

@@ -6,10 +6,10 @@
 // everything elevated, is one on PATH, or one beside a Lumo2.exe outside
 // Program Files.
 #include "tests/installer/setup_runner.h"
-#include "tests/keyboard_hook.h"
-#include "tests/registry_scratch.h"
-#include "tests/sim_camera.h"
-#include "tests/wait_until.h"
+#include "tests/support/keyboard_hook.h"
+#include "tests/support/registry_scratch.h"
+#include "tests/support/sim_camera.h"
+#include "tests/support/wait_until.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
 

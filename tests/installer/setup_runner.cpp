@@ -1,7 +1,7 @@
 #include "tests/installer/setup_runner.h"
-#include "settings/action_mode.h"
 #include "lumo2_version.h"
-#include "tests/wait_until.h"
+#include "settings/action_mode.h"
+#include "tests/support/wait_until.h"
 #include <algorithm>
 #include <sddl.h>
 #include <shlobj.h>

@@ -3,8 +3,8 @@
 // and the running Lumo2 with its tray icon.
 #pragma once
 // BinFolder and LumoTrayWindows come with these two.
-#include "tests/app/lumo_process.h"
-#include "tests/test_support.h"
+#include "tests/support/lumo_process.h"
+#include "tests/support/test_support.h"
 #include <windows.h>
 #include <string>
 #include <vector>

@@ -5,8 +5,8 @@
 #include "camera/uexproc.h"
 #include "platform/dll_search.h"
 #include "platform/integrity.h"
-#include "tests/sim_camera.h"
-#include "tests/test_support.h"
+#include "tests/support/sim_camera.h"
+#include "tests/support/test_support.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <string>

@@ -1,6 +1,6 @@
 #include "tests/installer/wizard.h"
-#include "tests/app/lumo_process.h"
-#include "tests/wait_until.h"
+#include "tests/support/lumo_process.h"
+#include "tests/support/wait_until.h"
 #include <gtest/gtest.h>
 
 std::wstring WideWindowText(HWND window)

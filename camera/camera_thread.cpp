@@ -1,0 +1,416 @@
+// The camera thread: connects, follows the mode for the joystick, polls on a
+// waitable timer and performs each press, answering the tray window by
+// posted messages. Without it, the same steps run on the window thread.
+#include "camera/camera_thread.h"
+#include "actions/actions.h"
+#include "actions/joystick.h"
+#include "platform/diag_log.h"
+#include "settings/action_mode.h"
+#include "settings/policy.h"
+#include <objbase.h>
+
+namespace {
+
+enum CallKindValue : LONG { NoCall, CallPoll, CallConnect, CallRelease, CallJoystick };
+enum RequestFlags : LONG { WantReconnect = 1, WantFollow = 2, FollowChosenAgain = 4, FollowFromMenu = 8 };
+
+// Set by the window thread before the thread starts, only read afterwards.
+// Stopped is the window thread's alone: once the thread was asked to end,
+// nothing is asked of the camera any more, on either thread.
+bool ThreadMode;
+bool Stopped;
+HWND AnswerWindow;
+HANDLE Thread;
+HANDLE WakeEvent;
+
+// Written by the window thread with interlocked operations, taken by the
+// camera thread when it wakes.
+volatile LONG Requests;
+volatile LONG SessionConnected = 1;
+volatile LONG PollPeriodMs = DefaultPollInterval;
+
+// Written by the camera thread around each camera call; the window thread's
+// watchdog reads them. HangNoticed goes the other way: set by the window
+// thread, taken back by the camera thread.
+volatile LONG CallStartedAt;  // UnbiasedMilliseconds() | 1, 0 between calls
+volatile LONG CallKind;
+volatile LONG HangNoticed;
+
+// The camera thread's own (the window thread's where no thread runs), as
+// are the rules' own alternation and sequence (PressStateFor).
+LONG FollowedMode;
+FrontPathCache FrontPaths;
+bool ReconnectAfterHang;
+bool Suspended;
+
+// A copy on the heap posted to the window, which frees it; without the
+// thread, sent from the sender's own record.
+template <class Record>
+void Answer(UINT message, const Record& record)
+{
+    if (!ThreadMode) {
+        if (AnswerWindow)
+            SendMessageA(AnswerWindow, message, 0, reinterpret_cast<LPARAM>(&record));
+        return;
+    }
+    Record* copy = new Record(record);
+    if (!PostMessageA(AnswerWindow, message, 1, reinterpret_cast<LPARAM>(copy)))
+        delete copy;
+}
+
+void AnswerPlain(UINT message, WPARAM wParam)
+{
+    if (ThreadMode)
+        PostMessageA(AnswerWindow, message, wParam, 0);
+    else if (AnswerWindow)
+        SendMessageA(AnswerWindow, message, wParam, 0);
+}
+
+DWORD UnbiasedMilliseconds()
+{
+    // Stands still while the PC sleeps or hibernates, so that a call under
+    // way at a suspend is not one that hung for the whole night.
+    ULONGLONG hundredNs = 0;
+    QueryUnbiasedInterruptTime(&hundredNs);
+    return DWORD(hundredNs / 10000);
+}
+
+void BeginCall(LONG kind)
+{
+    CallKind = kind;
+    InterlockedExchange(&CallStartedAt, LONG(UnbiasedMilliseconds() | 1));
+}
+
+void EndCall()
+{
+    InterlockedExchange(&CallStartedAt, 0);
+    if (InterlockedExchange(&HangNoticed, 0)) {
+        AnswerPlain(WM_CAMERA_RESPONDING, 0);
+        ReconnectAfterHang = true;
+    }
+}
+
+void Connect()
+{
+    BeginCall(CallConnect);
+    ConnectCamera();
+    EndCall();
+    // The connect that came back is the reconnect.
+    ReconnectAfterHang = false;
+    CameraView view;
+    DescribeCamera(&view);
+    Answer(WM_CAMERA_CONNECTED, view);
+}
+
+void FollowJoystick(LONG flags)
+{
+    // The default's mode or any rule's: a press in front of that program
+    // must find the joystick held.
+    LONG mode = JoystickModeInForce() ? LONG(ModeJoystick) : 0;
+    JoystickFollow answer = {};
+    BeginCall(CallJoystick);
+    if (mode != ModeJoystick) {
+        LeaveJoystickMode();
+    } else if (FollowedMode != ModeJoystick || (flags & FollowChosenAgain)) {
+        OpenJoystick();
+        answer.opened = true;
+    }
+    EndCall();
+    FollowedMode = mode;
+    answer.status = CurrentJoystickStatus();
+    answer.fromMenu = (flags & FollowFromMenu) != 0;
+    Answer(WM_JOYSTICK_FOLLOWED, answer);
+}
+
+void GiveBackDevices()
+{
+    BeginCall(CallJoystick);
+    CloseJoystick();
+    EndCall();
+    BeginCall(CallRelease);
+    ReleaseCamera();
+    EndCall();
+    ReconnectAfterHang = false;
+    // Taken again in full when the devices come back.
+    FollowedMode = 0;
+}
+
+void PollAndPress()
+{
+    BeginCall(CallPoll);
+    bool pressed = PollCameraButton();
+    EndCall();
+    if (!pressed)
+        return;
+    // Only what decides the keys comes before them: the program in front
+    // and the mode and settings in force for it, read once, so that the
+    // whole press uses them.
+    PressRecord record = {};
+    LookUpFrontProgram(&record.target);
+    // Files are looked at only for a process not seen before.
+    const ForegroundTarget& target = record.target;
+    const WCHAR* finalPath = FrontProgramPath(&FrontPaths, target.processId, target.startTime, target.imagePath);
+    CustomKeySettings custom;
+    CopyPressSettingsFor(target.imagePath, finalPath, &record.decision, &custom);
+    record.mode = record.decision.mode;
+    LastKeySend = KeySendRecord();
+    // A joystick driver can hang as a camera can; a Send All pause is no
+    // call and may last longer than the deadline.
+    bool joystick = record.mode == ModeJoystick;
+    if (joystick)
+        BeginCall(CallJoystick);
+    // A program with a rule of its own alternates on its own; every other
+    // press shares the one state.
+    PerformActionWith(record.mode, custom, PressStateFor(record.decision.ruleKey));
+    if (joystick)
+        EndCall();
+    record.keys = LastKeySend;
+    if (ModeSendsKeys(record.mode))
+        CompleteForegroundTarget(&record.target);
+    record.joystick = CurrentJoystickStatus();
+    Answer(WM_CAMERA_PRESSED, record);
+}
+
+// Takes what the window thread asked for since the last look.
+void ServeRequests(LONG pending)
+{
+    bool connected = SessionConnected != 0;
+    if (!connected && !Suspended) {
+        GiveBackDevices();
+        Suspended = true;
+        AnswerPlain(WM_CAMERA_SESSION, 0);
+    } else if (connected && Suspended) {
+        Suspended = false;
+        pending |= WantReconnect | WantFollow;
+        AnswerPlain(WM_CAMERA_SESSION, 1);
+    }
+    if (Suspended)
+        return;
+    if (ReconnectAfterHang)
+        pending |= WantReconnect;
+    if (pending & WantReconnect)
+        Connect();
+    // A mode chosen while the camera connected is followed with this one
+    // follow, or JOYSTICK chosen then would open the joystick twice. Device
+    // changes that came meanwhile stay for one more connect.
+    const LONG followFlags = WantFollow | FollowChosenAgain | FollowFromMenu;
+    if (ThreadMode)
+        pending |= InterlockedAnd(&Requests, ~followFlags) & followFlags;
+    if (pending & WantFollow)
+        FollowJoystick(pending);
+}
+
+// Newer than the headers' Windows 7 target; older systems refuse it.
+const DWORD HighResolutionTimer = 0x00000002;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+
+HANDLE CreatePollTimer()
+{
+    // From Windows 10 1803 on; a plain timer there rounds a 20 ms period up
+    // to the system clock's steps, about 31 ms.
+    HANDLE timer = CreateWaitableTimerExW(NULL, NULL, HighResolutionTimer, TIMER_ALL_ACCESS);
+    if (!timer)
+        timer = CreateWaitableTimerW(NULL, FALSE, NULL);
+    return timer;
+}
+
+bool ArmPollTimerOfSystem(HANDLE timer, LONG period)
+{
+    LARGE_INTEGER due;
+    due.QuadPart = -LONGLONG(period) * 10000;
+    return SetWaitableTimer(timer, &due, period, NULL, NULL, FALSE) != FALSE;
+}
+
+void PumpThreadMessages()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+}
+
+DWORD WINAPI CameraThreadMain(void*)
+{
+    // An apartment of its own: the capture filter is made, used and let go
+    // on this thread alone.
+    bool comHeld = SUCCEEDED(CoInitialize(NULL));
+    HANDLE timer = CreatePollTimer();
+    // Paced by the timer, else by the wait's own time-out: a timer that
+    // cannot be set must not stop the polling. Without it the next poll's
+    // time is kept, so that wakes for other reasons do not put it off.
+    bool paced = timer != NULL;
+    DWORD nextPoll = GetTickCount();
+    LONG armed = 0;
+    LONG pending = WantReconnect | WantFollow;
+    while (!ActionsStopped()) {
+        ServeRequests(pending | InterlockedExchange(&Requests, 0));
+        pending = 0;
+        LONG period = Suspended ? 0 : PollPeriodMs;
+        if (paced && period != armed) {
+            if (period == 0) {
+                CancelWaitableTimer(timer);
+            } else if (!ArmPollTimer(timer, period)) {
+                LogLine("poll: the poll timer could not be set (error %lu); the wait paces the poll", GetLastError());
+                paced = false;
+            }
+            armed = period;
+        }
+        HANDLE handles[] = {ActionsStopEvent, WakeEvent, timer};
+        DWORD count = paced ? 3 : 2;
+        DWORD timeout = INFINITE;
+        if (!paced && !Suspended) {
+            LONG due = LONG(nextPoll - GetTickCount());
+            timeout = due > 0 ? DWORD(due) : 0;
+        }
+        // Messages that a COM call of the capture filter looked at without
+        // taking still wake the thread.
+        DWORD woken = MsgWaitForMultipleObjectsEx(count, handles, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woken == WAIT_FAILED) {
+            LogLine("camera: the camera thread's wait failed (error %lu); polling stops", GetLastError());
+            break;
+        }
+        if (woken == WAIT_OBJECT_0 + count)
+            PumpThreadMessages();
+        if (woken == WAIT_OBJECT_0 || Suspended)
+            continue;  // stopping, or nothing to poll
+        if (paced ? woken == WAIT_OBJECT_0 + 2 : LONG(GetTickCount() - nextPoll) >= 0) {
+            PollAndPress();
+            nextPoll = GetTickCount() + DWORD(PollPeriodMs);
+        }
+    }
+    GiveBackDevices();
+    if (timer)
+        CloseHandle(timer);
+    if (comHeld)
+        CoUninitialize();
+    return 0;
+}
+
+void Ask(LONG flags)
+{
+    if (Stopped)
+        return;
+    if (ThreadMode) {
+        InterlockedOr(&Requests, flags);
+        SetEvent(WakeEvent);
+    } else {
+        ServeRequests(flags);
+    }
+}
+
+}  // namespace
+
+ArmPollTimerFn ArmPollTimer = ArmPollTimerOfSystem;
+
+bool StartCameraThread(HWND window)
+{
+    AnswerWindow = window;
+    WakeEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    ActionsStopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (WakeEvent && ActionsStopEvent) {
+        ThreadMode = true;
+        Thread = CreateThread(NULL, 0, CameraThreadMain, NULL, 0, NULL);
+        if (Thread)
+            return true;
+    }
+    ThreadMode = false;
+    if (WakeEvent)
+        CloseHandle(WakeEvent);
+    if (ActionsStopEvent)
+        CloseHandle(ActionsStopEvent);
+    WakeEvent = ActionsStopEvent = NULL;
+    return false;
+}
+
+bool CameraThreadRunning()
+{
+    return ThreadMode;
+}
+
+void SetCameraWindow(HWND window)
+{
+    // A new window without the thread starts the camera's work afresh.
+    if (!ThreadMode) {
+        AnswerWindow = window;
+        Stopped = false;
+    }
+}
+
+void RequestReconnect()
+{
+    Ask(WantReconnect);
+}
+
+void RequestJoystickFollow(bool chosenAgain, bool fromMenu)
+{
+    LONG flags = WantFollow;
+    if (chosenAgain)
+        flags |= FollowChosenAgain;
+    if (fromMenu)
+        flags |= FollowFromMenu;
+    Ask(flags);
+}
+
+void RequestSessionConnected(bool connected)
+{
+    InterlockedExchange(&SessionConnected, connected ? 1 : 0);
+    Ask(0);
+}
+
+void RequestPollInterval(DWORD ms)
+{
+    InterlockedExchange(&PollPeriodMs, LONG(ms));
+    if (ThreadMode)
+        SetEvent(WakeEvent);
+}
+
+void PollOnWindowTick()
+{
+    if (!ThreadMode && !Stopped && !Suspended)
+        PollAndPress();
+}
+
+DWORD CallAge(LONG started, DWORD now)
+{
+    // The | 1 can put the start a millisecond after the tick the watchdog
+    // reads during the same call: that is no call 49 days old.
+    LONG age = LONG(now - DWORD(started));
+    return started && age > 0 ? DWORD(age) : 0;
+}
+
+DWORD CameraCallAge()
+{
+    return CallAge(CallStartedAt, UnbiasedMilliseconds());
+}
+
+const char* CameraCallName()
+{
+    switch (CallKind) {
+    case CallPoll: return "poll";
+    case CallConnect: return "connect";
+    case CallRelease: return "release";
+    case CallJoystick: return "joystick call";
+    }
+    return "call";
+}
+
+void NoticeCameraHang()
+{
+    InterlockedExchange(&HangNoticed, 1);
+}
+
+bool StopCameraThread(DWORD timeoutMs)
+{
+    if (!ThreadMode) {
+        if (!Stopped)
+            GiveBackDevices();
+        Stopped = true;
+        return true;
+    }
+    Stopped = true;
+    SetEvent(ActionsStopEvent);
+    if (WaitForSingleObject(Thread, timeoutMs) == WAIT_OBJECT_0)
+        return true;
+    // A driver that supports it gives up the request the thread waits in;
+    // the thread may then end on its own while the process ends.
+    CancelSynchronousIo(Thread);
+    return false;
+}
