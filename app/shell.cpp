@@ -18,7 +18,6 @@
 #include "windows/settings_window.h"
 #include <objbase.h>
 
-HINSTANCE AppInstance;
 
 void RegisterWindowClasses(HINSTANCE instance)
 {

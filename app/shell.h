@@ -4,8 +4,6 @@
 #include "platform/window_paint.h"
 #include <windows.h>
 
-extern HINSTANCE AppInstance;
-
 void RegisterWindowClasses(HINSTANCE instance);
 // Reads "key" into the action mode and the policies, and loads what the mode
 // needs before any window exists: the user's custom key settings for the

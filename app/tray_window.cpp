@@ -77,14 +77,11 @@ void MarkActionMode(HMENU popup)
 
 // Explorer sends this registered message to every top-level window when it
 // (re)starts; the icons it held before are gone.
+HINSTANCE AppInstance;
+
 static UINT TaskbarCreatedMessage;
 static UINT QuitMessage;
 static bool WatchesStarted;
-
-static HINSTANCE WindowInstance(HWND window)
-{
-    return reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
-}
 
 static void FillIconData(NOTIFYICONDATAW* data, HWND window)
 {
@@ -105,7 +102,7 @@ static bool AddTrayIcon(HWND window)
     data.uCallbackMessage = WM_TRAY_CALLBACK;
     // Drawn for the notification area's size at its scale, not shrunk from
     // a larger image, and showing the status in force, not a plain one.
-    FillTrayStatus(&data, window, WindowInstance(window));
+    FillTrayStatus(&data, window, AppInstance);
     if (TrayNotify(NIM_ADD, &data))
         return true;
     return TrayNotify(NIM_MODIFY, &data) != FALSE;
@@ -223,13 +220,13 @@ static bool OnTrayCommand(HWND window, WORD command)
         ChangeActionMode(ModeJoystick);
         return true;
     case IDM_CUSTOM_SETTINGS:
-        OpenSettingsWindow(WindowInstance(window));
+        OpenSettingsWindow(AppInstance);
         return true;
     case IDM_PROGRAMS:
         // Asked for before the first tick: the user waits for them now.
         if (!RulesInForce)
             RefreshProgramRules();
-        OpenProgramsWindow(WindowInstance(window));
+        OpenProgramsWindow(AppInstance);
         return true;
     case IDM_DIAGNOSTICS:
         MakeReportFromMenu(window, PollIntervalInUse());

@@ -17,6 +17,10 @@ const UINT HousekeepingMs = 500;
 // devices back.
 const DWORD SessionEndWaitMs = 1000;
 
+// The module whose resources every window and icon is made from; set at
+// start-up (tests point it at Lumo2.exe loaded as data).
+extern HINSTANCE AppInstance;
+
 LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Passed as the creation parameter, it leaves the icon to
 // ShowTrayIconAfterConnect, so that the start adds it once the camera's

@@ -275,10 +275,14 @@ struct FrontProgram {
     }
 };
 
-// On Wine every process runs at the same level, so an elevated program is
-// played by one whose security refuses to be asked, which is how an elevated
-// program answers an ordinary one on Windows.
-TEST_F(FieldAppTest, ABalloonWarnsOnlyWhenTheProgramInFrontCannotReceiveTheKeys)
+// A program whose process refuses to be asked is what an elevated program
+// and another account's program ("Run as different user") both are to an
+// ordinary Lumo2 on Windows; only the first drops the keys, and Windows' own
+// filter of messages between levels tells them apart. Wine has no levels and
+// lets every message through, so here it is the second: the keys go and no
+// one is warned. The warning itself is played in-process (BlockedKeysTest,
+// TrayWindowTest).
+TEST_F(FieldAppTest, AProgramThatCannotBeAskedButTakesMessagesGetsTheKeysWithoutAWarning)
 {
     sim->euConnectedResult = 1;
     LumoProcess lumo;
@@ -308,31 +312,12 @@ TEST_F(FieldAppTest, ABalloonWarnsOnlyWhenTheProgramInFrontCannotReceiveTheKeys)
     const std::string warned = "blocked keys: warned (advice: ask IT for the per-machine install)";
     const std::string over = "blocked keys: over";
     {
-        FrontProgram ordinary(NULL);
-        ASSERT_TRUE(ordinary.InFront());
-        EXPECT_EQ(Describe(Space), press());
-        // The shell shows a balloon about two seconds after it is asked to.
-        EXPECT_FALSE(WaitUntil(BalloonShown, 3500)) << "an ordinary program gets no warning";
-        EXPECT_EQ(0u, count(dropped) + count(warned) + count(over));
-    }
-    {
         FrontProgram guarded("D:(D;;GA;;;WD)");
         ASSERT_TRUE(guarded.InFront());
-        EXPECT_EQ(Describe(Space), press()) << "the keys are still sent";
-        EXPECT_TRUE(WaitUntil(BalloonShown, 5000)) << "the program in front cannot be asked: warn";
-        Screenshot(ShownBalloon(), "blocked-keys-balloon");
-        EXPECT_EQ(1u, count(dropped)) << "named from the system's process list";
         EXPECT_EQ(Describe(Space), press());
-        EXPECT_EQ(2u, count(dropped));
-        EXPECT_EQ(1u, count(warned)) << "one balloon in five minutes";
-        EXPECT_EQ(0u, count(over));
-    }
-    {
-        FrontProgram ordinary(NULL);
-        ASSERT_TRUE(ordinary.InFront());
         EXPECT_EQ(Describe(Space), press());
-        EXPECT_EQ(1u, count(over)) << "a press that goes through ends the block";
-        EXPECT_EQ(1u, count(warned));
+        EXPECT_FALSE(WaitUntil(BalloonShown, 3500)) << "another account's program at this level is no block";
+        EXPECT_EQ(0u, count(dropped) + count(warned) + count(over));
     }
     lumo.Command(IDM_EXIT);
     EXPECT_EQ(0u, lumo.WaitForExit(5000));
