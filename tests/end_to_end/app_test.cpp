@@ -305,7 +305,8 @@ TEST_F(AppTest, JoystickCommandOpensTheDeviceEachTime)
     EXPECT_EQ(1u, log.opens);
     EXPECT_EQ(1u, log.openHandles);
     lumo.Command(IDM_JOYSTICK);
-    log = ReadJoystickLogSettled(1);
+    // The handle count is 1 before the reopen as after it: wait for the open.
+    WaitUntil([&] { return (log = ReadJoystickLog()).opens == 2 && log.openHandles == 1; }, 3000);
     EXPECT_EQ(2u, log.opens) << "chosen again, the device is opened again";
     EXPECT_EQ(1u, log.openHandles) << "and the old handle closed";
     EXPECT_EQ(ModeJoystick, StoredActionMode(-1));
