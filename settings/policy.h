@@ -8,9 +8,6 @@
 #include "settings/program_rules.h"
 #include <windows.h>
 
-// IntervalTime outside this range is ignored as if it were not set.
-const DWORD PolicyIntervalMin = 0;
-const DWORD PolicyIntervalMax = 60000;
 // What the custom settings are, under a policy mode 10, for a value that no
 // policy sets: the settings window's own starting values and no combination.
 const LONG PolicyDefaultInterval = 1000;

@@ -19,3 +19,6 @@ const char PolicyPollIntervalName[] = "PollInterval";
 const DWORD PollIntervalMin = 10;
 const DWORD PollIntervalMax = 1000;
 const DWORD DefaultPollInterval = 100;
+// IntervalTime outside this range is ignored as if it were not set.
+const DWORD PolicyIntervalMin = 0;
+const DWORD PolicyIntervalMax = 60000;

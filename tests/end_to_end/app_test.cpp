@@ -506,7 +506,8 @@ TEST_F(AppTest, OnlyAStartAtAHigherLevelTakesOverFromTheRunningCopy)
     EXPECT_TRUE(TakeOverRunningCopy(mutex, TakeOverWaitMs));
     DWORD took = GetTickCount() - start;
     printf("takeover of a copy in a 6 s Send All pause: %lu ms\n", took);
-    EXPECT_LT(took, 2000u) << "the pause is cut short, not waited out";
+    // Well short of the 6 s pause, with room for a loaded machine.
+    EXPECT_LT(took, 4000u) << "the pause is cut short, not waited out";
     EXPECT_EQ(0u, lumo.WaitForExit(0)) << "the process has ended, not only its window";
     EXPECT_TRUE(hook.TakeUpToNow().empty()) << "the rest of the press is not sent after the end";
     EXPECT_EQ(LONG(-1), StoredActionMode(-1)) << "it ended as on WM_CLOSE";

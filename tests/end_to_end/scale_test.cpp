@@ -452,14 +452,17 @@ TEST_F(ScaleTest, TrayIconIsDimmedInTheTaskbarWhenTheCameraGoes)
     ASSERT_NE(nullptr, taskbar) << "the test bed's desktop has a taskbar";
     WindowPicture ready, dimmed;
     // The icon comes with the camera thread's first connect.
-    EXPECT_TRUE(WaitUntil([&] { return lumo.HasTrayIcon(); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return lumo.HasTrayIcon(); }, 20000));
     // Painted once the icon is in: then nothing changes until the camera
     // goes.
-    EXPECT_TRUE(WaitForSteadyPicture(taskbar, &ready, 10000)) << "the taskbar never showed";
+    EXPECT_TRUE(WaitForSteadyPicture(taskbar, &ready, 20000)) << "the taskbar never showed";
     camera.RemoveAll();
     AnnounceDeviceChange();
-    ASSERT_TRUE(WaitUntil([&] { return (dimmed = CaptureWindow(taskbar)).pixels != ready.pixels; }, 5000))
+    ASSERT_TRUE(WaitUntil([&] { return (dimmed = CaptureWindow(taskbar)).pixels != ready.pixels; }, 20000))
         << "the icon never changed";
+    // Drawn in full: a picture caught while the taskbar paints would differ
+    // in more than the icon.
+    WaitForSteadyPicture(taskbar, &dimmed, 5000);
     // Where the pictures differ is the icon, drawn at the taskbar's size.
     RECT icon = {ready.width, ready.height, 0, 0};
     for (int y = 0; y < ready.height; ++y)
