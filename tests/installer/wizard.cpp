@@ -61,7 +61,17 @@ void PressNext(HWND wizard)
     // buttons yet.
     HWND next = NULL;
     ASSERT_TRUE(WaitUntil([&] { return (next = GetDlgItem(wizard, IDOK)) != NULL && IsWindowEnabled(next); }, 20000));
-    Click(next);
+    // Each page is a dialog of its own inside the wizard. A click that comes
+    // while a page is still being made is lost on a busy machine: it is
+    // given again until the page has changed or the wizard has gone.
+    HWND page = FindWindowExA(wizard, NULL, "#32770", NULL);
+    auto moved = [&] { return !IsWindow(wizard) || FindWindowExA(wizard, NULL, "#32770", NULL) != page; };
+    for (int tries = 0; tries < 3 && !moved(); ++tries) {
+        if (IsWindowEnabled(next))
+            Click(next);
+        WaitUntil(moved, 5000);
+    }
+    EXPECT_TRUE(moved()) << "the wizard did not leave its page";
 }
 
 void EndWizards()
