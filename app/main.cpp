@@ -2,6 +2,7 @@
 // of the dental imaging program in front, from the notification area.
 #include "app/shell.h"
 #include "app/tray_window.h"
+#include "camera/camera_host.h"
 #include "camera/camera_thread.h"
 #include "diagnostics/diag_events.h"
 #include "diagnostics/report.h"
@@ -23,6 +24,11 @@ static int RunProgram(HINSTANCE instance)
     WCHAR reportFile[MAX_PATH];
     if (IsReportCommand(GetCommandLineW(), reportFile, MAX_PATH))
         return RunReportCommand(reportFile);
+    // Lumo2's own camera process: no window, no mutex, no log of its own.
+    static CameraLinkHandles cameraLink;
+    if (IsCameraCommand(GetCommandLineW(), &cameraLink))
+        return RunCameraProcess(cameraLink);
+    CameraProcessWanted = true;
     LoadStringA(instance, IDS_TRAY_CLASS, TrayClassName, sizeof(TrayClassName));
     RegisterWindowClasses(instance);
     // The running copy owns the mutex until it ends, so a copy taking over

@@ -321,6 +321,22 @@ static void WatchCameraCall()
     UpdateTrayStatus();
 }
 
+// The camera process crashed or was ended after a hang: said at once (a
+// crash has no deadline to wait for) until the next one has connected.
+static void OnCameraProcessEnded(WPARAM end)
+{
+    static const char* const why[] = {"crashed", "was ended after a call that did not return", "could not be started"};
+    const char* text = why[end < 3 ? end : 0];
+    ReportProgramEvent(EventCameraProcessRestarted, text);
+    if (CameraNotResponding)
+        return;
+    CameraNotResponding = true;
+    NoticeCameraHang();
+    LogLine("camera: not responding: the camera process %s", text);
+    ShowTrayIconAfterConnect();
+    UpdateTrayStatus();
+}
+
 static void OnCameraConnected(const CameraView& view)
 {
     FollowCameraDescription(view);
@@ -447,6 +463,9 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_JOYSTICK_FOLLOWED:
         TakeAnswer<JoystickFollow>(wParam, lParam, OnJoystickFollowed, window);
+        return 0;
+    case WM_CAMERA_PROCESS_ENDED:
+        OnCameraProcessEnded(wParam);
         return 0;
     case WM_CAMERA_RESPONDING:
         CameraNotResponding = false;

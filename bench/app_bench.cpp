@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <map>
 #include <psapi.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
@@ -573,7 +574,7 @@ static bool ReadHostProcess(const std::string& dir, HostProcess* process)
 // The newest host process whose command line is the program's full path.
 // The host's /proc also lists the Wine processes of other prefixes, which
 // may run programs of the same name from other folders.
-static bool FindHostProcess(const char* exe, HostProcess* found)
+static bool FindHostProcess(const char* exe, HostProcess* found, bool cameraProcess = false)
 {
     std::string path = Beside(exe);
     WIN32_FIND_DATAA entry;
@@ -592,7 +593,10 @@ static bool FindHostProcess(const char* exe, HostProcess* found)
         size_t length = fread(cmdline, 1, sizeof(cmdline) - 1, file);
         fclose(file);
         std::string command(cmdline, strnlen(cmdline, length));
-        if (lstrcmpiA(command.c_str(), path.c_str()) != 0)
+        // Lumo2's camera process runs the same exe with "/camera" as the
+        // next argument, after the NUL.
+        const char* next = command.size() + 1 < length ? cmdline + command.size() + 1 : "";
+        if (lstrcmpiA(command.c_str(), path.c_str()) != 0 || (lstrcmpiA(next, "/camera") == 0) != cameraProcess)
             continue;
         HostProcess process;
         if (ReadHostProcess(dir, &process) && (!any || process.started > found->started)) {
@@ -636,7 +640,8 @@ static LONGLONG FileSize(const char* exe)
 }
 
 struct Costs {
-    std::vector<double> iconMs, readyMs, startCpuMs;
+    std::vector<double> iconMs, readyMs, startCpuMs, cameraCpuMs;
+
     SIZE_T workingSet, peakWorkingSet;
     double cpuMs;
 };
@@ -665,10 +670,12 @@ static void MeasureFastIdle(int idleSeconds, double* lumoCpuMs, double* floorCpu
     bool running = StartUp(lumo, &iconMs, &readyMs);
     running = Launch(floor) && WaitForWindow(floor) && running;
     Sleep(1000);
-    HostProcess lumoStart, floorStart;
+    HostProcess lumoStart, floorStart, cameraStart;
     if (running && FindHostProcess(lumo.exe, &lumoStart) && FindHostProcess(floor.exe, &floorStart)) {
+        // Lumo2's camera process polls: its time counts as Lumo2's.
+        bool camera = FindHostProcess(lumo.exe, &cameraStart, true);
         Sleep(idleSeconds * 1000);
-        *lumoCpuMs = CpuMsSince(lumoStart);
+        *lumoCpuMs = CpuMsSince(lumoStart) + (camera ? CpuMsSince(cameraStart) : 0);
         *floorCpuMs = CpuMsSince(floorStart);
     }
     if (lumo.info.hProcess)
@@ -676,6 +683,59 @@ static void MeasureFastIdle(int idleSeconds, double* lumoCpuMs, double* floorCpu
     if (floor.info.hProcess)
         Stop(floor);
     SetPollInterval(0);
+}
+
+static SIZE_T PrivateBytes(HANDLE process)
+{
+    PROCESS_MEMORY_COUNTERS_EX memory = {};
+    memory.cb = sizeof(memory);
+    if (!process ||
+        !GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory)))
+        return 0;
+    return memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;  // Wine: the latter
+}
+
+// The private memory of the camera process Lumo2 started, 0 when none runs.
+static SIZE_T CameraProcessPrivateBytes(DWORD lumo)
+{
+    SIZE_T bytes = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ParentProcessID != lumo)
+            continue;
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID);
+        bytes = PrivateBytes(process);
+        if (process)
+            CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return bytes;
+}
+
+// The private memory of Lumo2 and its camera process, idle after a start,
+// less that of Lumo2 with the camera inside (the policy CameraProcess 0).
+static void MeasureCameraProcessMemory()
+{
+    SIZE_T bytes[2] = {};
+    for (int inside = 0; inside < 2; ++inside) {
+        DWORD zero = 0;
+        if (inside)
+            RegSetKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, "CameraProcess", REG_DWORD, &zero, sizeof(zero));
+        Program lumo = {"Lumo2.exe", "Lumo2.exe", "Lumo", {}, NULL};
+        double iconMs, readyMs;
+        if (StartUp(lumo, &iconMs, &readyMs)) {
+            Sleep(1000);
+            bytes[inside] = PrivateBytes(lumo.info.hProcess) + CameraProcessPrivateBytes(lumo.info.dwProcessId);
+        }
+        Stop(lumo);
+    }
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, "CameraProcess");
+    double added = (double(bytes[0]) - double(bytes[1])) / 1024;
+    printf("  camera process: adds %.0f KB private memory (goal at most 4096 KB: %s): Lumo2 and its camera\n"
+           "  process %.0f KB, Lumo2 with the camera inside %.0f KB\n",
+           added, bytes[0] && bytes[1] && added <= 4096 ? "met" : "MISSED", bytes[0] / 1024.0, bytes[1] / 1024.0);
 }
 
 static void MeasureCosts(Program (&programs)[2], int idleSeconds, int starts, bool fastIdle)
@@ -694,6 +754,8 @@ static void MeasureCosts(Program (&programs)[2], int idleSeconds, int starts, bo
                 HostProcess host;
                 if (FindHostProcess(programs[i].exe, &host))
                     costs[i].startCpuMs.push_back(host.cpuMs);
+                if (i == 0 && FindHostProcess(programs[i].exe, &host, true))
+                    costs[i].cameraCpuMs.push_back(host.cpuMs);
             }
             Stop(programs[i]);
         }
@@ -707,7 +769,8 @@ static void MeasureCosts(Program (&programs)[2], int idleSeconds, int starts, bo
     Program poller = {"latency floor", "latency_floor.exe", "LatencyFloor", {}, NULL};
     bool pollerRuns = Launch(poller) && WaitForWindow(poller);
     Sleep(1000);
-    HostProcess pollerStart, cpuStart[2];
+    // Lumo2's camera process polls: its idle time counts as Lumo2's.
+    HostProcess pollerStart, cpuStart[2], cameraIdleStart;
     if (pollerRuns)
         FindHostProcess(poller.exe, &pollerStart);
     for (int i = 0; i < 2; ++i) {
@@ -717,10 +780,14 @@ static void MeasureCosts(Program (&programs)[2], int idleSeconds, int starts, bo
         costs[i].workingSet = memory.WorkingSetSize;
         costs[i].peakWorkingSet = memory.PeakWorkingSetSize;
         FindHostProcess(programs[i].exe, &cpuStart[i]);
+        if (i == 0 && !FindHostProcess(programs[i].exe, &cameraIdleStart, true))
+            cameraIdleStart.dir.clear();
     }
     Sleep(idleSeconds * 1000);
     for (int i = 0; i < 2; ++i) {
         costs[i].cpuMs = CpuMsSince(cpuStart[i]);
+        if (i == 0 && !cameraIdleStart.dir.empty())
+            costs[i].cpuMs += CpuMsSince(cameraIdleStart);
         Stop(programs[i]);
     }
     double pollerCpuMs = CpuMsSince(pollerStart);
@@ -766,6 +833,10 @@ static void MeasureCosts(Program (&programs)[2], int idleSeconds, int starts, bo
            floorReady > 0 ? Percentile(costs[0].readyMs, 0.5) / floorReady : 0,
            floorCpu > 0 ? Mean(costs[0].startCpuMs) / floorCpu : 0,
            costs[1].workingSet ? double(costs[0].workingSet) / costs[1].workingSet : 0);
+    double bothCpu = Mean(costs[0].startCpuMs) + Mean(costs[0].cameraCpuMs);
+    printf("  camera process: CPU per start %.1f ms; both processes %.1f ms, ratio to the floor %.2f (goal 2.0)\n",
+           Mean(costs[0].cameraCpuMs), bothCpu, floorCpu > 0 ? bothCpu / floorCpu : 0);
+    MeasureCameraProcessMemory();
     if (fastIdle)
         printf("  ratio to the floor polling every %d ms: idle CPU %.2f (goal 1.10)\n", FastPollMs,
                fastFloorCpuMs > 0 ? fastCpuMs / fastFloorCpuMs : 0);
@@ -804,6 +875,13 @@ int main(int argc, char** argv)
         printf("\n  At PollInterval %d, beside a floor that polls every %d ms:\n", FastPollMs, FastPollMs);
         const double fastGoals[] = {FastPollMs / 2.0 + 1, FastPollMs + 1.0};
         MeasureLatencyAt(sim, presses, FastPollMs, fastGoals);
+        // The camera inside Lumo2 again, as before it had a process of its own.
+        printf("\n  With the camera inside Lumo2 (policy CameraProcess 0), at 100 ms and at %d ms:\n", FastPollMs);
+        DWORD inside = 0;
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, "CameraProcess", REG_DWORD, &inside, sizeof(inside));
+        MeasureLatencyAt(sim, presses, 100, NULL);
+        MeasureLatencyAt(sim, presses, FastPollMs, fastGoals);
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, "CameraProcess");
         printf("\n");
         MeasureTrayDuringHang(sim);
     }

@@ -2,6 +2,7 @@
 // waitable timer and performs each press, answering the tray window by
 // posted messages. Without it, the same steps run on the window thread.
 #include "camera/camera_thread.h"
+#include "camera/camera_host.h"
 #include "actions/actions.h"
 #include "actions/joystick.h"
 #include "platform/diag_log.h"
@@ -36,6 +37,22 @@ volatile LONG CallStartedAt;  // UnbiasedMilliseconds() | 1, 0 between calls
 volatile LONG CallKind;
 volatile LONG HangNoticed;
 
+// Set before the thread starts. In a camera process, ChildMode, with the
+// block Lumo2 gave it and the pipe and event its records go by; LinkStopped
+// is that thread's own. In Lumo2 with a camera process, HostMode and the
+// block of the camera thread's camera_host: HostMode is taken back,
+// interlocked, only by the camera thread when no camera process can be
+// started any more, and the block stays mapped for readers that saw it set.
+bool ChildMode;
+volatile LONG HostMode;
+CameraLinkBlock* Link;
+HANDLE RecordPipe;
+HANDLE RecordEvent;
+bool LinkStopped;
+// What StopCameraThread leaves the camera process to give the camera back:
+// written before the stop event is set, read by the thread after it.
+DWORD StopWaitMs;
+
 // The camera thread's own (the window thread's where no thread runs), as
 // are the rules' own alternation and sequence (PressStateFor).
 LONG FollowedMode;
@@ -43,11 +60,32 @@ FrontPathCache FrontPaths;
 bool ReconnectAfterHang;
 bool Suspended;
 
+// In the camera process only a connect is answered, down the pipe; a
+// record that cannot go shows Lumo2 gone.
+void SendRecord(DWORD kind, const CameraView* view)
+{
+    static CameraRecord record;
+    ZeroMemory(&record, sizeof(record));
+    record.size = sizeof(record);
+    record.kind = kind;
+    if (view)
+        record.view = *view;
+    DWORD written = 0;
+    if (!WriteFile(RecordPipe, &record, sizeof(record), &written, NULL))
+        LinkStopped = true;
+    SetEvent(RecordEvent);
+}
+
 // A copy on the heap posted to the window, which frees it; without the
 // thread, sent from the sender's own record.
 template <class Record>
 void Answer(UINT message, const Record& record)
 {
+    if (ChildMode) {
+        if (message == WM_CAMERA_CONNECTED)
+            SendRecord(RecordConnected, reinterpret_cast<const CameraView*>(&record));
+        return;
+    }
     if (!ThreadMode) {
         if (AnswerWindow)
             SendMessageA(AnswerWindow, message, 0, reinterpret_cast<LPARAM>(&record));
@@ -60,6 +98,8 @@ void Answer(UINT message, const Record& record)
 
 void AnswerPlain(UINT message, WPARAM wParam)
 {
+    if (ChildMode)
+        return;
     if (ThreadMode)
         PostMessageA(AnswerWindow, message, wParam, 0);
     else if (AnswerWindow)
@@ -79,11 +119,18 @@ void BeginCall(LONG kind)
 {
     CallKind = kind;
     InterlockedExchange(&CallStartedAt, LONG(UnbiasedMilliseconds() | 1));
+    // Lumo2's watchdog reads the camera process's clock from the block.
+    if (ChildMode) {
+        Link->callKind = kind;
+        InterlockedExchange(&Link->callStartedAt, CallStartedAt);
+    }
 }
 
 void EndCall()
 {
     InterlockedExchange(&CallStartedAt, 0);
+    if (ChildMode)
+        InterlockedExchange(&Link->callStartedAt, 0);
     if (InterlockedExchange(&HangNoticed, 0)) {
         AnswerPlain(WM_CAMERA_RESPONDING, 0);
         ReconnectAfterHang = true;
@@ -92,6 +139,10 @@ void EndCall()
 
 void Connect()
 {
+    if (HostMode) {
+        AskCameraProcess(LinkReconnect);
+        return;
+    }
     BeginCall(CallConnect);
     ConnectCamera();
     EndCall();
@@ -135,13 +186,28 @@ void GiveBackDevices()
     FollowedMode = 0;
 }
 
+void PerformPress();
+
 void PollAndPress()
 {
     BeginCall(CallPoll);
     bool pressed = PollCameraButton();
     EndCall();
+    if (ChildMode) {
+        // Before the record: a process that ends in between loses the press
+        // rather than have the next one take a held button as a new press.
+        Link->buttonDown = ExtensionUnitButtonDown;
+        if (pressed)
+            SendRecord(RecordPressed, NULL);
+        return;
+    }
     if (!pressed)
         return;
+    PerformPress();
+}
+
+void PerformPress()
+{
     // Only what decides the keys comes before them: the program in front
     // and the mode and settings in force for it, read once, so that the
     // whole press uses them.
@@ -196,7 +262,7 @@ void ServeRequests(LONG pending)
     const LONG followFlags = WantFollow | FollowChosenAgain | FollowFromMenu;
     if (ThreadMode)
         pending |= InterlockedAnd(&Requests, ~followFlags) & followFlags;
-    if (pending & WantFollow)
+    if ((pending & WantFollow) && !ChildMode)
         FollowJoystick(pending);
 }
 
@@ -227,6 +293,17 @@ void PumpThreadMessages()
         DispatchMessageA(&msg);
 }
 
+// In the camera process: what Lumo2 asked for since the last look.
+LONG TakeLinkRequests()
+{
+    SessionConnected = Link->sessionConnected;
+    PollPeriodMs = Link->pollPeriodMs;
+    LONG asked = InterlockedExchange(&Link->requests, 0);
+    if (asked & LinkStop)
+        LinkStopped = true;
+    return (asked & LinkReconnect) ? LONG(WantReconnect) : 0;
+}
+
 DWORD WINAPI CameraThreadMain(void*)
 {
     // An apartment of its own: the capture filter is made, used and let go
@@ -241,6 +318,11 @@ DWORD WINAPI CameraThreadMain(void*)
     LONG armed = 0;
     LONG pending = WantReconnect | WantFollow;
     while (!ActionsStopped()) {
+        if (ChildMode) {
+            pending |= TakeLinkRequests();
+            if (LinkStopped)
+                break;
+        }
         ServeRequests(pending | InterlockedExchange(&Requests, 0));
         pending = 0;
         LONG period = Suspended ? 0 : PollPeriodMs;
@@ -284,6 +366,62 @@ DWORD WINAPI CameraThreadMain(void*)
     return 0;
 }
 
+// In Lumo2 with a camera process: a press the process reports is acted on
+// here as one polled here would be; a connect is answered with the joystick
+// this process holds, and is the end of a hang.
+void TakeCameraRecord(const CameraRecord& record)
+{
+    if (record.kind == RecordPressed) {
+        PerformPress();
+        return;
+    }
+    CameraView view = record.view;
+    view.joystick = CurrentJoystickStatus();
+    Answer(WM_CAMERA_CONNECTED, view);
+    if (InterlockedExchange(&HangNoticed, 0))
+        AnswerPlain(WM_CAMERA_RESPONDING, 0);
+}
+
+DWORD WINAPI HostThreadMain(void*)
+{
+    bool comHeld = SUCCEEDED(CoInitialize(NULL));
+    // The camera process connects by itself when it starts.
+    LONG pending = WantFollow;
+    while (!ActionsStopped()) {
+        ServeRequests(pending | InterlockedExchange(&Requests, 0));
+        pending = 0;
+        if (Link->sessionConnected != SessionConnected || Link->pollPeriodMs != PollPeriodMs) {
+            Link->sessionConnected = SessionConnected;
+            Link->pollPeriodMs = PollPeriodMs;
+            AskCameraProcess(0);
+        }
+        HANDLE handles[4] = {ActionsStopEvent, WakeEvent};
+        DWORD count = 2 + CameraHostWaitHandles(handles + 2);
+        DWORD woken = MsgWaitForMultipleObjectsEx(count, handles, CameraHostTimeout(HangNoticed != 0), QS_ALLINPUT,
+                                                  MWMO_INPUTAVAILABLE);
+        if (woken == WAIT_FAILED) {
+            LogLine("camera: the camera thread's wait failed (error %lu)", GetLastError());
+            break;
+        }
+        if (woken == WAIT_OBJECT_0 + count)
+            PumpThreadMessages();
+        if (woken == WAIT_OBJECT_0)
+            break;
+        if (!ServeCameraHost(TakeCameraRecord, HangNoticed != 0 && CameraCallAge() >= CameraCallDeadlineMs)) {
+            // As before there was a camera process: this thread polls.
+            InterlockedExchange(&HostMode, 0);
+            if (comHeld)
+                CoUninitialize();
+            return CameraThreadMain(NULL);
+        }
+    }
+    GiveBackDevices();
+    EndCameraHost(StopWaitMs);
+    if (comHeld)
+        CoUninitialize();
+    return 0;
+}
+
 void Ask(LONG flags)
 {
     if (Stopped)
@@ -307,9 +445,18 @@ bool StartCameraThread(HWND window)
     ActionsStopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     if (WakeEvent && ActionsStopEvent) {
         ThreadMode = true;
-        Thread = CreateThread(NULL, 0, CameraThreadMain, NULL, 0, NULL);
+        HostMode = StartCameraHost(window) ? 1 : 0;
+        if (HostMode) {
+            Link = CameraHostBlock();
+            Link->sessionConnected = SessionConnected;
+            Link->pollPeriodMs = PollPeriodMs;
+        }
+        Thread = CreateThread(NULL, 0, HostMode ? HostThreadMain : CameraThreadMain, NULL, 0, NULL);
         if (Thread)
             return true;
+        if (HostMode)
+            EndCameraHost(0);
+        HostMode = 0;
     }
     ThreadMode = false;
     if (WakeEvent)
@@ -318,6 +465,37 @@ bool StartCameraThread(HWND window)
         CloseHandle(ActionsStopEvent);
     WakeEvent = ActionsStopEvent = NULL;
     return false;
+}
+
+bool CameraInOwnProcess()
+{
+    return HostMode != 0;
+}
+
+// A crash in the vendor's code ends the camera process at once, with no
+// error report box or debugger to wait for: Lumo2 starts the next one.
+LONG WINAPI EndCameraProcessOnCrash(EXCEPTION_POINTERS* exception)
+{
+    TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+int RunCameraProcess(const CameraLinkHandles& handles)
+{
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(EndCameraProcessOnCrash);
+    Link = static_cast<CameraLinkBlock*>(MapViewOfFile(handles.block, FILE_MAP_WRITE, 0, 0, sizeof(CameraLinkBlock)));
+    if (!Link)
+        return 1;
+    ChildMode = ThreadMode = true;
+    RecordPipe = handles.records;
+    RecordEvent = handles.recordsIn;
+    WakeEvent = handles.wake;
+    // Its stop is Lumo2's end: the loop and the stand-ins' pauses end with it.
+    ActionsStopEvent = handles.parent;
+    ExtensionUnitButtonDown = Link->buttonDown;
+    CameraThreadMain(NULL);
+    return 0;
 }
 
 bool CameraThreadRunning()
@@ -378,12 +556,18 @@ DWORD CallAge(LONG started, DWORD now)
 
 DWORD CameraCallAge()
 {
-    return CallAge(CallStartedAt, UnbiasedMilliseconds());
+    DWORD now = UnbiasedMilliseconds();
+    DWORD own = CallAge(CallStartedAt, now);
+    DWORD camera = HostMode ? CallAge(Link->callStartedAt, now) : 0;
+    return own > camera ? own : camera;
 }
 
 const char* CameraCallName()
 {
-    switch (CallKind) {
+    LONG kind = CallKind;
+    if (HostMode && CallAge(Link->callStartedAt, UnbiasedMilliseconds()) >= CallAge(CallStartedAt, UnbiasedMilliseconds()))
+        kind = Link->callKind;
+    switch (kind) {
     case CallPoll: return "poll";
     case CallConnect: return "connect";
     case CallRelease: return "release";
@@ -395,6 +579,9 @@ const char* CameraCallName()
 void NoticeCameraHang()
 {
     InterlockedExchange(&HangNoticed, 1);
+    // A camera process that hangs is ended by the camera thread.
+    if (HostMode)
+        SetEvent(WakeEvent);
 }
 
 bool StopCameraThread(DWORD timeoutMs)
@@ -406,6 +593,9 @@ bool StopCameraThread(DWORD timeoutMs)
         return true;
     }
     Stopped = true;
+    // The camera process gets most of the time to give the camera back; the
+    // thread then ends it.
+    StopWaitMs = timeoutMs * 3 / 4;
     SetEvent(ActionsStopEvent);
     if (WaitForSingleObject(Thread, timeoutMs) == WAIT_OBJECT_0)
         return true;

@@ -12,6 +12,7 @@
 #include "actions/key_output.h"
 #include "actions/program_in_front.h"
 #include "camera/button_source.h"
+#include "camera/camera_link.h"
 #include "settings/policy.h"
 #include <windows.h>
 
@@ -47,7 +48,15 @@ const DWORD CameraCallDeadlineMs = 2000;
 // Starts the thread, which connects the camera, follows the mode in force
 // and then polls; answers go to window. False when it could not be started:
 // the window thread then does the camera's work itself.
+// Where it can, the vendor library, the capture filter and the poll run in
+// a camera process of Lumo2's own (camera/camera_host.h), and the thread acts
+// on the presses that process reports instead of polling.
 bool StartCameraThread(HWND window);
+// Whether the camera runs in a process of its own.
+bool CameraInOwnProcess();
+// This process as the camera process of the Lumo2 that started it: connects,
+// polls and reports until that Lumo2 asks it to stop or ends. Its exit code.
+int RunCameraProcess(const CameraLinkHandles& handles);
 // Sets the poll's waitable timer going at a period; tests make it fail, as
 // Windows may, to see the wait pace the poll instead.
 typedef bool (*ArmPollTimerFn)(HANDLE timer, LONG periodMs);

@@ -6,6 +6,8 @@
 #include "actions/program_in_front.h"
 #include "actions/vjoy.h"
 #include "camera/button_source.h"
+#include "camera/camera_host.h"
+#include "camera/camera_thread.h"
 #include "camera/device_lookup.h"
 #include "camera/uexproc.h"
 #include "diagnostics/diag_events.h"
@@ -403,6 +405,10 @@ static void AddCamera()
             Add("Running copy: capture driver, %s\r\n", RunningCopy.camera.name);
         else
             Add("Running copy: no camera\r\n");
+        if (CameraInOwnProcess())
+            Add("Running copy: camera process at %s\r\n", CameraProcessLevel());
+        else
+            Add("Running copy: camera inside Lumo2\r\n");
         Add("Running copy: polled every %lu ms%s\r\n", RunningCopy.pollInterval,
             RunningCopy.cameraNotResponding ? ", camera not responding" : "");
     }

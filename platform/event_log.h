@@ -16,6 +16,7 @@ const DWORD EventKeysBlockedAskForInstall = 0x80010004;  // warning, %1 the prog
 const DWORD EventNoJoystick = 0x80000005;       // warning, %1 why
 const DWORD EventSettingsNotSaved = 0xC0000006; // error
 const DWORD EventCameraNotResponding = 0x80000007;  // warning
+const DWORD EventCameraProcessRestarted = 0x80000008;  // warning, %1 why
 
 // Where the per-machine package registers the source.
 const char EventSourceKeyPath[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Lumo2";

@@ -9,8 +9,12 @@
 # (beside a tray program that walks the video input devices once; idle CPU
 # also beside the latency floor, at 100 ms and at 20 ms).
 # It ends with the start-up ratios to the floor: time to waiting for input,
-# CPU per start and working set; and the idle CPU ratio at 20 ms.
-#   bash scripts/bench.sh [presses] [idle seconds]
+# CPU per start and working set; and the idle CPU ratio at 20 ms. The
+# latency runs again with the camera inside Lumo2 (the policy CameraProcess
+# 0), the camera process's CPU and memory come beside the start-up figures,
+# and restart_bench times presses after a crash and a hang of the camera
+# process and crashes it [crashes] times in a row.
+#   bash scripts/bench.sh [presses] [idle seconds] [crashes]
 #   bash scripts/bench.sh startup [starts]     the start-up figures alone
 set -euo pipefail
 source "$(dirname "$0")/testbed.sh"
@@ -27,3 +31,5 @@ fi
 wine camera_bench.exe </dev/null
 echo
 wine app_bench.exe "${1:-200}" "${2:-60}" </dev/null
+echo
+wine restart_bench.exe "${3:-1000}" </dev/null

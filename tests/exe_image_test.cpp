@@ -182,7 +182,6 @@ TEST(ExeImageTest, ImportsWhatTheProgramCallsAndNoThreadRuntime)
         {"RegisterApplicationRestart", "a direct call instead of the one bound by name"},
         {"UnregisterApplicationRestart", "a withdrawal of the restart the Restart Manager needs"},
         {"CopyFileW", "a copy of Lumo2.exe in the temporary folder"},
-        {"UpdateProcThreadAttribute", "a start under a borrowed parent process"},
     };
     for (const auto& a : absent)
         EXPECT_FALSE(Imports(imports, a.function))
@@ -317,6 +316,7 @@ TEST_F(ExeIconTest, EachEventHasItsTextInTheMessageTable)
         {EventNoJoystick, "The JOYSTICK mode is in force but no virtual joystick can be used (camera)"},
         {EventSettingsNotSaved, "Lumo2 could not save"},
         {EventCameraNotResponding, "The camera does not respond"},
+        {EventCameraProcessRestarted, "Lumo2's camera process ended (camera) and is started again."},
     };
     for (const auto& e : events) {
         DWORD_PTR insert[] = {DWORD_PTR("camera")};

@@ -14,6 +14,8 @@
 //                               block MS ms each (default: until unhang),
 //                               only the next CALLS ones when given
 //   camsim unhang               answer again, and let blocked calls return
+//   camsim crash [CALLS]        the next call (or CALLS calls) ends the
+//                               process it runs in with an access violation
 //   camsim status               what the simulated camera is doing
 #include "standins/joystick_driver/ppjoy_standin.h"
 #include "standins/sim_state/sim_state.h"
@@ -120,7 +122,7 @@ static int PrintVJoyCalls()
 static int Usage()
 {
     fprintf(stderr, "usage: camsim attach eu | attach driver [NAME] | detach | press [MS] |"
-                    " hold | release | hang [MS|forever [CALLS]] | unhang | packets | vjoy | status\n");
+                    " hold | release | hang [MS|forever [CALLS]] | unhang | crash [CALLS] | packets | vjoy | status\n");
     return 2;
 }
 
@@ -158,6 +160,9 @@ int main(int argc, char** argv)
         if (!forever && ms <= 0)
             return Usage();
         StartSimHang(sim, forever ? SimHangForever : DWORD(ms), calls > 0 ? calls : 0);
+    } else if (strcmp(verb, "crash") == 0) {
+        long calls = argc > 2 ? atol(argv[2]) : 1;
+        sim->crashCalls = calls > 0 ? calls : 1;
     } else if (strcmp(verb, "unhang") == 0) {
         EndSimHang(sim);
     } else if (strcmp(verb, "packets") == 0) {

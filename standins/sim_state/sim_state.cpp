@@ -52,6 +52,8 @@ void HangIfAsked()
     SimState* sim = OpenSimState();
     if (!sim)
         return;
+    if (sim->crashCalls > 0 && InterlockedDecrement(&sim->crashCalls) >= 0)
+        *static_cast<volatile LONG*>(NULL) = 0;
     DWORD ms = sim->hangMs;
     if (ms == 0)
         return;

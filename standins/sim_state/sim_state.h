@@ -51,6 +51,10 @@ struct SimState {
     // Calls blocked right now, and calls that have blocked, in any process.
     LONG callsHanging;
     LONG callsHung;
+    // A library that crashes: the next crashCalls calls (as hangs are
+    // counted) end their process with an access violation, as a vendor
+    // library's often does on an unplug.
+    LONG crashCalls;
 };
 
 const DWORD SimHangForever = 0xFFFFFFFF;
@@ -66,7 +70,8 @@ void* MapSharedFile(const char* name, DWORD size);
 // the running program, loaded once; null when it is not there.
 HMODULE LoadSimCameraLibrary();
 
-// The stand-ins call this first in every call a camera could hang in.
+// The stand-ins call this first in every call a camera could hang or crash
+// in.
 void HangIfAsked();
 // Blocks every later call for ms (SimHangForever: until released), or only
 // the next calls ones when calls is above 0; the state's hang, as camsim

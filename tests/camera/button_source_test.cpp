@@ -12,6 +12,8 @@
 #include "tests/support/keyboard_hook.h"
 #include "tests/support/sim_camera.h"
 #include "tests/support/wait_until.h"
+#include "camera/camera_host.h"
+#include "camera/camera_link.h"
 #include <objbase.h>
 #include <atomic>
 #include <functional>
@@ -361,3 +363,66 @@ TEST_F(ButtonSourceTest, StandInCallsHangUntilAnotherProcessLetsThemGo)
 }
 
 }  // namespace
+
+// What Lumo2 takes from its camera process: a record of the one size and a
+// known kind, a connect with a known route and ended texts; anything else is
+// dropped.
+TEST(CameraLinkTest, OnlyWellFormedRecordsAreTaken)
+{
+    const struct {
+        const char* what;
+        std::function<void(CameraRecord&)> change;
+        bool taken;
+    } cases[] = {
+        {"press", [](CameraRecord& r) { r.kind = RecordPressed; }, true},
+        {"connect", [](CameraRecord&) {}, true},
+        {"connect on the capture driver", [](CameraRecord& r) { r.view.route = RouteCaptureDriver; }, true},
+        {"one byte short", [](CameraRecord& r) { r.size -= 1; }, false},
+        {"one byte more", [](CameraRecord& r) { r.size += 1; }, false},
+        {"size 0", [](CameraRecord& r) { r.size = 0; }, false},
+        {"kind 0", [](CameraRecord& r) { r.kind = 0; }, false},
+        {"kind unknown", [](CameraRecord& r) { r.kind = 3; }, false},
+        {"press of the wrong size", [](CameraRecord& r) { r.kind = RecordPressed; r.size = 8; }, false},
+        {"route below", [](CameraRecord& r) { r.view.route = -1; }, false},
+        {"route above", [](CameraRecord& r) { r.view.route = RouteCaptureDriver + 1; }, false},
+        {"name unended", [](CameraRecord& r) { memset(r.view.name, 'A', sizeof(r.view.name)); }, false},
+        {"library unended", [](CameraRecord& r) { for (WCHAR& c : r.view.library) c = L'A'; }, false},
+    };
+    for (const auto& c : cases) {
+        CameraRecord record = {};
+        record.size = sizeof(record);
+        record.kind = RecordConnected;
+        record.view.route = RouteExtensionUnit;
+        c.change(record);
+        EXPECT_EQ(c.taken, CameraRecordValid(record)) << c.what;
+    }
+}
+
+// The camera process's command line: the switch and exactly five handle
+// numbers, as Lumo2 writes it.
+TEST(CameraLinkTest, CameraCommandLineRoundTripsAndRefusesOthers)
+{
+    CameraLinkHandles handles = {HANDLE(4), HANDLE(8), HANDLE(12), HANDLE(1000), HANDLE(4294967292u)};
+    WCHAR line[MAX_PATH + 100];
+    ASSERT_TRUE(ComposeCameraCommand(line, MAX_PATH + 100, L"C:\\Program Files\\Lumo2\\Lumo2.exe", handles));
+    CameraLinkHandles read = {};
+    ASSERT_TRUE(IsCameraCommand(line, &read));
+    EXPECT_EQ(0, memcmp(&handles, &read, sizeof(read)));
+    const WCHAR* refused[] = {
+        L"Lumo2.exe", L"Lumo2.exe /camera", L"Lumo2.exe /camera 1 2 3 4", L"Lumo2.exe /camera 1 2 3 4 5 6",
+        L"Lumo2.exe /camera 1 2 x 4 5", L"Lumo2.exe /cameras 1 2 3 4 5", L"Lumo2.exe /report 1 2 3 4 5",
+    };
+    for (const WCHAR* line : refused)
+        EXPECT_FALSE(IsCameraCommand(line, &read)) << line;
+    EXPECT_TRUE(IsCameraCommand(L"\"C:\\a b\\Lumo2.exe\" /CAMERA 1 2 3 4 5", &read));
+}
+
+// A camera that fails at every call restarts ever more slowly, up to a
+// minute between starts.
+TEST(CameraLinkTest, RestartsInARowWaitLongerUpToAMinute)
+{
+    const DWORD expected[] = {1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};
+    for (int n = 0; n < 8; ++n)
+        EXPECT_EQ(expected[n], CameraRestartDelayOfProgram(n)) << n;
+    EXPECT_EQ(60000u, CameraRestartDelayOfProgram(1000));
+}

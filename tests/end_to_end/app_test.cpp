@@ -21,6 +21,7 @@
 #include "tests/support/test_support.h"
 #include "tests/support/wait_until.h"
 #include "windows/programs_window.h"
+#include "platform/integrity.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
 #include <shlobj.h>
@@ -259,7 +260,9 @@ TEST_F(AppTest, StoredJoystickModeOpensTheJoystickBeforeAnyPress)
     EXPECT_EQ(1u, log.openHandles);
     EXPECT_EQ(0u, log.count);
     EXPECT_TRUE(Press().empty()) << "the joystick mode types nothing";
-    log = ReadJoystickLog();
+    // The camera process polls on while Lumo2 clicks: the release comes
+    // 100 ms after the press.
+    WaitUntil([&] { return (log = ReadJoystickLog()).count == 2; }, 3000);
     ASSERT_EQ(2u, log.count);
     EXPECT_EQ(1, log.packets[0].bytes[38]);
     EXPECT_EQ(0, log.packets[1].bytes[38]);
@@ -1145,6 +1148,170 @@ TEST_F(AppTest, AHangingCameraNeverHoldsTheTrayOrItsExit)
     EXPECT_FALSE(lumo.HasTrayIcon());
     EXPECT_NE(std::string::npos, FileText(log).find("exit 0: Exit chosen from the menu"));
     camera.Unhang();
+}
+
+// Lumo2's camera process, the one process started from Lumo2.exe whose
+// parent it is; 0 when there is none.
+static DWORD CameraProcessOf(DWORD lumo)
+{
+    DWORD found = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {sizeof(entry)};
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (entry.th32ParentProcessID == lumo && lstrcmpiA(entry.szExeFile, "Lumo2.exe") == 0)
+            found = entry.th32ProcessID;
+    CloseHandle(snapshot);
+    return found;
+}
+
+// Whether the process's token has the Administrators group enabled, and its
+// integrity level.
+static void ReadAdministratorsAndLevel(DWORD processId, bool* administrators, DWORD* level)
+{
+    *administrators = true;
+    *level = 0;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId), token = NULL;
+    if (!process || !OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        ADD_FAILURE() << "no token of process " << processId;
+        return;
+    }
+    static BYTE buffer[8192];
+    DWORD size = 0;
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof(admins);
+    CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, admins, &sidSize);
+    if (GetTokenInformation(token, TokenGroups, buffer, sizeof(buffer), &size)) {
+        auto groups = reinterpret_cast<TOKEN_GROUPS*>(buffer);
+        *administrators = false;
+        for (DWORD i = 0; i < groups->GroupCount; ++i)
+            if (EqualSid(groups->Groups[i].Sid, admins) && (groups->Groups[i].Attributes & SE_GROUP_ENABLED))
+                *administrators = true;
+    }
+    *level = TokenIntegrity(token);
+    CloseHandle(token);
+    CloseHandle(process);
+}
+
+// The camera in a process of its own: a crash and a call that never returns
+// each end it and the next one takes presses within seconds, one sooner than
+// the next; a press latched during the hang is typed once, a button held
+// across a restart is not typed again; it runs without the Administrators
+// group while Lumo2 runs elevated (as Wine runs everything); and it ends
+// with Lumo2, even when Lumo2 is ended with TerminateProcess.
+TEST_F(AppTest, TheCameraProcessComesBackAfterACrashOrAHangAndEndsWithLumo2)
+{
+    WCHAR log[MAX_PATH];
+    ASSERT_TRUE(LogFilePath(log, MAX_PATH, false));
+    DeleteFileW(log);
+    ASSERT_TRUE(lumo.Start());
+    EXPECT_EQ(Describe(Space), Describe(Press()));
+    DWORD child = CameraProcessOf(lumo.ProcessId());
+    ASSERT_NE(0u, child) << "no camera process";
+    bool administrators = true;
+    DWORD level = 0;
+    ReadAdministratorsAndLevel(lumo.ProcessId(), &administrators, &level);
+    ASSERT_TRUE(administrators) << "Lumo2 itself runs elevated here";
+    ReadAdministratorsAndLevel(child, &administrators, &level);
+    EXPECT_FALSE(administrators) << "the camera process has the Administrators group";
+    // Wine takes the token's groups but gives every process the level 0x3000.
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+        EXPECT_EQ(DWORD(SECURITY_MANDATORY_MEDIUM_RID), level);
+
+    std::string text;
+    auto logSays = [&](const char* what, size_t count) {
+        return WaitUntil([&] {
+            text = FileText(log);
+            size_t n = 0;
+            for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+                ++n;
+            return n >= count;
+        }, 8000);
+    };
+    sim->crashCalls = 1;
+    DWORD crashedAt = GetTickCount();
+    EXPECT_TRUE(logSays("camera process: ended by itself", 1)) << text;
+    EXPECT_EQ(Describe(Space), Describe(Press())) << "a press after the crash";
+    printf("camera process crash: next press typed after %lu ms\n", GetTickCount() - crashedAt);
+    DWORD second = CameraProcessOf(lumo.ProcessId());
+    EXPECT_NE(0u, second);
+    EXPECT_NE(child, second);
+
+    // A call that never returns, with a press latched meanwhile: the next
+    // process takes it, once.
+    camera.Hang(SimHangForever, 1);
+    ASSERT_TRUE(camera.WaitHanging(1));
+    camera.LatchPress();
+    EXPECT_TRUE(camera.WaitTaken(8000)) << "the latched press was lost";
+    EXPECT_TRUE(camera.WaitForNextPoll());
+    EXPECT_EQ(Describe(Space), Describe(hook.TakeUpToNow())) << "typed once";
+    EXPECT_TRUE(logSays("camera process: ended after a call that did not return", 1)) << text;
+    EXPECT_TRUE(logSays("camera: responding again", 1)) << text;
+    // Restarts in a row wait longer each time.
+    EXPECT_NE(std::string::npos, text.find("next starts in 1000 ms"));
+    EXPECT_NE(std::string::npos, text.find("next starts in 2000 ms")) << text;
+
+    // The extension unit's button held down across a restart.
+    sim->euConnectedResult = 1;
+    AnnounceDeviceChange();
+    EXPECT_TRUE(logSays("connected through the extension unit", 1)) << text;
+    sim->euButtonDown = 1;
+    EXPECT_EQ(Describe(Space), Describe(hook.WaitFor(2, 5000)));
+    camera.Hang(SimHangForever, 1);
+    ASSERT_TRUE(camera.WaitHanging(1));
+    EXPECT_TRUE(logSays("camera: responding again", 3)) << text;
+    EXPECT_TRUE(camera.WaitForNextButtonRead());
+    EXPECT_TRUE(camera.WaitForNextButtonRead());
+    EXPECT_EQ(Describe(Events()), Describe(hook.TakeUpToNow())) << "a held button typed again after the restart";
+    sim->euButtonDown = 0;
+    EXPECT_TRUE(camera.WaitForNextButtonRead());
+    sim->euButtonDown = 1;
+    EXPECT_EQ(Describe(Space), Describe(hook.WaitFor(2, 5000))) << "the next press";
+    sim->euButtonDown = 0;
+
+    // Ended from outside, Lumo2 takes its camera process with it.
+    DWORD last = CameraProcessOf(lumo.ProcessId());
+    HANDLE cameraProcess = OpenProcess(SYNCHRONIZE, FALSE, last);
+    ASSERT_NE(nullptr, cameraProcess);
+    HANDLE lumoProcess = OpenProcess(PROCESS_TERMINATE, FALSE, lumo.ProcessId());
+    ASSERT_TRUE(TerminateProcess(lumoProcess, 9));
+    CloseHandle(lumoProcess);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(cameraProcess, 2000)) << "the camera process outlived Lumo2";
+    CloseHandle(cameraProcess);
+    lumo.WaitForExit(2000);
+
+    // Where no camera process may run, the camera runs inside Lumo2 as it
+    // did before there was one.
+    sim->euConnectedResult = 0;
+    StorePolicyDword(HKEY_LOCAL_MACHINE, "CameraProcess", 0);
+    LumoProcess inside;
+    ASSERT_TRUE(inside.Start());
+    EXPECT_EQ(Describe(Space), Describe(Press()));
+    EXPECT_EQ(0u, CameraProcessOf(inside.ProcessId()));
+    EXPECT_TRUE(logSays("camera process: a policy keeps the camera inside Lumo2", 1)) << text;
+    inside.Command(IDM_EXIT);
+    inside.WaitForExit(3000);
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, "CameraProcess");
+
+    // An upgrade moved the exe away: the next camera process cannot be
+    // started, and the camera runs inside Lumo2 from then on.
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder = std::string(temp) + "Lumo2Moved", exe = folder + "\\Lumo2.exe",
+                      moved = folder + "\\Lumo2.old";
+    CreateDirectoryA(folder.c_str(), NULL);
+    DeleteFileA(moved.c_str());
+    ASSERT_TRUE(CopyFileA((BinFolder() + "\\Lumo2.exe").c_str(), exe.c_str(), FALSE));
+    LumoProcess movedAway;
+    ASSERT_TRUE(movedAway.StartFrom(exe));
+    EXPECT_EQ(Describe(Space), Describe(Press()));
+    ASSERT_TRUE(MoveFileA(exe.c_str(), moved.c_str()));
+    sim->crashCalls = 1;
+    EXPECT_TRUE(logSays("camera process: none; the camera runs inside Lumo2", 1)) << text;
+    EXPECT_EQ(Describe(Space), Describe(Press())) << "the camera inside Lumo2 once the exe has gone";
+    movedAway.Command(IDM_EXIT);
+    EXPECT_EQ(0u, movedAway.WaitForExit(3000));
+    DeleteFileA(moved.c_str());
+    RemoveDirectoryA(folder.c_str());
 }
 
 // Points the user's local application-data folder at one named in Hangul

@@ -59,6 +59,7 @@ void SimCamera::RemoveAll()
         // before.
         WaitUntil([this] { return state_->callsHanging <= 0; }, 500);
         state_->callsHanging = 0;
+        state_->crashCalls = 0;
     }
     DeleteTwainNames();
 }
