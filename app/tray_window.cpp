@@ -125,10 +125,34 @@ static void PlaceTrayIcon(HWND window)
     IconMissing = !TrayIconShown;
 }
 
+const char TrayIconAfterConnect[] = "icon after the first connect";
+// Set from creation to the first connect; the clock of the creation bounds
+// the wait, since a camera process that never answers (a loader held up, a
+// first connect in a hang that has no clock yet) must not leave the start
+// without an icon.
+static HWND IconWaitsForConnect;
+static DWORD IconWaitingSince;
+
+void ShowTrayIconAfterConnect()
+{
+    HWND window = IconWaitsForConnect;
+    IconWaitsForConnect = NULL;
+    if (window && IsWindow(window))
+        PlaceTrayIcon(window);
+}
+
 // At logon the shell may not take icons yet; keep asking until it does.
+// Until the first connect the icon is not there by choice: placed by a tick
+// before a camera process has answered, it would show "no camera" for a
+// camera that is there.
 static void RetryTrayIcon(HWND window)
 {
     DWORD now = TrayClock();
+    if (IconWaitsForConnect) {
+        if (now - IconWaitingSince >= CameraCallDeadlineMs)
+            ShowTrayIconAfterConnect();
+        return;
+    }
     if (!TrayIconShown && (!IconMissing || TrayIconRetryDue(now - IconMissingSince, now - IconLastTried)))
         PlaceTrayIcon(window);
 }
@@ -152,17 +176,6 @@ static void ShowBalloon(HWND window, const WCHAR* text)
     TrayNotify(NIM_MODIFY, &data);
 }
 
-const char TrayIconAfterConnect[] = "icon after the first connect";
-static HWND IconWaitsForConnect;
-
-void ShowTrayIconAfterConnect()
-{
-    HWND window = IconWaitsForConnect;
-    IconWaitsForConnect = NULL;
-    if (window && IsWindow(window))
-        PlaceTrayIcon(window);
-}
-
 static void OnCreate(HWND window, const CREATESTRUCTA* create)
 {
     TaskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
@@ -175,8 +188,10 @@ static void OnCreate(HWND window, const CREATESTRUCTA* create)
     // Where the camera's work is done on this thread, its answers come here.
     SetCameraWindow(window);
     IconMissing = false;
-    if (create->lpCreateParams == TrayIconAfterConnect)
+    if (create->lpCreateParams == TrayIconAfterConnect) {
         IconWaitsForConnect = window;
+        IconWaitingSince = TrayClock();
+    }
     else
         PlaceTrayIcon(window);
 }
