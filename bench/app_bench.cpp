@@ -722,7 +722,7 @@ static void MeasureCameraProcessMemory()
     for (int inside = 0; inside < 2; ++inside) {
         DWORD zero = 0;
         if (inside)
-            RegSetKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, "CameraProcess", REG_DWORD, &zero, sizeof(zero));
+            RegSetKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, PolicyCameraProcessName, REG_DWORD, &zero, sizeof(zero));
         Program lumo = {"Lumo2.exe", "Lumo2.exe", "Lumo", {}, NULL};
         double iconMs, readyMs;
         if (StartUp(lumo, &iconMs, &readyMs)) {
@@ -731,7 +731,7 @@ static void MeasureCameraProcessMemory()
         }
         Stop(lumo);
     }
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, "CameraProcess");
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, PolicyCameraProcessName);
     double added = (double(bytes[0]) - double(bytes[1])) / 1024;
     printf("  camera process: adds %.0f KB private memory (goal at most 4096 KB: %s): Lumo2 and its camera\n"
            "  process %.0f KB, Lumo2 with the camera inside %.0f KB\n",
@@ -878,10 +878,10 @@ int main(int argc, char** argv)
         // The camera inside Lumo2 again, as before it had a process of its own.
         printf("\n  With the camera inside Lumo2 (policy CameraProcess 0), at 100 ms and at %d ms:\n", FastPollMs);
         DWORD inside = 0;
-        RegSetKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, "CameraProcess", REG_DWORD, &inside, sizeof(inside));
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, PolicyCameraProcessName, REG_DWORD, &inside, sizeof(inside));
         MeasureLatencyAt(sim, presses, 100, NULL);
         MeasureLatencyAt(sim, presses, FastPollMs, fastGoals);
-        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, "CameraProcess");
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, PolicyCameraProcessName);
         printf("\n");
         MeasureTrayDuringHang(sim);
     }

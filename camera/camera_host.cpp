@@ -99,6 +99,7 @@ bool Launch()
     HANDLE token = NULL;
     bool elevated = CameraHostElevated();
     InterlockedExchange(&Restricted, elevated);
+    Block->madeAtLevel = elevated ? SECURITY_MANDATORY_MEDIUM_RID : 0;
     if (ok && elevated) {
         // Never elevated: no token, no camera process.
         token = MakeNormalUserToken();
@@ -191,7 +192,7 @@ bool CameraProcessForbiddenByPolicy()
     const HKEY roots[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
     for (HKEY root : roots) {
         DWORD value = 1, size = sizeof(value);
-        if (RegGetValueA(root, PolicyKeyPath, "CameraProcess", RRF_RT_REG_DWORD, NULL,
+        if (RegGetValueA(root, PolicyKeyPath, PolicyCameraProcessName, RRF_RT_REG_DWORD, NULL,
                          &value, &size) == ERROR_SUCCESS)
             return value == 0;
     }

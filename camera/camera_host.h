@@ -46,7 +46,7 @@ extern CameraHostElevatedFn CameraHostElevated;
 typedef DWORD (*CameraRestartDelayFn)(int restartsInARow);
 extern CameraRestartDelayFn CameraRestartDelay;
 DWORD CameraRestartDelayOfProgram(int restartsInARow);
-// Whether a policy asks for the camera to run inside Lumo2 ("CameraProcess"
+// Whether a policy asks for the camera to run inside Lumo2 (PolicyCameraProcessName
 // 0 under the policy key).
 bool CameraProcessForbiddenByPolicy();
 // The pause after a run of restarts is forgotten after this much health.

@@ -15,6 +15,10 @@ struct CameraLinkBlock {
     volatile LONG callStartedAt;  // the camera thread's clock | 1, 0 between calls
     volatile LONG callKind;
     volatile LONG buttonDown;
+    // The integrity level Lumo2 made the camera process's token at (medium
+    // when Lumo2 runs elevated), 0 when it runs with Lumo2's own: its
+    // library is looked for as a start at that level would look.
+    volatile LONG madeAtLevel;
 };
 enum CameraLinkRequest : LONG { LinkReconnect = 1, LinkStop = 2 };
 

@@ -2,10 +2,12 @@
 // waitable timer and performs each press, answering the tray window by
 // posted messages. Without it, the same steps run on the window thread.
 #include "camera/camera_thread.h"
-#include "camera/camera_host.h"
 #include "actions/actions.h"
 #include "actions/joystick.h"
+#include "camera/camera_host.h"
+#include "camera/uexproc.h"
 #include "platform/diag_log.h"
+#include "platform/integrity.h"
 #include "settings/action_mode.h"
 #include "settings/policy.h"
 #include <objbase.h>
@@ -480,6 +482,18 @@ LONG WINAPI EndCameraProcessOnCrash(EXCEPTION_POINTERS* exception)
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// The lower of the camera process's own level and the one Lumo2 made its
+// token at: Windows gives the token that level, but a token whose level
+// cannot be changed (Wine) keeps Lumo2's, and would pass over the library
+// beside Lumo2.exe that a start at the user's level takes. A level that
+// cannot be read stays the elevated one.
+DWORD CameraProcessSearchLevel()
+{
+    DWORD own = LookUpOwnSearchLevelOfSystem();
+    DWORD made = DWORD(Link->madeAtLevel);
+    return own != 0 && made != 0 && made < own ? made : own;
+}
+
 int RunCameraProcess(const CameraLinkHandles& handles)
 {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
@@ -494,6 +508,7 @@ int RunCameraProcess(const CameraLinkHandles& handles)
     // Its stop is Lumo2's end: the loop and the stand-ins' pauses end with it.
     ActionsStopEvent = handles.parent;
     ExtensionUnitButtonDown = Link->buttonDown;
+    ExtensionUnitSearchIntegrity = CameraProcessSearchLevel;
     CameraThreadMain(NULL);
     return 0;
 }

@@ -19,6 +19,9 @@ const char PolicyPollIntervalName[] = "PollInterval";
 const DWORD PollIntervalMin = 10;
 const DWORD PollIntervalMax = 1000;
 const DWORD DefaultPollInterval = 100;
+// Whether the camera runs in a process of its own (REG_DWORD 1, the default)
+// or inside Lumo2 (0); read at start.
+const char PolicyCameraProcessName[] = "CameraProcess";
 // IntervalTime outside this range is ignored as if it were not set.
 const DWORD PolicyIntervalMin = 0;
 const DWORD PolicyIntervalMax = 60000;

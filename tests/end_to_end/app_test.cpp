@@ -1253,7 +1253,10 @@ TEST_F(AppTest, TheCameraProcessComesBackAfterACrashOrAHangAndEndsWithLumo2)
     // The extension unit's button held down across a restart.
     sim->euConnectedResult = 1;
     AnnounceDeviceChange();
+    // Looked for as a start at the user's level looks: beside Lumo2.exe
+    // first, though Lumo2 runs elevated outside Program Files.
     EXPECT_TRUE(logSays("connected through the extension unit", 1)) << text;
+    EXPECT_NE(std::string::npos, text.find("extension unit, library " + BinFolder() + "\\UExProc.dll")) << text;
     sim->euButtonDown = 1;
     EXPECT_EQ(Describe(Space), Describe(hook.WaitFor(2, 5000)));
     camera.Hang(SimHangForever, 1);
@@ -1282,7 +1285,7 @@ TEST_F(AppTest, TheCameraProcessComesBackAfterACrashOrAHangAndEndsWithLumo2)
     // Where no camera process may run, the camera runs inside Lumo2 as it
     // did before there was one.
     sim->euConnectedResult = 0;
-    StorePolicyDword(HKEY_LOCAL_MACHINE, "CameraProcess", 0);
+    StorePolicyDword(HKEY_LOCAL_MACHINE, PolicyCameraProcessName, 0);
     LumoProcess inside;
     ASSERT_TRUE(inside.Start());
     EXPECT_EQ(Describe(Space), Describe(Press()));
@@ -1290,7 +1293,7 @@ TEST_F(AppTest, TheCameraProcessComesBackAfterACrashOrAHangAndEndsWithLumo2)
     EXPECT_TRUE(logSays("camera process: a policy keeps the camera inside Lumo2", 1)) << text;
     inside.Command(IDM_EXIT);
     inside.WaitForExit(3000);
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, "CameraProcess");
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, PolicyCameraProcessName);
 
     // An upgrade moved the exe away: the next camera process cannot be
     // started, and the camera runs inside Lumo2 from then on.
