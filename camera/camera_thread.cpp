@@ -319,7 +319,11 @@ DWORD WINAPI CameraThreadMain(void*)
     DWORD nextPoll = GetTickCount();
     LONG armed = 0;
     LONG pending = WantReconnect | WantFollow;
-    while (!ActionsStopped()) {
+    // The stop is seen by the wait, which has it first among its handles:
+    // a look of its own at each poll would cost a call to the system as
+    // often as the poll itself.
+    bool stopping = ActionsStopped();
+    while (!stopping) {
         if (ChildMode) {
             pending |= TakeLinkRequests();
             if (LinkStopped)
@@ -353,8 +357,9 @@ DWORD WINAPI CameraThreadMain(void*)
         }
         if (woken == WAIT_OBJECT_0 + count)
             PumpThreadMessages();
-        if (woken == WAIT_OBJECT_0 || Suspended)
-            continue;  // stopping, or nothing to poll
+        stopping = woken == WAIT_OBJECT_0;
+        if (stopping || Suspended)
+            continue;  // nothing to poll
         if (paced ? woken == WAIT_OBJECT_0 + 2 : LONG(GetTickCount() - nextPoll) >= 0) {
             PollAndPress();
             nextPoll = GetTickCount() + DWORD(PollPeriodMs);
