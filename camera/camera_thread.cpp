@@ -441,6 +441,20 @@ void Ask(LONG flags)
     }
 }
 
+// Where the camera process runs, its vendor library is looked for at the
+// lower of its own level and the one Lumo2 made its token at: Windows gives
+// the token that level, but a token whose level cannot be changed (Wine)
+// keeps Lumo2's, and would pass over the library beside Lumo2.exe that a
+// start at the user's level takes. Lumo2 says in its log and report where
+// that process looks; once the camera runs inside Lumo2 again, its own
+// level decides. A level that cannot be read stays the elevated one.
+DWORD CameraSideSearchLevel()
+{
+    DWORD own = LookUpOwnSearchLevelOfSystem();
+    DWORD made = (ChildMode || HostMode) && Link ? DWORD(Link->madeAtLevel) : 0;
+    return own != 0 && made != 0 && made < own ? made : own;
+}
+
 }  // namespace
 
 ArmPollTimerFn ArmPollTimer = ArmPollTimerOfSystem;
@@ -457,6 +471,7 @@ bool StartCameraThread(HWND window)
             Link = CameraHostBlock();
             Link->sessionConnected = SessionConnected;
             Link->pollPeriodMs = PollPeriodMs;
+            ExtensionUnitSearchIntegrity = CameraSideSearchLevel;
         }
         Thread = CreateThread(NULL, 0, HostMode ? HostThreadMain : CameraThreadMain, NULL, 0, NULL);
         if (Thread)
@@ -487,18 +502,6 @@ LONG WINAPI EndCameraProcessOnCrash(EXCEPTION_POINTERS* exception)
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-// The lower of the camera process's own level and the one Lumo2 made its
-// token at: Windows gives the token that level, but a token whose level
-// cannot be changed (Wine) keeps Lumo2's, and would pass over the library
-// beside Lumo2.exe that a start at the user's level takes. A level that
-// cannot be read stays the elevated one.
-DWORD CameraProcessSearchLevel()
-{
-    DWORD own = LookUpOwnSearchLevelOfSystem();
-    DWORD made = DWORD(Link->madeAtLevel);
-    return own != 0 && made != 0 && made < own ? made : own;
-}
-
 int RunCameraProcess(const CameraLinkHandles& handles)
 {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
@@ -513,7 +516,7 @@ int RunCameraProcess(const CameraLinkHandles& handles)
     // Its stop is Lumo2's end: the loop and the stand-ins' pauses end with it.
     ActionsStopEvent = handles.parent;
     ExtensionUnitButtonDown = Link->buttonDown;
-    ExtensionUnitSearchIntegrity = CameraProcessSearchLevel;
+    ExtensionUnitSearchIntegrity = CameraSideSearchLevel;
     CameraThreadMain(NULL);
     return 0;
 }

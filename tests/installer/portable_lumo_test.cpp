@@ -2,9 +2,11 @@
 // UExProc.dll anywhere it must still start and serve the capture driver;
 // with a build of the library beside it, whatever its calling convention,
 // the extension-unit route must work. One in the current folder only is
-// never loaded: a document's folder may hold anything; nor, as Wine runs
-// everything elevated, is one on PATH, or one beside a Lumo2.exe outside
-// Program Files.
+// never loaded: a document's folder may hold anything. The camera process
+// runs at the user's level and takes one on PATH or beside a Lumo2.exe
+// outside Program Files; with the camera inside Lumo2, which Wine runs
+// elevated, neither is taken.
+#include "settings/policy_names.h"
 #include "tests/installer/setup_runner.h"
 #include "tests/support/keyboard_hook.h"
 #include "tests/support/registry_scratch.h"
@@ -121,16 +123,25 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         Place place;
         bool underProgramFiles;
         Route route;
+        bool inside;  // the camera inside Lumo2 (the policy), at Lumo2's elevated level
     } cases[] = {
-        {"no library anywhere", "", Place::Nowhere, true, Route::CaptureDriver},
-        {"__cdecl build beside Lumo2.exe", "", Place::BesideLumo, true, Route::ExtensionUnit},
-        {"__stdcall build, plain names", "uexproc_stdcall_plain", Place::BesideLumo, true, Route::ExtensionUnit},
+        {"no library anywhere", "", Place::Nowhere, true, Route::CaptureDriver, false},
+        {"__cdecl build beside Lumo2.exe", "", Place::BesideLumo, true, Route::ExtensionUnit, false},
+        {"__stdcall build, plain names", "uexproc_stdcall_plain", Place::BesideLumo, true, Route::ExtensionUnit,
+         false},
         {"__stdcall build, decorated names", "uexproc_stdcall_decorated", Place::BesideLumo, true,
-         Route::ExtensionUnit},
-        {"__cdecl build in the current folder only", "", Place::CurrentFolder, true, Route::CaptureDriver},
-        {"__cdecl build on PATH, not searched while elevated", "", Place::OnPath, true, Route::CaptureDriver},
-        {"a build without releaseEVA", "uexproc_no_release", Place::BesideLumo, true, Route::CaptureDriver},
-        {"beside an elevated Lumo2.exe outside Program Files", "", Place::BesideLumo, false, Route::CaptureDriver},
+         Route::ExtensionUnit, false},
+        {"__cdecl build in the current folder only", "", Place::CurrentFolder, true, Route::CaptureDriver, false},
+        {"a build without releaseEVA", "uexproc_no_release", Place::BesideLumo, true, Route::CaptureDriver, false},
+        // The camera process runs at the user's level, whatever Lumo2's.
+        {"__cdecl build on PATH, searched by the camera process", "", Place::OnPath, true, Route::ExtensionUnit,
+         false},
+        {"beside an elevated Lumo2.exe outside Program Files, taken by its camera process", "", Place::BesideLumo,
+         false, Route::ExtensionUnit, false},
+        {"__cdecl build on PATH, not searched by an elevated Lumo2", "", Place::OnPath, true, Route::CaptureDriver,
+         true},
+        {"beside an elevated Lumo2.exe outside Program Files, ignored by it", "", Place::BesideLumo, false,
+         Route::CaptureDriver, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -169,6 +180,10 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
         // Started from the folder that holds nothing but a planted library,
         // and with one more folder on PATH: the program inherits both.
         LONG loads = sim->euLibraryLoads;
+        if (c.inside)
+            StorePolicyDword(HKEY_LOCAL_MACHINE, PolicyCameraProcessName, 0);
+        else
+            RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, PolicyKeyPath, PolicyCameraProcessName);
         const size_t logged = FileText(log).size();
         SetEnvironmentVariableW(L"PATH", (onPath + L";" + Wide(path)).c_str());
         HANDLE lumo = StartProcessW(program + L"\\Lumo2.exe", current);
@@ -192,12 +207,18 @@ TEST_F(PortableLumoTest, StartsWithOrWithoutTheLibraryAndUsesTheRightRoute)
                 return lines.find("camera: ") != std::string::npos;
             },
             5000));
-        EXPECT_EQ(!c.underProgramFiles, lines.find("UExProc.dll ignored: Lumo2 runs elevated") != std::string::npos)
+        EXPECT_EQ(!c.underProgramFiles && c.inside,
+                  lines.find("UExProc.dll ignored: Lumo2 runs elevated") != std::string::npos)
             << lines;
 
         if (c.route == Route::ExtensionUnit) {
+            // The log writes the profile's folder as %USERPROFILE%.
+            std::wstring folder = c.place == Place::OnPath ? onPath : program;
+            const std::wstring profile = ShellFolderW(CSIDL_PROFILE);
+            if (folder.compare(0, profile.size(), profile) == 0)
+                folder = L"%USERPROFILE%" + folder.substr(profile.size());
             EXPECT_NE(std::string::npos, lines.find("camera: connected through the extension unit, library " +
-                                                    Utf8(program) + "\\UExProc.dll"))
+                                                    Utf8(folder) + "\\UExProc.dll"))
                 << lines;
             EXPECT_TRUE(WaitUntil([&] { return sim->probeLoadsTried > tried; }, 5000))
                 << "the bound library looked for the probe";
