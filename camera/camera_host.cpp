@@ -107,6 +107,9 @@ bool Launch()
     }
     STARTUPINFOEXW startup = {};
     startup.StartupInfo.cb = sizeof(startup);
+    // It never shows a window: without this, each start and restart would
+    // give the pointer the "working in background" look for seconds.
+    startup.StartupInfo.dwFlags = STARTF_FORCEOFFFEEDBACK;
     startup.lpAttributeList = attributes;
     PROCESS_INFORMATION info = {};
     const DWORD flags = EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED | CREATE_NO_WINDOW;
