@@ -9,8 +9,6 @@
 
 namespace {
 
-typedef std::vector<KeyEvent> Events;
-
 DWORD FakeNow;
 DWORD FakeClock() { return FakeNow; }
 

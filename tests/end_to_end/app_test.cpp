@@ -35,17 +35,6 @@
 
 namespace {
 
-typedef std::vector<KeyEvent> Events;
-
-const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
-const Events Enter = {Down(VK_RETURN), Up(VK_RETURN)};
-const Events F5 = {Down(VK_F5), Up(VK_F5)};
-const Events AltF = {Down(VK_MENU), Down('F'), Up('F'), Up(VK_MENU)};
-const Events AltT = {Down(VK_MENU), Down('T'), Up('T'), Up(VK_MENU)};
-const Events AltS = {Down(VK_MENU), Down('S'), Up('S'), Up(VK_MENU)};
-const Events ShiftF12 = {Down(VK_SHIFT), Down(VK_F12), Up(VK_F12), Up(VK_SHIFT)};
-const Events CtrlShiftV = {Down(VK_SHIFT), Down(VK_CONTROL), Down('V'), Up('V'), Up(VK_CONTROL), Up(VK_SHIFT)};
-
 // How the popup menu draws its text items, top to bottom: whether an item's
 // text is greyed and whether the radio mark stands before it. Read from the
 // pixels, since another process's menu cannot be asked under Wine: text is

@@ -29,9 +29,6 @@
 
 namespace {
 
-typedef std::vector<KeyEvent> Events;
-const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
-
 // Removes the icon as a restarting shell loses it; whether it was there.
 bool DeleteIcon(HWND tray)
 {

@@ -17,9 +17,6 @@
 
 namespace {
 
-typedef std::vector<KeyEvent> Events;
-const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
-
 enum class Place { Nowhere, BesideLumo, CurrentFolder, OnPath };
 enum class Route { ExtensionUnit, CaptureDriver };
 

@@ -28,6 +28,19 @@ KeyEvent Down(BYTE vk);
 KeyEvent Up(BYTE vk);
 inline KeyEvent Pause(DWORD ms) { return {0, false, true, ms, 0, false}; }
 
+typedef std::vector<KeyEvent> Events;
+
+// What one press sends in each fixed mode, and the parts of the custom
+// combinations the tests use.
+inline const Events Space = {Down(VK_SPACE), Up(VK_SPACE)};
+inline const Events Enter = {Down(VK_RETURN), Up(VK_RETURN)};
+inline const Events F5 = {Down(VK_F5), Up(VK_F5)};
+inline const Events AltF = {Down(VK_MENU), Down('F'), Up('F'), Up(VK_MENU)};
+inline const Events AltT = {Down(VK_MENU), Down('T'), Up('T'), Up(VK_MENU)};
+inline const Events AltS = {Down(VK_MENU), Down('S'), Up('S'), Up(VK_MENU)};
+inline const Events ShiftF12 = {Down(VK_SHIFT), Down(VK_F12), Up(VK_F12), Up(VK_SHIFT)};
+inline const Events CtrlShiftV = {Down(VK_SHIFT), Down(VK_CONTROL), Down('V'), Up('V'), Up(VK_CONTROL), Up(VK_SHIFT)};
+
 std::string Describe(const std::vector<KeyEvent>& events);
 
 // Every key pressed is released again, and nothing is released unpressed.
